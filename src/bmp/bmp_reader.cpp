@@ -1,0 +1,170 @@
+#include "bmp/bmp_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include "platform/file.h"
+
+namespace kav {
+namespace {
+
+constexpr std::string_view kCannotOpenText = "Cannot open this file";
+constexpr std::string_view kNotBmpText = "This is not a BMP file";
+constexpr std::string_view kCorruptText = "This BMP file is corrupt";
+constexpr std::string_view kNot8BitText = "This BMP file not 8 bit";
+constexpr std::string_view kOutOfMemoryText = "Out of memory";
+constexpr std::string_view kCompressedText = "This BMP file is compressed";
+
+constexpr std::uint16_t kBitsPerPixel = 8;
+constexpr std::uint32_t kUncompressed = 0;
+
+using HeaderBytes = std::array<std::uint8_t, kBmpHeadersSize>;
+
+std::uint16_t Le16(const HeaderBytes& header, std::size_t offset) {
+  return static_cast<std::uint16_t>(header[offset] | header[offset + 1] << 8);
+}
+
+std::uint32_t Le32(const HeaderBytes& header, std::size_t offset) {
+  return std::uint32_t{header[offset]} | std::uint32_t{header[offset + 1]} << 8 |
+         std::uint32_t{header[offset + 2]} << 16 | std::uint32_t{header[offset + 3]} << 24;
+}
+
+// The fields the reader looks at, taken from the first 54 bytes.
+struct BmpHeader {
+  std::uint32_t fileSize = 0;
+  std::uint32_t rowsOffset = 0;
+  std::uint32_t infoSize = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::uint16_t bitCount = 0;
+  std::uint32_t compression = 0;
+  std::uint32_t coloursUsed = 0;
+};
+
+BmpHeader ParseHeader(const HeaderBytes& bytes) {
+  BmpHeader header;
+  header.fileSize = Le32(bytes, kBfSizeOffset);
+  header.rowsOffset = Le32(bytes, kBfOffBitsOffset);
+  header.infoSize = Le32(bytes, kBiSizeOffset);
+  header.width = static_cast<std::int32_t>(Le32(bytes, kBiWidthOffset));
+  header.height = static_cast<std::int32_t>(Le32(bytes, kBiHeightOffset));
+  header.bitCount = Le16(bytes, kBiBitCountOffset);
+  header.compression = Le32(bytes, kBiCompressionOffset);
+  header.coloursUsed = Le32(bytes, kBiClrUsedOffset);
+  return header;
+}
+
+// Where palette and rows lie in the file; all sizes in 64 bits so nothing can wrap.
+struct BmpLayout {
+  std::uint64_t paletteOffset = 0;
+  std::uint64_t paletteBytes = 0;
+  std::uint64_t rowsOffset = 0;
+  std::uint64_t rowsBytes = 0;  // from bfOffBits up to bfSize: the rows and what follows
+};
+
+BmpLayout LayoutOf(const BmpHeader& header) {
+  BmpLayout layout;
+  layout.paletteOffset = kBmpFileHeaderSize + std::uint64_t{header.infoSize};
+  const std::uint64_t entries =
+      header.coloursUsed == 0 ? kBmpPaletteEntries
+                              : std::min<std::uint64_t>(header.coloursUsed, kBmpPaletteEntries);
+  layout.paletteBytes = entries * kBmpPaletteEntrySize;
+  layout.rowsOffset = header.rowsOffset;
+  layout.rowsBytes = header.fileSize >= header.rowsOffset ? header.fileSize - header.rowsOffset : 0;
+  return layout;
+}
+
+// Whether palette and rows lie inside the headers' end, bfSize and the file.
+bool LayoutFits(const BmpHeader& header, const BmpLayout& layout, std::uint64_t fileLength) {
+  const std::uint64_t end = std::min<std::uint64_t>(header.fileSize, fileLength);
+  const std::uint64_t rowCount = static_cast<std::uint64_t>(std::llabs(std::int64_t{header.height}));
+  const std::uint64_t pixelBytes = BmpStride(static_cast<std::uint32_t>(header.width)) * rowCount;
+  return layout.paletteOffset + layout.paletteBytes <= end && layout.rowsOffset >= layout.paletteOffset &&
+         layout.rowsOffset <= end && pixelBytes <= end - layout.rowsOffset;
+}
+
+// The common layout is one contiguous run of file bytes from offset 54: read it in one go.
+bool IsCommonLayout(const BmpLayout& layout) {
+  return layout.paletteOffset == kBmpHeadersSize && layout.paletteBytes == kBmpPaletteBytes &&
+         layout.rowsOffset == kBmpHeadersSize + kBmpPaletteBytes;
+}
+
+bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into) {
+  const std::optional<std::size_t> got = source.Read(into);
+  return got.has_value() && *got == into.size();
+}
+
+bool ReadBlock(ByteSource& source, const BmpLayout& layout, MemoryBlock& block) {
+  const std::span<std::uint8_t> palette = block.bytes().first(kBmpPaletteBytes);
+  const std::span<std::uint8_t> rows = block.bytes().subspan(kBmpPaletteBytes);
+  if (IsCommonLayout(layout)) {
+    return ReadExactly(source, block.bytes());
+  }
+  std::fill(palette.begin(), palette.end(), std::uint8_t{0});
+  return source.Seek(layout.paletteOffset) &&
+         ReadExactly(source, palette.first(static_cast<std::size_t>(layout.paletteBytes))) &&
+         source.Seek(layout.rowsOffset) && ReadExactly(source, rows);
+}
+
+std::int16_t Fail(MessageBoxes& messages, std::string_view text, std::int16_t code) {
+  messages.ShowError(MessageOwner::kNone, text);
+  return code;
+}
+
+}  // namespace
+
+std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& bitmap) {
+  bitmap.block.Release();
+  HeaderBytes bytes{};
+  if (!source.Seek(0) || !ReadExactly(source, std::span(bytes).first(kBmpSignatureSize)) ||
+      bytes[0] != 'B' || bytes[1] != 'M') {
+    return Fail(messages, kNotBmpText, kBmpNotBmp);
+  }
+  if (!ReadExactly(source, std::span(bytes).subspan(kBmpSignatureSize))) {
+    return Fail(messages, kCorruptText, kBmpCorrupt);
+  }
+  const BmpHeader header = ParseHeader(bytes);
+  if (header.bitCount != kBitsPerPixel) {
+    return Fail(messages, kNot8BitText, kBmpNot8Bit);
+  }
+  if (header.infoSize < kBmpMinInfoHeaderSize) {
+    return Fail(messages, kCorruptText, kBmpCorrupt);
+  }
+  if (header.compression != kUncompressed) {
+    return Fail(messages, kCompressedText, kBmpCompressed);
+  }
+  if (header.width < 0) {
+    return Fail(messages, kCorruptText, kBmpCorrupt);
+  }
+  if (header.fileSize < kBmpHeadersSize) {
+    return Fail(messages, kOutOfMemoryText, kBmpOutOfMemory);
+  }
+  const BmpLayout layout = LayoutOf(header);
+  if (header.fileSize > source.Length() || !LayoutFits(header, layout, source.Length())) {
+    return Fail(messages, kCorruptText, kBmpCorrupt);
+  }
+  // Bounded by bfSize, which the file has just been shown to hold.
+  MemoryBlock block = MemoryBlock::Allocate(kBmpPaletteBytes + static_cast<std::size_t>(layout.rowsBytes));
+  if (!block) {
+    return Fail(messages, kOutOfMemoryText, kBmpOutOfMemory);
+  }
+  if (!ReadBlock(source, layout, block)) {
+    return Fail(messages, kCorruptText, kBmpCorrupt);
+  }
+  bitmap.block = std::move(block);
+  bitmap.width = header.width;
+  bitmap.height = header.height;
+  return kBmpOk;
+}
+
+std::int16_t ReadBmp8(const std::string& path, MessageBoxes& messages, LoadedBitmap& bitmap) {
+  bitmap.block.Release();
+  InputFile file;
+  if (!file.Open(path)) {
+    return Fail(messages, kCannotOpenText, kBmpCannotOpen);
+  }
+  return ReadBmp8(file, messages, bitmap);
+}
+
+}  // namespace kav

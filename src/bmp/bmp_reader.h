@@ -1,0 +1,79 @@
+#pragma once
+// ReadBmp8: loads one 8-bit (palette-indexed) BMP file for the format writers.
+//
+// The file starts with the 14-byte file header and an info header of at least 40 bytes:
+//
+//   offset size field           use
+//   0      2    bfType          "BM"
+//   2      4    bfSize          unsigned; the file's own idea of its length
+//   10     4    bfOffBits       where the pixel rows start
+//   14     4    biSize          info header length; the palette follows it
+//   18     4    biWidth         signed; must not be negative
+//   22     4    biHeight        signed; negative means rows are stored top row first
+//   28     2    biBitCount      must be 8
+//   30     4    biCompression   must be 0 (rows of raw indices)
+//   46     4    biClrUsed       palette entries; 0 means 256, more than 256 use the first 256
+//
+// Palette entries are 4 bytes: blue, green, red, reserved. Rows are `stride` bytes each
+// (width rounded up to a multiple of 4), bottom row first unless the height is negative.
+//
+// The loaded block is normalised to what every writer reads: 1024 palette bytes (entries
+// the file does not have are zero) followed by the file's bytes from bfOffBits up to
+// bfSize. For the common layout (40-byte info header, 256 colours, rows at 1078) that is
+// exactly the file's bytes 54 to bfSize - 1.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/byte_source.h"
+#include "platform/memory_block.h"
+#include "platform/message_box.h"
+
+namespace kav {
+
+inline constexpr std::size_t kBmpFileHeaderSize = 14;
+inline constexpr std::size_t kBmpMinInfoHeaderSize = 40;
+inline constexpr std::size_t kBmpHeadersSize = kBmpFileHeaderSize + kBmpMinInfoHeaderSize;  // 54
+inline constexpr std::size_t kBmpSignatureSize = 2;
+inline constexpr std::size_t kBmpPaletteEntries = 256;
+inline constexpr std::size_t kBmpPaletteEntrySize = 4;
+inline constexpr std::size_t kBmpPaletteBytes = kBmpPaletteEntries * kBmpPaletteEntrySize;  // 1024
+
+// Field offsets in the file.
+inline constexpr std::size_t kBfSizeOffset = 2;
+inline constexpr std::size_t kBfOffBitsOffset = 10;
+inline constexpr std::size_t kBiSizeOffset = 14;
+inline constexpr std::size_t kBiWidthOffset = 18;
+inline constexpr std::size_t kBiHeightOffset = 22;
+inline constexpr std::size_t kBiBitCountOffset = 28;
+inline constexpr std::size_t kBiCompressionOffset = 30;
+inline constexpr std::size_t kBiClrUsedOffset = 46;
+
+// Result codes of ReadBmp8; callers only test for zero.
+inline constexpr std::int16_t kBmpOk = 0;
+inline constexpr std::int16_t kBmpCannotOpen = -1;
+inline constexpr std::int16_t kBmpNot8Bit = -2;
+inline constexpr std::int16_t kBmpNotBmp = -3;
+inline constexpr std::int16_t kBmpCorrupt = -4;
+inline constexpr std::int16_t kBmpOutOfMemory = -5;
+inline constexpr std::int16_t kBmpCompressed = -6;
+
+// A loaded bitmap. The receiver owns the block.
+struct LoadedBitmap {
+  MemoryBlock block;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+};
+
+// Reads the BMP file at `path` into `bitmap`. On failure the reason has been shown in an
+// unowned message box, the block is empty and width and height are untouched.
+std::int16_t ReadBmp8(const std::string& path, MessageBoxes& messages, LoadedBitmap& bitmap);
+
+// The same over any byte source (bytes in memory for tests and fuzzing). `source` is read
+// from its start.
+std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& bitmap);
+
+// The length of one stored row: `width` rounded up to a multiple of 4.
+constexpr std::uint64_t BmpStride(std::uint32_t width) { return (std::uint64_t{width} + 3) & ~3ULL; }
+
+}  // namespace kav

@@ -1,0 +1,32 @@
+#pragma once
+// The command line as a front end: fixed settings, status texts as lines on stdout, message
+// boxes as "kavconv: FILE: TEXT" on stderr.
+
+#include <iosfwd>
+#include <string>
+
+#include "convert/converter_host.h"
+
+namespace kav {
+
+class CommandLineHost final : public ConverterHost {
+ public:
+  CommandLineHost(const ConversionSettings& settings, bool quiet, std::ostream& out,
+                  std::ostream& err)
+      : settings_(settings), quiet_(quiet), out_(out), err_(err) {}
+
+  ConversionSettings Settings() const override { return settings_; }
+  bool ReadBack() override { return true; }
+  void SetStatusText(const std::string& text) override;
+  void ShowError(MessageOwner owner, std::string_view text) override;
+  void OnFileStarting(std::size_t index, std::size_t total, const std::string& path) override;
+
+ private:
+  ConversionSettings settings_;
+  bool quiet_;
+  std::ostream& out_;
+  std::ostream& err_;
+  std::string currentFile_;
+};
+
+}  // namespace kav

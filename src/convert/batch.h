@@ -1,0 +1,48 @@
+#pragma once
+// The conversion batch: every chosen file converted on its own, one after the other, into
+// the format the settings select, with its output beside it.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "convert/converter_host.h"
+
+namespace kav {
+
+// The front end's file chooser: the full paths chosen, in a stable order, or nullopt when
+// the user cancelled.
+class FileChooser {
+ public:
+  virtual ~FileChooser() = default;
+  virtual std::optional<std::vector<std::string>> ChooseFiles() = 0;
+};
+
+struct BatchPolicy {
+  bool stopAfterMzrFailure = true;   // the dialog's rule: an MZR failure ends the batch
+  bool stopAfterAnyFailure = false;  // the command line's --fail-fast
+};
+
+struct BatchOutcome {
+  std::size_t taken = 0;   // paths taken, converted or not
+  std::size_t failed = 0;  // conversions that failed
+  bool stoppedByFailure = false;
+};
+
+// Converts `sourcePath` with the writer that `format` selects into `outputPath`; true on
+// success.
+bool ConvertFile(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
+                 const std::string& outputPath);
+
+// Converts every path in order. Before each file the settings are read back (a failed
+// validation does not stop the file). After a stopping failure the rest is skipped and no
+// summary is shown; otherwise a batch of more than one path ends with "%d files processed!".
+BatchOutcome RunBatch(ConverterHost& host, std::span<const std::string> paths,
+                      const BatchPolicy& policy = {});
+
+// "Convert File": asks the chooser, then runs the batch; a cancelled chooser changes nothing.
+BatchOutcome OnConvertFile(ConverterHost& host, FileChooser& chooser);
+
+}  // namespace kav

@@ -1,0 +1,44 @@
+#pragma once
+// What a front end (the dialog, the command line, a test) offers the batch and the writers:
+// the settings, read back from its controls before every file; the status line; message
+// boxes; and, for long batches, progress and a way to stop.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/message_box.h"
+
+namespace kav {
+
+// Values of ConversionSettings::format. Every value but 1 and 2 selects MZR (-1 is "no
+// format button selected").
+inline constexpr std::int32_t kFormatMzr = 0;
+inline constexpr std::int32_t kFormatRle = 1;
+inline constexpr std::int32_t kFormatRls = 2;
+
+struct ConversionSettings {
+  std::int32_t format = kFormatRle;
+  std::int32_t startColor = 240;
+  std::int32_t endColor = 255;
+  std::int32_t transparentColor = 0;
+  bool useRemapping = true;
+};
+
+class ConverterHost : public MessageBoxes {
+ public:
+  // The settings as they stood after the last read back.
+  virtual ConversionSettings Settings() const = 0;
+  // Reads the controls back into the settings, with validation; false when a value failed
+  // (the front end has then told the user which).
+  virtual bool ReadBack() = 0;
+  // Sets the status line and publishes it at once.
+  virtual void SetStatusText(const std::string& text) = 0;
+
+  // Called by the batch before each file (index counts from 0).
+  virtual void OnFileStarting(std::size_t /*index*/, std::size_t /*total*/,
+                              const std::string& /*path*/) {}
+  // Asked by the batch after each file: true stops it before the next one.
+  virtual bool StopRequested() { return false; }
+};
+
+}  // namespace kav

@@ -1,0 +1,68 @@
+#pragma once
+// Where encoders put their bytes: memory (tests, fuzzing, decoding checks), a counter, or an
+// output file through a buffer.
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace kav {
+
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void Write(std::span<const std::uint8_t> bytes) = 0;
+};
+
+class VectorSink final : public ByteSink {
+ public:
+  void Write(std::span<const std::uint8_t> bytes) override {
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+  }
+  std::vector<std::uint8_t>& bytes() { return bytes_; }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};
+
+// Collects small writes into large ones; large writes go straight to the file.
+class FileSink final : public ByteSink {
+ public:
+  explicit FileSink(OutputFile& file) : file_(file) {}
+  void Write(std::span<const std::uint8_t> bytes) override;
+  // Writes out what is buffered; false when any write so far has failed.
+  bool Flush();
+
+ private:
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+  OutputFile& file_;
+  std::array<std::uint8_t, kBufferSize> buffer_;
+  std::size_t used_ = 0;
+  bool failed_ = false;
+};
+
+// Little-endian stores into a fixed layout.
+inline void StoreLe16(std::span<std::uint8_t> at, std::uint16_t value) {
+  at[0] = static_cast<std::uint8_t>(value);
+  at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+inline void StoreLe32(std::span<std::uint8_t> at, std::uint32_t value) {
+  for (std::size_t i = 0; i < 4; ++i) {
+    at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+inline std::uint16_t LoadLe16(std::span<const std::uint8_t> at) {
+  return static_cast<std::uint16_t>(at[0] | at[1] << 8);
+}
+
+inline std::uint32_t LoadLe32(std::span<const std::uint8_t> at) {
+  return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
+         std::uint32_t{at[3]} << 24;
+}
+
+}  // namespace kav

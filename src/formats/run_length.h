@@ -1,0 +1,131 @@
+#pragma once
+// RLE and RLS: run-length coded rows in 128-column segments, with per-segment row offset
+// tables and eight Rgb565 colour-effect tables. Little-endian throughout:
+//
+//   offset  size              field
+//   0       2                 signature "RL" (RLE) or "RS" (RLS)
+//   2       4                 dataSize: allRowTablesSize + coded length; file = 4118 + dataSize
+//   6       2                 width
+//   8       2                 height (row count)
+//   10      4096              8 effect tables of 256 Rgb565 entries
+//   4106    4                 rowTableSize = height * 4
+//   4110    4                 allRowTablesSize = segmentCount * height * 4
+//   4114    2                 segmentCount = ceil(width / 128), signed
+//   4116    2                 padding, written as zero
+//   4118    allRowTablesSize  segmentCount offset tables, segment 0 first; each holds one
+//                             32-bit offset per row, top row first
+//   4118 + allRowTablesSize   the coded rows, top row first, back to back
+//
+// Bytes 2 to 4117 are the run-length header. An offset is counted from file offset 4118 and
+// points at the first code of that row that belongs to that segment.
+//
+// A row whose pixels are all 255 is the two bytes 255, 255 (every segment entry points at
+// them). Any other row is a sequence of codes, left to right, with no end marker:
+//   run            p, k   k (1..128) pixels of a run-coded index p: 255, and in RLS also 250
+//   single pixel   p      one pixel of any other index
+// A run ends at a different index, at the row's end or at a segment boundary, so a
+// segment's codes begin exactly at its first column.
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "bmp/bitmap_view.h"
+#include "color/rgb565.h"
+#include "convert/converter_host.h"
+#include "formats/byte_sink.h"
+
+namespace kav {
+
+inline constexpr std::size_t kRunLengthSignatureSize = 2;
+inline constexpr std::size_t kRlDataSizeOffset = 2;
+inline constexpr std::size_t kRlWidthOffset = 6;
+inline constexpr std::size_t kRlHeightOffset = 8;
+inline constexpr std::size_t kEffectTablesOffset = 10;
+inline constexpr std::size_t kEffectTableCount = 8;
+inline constexpr std::size_t kEffectTableEntries = 256;
+inline constexpr std::size_t kEffectTablesBytes = kEffectTableCount * kEffectTableEntries * 2;  // 4096
+inline constexpr std::size_t kRowTableSizeOffset = 4106;
+inline constexpr std::size_t kAllRowTablesSizeOffset = 4110;
+inline constexpr std::size_t kSegmentCountOffset = 4114;
+inline constexpr std::size_t kRlPaddingOffset = 4116;
+inline constexpr std::size_t kRowTablesOffset = 4118;
+// The header is everything between the signature and the offset tables.
+inline constexpr std::size_t kRunLengthHeaderSize = kRowTablesOffset - kRunLengthSignatureSize;  // 4116
+inline constexpr std::size_t kOffsetEntrySize = 4;
+
+inline constexpr std::uint32_t kSegmentWidth = 128;
+inline constexpr std::uint32_t kMaxRunLength = 128;
+inline constexpr std::uint8_t kBlankIndex = 255;   // run-coded in both formats
+inline constexpr std::uint8_t kShadowIndex = 250;  // run-coded in RLS only
+inline constexpr std::uint32_t kRunLengthMaxDimension = 65535;
+
+enum class RunLengthVariant { kRle, kRls };
+
+std::string_view SignatureOf(RunLengthVariant variant);  // "RL" or "RS"
+
+constexpr bool IsRunCoded(RunLengthVariant variant, std::uint8_t index) {
+  return index == kBlankIndex || (variant == RunLengthVariant::kRls && index == kShadowIndex);
+}
+
+constexpr std::uint32_t SegmentCountFor(std::uint32_t width) {
+  return width == 0 ? 0 : (width - 1) / kSegmentWidth + 1;
+}
+
+// The longest code a row of `width` pixels can have: two bytes a pixel.
+constexpr std::uint64_t MaxCodedRowBytes(std::uint32_t width) { return 2 * std::uint64_t{width} + 2; }
+
+using EffectTables = std::array<Rgb565, kEffectTableCount * kEffectTableEntries>;
+
+// Table t, entry i: the effects of table t applied to PackRgb565 of palette entry i.
+//   0 none; 1 darken 6; 2 lighten 6; 3 darken 5, blue 3; 4 darken 7, red 3;
+//   5 darken 6, red 2, blue 2; 6 grey; 7 cyan 7.
+EffectTables BuildEffectTables(PaletteBytes palette);
+
+// Codes one row (exactly its pixels) into `out`, which holds MaxCodedRowBytes(width)
+// bytes, and sets `segmentStarts[s]` to where segment s begins within the row's code.
+// Returns the code's length.
+std::size_t CodeRow(std::span<const std::uint8_t> pixels, RunLengthVariant variant,
+                    std::span<std::uint8_t> out, std::span<std::uint32_t> segmentStarts);
+
+// Sizes of one file's sections.
+struct RunLengthLayout {
+  std::uint32_t width = 0;
+  std::uint32_t rowCount = 0;
+  std::uint32_t segmentCount = 0;
+  std::uint64_t rowTableSize = 0;
+  std::uint64_t allRowTablesSize = 0;
+  std::uint64_t codedBytes = 0;
+  std::uint64_t DataSize() const { return allRowTablesSize + codedBytes; }
+};
+
+// Why a bitmap cannot be coded.
+enum class RunLengthRefusal { kNone, kEmpty, kTooLarge };
+
+// kEmpty for no pixels (width or height 0); kTooLarge for a width or row count above 65535.
+RunLengthRefusal CheckRunLengthSize(const BitmapView& bitmap);
+
+// The first pass: codes every row into `scratch` (MaxCodedRowBytes(width) bytes) to learn
+// its length, and fills `offsets` (segmentCount * rowCount entries, segment-major) with the
+// file's offset table entries.
+RunLengthLayout PlanRunLength(const BitmapView& bitmap, RunLengthVariant variant,
+                              std::span<std::uint32_t> offsets, std::span<std::uint8_t> scratch);
+
+// The second pass: writes the whole file as planned.
+void EmitRunLength(const BitmapView& bitmap, RunLengthVariant variant, const RunLengthLayout& layout,
+                   std::span<const std::uint32_t> offsets, std::span<std::uint8_t> scratch,
+                   ByteSink& sink);
+
+// Both passes in memory, for tests and fuzzing; the bitmap must pass CheckRunLengthSize.
+std::vector<std::uint8_t> EncodeRunLength(const BitmapView& bitmap, RunLengthVariant variant);
+
+// Convert one BMP file to RLE or RLS and report to `host`: "SUCCESS!!  %s converted!" on
+// success, "Error while loading BMP file!" or "Error allocating memory!" in the status line,
+// owned message boxes when the output cannot be created or written or the image is too
+// large. True on success (the dialog's batch goes on either way).
+bool ConvertToRle(ConverterHost& host, const std::string& sourcePath, const std::string& outputPath);
+bool ConvertToRls(ConverterHost& host, const std::string& sourcePath, const std::string& outputPath);
+
+}  // namespace kav

@@ -1,0 +1,222 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace kav {
+namespace {
+
+// read() and write() move at most this much per call on Linux.
+constexpr std::size_t kMaxIoChunk = 0x7ffff000;
+
+std::atomic<unsigned> temporaryCounter{0};
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A name of its own for each temporary file: hidden, beside the target, unique per process
+// and call, so that concurrent writers of the same target never share one.
+std::string TemporaryPathFor(const std::string& target) {
+  const unsigned number = ++temporaryCounter;
+  return FolderOf(target) + "/." + NameOf(target) + ".kav-" + std::to_string(getpid()) + "-" +
+         std::to_string(number) + ".tmp";
+}
+
+bool IsReadOnly(const std::string& path, const struct stat& info) {
+  // Write bits are checked as well as access(): the super-user may write anything, but a
+  // file whose owner made it read-only must not be replaced behind their back.
+  const mode_t writeBits = S_IWUSR | S_IWGRP | S_IWOTH;
+  return (info.st_mode & writeBits) == 0 || access(path.c_str(), W_OK) != 0;
+}
+
+// The file an existing symbolic link leads to, so that the file is replaced, not the link.
+std::string ResolveLink(const std::string& target) {
+  struct stat linkInfo {};
+  if (lstat(target.c_str(), &linkInfo) != 0 || !S_ISLNK(linkInfo.st_mode)) {
+    return target;
+  }
+  char resolved[PATH_MAX];
+  if (realpath(target.c_str(), resolved) == nullptr) {
+    return target;
+  }
+  return resolved;
+}
+
+}  // namespace
+
+std::optional<std::size_t> MemorySource::Read(std::span<std::uint8_t> buffer) {
+  const std::size_t count = std::min(buffer.size(), bytes_.size() - position_);
+  std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(position_), count, buffer.begin());
+  position_ += count;
+  return count;
+}
+
+bool MemorySource::Seek(std::uint64_t offset) {
+  if (offset > bytes_.size()) {
+    return false;
+  }
+  position_ = static_cast<std::size_t>(offset);
+  return true;
+}
+
+bool InputFile::Open(const std::string& path) {
+  Close();
+  // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    return false;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return false;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return false;
+  }
+  fd_ = fd;
+  length_ = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+void InputFile::Close() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+std::optional<std::size_t> InputFile::Read(std::span<std::uint8_t> buffer) {
+  if (fd_ < 0) {
+    return std::nullopt;
+  }
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const std::size_t chunk = std::min(buffer.size() - done, kMaxIoChunk);
+    const ssize_t got = read(fd_, buffer.data() + done, chunk);
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return std::nullopt;
+    }
+    if (got == 0) {
+      break;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+bool InputFile::Seek(std::uint64_t offset) {
+  if (fd_ < 0 || offset > static_cast<std::uint64_t>(LLONG_MAX)) {
+    return false;
+  }
+  return lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+bool OutputFile::Create(const std::string& target, const std::string& protectedPath) {
+  Abandon();
+  const std::string resolved = ResolveLink(target);
+  struct stat existing {};
+  mode_t keptMode = 0;
+  if (stat(resolved.c_str(), &existing) == 0) {
+    if (!S_ISREG(existing.st_mode) || IsReadOnly(resolved, existing) ||
+        SameExistingFile(resolved, protectedPath)) {
+      return false;
+    }
+    keptMode = existing.st_mode & 07777;
+  }
+  std::string temporary = TemporaryPathFor(resolved);
+  // The process umask applies to 0666, as for any newly created file.
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return false;
+  }
+  if (keptMode != 0 && fchmod(fd, keptMode) != 0) {
+    close(fd);
+    unlink(temporary.c_str());
+    return false;
+  }
+  fd_ = fd;
+  failed_ = false;
+  targetPath_ = resolved;
+  temporaryPath_ = std::move(temporary);
+  return true;
+}
+
+bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
+  if (fd_ < 0 || failed_) {
+    failed_ = true;
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t chunk = std::min(bytes.size() - done, kMaxIoChunk);
+    const ssize_t put = write(fd_, bytes.data() + done, chunk);
+    if (put < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      failed_ = true;
+      return false;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool OutputFile::Commit() {
+  if (fd_ < 0) {
+    return false;
+  }
+  const int closed = close(fd_);
+  fd_ = -1;
+  if (failed_ || closed != 0 || rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
+    unlink(temporaryPath_.c_str());
+    temporaryPath_.clear();
+    return false;
+  }
+  temporaryPath_.clear();
+  return true;
+}
+
+void OutputFile::Abandon() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  if (!temporaryPath_.empty()) {
+    unlink(temporaryPath_.c_str());
+    temporaryPath_.clear();
+  }
+}
+
+bool SameExistingFile(const std::string& first, const std::string& second) {
+  struct stat a {};
+  struct stat b {};
+  return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
+}  // namespace kav

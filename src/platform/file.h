@@ -1,0 +1,70 @@
+#pragma once
+// Files: input opened for reading, output written to a temporary file beside its target and
+// renamed into place only when it is complete, so a failed or interrupted write never
+// leaves a partial file and never damages a file that was there before.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/byte_source.h"
+
+namespace kav {
+
+// An open regular file, closed when the object goes out of scope.
+class InputFile final : public ByteSource {
+ public:
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() override { Close(); }
+
+  // False when the path cannot be opened or is not a regular file (a folder, a FIFO, a
+  // device); opening never blocks.
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) override;
+  bool Seek(std::uint64_t offset) override;
+  std::uint64_t Length() const override { return length_; }
+
+ private:
+  int fd_ = -1;
+  std::uint64_t length_ = 0;
+};
+
+// The output of one conversion. Create() refuses what must not be written over: a folder,
+// anything but a regular file, an existing read-only file, or the file at `protectedPath`
+// (the source being converted). Nothing appears at the target until Commit() succeeds.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() { Abandon(); }
+
+  bool Create(const std::string& target, const std::string& protectedPath);
+  // Appends all bytes; after the first failure every later write fails too.
+  bool Write(std::span<const std::uint8_t> bytes);
+  // Closes the temporary file and renames it over the target. On failure the temporary
+  // file is removed and the target is left as it was.
+  bool Commit();
+  // Closes and removes the temporary file, if any.
+  void Abandon();
+
+  // The temporary file's path while one exists (for tests and clean-up on interruption).
+  const std::string& TemporaryPath() const { return temporaryPath_; }
+
+ private:
+  int fd_ = -1;
+  bool failed_ = false;
+  std::string targetPath_;
+  std::string temporaryPath_;
+};
+
+// Whether both paths name the same existing file (through links or different spellings).
+bool SameExistingFile(const std::string& first, const std::string& second);
+
+}  // namespace kav

@@ -1,0 +1,32 @@
+#include "platform/format_text.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace kav {
+
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<std::size_t>(length));
+    // vsnprintf writes the terminating zero into the string's own terminator slot.
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
+  }
+  va_end(args);
+  return text;
+}
+
+std::string UpperCaseFirst(std::string text) {
+  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') {
+    text[0] = static_cast<char>(text[0] - 'a' + 'A');
+  }
+  return text;
+}
+
+}  // namespace kav
