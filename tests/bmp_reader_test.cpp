@@ -154,8 +154,8 @@ TEST(BmpReader, RowsThatOverflow32BitsAreCorrupt) {
 
 TEST(BmpReader, PaletteAndRowsFollowTheFilesOwnLayout) {
   BmpSpec spec = SmallPicture();
-  spec.infoSize = 124;   // a later info header
-  spec.coloursUsed = 3;  // only three entries stored
+  spec.infoSize = 124;                  // a later info header
+  spec.coloursUsed = 3;                 // only three entries stored
   spec.rowsOffset = 14 + 124 + 12 + 6;  // and a gap before the rows
   const ReadResult result = ReadBytes(MakeBmp(spec));
   ASSERT_EQ(result.code, kBmpOk);
@@ -173,7 +173,8 @@ TEST(BmpReader, PaletteAndRowsFollowTheFilesOwnLayout) {
     }
   }
   const std::span<const std::uint8_t> top = view->TopRow(0);
-  EXPECT_EQ(std::vector<std::uint8_t>(top.begin(), top.end()), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_EQ(std::vector<std::uint8_t>(top.begin(), top.end()),
+            (std::vector<std::uint8_t>{1, 2, 3}));
   const std::span<const std::uint8_t> bottom = view->TopRow(1);
   EXPECT_EQ(std::vector<std::uint8_t>(bottom.begin(), bottom.end()),
             (std::vector<std::uint8_t>{11, 12, 13}));

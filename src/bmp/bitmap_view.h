@@ -17,7 +17,7 @@ struct BitmapView {
   std::uint32_t width = 0;
   std::uint32_t rowCount = 0;  // the height without its sign
   std::uint64_t stride = 0;
-  bool topDown = false;        // rows stored top row first (negative height)
+  bool topDown = false;                // rows stored top row first (negative height)
   std::span<const std::uint8_t> rows;  // rowCount * stride bytes, as stored
 
   // Row `r` counted from the top of the picture: its `width` pixels, padding left out.

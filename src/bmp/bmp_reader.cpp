@@ -78,10 +78,12 @@ BmpLayout LayoutOf(const BmpHeader& header) {
 // Whether palette and rows lie inside the headers' end, bfSize and the file.
 bool LayoutFits(const BmpHeader& header, const BmpLayout& layout, std::uint64_t fileLength) {
   const std::uint64_t end = std::min<std::uint64_t>(header.fileSize, fileLength);
-  const std::uint64_t rowCount = static_cast<std::uint64_t>(std::llabs(std::int64_t{header.height}));
+  const std::uint64_t rowCount =
+      static_cast<std::uint64_t>(std::llabs(std::int64_t{header.height}));
   const std::uint64_t pixelBytes = BmpStride(static_cast<std::uint32_t>(header.width)) * rowCount;
-  return layout.paletteOffset + layout.paletteBytes <= end && layout.rowsOffset >= layout.paletteOffset &&
-         layout.rowsOffset <= end && pixelBytes <= end - layout.rowsOffset;
+  return layout.paletteOffset + layout.paletteBytes <= end &&
+         layout.rowsOffset >= layout.paletteOffset && layout.rowsOffset <= end &&
+         pixelBytes <= end - layout.rowsOffset;
 }
 
 // The common layout is one contiguous run of file bytes from offset 54: read it in one go.
@@ -145,7 +147,8 @@ std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& 
     return Fail(messages, kCorruptText, kBmpCorrupt);
   }
   // Bounded by bfSize, which the file has just been shown to hold.
-  MemoryBlock block = MemoryBlock::Allocate(kBmpPaletteBytes + static_cast<std::size_t>(layout.rowsBytes));
+  MemoryBlock block =
+      MemoryBlock::Allocate(kBmpPaletteBytes + static_cast<std::size_t>(layout.rowsBytes));
   if (!block) {
     return Fail(messages, kOutOfMemoryText, kBmpOutOfMemory);
   }

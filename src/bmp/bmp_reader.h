@@ -74,6 +74,8 @@ std::int16_t ReadBmp8(const std::string& path, MessageBoxes& messages, LoadedBit
 std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& bitmap);
 
 // The length of one stored row: `width` rounded up to a multiple of 4.
-constexpr std::uint64_t BmpStride(std::uint32_t width) { return (std::uint64_t{width} + 3) & ~3ULL; }
+constexpr std::uint64_t BmpStride(std::uint32_t width) {
+  return (std::uint64_t{width} + 3) & ~3ULL;
+}
 
 }  // namespace kav

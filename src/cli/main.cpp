@@ -64,7 +64,8 @@ int RunConvert(const ConvertOptions& options) {
   settings.transparentColor = options.transparentColor;
   settings.useRemapping = !options.noRemapping;
   kav::CommandLineHost host(settings, options.quiet, std::cout, std::cerr);
-  const kav::BatchPolicy policy{.stopAfterMzrFailure = false, .stopAfterAnyFailure = options.failFast};
+  const kav::BatchPolicy policy{.stopAfterMzrFailure = false,
+                                .stopAfterAnyFailure = options.failFast};
   const kav::BatchOutcome outcome = kav::RunBatch(host, options.files, policy);
   return outcome.failed == 0 ? kExitConverted : kExitFailed;
 }

@@ -12,22 +12,30 @@ struct Channels {
   unsigned blue;
 };
 
-constexpr Channels Split(Rgb565 colour) { return {RedOf(colour), GreenOf(colour), BlueOf(colour)}; }
+constexpr Channels Split(Rgb565 colour) {
+  return {RedOf(colour), GreenOf(colour), BlueOf(colour)};
+}
 
-constexpr Rgb565 Join(const Channels& c) { return MakeRgb565(c.red, c.green, c.blue); }
+constexpr Rgb565 Join(const Channels& c) {
+  return MakeRgb565(c.red, c.green, c.blue);
+}
 
 // The channels of the two's complement of the colour: how far each channel may rise.
 constexpr Channels Headroom(Rgb565 colour) {
   return Split(static_cast<Rgb565>(0x10000u - colour));
 }
 
-constexpr bool RaiseLevel(std::int16_t level) { return level >= 1 && level <= kMaxRaiseLevel; }
+constexpr bool RaiseLevel(std::int16_t level) {
+  return level >= 1 && level <= kMaxRaiseLevel;
+}
 
 constexpr unsigned Raised(unsigned c, unsigned headroom, unsigned level, unsigned parts) {
   return c + headroom * level / parts;
 }
 
-constexpr unsigned Lowered(unsigned c, unsigned level) { return c - c * level / 32; }
+constexpr unsigned Lowered(unsigned c, unsigned level) {
+  return c - c * level / 32;
+}
 
 constexpr unsigned Darkened(unsigned c, unsigned level) {
   switch (level) {
@@ -81,7 +89,8 @@ void TintCyanRgb565(Rgb565& colour, std::int16_t level) {
   const unsigned n = static_cast<unsigned>(level);
   const Channels c = Split(colour);
   const Channels h = Headroom(colour);
-  colour = Join({Lowered(c.red, n), Raised(c.green, h.green, n, 32), Raised(c.blue, h.blue, n, 32)});
+  colour =
+      Join({Lowered(c.red, n), Raised(c.green, h.green, n, 32), Raised(c.blue, h.blue, n, 32)});
 }
 
 void TintBlueRgb565(Rgb565& colour, std::int16_t level) {

@@ -19,9 +19,15 @@ constexpr Rgb565 PackRgb565(unsigned red, unsigned green, unsigned blue) {
   return static_cast<Rgb565>((red >> 3) << kRedShift | (green >> 2) << kGreenShift | (blue >> 3));
 }
 
-constexpr unsigned RedOf(Rgb565 colour) { return colour >> kRedShift; }
-constexpr unsigned GreenOf(Rgb565 colour) { return (colour >> kGreenShift) & kGreenMax; }
-constexpr unsigned BlueOf(Rgb565 colour) { return colour & kBlueMax; }
+constexpr unsigned RedOf(Rgb565 colour) {
+  return colour >> kRedShift;
+}
+constexpr unsigned GreenOf(Rgb565 colour) {
+  return (colour >> kGreenShift) & kGreenMax;
+}
+constexpr unsigned BlueOf(Rgb565 colour) {
+  return colour & kBlueMax;
+}
 
 constexpr Rgb565 MakeRgb565(unsigned red, unsigned green, unsigned blue) {
   return static_cast<Rgb565>(red << kRedShift | green << kGreenShift | blue);

@@ -10,7 +10,9 @@ namespace {
 
 constexpr const char* kSummaryFormat = "%d files processed!";
 
-bool IsMzr(std::int32_t format) { return format != kFormatRle && format != kFormatRls; }
+bool IsMzr(std::int32_t format) {
+  return format != kFormatRle && format != kFormatRls;
+}
 
 }  // namespace
 

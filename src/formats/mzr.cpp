@@ -36,8 +36,12 @@ constexpr unsigned ShadeComponent(unsigned c, unsigned level) {
   }
 }
 
-constexpr std::uint8_t TowardsWhite(unsigned c) { return static_cast<std::uint8_t>(c + (255 - c) / 6); }
-constexpr std::uint8_t AwayFromWhite(unsigned c) { return static_cast<std::uint8_t>(c - c / 6); }
+constexpr std::uint8_t TowardsWhite(unsigned c) {
+  return static_cast<std::uint8_t>(c + (255 - c) / 6);
+}
+constexpr std::uint8_t AwayFromWhite(unsigned c) {
+  return static_cast<std::uint8_t>(c - c / 6);
+}
 
 std::array<std::uint8_t, kMzrHeaderSize> BuildMzrHeader(const BitmapView& bitmap,
                                                         const MzrSettings& settings) {
@@ -119,7 +123,8 @@ EncodeResult EncodeMzr(const BitmapView& bitmap, const MzrSettings& settings, By
   return EncodeResult::kOk;
 }
 
-bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath, const std::string& outputPath) {
+bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
+                  const std::string& outputPath) {
   LoadedBitmap bitmap;
   std::optional<BitmapView> view;
   if (ReadBmp8(sourcePath, host, bitmap) == kBmpOk) {

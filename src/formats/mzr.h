@@ -86,6 +86,7 @@ EncodeResult EncodeMzr(const BitmapView& bitmap, const MzrSettings& settings, By
 // text "%s converted!" (first letter upper-cased) on success; "Error while converting!"
 // when the source cannot be loaded; an owned message box when the output cannot be
 // created or written or the image is too large. True on success.
-bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath, const std::string& outputPath);
+bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
+                  const std::string& outputPath);
 
 }  // namespace kav

@@ -29,7 +29,8 @@ bool IsBlankRow(std::span<const std::uint8_t> pixels) {
 std::uint32_t CountRun(std::span<const std::uint8_t> pixels, std::uint32_t column,
                        std::uint8_t index) {
   const std::uint32_t segmentEnd = (column / kSegmentWidth + 1) * kSegmentWidth;
-  const std::uint32_t limit = std::min<std::uint32_t>(segmentEnd, static_cast<std::uint32_t>(pixels.size()));
+  const std::uint32_t limit =
+      std::min<std::uint32_t>(segmentEnd, static_cast<std::uint32_t>(pixels.size()));
   std::uint32_t end = column;
   while (end < limit && pixels[end] == index) {
     ++end;
@@ -65,22 +66,25 @@ void WriteOffsetTables(std::span<const std::uint32_t> offsets, ByteSink& sink) {
 }
 
 std::array<std::uint8_t, kRunLengthHeaderSize> BuildRunLengthHeader(const RunLengthLayout& layout,
-                                                                     PaletteBytes palette) {
+                                                                    PaletteBytes palette) {
   // Offsets in the file are 2 more than in this array, which starts after the signature.
   constexpr std::size_t kBase = kRunLengthSignatureSize;
   std::array<std::uint8_t, kRunLengthHeaderSize> header{};  // padding stays zero
   const std::span<std::uint8_t> bytes(header);
-  StoreLe32(bytes.subspan(kRlDataSizeOffset - kBase), static_cast<std::uint32_t>(layout.DataSize()));
+  StoreLe32(bytes.subspan(kRlDataSizeOffset - kBase),
+            static_cast<std::uint32_t>(layout.DataSize()));
   StoreLe16(bytes.subspan(kRlWidthOffset - kBase), static_cast<std::uint16_t>(layout.width));
   StoreLe16(bytes.subspan(kRlHeightOffset - kBase), static_cast<std::uint16_t>(layout.rowCount));
   const EffectTables tables = BuildEffectTables(palette);
   for (std::size_t i = 0; i < tables.size(); ++i) {
     StoreLe16(bytes.subspan(kEffectTablesOffset - kBase + 2 * i), tables[i]);
   }
-  StoreLe32(bytes.subspan(kRowTableSizeOffset - kBase), static_cast<std::uint32_t>(layout.rowTableSize));
+  StoreLe32(bytes.subspan(kRowTableSizeOffset - kBase),
+            static_cast<std::uint32_t>(layout.rowTableSize));
   StoreLe32(bytes.subspan(kAllRowTablesSizeOffset - kBase),
             static_cast<std::uint32_t>(layout.allRowTablesSize));
-  StoreLe16(bytes.subspan(kSegmentCountOffset - kBase), static_cast<std::uint16_t>(layout.segmentCount));
+  StoreLe16(bytes.subspan(kSegmentCountOffset - kBase),
+            static_cast<std::uint16_t>(layout.segmentCount));
   return header;
 }
 
@@ -112,7 +116,8 @@ bool ConvertToRunLength(ConverterHost& host, const std::string& sourcePath,
       return false;
   }
   const std::uint64_t offsetEntries = std::uint64_t{SegmentCountFor(view->width)} * view->rowCount;
-  MemoryBlock offsetBlock = MemoryBlock::Allocate(static_cast<std::size_t>(offsetEntries * kOffsetEntrySize));
+  MemoryBlock offsetBlock =
+      MemoryBlock::Allocate(static_cast<std::size_t>(offsetEntries * kOffsetEntrySize));
   MemoryBlock scratch;
   if (offsetBlock) {
     scratch = MemoryBlock::Allocate(static_cast<std::size_t>(MaxCodedRowBytes(view->width)));
@@ -242,20 +247,21 @@ RunLengthLayout PlanRunLength(const BitmapView& bitmap, RunLengthVariant variant
     layout.codedBytes += CodeRow(bitmap.TopRow(r), variant, scratch, starts);
     for (std::uint32_t s = 0; s < layout.segmentCount; ++s) {
       // Entries wrap beyond 4 GiB; such files are refused before anything is written.
-      offsets[std::size_t{s} * bitmap.rowCount + r] = static_cast<std::uint32_t>(rowStart + starts[s]);
+      offsets[std::size_t{s} * bitmap.rowCount + r] =
+          static_cast<std::uint32_t>(rowStart + starts[s]);
     }
   }
   return layout;
 }
 
-void EmitRunLength(const BitmapView& bitmap, RunLengthVariant variant, const RunLengthLayout& layout,
-                   std::span<const std::uint32_t> offsets, std::span<std::uint8_t> scratch,
-                   ByteSink& sink) {
+void EmitRunLength(const BitmapView& bitmap, RunLengthVariant variant,
+                   const RunLengthLayout& layout, std::span<const std::uint32_t> offsets,
+                   std::span<std::uint8_t> scratch, ByteSink& sink) {
   const std::string_view signature = SignatureOf(variant);
   sink.Write({reinterpret_cast<const std::uint8_t*>(signature.data()), signature.size()});
   sink.Write(BuildRunLengthHeader(layout, bitmap.palette));
-  WriteOffsetTables(offsets.first(static_cast<std::size_t>(layout.allRowTablesSize / kOffsetEntrySize)),
-                    sink);
+  WriteOffsetTables(
+      offsets.first(static_cast<std::size_t>(layout.allRowTablesSize / kOffsetEntrySize)), sink);
   SegmentStarts starts{};
   for (std::uint32_t r = 0; r < bitmap.rowCount; ++r) {
     const std::size_t length = CodeRow(bitmap.TopRow(r), variant, scratch, starts);
@@ -272,11 +278,13 @@ std::vector<std::uint8_t> EncodeRunLength(const BitmapView& bitmap, RunLengthVar
   return std::move(sink.bytes());
 }
 
-bool ConvertToRle(ConverterHost& host, const std::string& sourcePath, const std::string& outputPath) {
+bool ConvertToRle(ConverterHost& host, const std::string& sourcePath,
+                  const std::string& outputPath) {
   return ConvertToRunLength(host, sourcePath, outputPath, RunLengthVariant::kRle);
 }
 
-bool ConvertToRls(ConverterHost& host, const std::string& sourcePath, const std::string& outputPath) {
+bool ConvertToRls(ConverterHost& host, const std::string& sourcePath,
+                  const std::string& outputPath) {
   return ConvertToRunLength(host, sourcePath, outputPath, RunLengthVariant::kRls);
 }
 

@@ -46,14 +46,16 @@ inline constexpr std::size_t kRlHeightOffset = 8;
 inline constexpr std::size_t kEffectTablesOffset = 10;
 inline constexpr std::size_t kEffectTableCount = 8;
 inline constexpr std::size_t kEffectTableEntries = 256;
-inline constexpr std::size_t kEffectTablesBytes = kEffectTableCount * kEffectTableEntries * 2;  // 4096
+inline constexpr std::size_t kEffectTablesBytes =
+    kEffectTableCount * kEffectTableEntries * 2;  // 4096
 inline constexpr std::size_t kRowTableSizeOffset = 4106;
 inline constexpr std::size_t kAllRowTablesSizeOffset = 4110;
 inline constexpr std::size_t kSegmentCountOffset = 4114;
 inline constexpr std::size_t kRlPaddingOffset = 4116;
 inline constexpr std::size_t kRowTablesOffset = 4118;
 // The header is everything between the signature and the offset tables.
-inline constexpr std::size_t kRunLengthHeaderSize = kRowTablesOffset - kRunLengthSignatureSize;  // 4116
+inline constexpr std::size_t kRunLengthHeaderSize =
+    kRowTablesOffset - kRunLengthSignatureSize;  // 4116
 inline constexpr std::size_t kOffsetEntrySize = 4;
 
 inline constexpr std::uint32_t kSegmentWidth = 128;
@@ -75,7 +77,9 @@ constexpr std::uint32_t SegmentCountFor(std::uint32_t width) {
 }
 
 // The longest code a row of `width` pixels can have: two bytes a pixel.
-constexpr std::uint64_t MaxCodedRowBytes(std::uint32_t width) { return 2 * std::uint64_t{width} + 2; }
+constexpr std::uint64_t MaxCodedRowBytes(std::uint32_t width) {
+  return 2 * std::uint64_t{width} + 2;
+}
 
 using EffectTables = std::array<Rgb565, kEffectTableCount * kEffectTableEntries>;
 
@@ -114,9 +118,9 @@ RunLengthLayout PlanRunLength(const BitmapView& bitmap, RunLengthVariant variant
                               std::span<std::uint32_t> offsets, std::span<std::uint8_t> scratch);
 
 // The second pass: writes the whole file as planned.
-void EmitRunLength(const BitmapView& bitmap, RunLengthVariant variant, const RunLengthLayout& layout,
-                   std::span<const std::uint32_t> offsets, std::span<std::uint8_t> scratch,
-                   ByteSink& sink);
+void EmitRunLength(const BitmapView& bitmap, RunLengthVariant variant,
+                   const RunLengthLayout& layout, std::span<const std::uint32_t> offsets,
+                   std::span<std::uint8_t> scratch, ByteSink& sink);
 
 // Both passes in memory, for tests and fuzzing; the bitmap must pass CheckRunLengthSize.
 std::vector<std::uint8_t> EncodeRunLength(const BitmapView& bitmap, RunLengthVariant variant);
@@ -125,7 +129,9 @@ std::vector<std::uint8_t> EncodeRunLength(const BitmapView& bitmap, RunLengthVar
 // success, "Error while loading BMP file!" or "Error allocating memory!" in the status line,
 // owned message boxes when the output cannot be created or written or the image is too
 // large. True on success (the dialog's batch goes on either way).
-bool ConvertToRle(ConverterHost& host, const std::string& sourcePath, const std::string& outputPath);
-bool ConvertToRls(ConverterHost& host, const std::string& sourcePath, const std::string& outputPath);
+bool ConvertToRle(ConverterHost& host, const std::string& sourcePath,
+                  const std::string& outputPath);
+bool ConvertToRls(ConverterHost& host, const std::string& sourcePath,
+                  const std::string& outputPath);
 
 }  // namespace kav

@@ -39,7 +39,9 @@ void MemoryBlock::Release() {
   size_ = 0;
 }
 
-std::size_t MemoryBlock::LiveCount() { return liveBlocks.load(); }
+std::size_t MemoryBlock::LiveCount() {
+  return liveBlocks.load();
+}
 
 void MemoryBlock::FreeBlock::operator()(std::uint8_t* data) const noexcept {
   std::free(data);
@@ -56,6 +58,8 @@ void AllocationFaults::Clear() {
   failingAllocation = 0;
 }
 
-std::uint64_t AllocationFaults::Requested() { return requestedAllocations.load(); }
+std::uint64_t AllocationFaults::Requested() {
+  return requestedAllocations.load();
+}
 
 }  // namespace kav

@@ -133,7 +133,8 @@ void StoreLe32Into(std::vector<std::uint8_t>& bytes, std::size_t offset, std::ui
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) {
     ADD_FAILURE() << "cannot write " << path;
   }
@@ -144,7 +145,9 @@ std::vector<std::uint8_t> ReadFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
 
 std::vector<std::string> ListFolder(const std::filesystem::path& folder) {
   std::vector<std::string> names;

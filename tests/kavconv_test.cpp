@@ -1,0 +1,155 @@
+// kavconv end to end: real processes on temporary files, output lines and exit statuses.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "formats/mzr.h"
+#include "support/test_support.h"
+
+namespace kav {
+namespace {
+
+struct ProcessRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& argument) {
+  std::string quoted(1, '\'');
+  for (const char c : argument) {
+    if (c == '\'') {
+      quoted.append("'\\''");
+    } else {
+      quoted.push_back(c);
+    }
+  }
+  quoted.push_back('\'');
+  return quoted;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class Kavconv : public ::testing::Test {
+ protected:
+  test::TempDir dir;
+
+  ProcessRun Kav(const std::vector<std::string>& arguments) {
+    std::string command = Quote(KAVCONV_PATH);
+    for (const std::string& argument : arguments) {
+      command.append(" ").append(Quote(argument));
+    }
+    command.append(" >").append(Quote(dir.File("stdout.txt")));
+    command.append(" 2>").append(Quote(dir.File("stderr.txt")));
+    const int raw = std::system(command.c_str());
+    ProcessRun run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = Slurp(dir.File("stdout.txt"));
+    run.err = Slurp(dir.File("stderr.txt"));
+    std::filesystem::remove(dir.File("stdout.txt"));
+    std::filesystem::remove(dir.File("stderr.txt"));
+    return run;
+  }
+
+  std::string Sprite(const std::string& name) {
+    test::WriteFile(dir.File(name), test::MakeBmp(test::PictureOf(
+                                        5, 3, [](int x, int y) { return x == y ? 1 : 255; })));
+    return dir.File(name);
+  }
+};
+
+TEST_F(Kavconv, ConvertsToMzrBesideTheSources) {
+  const std::string a = Sprite("a.bmp");
+  const std::string b = Sprite("b.bmp");
+  const ProcessRun run = Kav({"convert", "--format", "mzr", "--start", "3", "--end", "4",
+                              "--transparent", "5", "--no-remapping", a, b});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, dir.File("a.MZR") + " converted!\n" + dir.File("b.MZR") + " converted!\n" +
+                         "2 files processed!\n");
+  EXPECT_EQ(run.err, "");
+  const std::vector<std::uint8_t> file = test::ReadFile(dir.File("a.MZR"));
+  ASSERT_EQ(file.size(), kMzrRowsOffset + 15);
+  EXPECT_EQ(file[kMzrRemappingOffset], 0);
+  EXPECT_EQ(file[kMzrStartColorOffset], 3);
+  EXPECT_EQ(file[kMzrEndColorOffset], 4);
+  EXPECT_EQ(file[kMzrTransparentColorOffset], 5);
+}
+
+TEST_F(Kavconv, DefaultsAreTheDialogs) {
+  const std::string a = Sprite("a.bmp");
+  EXPECT_EQ(Kav({"convert", a}).out, "SUCCESS!!  " + dir.File("a.RLE") + " converted!\n");
+  EXPECT_EQ(test::ReadFile(dir.File("a.RLE"))[1], 'L');
+  EXPECT_EQ(Kav({"convert", "-f", "RLS", a}).status, 0);
+  EXPECT_EQ(test::ReadFile(dir.File("a.RLE"))[1], 'S');
+  Kav({"convert", "-f", "mzr", a});
+  const std::vector<std::uint8_t> file = test::ReadFile(dir.File("a.MZR"));
+  EXPECT_EQ(file[kMzrRemappingOffset], 1);
+  EXPECT_EQ(file[kMzrStartColorOffset], 240);
+  EXPECT_EQ(file[kMzrEndColorOffset], 255);
+  EXPECT_EQ(file[kMzrTransparentColorOffset], 0);
+}
+
+TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
+  const std::string a = Sprite("a.bmp");
+  test::WriteFile(dir.File("b.bmp"), {'x'});
+  const std::string c = Sprite("c.bmp");
+  const ProcessRun run = Kav({"convert", "-f", "mzr", a, dir.File("b.bmp"), c});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "kavconv: " + dir.File("b.bmp") + ": This is not a BMP file\n");
+  EXPECT_NE(run.out.find("Error while converting!\n"), std::string::npos);
+  EXPECT_NE(run.out.find("3 files processed!\n"), std::string::npos);
+  EXPECT_TRUE(test::FileExists(dir.File("c.MZR")));
+}
+
+TEST_F(Kavconv, FailFastStartsNoNewFile) {
+  test::WriteFile(dir.File("a.bmp"), {'x'});
+  const std::string b = Sprite("b.bmp");
+  const ProcessRun run = Kav({"convert", "--fail-fast", dir.File("a.bmp"), b});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_FALSE(test::FileExists(dir.File("b.RLE")));
+}
+
+TEST_F(Kavconv, QuietPrintsNoStatus) {
+  const ProcessRun run = Kav({"convert", "-q", Sprite("a.bmp"), dir.File("missing.bmp")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "kavconv: " + dir.File("missing.bmp") + ": Cannot open this file\n");
+}
+
+TEST_F(Kavconv, UsageErrorsConvertNothing) {
+  const std::string a = Sprite("a.bmp");
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{"convert", "--start", "256", a},
+                                             {"convert", "--end", "-1", a},
+                                             {"convert", "--transparent", "x", a},
+                                             {"convert", "--format", "png", a},
+                                             {"convert"},
+                                             {"unknown", a},
+                                             {}}) {
+    const ProcessRun run = Kav(arguments);
+    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
+    EXPECT_FALSE(run.err.empty());
+  }
+  EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
+}
+
+TEST_F(Kavconv, HelpAndVersion) {
+  const ProcessRun version = Kav({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "1.0.0.1\n");
+  const ProcessRun help = Kav({"convert", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--fail-fast"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kav

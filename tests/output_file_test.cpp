@@ -1,0 +1,72 @@
+// Output files: nothing appears at the target before Commit, and replacing keeps what the
+// user set up around the old file.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/file.h"
+#include "support/test_support.h"
+
+namespace kav {
+namespace {
+
+const std::vector<std::uint8_t> kBytes{1, 2, 3, 4};
+
+TEST(OutputFile, NothingAtTheTargetUntilCommit) {
+  test::TempDir dir;
+  const std::string target = dir.File("out.MZR");
+  OutputFile file;
+  ASSERT_TRUE(file.Create(target, dir.File("source.bmp")));
+  ASSERT_TRUE(file.Write(kBytes));
+  EXPECT_FALSE(test::FileExists(target));
+  EXPECT_TRUE(test::FileExists(file.TemporaryPath()));
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(test::ReadFile(target), kBytes);
+  EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"out.MZR"});
+}
+
+TEST(OutputFile, AbandonedFileLeavesNothing) {
+  test::TempDir dir;
+  test::WriteFile(dir.File("out.MZR"), {7});
+  {
+    OutputFile file;
+    ASSERT_TRUE(file.Create(dir.File("out.MZR"), ""));
+    file.Write(kBytes);
+  }
+  EXPECT_EQ(test::ReadFile(dir.File("out.MZR")), std::vector<std::uint8_t>{7});
+  EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"out.MZR"});
+}
+
+TEST(OutputFile, ReplacingKeepsPermissionsAndLinks) {
+  test::TempDir dir;
+  const std::string real = dir.File("real.MZR");
+  test::WriteFile(real, {7});
+  chmod(real.c_str(), 0640);
+  std::filesystem::create_symlink(real, dir.File("link.MZR"));
+  OutputFile file;
+  ASSERT_TRUE(file.Create(dir.File("link.MZR"), ""));
+  file.Write(kBytes);
+  ASSERT_TRUE(file.Commit());
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.MZR")));
+  EXPECT_EQ(test::ReadFile(real), kBytes);
+  struct stat info {};
+  ASSERT_EQ(stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST(OutputFile, ConcurrentWritersOfOneTargetUseTheirOwnFiles) {
+  test::TempDir dir;
+  OutputFile first;
+  OutputFile second;
+  ASSERT_TRUE(first.Create(dir.File("out.MZR"), ""));
+  ASSERT_TRUE(second.Create(dir.File("out.MZR"), ""));
+  EXPECT_NE(first.TemporaryPath(), second.TemporaryPath());
+  first.Write(std::vector<std::uint8_t>{1});
+  second.Write(std::vector<std::uint8_t>{2, 2});
+  ASSERT_TRUE(first.Commit());
+  ASSERT_TRUE(second.Commit());
+  EXPECT_EQ(test::ReadFile(dir.File("out.MZR")), (std::vector<std::uint8_t>{2, 2}));
+}
+
+}  // namespace
+}  // namespace kav
