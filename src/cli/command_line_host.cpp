@@ -5,18 +5,28 @@
 namespace kav {
 
 void CommandLineHost::SetStatusText(const std::string& text) {
-  if (!quiet_) {
-    out_ << text << '\n' << std::flush;
+  if (quiet_) {
+    return;
   }
+  if (progress_ != nullptr && statusOnTerminal_) {
+    progress_->Clear();
+  }
+  out_ << text << '\n' << std::flush;
 }
 
 void CommandLineHost::ShowError(MessageOwner /*owner*/, std::string_view text) {
+  if (progress_ != nullptr) {
+    progress_->Clear();
+  }
   err_ << "kavconv: " << currentFile_ << ": " << text << '\n' << std::flush;
 }
 
-void CommandLineHost::OnFileStarting(std::size_t /*index*/, std::size_t /*total*/,
+void CommandLineHost::OnFileStarting(std::size_t index, std::size_t /*total*/,
                                      const std::string& path) {
   currentFile_ = path;
+  if (progress_ != nullptr) {
+    progress_->Update(index);
+  }
 }
 
 }  // namespace kav

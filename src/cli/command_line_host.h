@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "cli/progress_bar.h"
 #include "convert/converter_host.h"
 
 namespace kav {
@@ -21,12 +22,21 @@ class CommandLineHost final : public ConverterHost {
   void ShowError(MessageOwner owner, std::string_view text) override;
   void OnFileStarting(std::size_t index, std::size_t total, const std::string& path) override;
 
+  // Shows progress on this bar and keeps it out of the way of printed lines: error lines
+  // always, status lines when stdout is the same terminal.
+  void ShowProgressOn(ProgressBar* bar, bool statusOnTerminal) {
+    progress_ = bar;
+    statusOnTerminal_ = statusOnTerminal;
+  }
+
  private:
   ConversionSettings settings_;
   bool quiet_;
   std::ostream& out_;
   std::ostream& err_;
   std::string currentFile_;
+  ProgressBar* progress_ = nullptr;
+  bool statusOnTerminal_ = false;
 };
 
 }  // namespace kav

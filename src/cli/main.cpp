@@ -3,16 +3,21 @@
 // Exit status: 0 when every file was converted, 1 when any failed, 2 for a usage error
 // (nothing is converted then).
 
+#include <unistd.h>
+
 #include <csignal>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/command_line_host.h"
-#include "convert/batch.h"
+#include "cli/progress_bar.h"
+#include "convert/parallel_batch.h"
 
 namespace {
 
@@ -28,6 +33,7 @@ struct ConvertOptions {
   bool noRemapping = false;
   bool failFast = false;
   bool quiet = false;
+  unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   std::vector<std::string> files;
 };
 
@@ -52,7 +58,10 @@ void AddConvertCommand(CLI::App& app, ConvertOptions& options) {
       ->capture_default_str();
   convert->add_flag("--no-remapping", options.noRemapping, "Clear the MZR remapping flag");
   convert->add_flag("--fail-fast", options.failFast, "Start no new file after a failure");
-  convert->add_flag("-q,--quiet", options.quiet, "Print no status lines");
+  convert->add_flag("-q,--quiet", options.quiet, "Print no status lines and no progress");
+  convert->add_option("-j,--jobs", options.jobs, "Files converted at once (default: every core)")
+      ->check(CLI::Range(1u, 1024u))
+      ->capture_default_str();
   convert->add_option("FILE", options.files, "BMP files to convert")->required();
 }
 
@@ -64,9 +73,23 @@ int RunConvert(const ConvertOptions& options) {
   settings.transparentColor = options.transparentColor;
   settings.useRemapping = !options.noRemapping;
   kav::CommandLineHost host(settings, options.quiet, std::cout, std::cerr);
-  const kav::BatchPolicy policy{.stopAfterMzrFailure = false,
-                                .stopAfterAnyFailure = options.failFast};
-  const kav::BatchOutcome outcome = kav::RunBatch(host, options.files, policy);
+  std::optional<kav::ProgressBar> progress;
+  const std::size_t columns = kav::TerminalColumns();
+  if (!options.quiet && columns > 0 && options.files.size() > 1) {
+    progress.emplace(std::cerr, options.files.size(), columns);
+    host.ShowProgressOn(&*progress, isatty(STDOUT_FILENO) != 0);
+  }
+  kav::ParallelBatchOptions batch{
+      .jobs = options.jobs,
+      .policy = {.stopAfterMzrFailure = false, .stopAfterAnyFailure = options.failFast},
+      .onProgress = {}};
+  if (progress) {
+    batch.onProgress = [&progress](std::size_t done, std::size_t) { progress->Update(done); };
+  }
+  const kav::BatchOutcome outcome = kav::RunParallelBatch(host, options.files, batch);
+  if (progress) {
+    progress->Clear();
+  }
   return outcome.failed == 0 ? kExitConverted : kExitFailed;
 }
 
