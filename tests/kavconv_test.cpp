@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <fstream>
@@ -113,9 +116,40 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
 TEST_F(Kavconv, FailFastStartsNoNewFile) {
   test::WriteFile(dir.File("a.bmp"), {'x'});
   const std::string b = Sprite("b.bmp");
-  const ProcessRun run = Kav({"convert", "--fail-fast", dir.File("a.bmp"), b});
-  EXPECT_EQ(run.status, 1);
+  const ProcessRun sequential = Kav({"convert", "--fail-fast", "-j", "1", dir.File("a.bmp"), b});
+  EXPECT_EQ(sequential.status, 1);
+  EXPECT_EQ(sequential.out, "Error while loading BMP file!\n");
   EXPECT_FALSE(test::FileExists(dir.File("b.RLE")));
+  // In parallel the second file may already run; the batch still fails without a summary.
+  const ProcessRun parallel = Kav({"convert", "--fail-fast", "-j", "2", dir.File("a.bmp"), b});
+  EXPECT_EQ(parallel.status, 1);
+  EXPECT_EQ(parallel.out.find("files processed!"), std::string::npos);
+}
+
+TEST_F(Kavconv, InterruptedBatchLeavesNoTemporaryFile) {
+  std::vector<std::string> arguments{"convert", "-q", "-f", "mzr"};
+  for (int i = 0; i < 400; ++i) {
+    arguments.push_back(Sprite("s" + std::to_string(i) + ".bmp"));
+  }
+  std::string command = "exec " + Quote(KAVCONV_PATH);
+  for (const std::string& argument : arguments) {
+    command.append(" ").append(Quote(argument));
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  usleep(20000);
+  kill(child, SIGINT);
+  int status = 0;
+  waitpid(child, &status, 0);
+  for (const std::string& name : test::ListFolder(dir.path())) {
+    EXPECT_TRUE(name.ends_with(".bmp") || name.ends_with(".MZR")) << name;
+    if (name.ends_with(".MZR")) {
+      EXPECT_EQ(test::ReadFile(dir.File(name)).size(), kMzrRowsOffset + 15) << "partial " << name;
+    }
+  }
 }
 
 TEST_F(Kavconv, QuietPrintsNoStatus) {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include "platform/file.h"
 #include "support/test_support.h"
@@ -66,6 +70,37 @@ TEST(OutputFile, ConcurrentWritersOfOneTargetUseTheirOwnFiles) {
   ASSERT_TRUE(first.Commit());
   ASSERT_TRUE(second.Commit());
   EXPECT_EQ(test::ReadFile(dir.File("out.MZR")), (std::vector<std::uint8_t>{2, 2}));
+}
+
+}  // namespace
+}  // namespace kav
+
+namespace kav {
+namespace {
+
+TEST(OutputFile, InterruptRemovesTemporaryFiles) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    test::TempDir dir;
+    test::WriteFile(dir.File("old.MZR"), {5});
+    const pid_t child = fork();
+    if (child == 0) {
+      InstallInterruptCleanup();
+      OutputFile first;
+      OutputFile second;
+      if (first.Create(dir.File("old.MZR"), "") && second.Create(dir.File("new.MZR"), "")) {
+        first.Write(kBytes);
+        second.Write(kBytes);
+        raise(signal);
+      }
+      _exit(3);  // not reached when the signal ends the process
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "signal " << signal;
+    EXPECT_EQ(WTERMSIG(status), signal);
+    EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"old.MZR"});
+    EXPECT_EQ(test::ReadFile(dir.File("old.MZR")), std::vector<std::uint8_t>{5});
+  }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "cli/command_line_host.h"
 #include "cli/progress_bar.h"
 #include "convert/parallel_batch.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -98,6 +99,7 @@ int RunConvert(const ConvertOptions& options) {
 int main(int argc, char** argv) {
   // A write beyond the file size limit then fails with an error instead of ending the process.
   std::signal(SIGXFSZ, SIG_IGN);
+  kav::InstallInterruptCleanup();
 
   CLI::App app{"Converts 8-bit BMP images to MZR, RLE and RLS asset files.", "kavconv"};
   app.set_version_flag("--version", KAV_VERSION);

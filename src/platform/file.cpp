@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,6 +20,39 @@ namespace {
 constexpr std::size_t kMaxIoChunk = 0x7ffff000;
 
 std::atomic<unsigned> temporaryCounter{0};
+
+// The temporary files of this process that exist now, for removal from a signal handler:
+// fixed slots of atomic pointers, so the handler reads them without locks or allocation.
+constexpr std::size_t kTemporarySlots = 1024;
+std::array<std::atomic<const char*>, kTemporarySlots> liveTemporaryFiles{};
+
+// Returns the slot taken, or kTemporarySlots when every slot is in use (the file is then
+// still removed on every ordinary path, only not on an interrupt).
+std::size_t RegisterTemporary(const char* path) {
+  for (std::size_t slot = 0; slot < kTemporarySlots; ++slot) {
+    const char* expected = nullptr;
+    if (liveTemporaryFiles[slot].compare_exchange_strong(expected, path)) {
+      return slot;
+    }
+  }
+  return kTemporarySlots;
+}
+
+void UnregisterTemporary(std::size_t slot) {
+  if (slot < kTemporarySlots) {
+    liveTemporaryFiles[slot].store(nullptr);
+  }
+}
+
+extern "C" void RemoveTemporariesAndEnd(int signal) {
+  for (std::atomic<const char*>& slot : liveTemporaryFiles) {
+    if (const char* path = slot.load(); path != nullptr) {
+      unlink(path);
+    }
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -147,21 +182,22 @@ bool OutputFile::Create(const std::string& target, const std::string& protectedP
     }
     keptMode = existing.st_mode & 07777;
   }
-  std::string temporary = TemporaryPathFor(resolved);
+  temporaryPath_ = TemporaryPathFor(resolved);
+  // Known to the interrupt handler before it exists, so it can never be left behind.
+  registrySlot_ = RegisterTemporary(temporaryPath_.c_str());
   // The process umask applies to 0666, as for any newly created file.
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    return false;
-  }
-  if (keptMode != 0 && fchmod(fd, keptMode) != 0) {
-    close(fd);
-    unlink(temporary.c_str());
+  const int fd = open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0 || (keptMode != 0 && fchmod(fd, keptMode) != 0)) {
+    if (fd >= 0) {
+      close(fd);
+      unlink(temporaryPath_.c_str());
+    }
+    ForgetTemporary();
     return false;
   }
   fd_ = fd;
   failed_ = false;
   targetPath_ = resolved;
-  temporaryPath_ = std::move(temporary);
   return true;
 }
 
@@ -194,10 +230,10 @@ bool OutputFile::Commit() {
   fd_ = -1;
   if (failed_ || closed != 0 || rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
     unlink(temporaryPath_.c_str());
-    temporaryPath_.clear();
+    ForgetTemporary();
     return false;
   }
-  temporaryPath_.clear();
+  ForgetTemporary();
   return true;
 }
 
@@ -208,7 +244,22 @@ void OutputFile::Abandon() {
   }
   if (!temporaryPath_.empty()) {
     unlink(temporaryPath_.c_str());
-    temporaryPath_.clear();
+    ForgetTemporary();
+  }
+}
+
+void OutputFile::ForgetTemporary() {
+  UnregisterTemporary(registrySlot_);
+  registrySlot_ = SIZE_MAX;
+  temporaryPath_.clear();
+}
+
+void InstallInterruptCleanup() {
+  struct sigaction action {};
+  action.sa_handler = RemoveTemporariesAndEnd;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaction(signal, &action, nullptr);
   }
 }
 

@@ -3,6 +3,7 @@
 // renamed into place only when it is complete, so a failed or interrupted write never
 // leaves a partial file and never damages a file that was there before.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -58,11 +59,18 @@ class OutputFile {
   const std::string& TemporaryPath() const { return temporaryPath_; }
 
  private:
+  void ForgetTemporary();
+
   int fd_ = -1;
   bool failed_ = false;
   std::string targetPath_;
   std::string temporaryPath_;
+  std::size_t registrySlot_ = SIZE_MAX;
 };
+
+// Makes SIGINT, SIGTERM and SIGHUP remove every temporary output file of this process
+// before the process ends as the signal asks, so an interrupted batch leaves no partial file.
+void InstallInterruptCleanup();
 
 // Whether both paths name the same existing file (through links or different spellings).
 bool SameExistingFile(const std::string& first, const std::string& second);
