@@ -1,0 +1,96 @@
+#include "bench_images.h"
+
+#include <cmath>
+#include <cstring>
+#include <span>
+#include <random>
+
+namespace kav::bench {
+namespace {
+
+constexpr std::uint32_t kHeadersAndPalette = 54 + 1024;
+
+void PutLe32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+// Row y (from the top) of a sprite sheet: cells of 200 x 150 pixels, each a filled ellipse on
+// index 255 with a shadow of 250 below it, so runs cross the 128-column boundaries.
+void SpriteRow(std::uint32_t y, std::span<std::uint8_t> row, std::mt19937& random) {
+  std::memset(row.data(), 255, row.size());
+  const std::uint32_t cellY = y % 150;
+  for (std::uint32_t cellX = 0; cellX < row.size(); cellX += 200) {
+    const double dy = (static_cast<double>(cellY) - 60.0) / 50.0;
+    if (dy * dy < 1.0) {
+      const auto half = static_cast<std::uint32_t>(80.0 * std::sqrt(1.0 - dy * dy));
+      for (std::uint32_t x = cellX + 100 - half; x < cellX + 100 + half && x < row.size(); ++x) {
+        row[x] = static_cast<std::uint8_t>(16 + (x + y) % 64 + (random() % 4 == 0 ? 1 : 0));
+      }
+    } else if (cellY >= 120 && cellY < 132) {
+      for (std::uint32_t x = cellX + 40; x < cellX + 160 && x < row.size(); ++x) {
+        row[x] = 250;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::string_view NameOf(Content content) {
+  switch (content) {
+    case Content::kSprite:
+      return "sprite";
+    case Content::kNoise:
+      return "noise";
+    case Content::kAlternating:
+      return "alternating";
+  }
+  return "";
+}
+
+std::vector<std::uint8_t> MakeBenchBmp(std::uint32_t width, std::uint32_t height, Content content) {
+  const std::uint32_t stride = (width + 3) & ~3u;
+  const std::uint64_t rowsBytes = std::uint64_t{stride} * height;
+  std::vector<std::uint8_t> file(kHeadersAndPalette + rowsBytes, 0);
+  std::uint8_t* header = file.data();
+  header[0] = 'B';
+  header[1] = 'M';
+  PutLe32(header + 2, static_cast<std::uint32_t>(file.size()));
+  PutLe32(header + 10, kHeadersAndPalette);
+  PutLe32(header + 14, 40);
+  PutLe32(header + 18, width);
+  PutLe32(header + 22, height);
+  header[26] = 1;
+  header[28] = 8;
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint8_t* entry = header + 54 + 4 * i;
+    entry[0] = static_cast<std::uint8_t>(i * 3);
+    entry[1] = static_cast<std::uint8_t>(255 - i);
+    entry[2] = static_cast<std::uint8_t>(i);
+  }
+  std::mt19937 random(width * 31 + height);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const std::span<std::uint8_t> row(file.data() + kHeadersAndPalette + std::uint64_t{height - 1 - y} * stride,
+                                      width);
+    switch (content) {
+      case Content::kSprite:
+        SpriteRow(y, row, random);
+        break;
+      case Content::kNoise:
+        for (std::uint8_t& pixel : row) {
+          pixel = static_cast<std::uint8_t>(random());
+        }
+        break;
+      case Content::kAlternating:
+        for (std::uint32_t x = 0; x < width; ++x) {
+          row[x] = x % 2 == 0 ? 255 : static_cast<std::uint8_t>(1 + y % 200);
+        }
+        break;
+    }
+  }
+  return file;
+}
+
+}  // namespace kav::bench

@@ -1,0 +1,21 @@
+#pragma once
+// Benchmark pictures: 8-bit BMP files in memory with content like real sprites.
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace kav::bench {
+
+enum class Content {
+  kSprite,       // large areas of 255, shapes, runs of 255 and 250 across segment boundaries
+  kNoise,        // random indices, a few of them 255 and 250
+  kAlternating,  // 255 and another index in turn: the longest coding
+};
+
+std::string_view NameOf(Content content);
+
+// A whole BMP file (40-byte info header, 256 colours, rows bottom first).
+std::vector<std::uint8_t> MakeBenchBmp(std::uint32_t width, std::uint32_t height, Content content);
+
+}  // namespace kav::bench

@@ -1,0 +1,117 @@
+// Each encoder in memory, and the reader, on pictures of 1, 16 and 64 megapixels.
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <tuple>
+
+#include "bench_images.h"
+#include "bmp/bitmap_view.h"
+#include "bmp/bmp_reader.h"
+#include "formats/mzr.h"
+#include "formats/run_length.h"
+#include "platform/byte_source.h"
+
+namespace {
+
+using kav::bench::Content;
+
+class SilentMessages final : public kav::MessageBoxes {
+ public:
+  void ShowError(kav::MessageOwner, std::string_view) override {}
+};
+
+// Counts the bytes, as a stand-in for a file that costs nothing.
+class CountingSink final : public kav::ByteSink {
+ public:
+  void Write(std::span<const std::uint8_t> bytes) override { count += bytes.size(); }
+  std::uint64_t count = 0;
+};
+
+std::uint32_t SideFor(std::int64_t megapixels) {
+  switch (megapixels) {
+    case 1:
+      return 1024;
+    case 16:
+      return 4096;
+    default:
+      return 8192;
+  }
+}
+
+// Pictures are made once and kept for every benchmark that uses them.
+const std::vector<std::uint8_t>& Picture(std::int64_t megapixels, Content content) {
+  static std::map<std::tuple<std::int64_t, Content>, std::vector<std::uint8_t>> pictures;
+  auto& picture = pictures[{megapixels, content}];
+  if (picture.empty()) {
+    const std::uint32_t side = SideFor(megapixels);
+    picture = kav::bench::MakeBenchBmp(side, side, content);
+  }
+  return picture;
+}
+
+kav::LoadedBitmap Load(const std::vector<std::uint8_t>& bmp) {
+  SilentMessages messages;
+  kav::MemorySource source(bmp);
+  kav::LoadedBitmap bitmap;
+  kav::ReadBmp8(source, messages, bitmap);
+  return bitmap;
+}
+
+void ReadBmp(benchmark::State& state, Content content) {
+  const std::vector<std::uint8_t>& bmp = Picture(state.range(0), content);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(Load(bmp).block.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bmp.size()));
+}
+
+void EncodeMzr(benchmark::State& state, Content content) {
+  const kav::LoadedBitmap bitmap = Load(Picture(state.range(0), content));
+  const kav::BitmapView view = *kav::ViewBitmap(bitmap);
+  for (auto _ : state) {
+    CountingSink sink;
+    kav::EncodeMzr(view, {}, sink);
+    benchmark::DoNotOptimize(sink.count);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * view.rows.size()));
+}
+
+void EncodeRunLength(benchmark::State& state, Content content, kav::RunLengthVariant variant) {
+  const kav::LoadedBitmap bitmap = Load(Picture(state.range(0), content));
+  const kav::BitmapView view = *kav::ViewBitmap(bitmap);
+  std::vector<std::uint32_t> offsets(std::size_t{kav::SegmentCountFor(view.width)} * view.rowCount);
+  std::vector<std::uint8_t> scratch(kav::MaxCodedRowBytes(view.width));
+  for (auto _ : state) {
+    CountingSink sink;
+    const kav::RunLengthLayout layout = kav::PlanRunLength(view, variant, offsets, scratch);
+    kav::EmitRunLength(view, variant, layout, offsets, scratch, sink);
+    benchmark::DoNotOptimize(sink.count);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * view.rows.size()));
+}
+
+void EncodeRle(benchmark::State& state, Content content) {
+  EncodeRunLength(state, content, kav::RunLengthVariant::kRle);
+}
+
+void EncodeRls(benchmark::State& state, Content content) {
+  EncodeRunLength(state, content, kav::RunLengthVariant::kRls);
+}
+
+void Sizes(benchmark::internal::Benchmark* benchmark) {
+  benchmark->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(ReadBmp, sprite, Content::kSprite)->Apply(Sizes);
+BENCHMARK_CAPTURE(EncodeMzr, sprite, Content::kSprite)->Apply(Sizes);
+BENCHMARK_CAPTURE(EncodeRle, sprite, Content::kSprite)->Apply(Sizes);
+BENCHMARK_CAPTURE(EncodeRle, noise, Content::kNoise)->Apply(Sizes);
+BENCHMARK_CAPTURE(EncodeRle, alternating, Content::kAlternating)->Apply(Sizes);
+BENCHMARK_CAPTURE(EncodeRls, sprite, Content::kSprite)->Apply(Sizes);
+BENCHMARK_CAPTURE(EncodeRls, noise, Content::kNoise)->Apply(Sizes);
+BENCHMARK_CAPTURE(EncodeRls, alternating, Content::kAlternating)->Apply(Sizes);
+
+BENCHMARK_MAIN();
