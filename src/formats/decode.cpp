@@ -29,18 +29,18 @@ DecodeError MzrLengthError(std::uint64_t length, std::uint16_t width, std::uint1
   const std::uint64_t expected = kMzrRowsOffset + std::uint64_t{width} * height;
   if (length < expected) {
     return {length, FormatText("the file ends after %llu bytes, but a %u x %u image needs %llu "
-                               "(16404 + width x height)",
-                               Num(length), width, height, Num(expected))};
+                               "(%zu + width x height)",
+                               Num(length), width, height, Num(expected), kMzrRowsOffset)};
   }
   return {expected, FormatText("the file is %llu bytes long, but a %u x %u image ends at %llu "
-                               "(16404 + width x height)",
-                               Num(length), width, height, Num(expected))};
+                               "(%zu + width x height)",
+                               Num(length), width, height, Num(expected), kMzrRowsOffset)};
 }
 
 // The header checks that do not depend on the length of the pixel rows.
 std::optional<DecodeError> CheckMzrHeader(std::span<const std::uint8_t> header) {
   for (std::size_t i = 0; i < kMzrMagic.size(); ++i) {
-    const auto expected = static_cast<std::uint8_t>(kMzrMagic[kMzrMagicOffset + i]);
+    const auto expected = static_cast<std::uint8_t>(kMzrMagic[i]);
     if (header[kMzrMagicOffset + i] != expected) {
       return DecodeError{kMzrMagicOffset + i,
                          FormatText("magic byte %zu is 0x%02X, not 0x%02X: an MZR file begins "
@@ -125,9 +125,9 @@ DecodeResult DecodeFile(std::span<const std::uint8_t> bytes, PixelOutput pixels)
 
 DecodeResult DecodeMzr(std::span<const std::uint8_t> bytes, PixelOutput pixels) {
   if (bytes.size() < kMzrHeaderSize) {
-    return DecodeError{
-        bytes.size(),
-        FormatText("the file ends after %zu bytes, inside the 20-byte MZR header", bytes.size())};
+    return DecodeError{bytes.size(),
+                       FormatText("the file ends after %zu bytes, inside the %zu-byte MZR header",
+                                  bytes.size(), kMzrHeaderSize)};
   }
   const std::span<const std::uint8_t> header = bytes.first(kMzrHeaderSize);
   if (auto fault = CheckMzrHeader(header)) {

@@ -55,8 +55,8 @@ class RunLengthDecoder {
     const std::string_view expected = SignatureOf(variant_);
     if (file_.size() < kRunLengthSignatureSize) {
       return DecodeError{file_.size(), FormatText("the file ends after %zu bytes, inside the "
-                                                  "2-byte signature",
-                                                  file_.size())};
+                                                  "%zu-byte signature",
+                                                  file_.size(), kRunLengthSignatureSize)};
     }
     if (file_[0] != expected[0] || file_[1] != expected[1]) {
       return DecodeError{
@@ -72,8 +72,8 @@ class RunLengthDecoder {
   std::optional<DecodeError> ReadHeader() {
     if (file_.size() < kRowTablesOffset) {
       return DecodeError{file_.size(), FormatText("the file ends after %zu bytes, inside the "
-                                                  "4118-byte header",
-                                                  file_.size())};
+                                                  "%zu-byte header",
+                                                  file_.size(), kRowTablesOffset)};
     }
     image_.kind = variant_ == RunLengthVariant::kRls ? FileKind::kRls : FileKind::kRle;
     image_.width = LoadLe16(file_.subspan(kRlWidthOffset));
@@ -104,8 +104,8 @@ class RunLengthDecoder {
     if (segmentCount < 0 || static_cast<std::uint32_t>(segmentCount) != segments) {
       return DecodeError{kSegmentCountOffset,
                          FormatText("segmentCount is %d, but a width of %u needs %u segments of "
-                                    "128 columns",
-                                    segmentCount, image_.width, segments)};
+                                    "%u columns",
+                                    segmentCount, image_.width, segments, kSegmentWidth)};
     }
     fields_.segmentCount = static_cast<std::uint16_t>(segmentCount);
     const std::uint64_t allRowTablesSize = std::uint64_t{segments} * rowTableSize;
@@ -130,13 +130,15 @@ class RunLengthDecoder {
     const std::uint64_t expected = kRowTablesOffset + std::uint64_t{fields_.dataSize};
     if (file_.size() < expected) {
       return DecodeError{file_.size(), FormatText("the file ends after %zu bytes, but dataSize %u "
-                                                  "gives a length of %llu (4118 + dataSize)",
-                                                  file_.size(), fields_.dataSize, Num(expected))};
+                                                  "gives a length of %llu (%zu + dataSize)",
+                                                  file_.size(), fields_.dataSize, Num(expected),
+                                                  kRowTablesOffset)};
     }
     if (file_.size() > expected) {
-      return DecodeError{expected, FormatText("the file is %zu bytes long, but dataSize %u gives a "
-                                              "length of %llu (4118 + dataSize)",
-                                              file_.size(), fields_.dataSize, Num(expected))};
+      return DecodeError{
+          expected, FormatText("the file is %zu bytes long, but dataSize %u gives a "
+                               "length of %llu (%zu + dataSize)",
+                               file_.size(), fields_.dataSize, Num(expected), kRowTablesOffset)};
     }
     return std::nullopt;
   }
@@ -197,8 +199,8 @@ class RunLengthDecoder {
     if (position_ != body_.size()) {
       return DecodeError{FileOffsetOf(position_),
                          FormatText("the code of the last row ends at file offset %llu, but the "
-                                    "coded rows go on to %zu (4118 + dataSize)",
-                                    Num(FileOffsetOf(position_)), file_.size())};
+                                    "coded rows go on to %zu (%zu + dataSize)",
+                                    Num(FileOffsetOf(position_)), file_.size(), kRowTablesOffset)};
     }
     return std::nullopt;
   }
@@ -282,8 +284,8 @@ class RunLengthDecoder {
     if (code.count == 0 || code.count > kMaxRunLength) {
       return DecodeError{FileOffsetOf(position_ + 1),
                          FormatText("run count %u of index %u at column %u of row %u is not 1 to "
-                                    "128%s",
-                                    code.count, code.index, column, row,
+                                    "%u%s",
+                                    code.count, code.index, column, row, kMaxRunLength,
                                     IsRowMarker(code.index, static_cast<std::uint8_t>(code.count))
                                         ? " (255, 255 marks a row of 255 only at the row's start)"
                                         : "")};
