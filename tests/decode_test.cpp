@@ -103,6 +103,25 @@ Bytes SmallFile() {
   return RunLengthFile(RunLengthVariant::kRle, 3, 2, {8, 11}, {0x01, 0xFF, 0x02, 0xFF, 0xFF});
 }
 
+// `file` with one byte, or a little-endian 16- or 32-bit value, replaced at `offset`.
+Bytes WithByte(Bytes file, std::size_t offset, std::uint8_t value) {
+  file[offset] = value;
+  return file;
+}
+Bytes WithLe16(Bytes file, std::size_t offset, std::uint16_t value) {
+  StoreLe16Into(file, offset, value);
+  return file;
+}
+Bytes WithLe32(Bytes file, std::size_t offset, std::uint32_t value) {
+  StoreLe32Into(file, offset, value);
+  return file;
+}
+
+// Where offset entry number `entry` lies (segment-major, as stored).
+constexpr std::size_t EntryAt(std::size_t entry) {
+  return kRowTablesOffset + entry * kOffsetEntrySize;
+}
+
 // The decoder must refuse `bytes` with exactly this offset and reason, keeping the indices
 // or not.
 void ExpectRefused(const Bytes& bytes, std::uint64_t offset, const std::string& reason) {
@@ -310,38 +329,23 @@ TEST(DecodeRunLength, RefusesDamagedSizes) {
   ExpectRefused(Bytes(kRowTablesOffset - 1, 'R'), 0,
                 "not an MZR, RLE or RLS file: it begins with neither \"KAV8BMP\" nor \"RL\" nor "
                 "\"RS\"");
-  Bytes shortFile(100, 0);
-  shortFile[0] = 'R';
-  shortFile[1] = 'S';
-  ExpectRefused(shortFile, 100, "the file ends after 100 bytes, inside the 4118-byte header");
+  ExpectRefused(WithLe16(Bytes(100, 0), 0, 'R' | 'S' << 8), 100,
+                "the file ends after 100 bytes, inside the 4118-byte header");
 
-  file = WideRowFile();
-  StoreLe16Into(file, kRlWidthOffset, 0);
-  ExpectRefused(file, kRlWidthOffset, "the width is 0");
-  file = WideRowFile();
-  StoreLe16Into(file, kRlHeightOffset, 0);
-  ExpectRefused(file, kRlHeightOffset, "the height is 0");
-  file = WideRowFile();
-  StoreLe32Into(file, kRowTableSizeOffset, 8);
-  ExpectRefused(file, kRowTableSizeOffset,
+  ExpectRefused(WithLe16(WideRowFile(), kRlWidthOffset, 0), kRlWidthOffset, "the width is 0");
+  ExpectRefused(WithLe16(WideRowFile(), kRlHeightOffset, 0), kRlHeightOffset, "the height is 0");
+  ExpectRefused(WithLe32(WideRowFile(), kRowTableSizeOffset, 8), kRowTableSizeOffset,
                 "rowTableSize is 8, but a height of 1 needs 4 (height x 4)");
-  file = WideRowFile();
-  StoreLe16Into(file, kSegmentCountOffset, 0xFFFD);
-  ExpectRefused(file, kSegmentCountOffset,
+  ExpectRefused(WithLe16(WideRowFile(), kSegmentCountOffset, 0xFFFD), kSegmentCountOffset,
                 "segmentCount is -3, but a width of 300 needs 3 segments of 128 columns");
-  file = WideRowFile();
-  StoreLe16Into(file, kRlWidthOffset, 257);  // still 3 segments: the rows no longer fit
-  ExpectRefused(file, 4156,
+  // Still 3 segments, but the row no longer fits.
+  ExpectRefused(WithLe16(WideRowFile(), kRlWidthOffset, 257), 4156,
                 "run of 44 pixels of index 255 at column 256 of row 0 goes past "
                 "the row's end (width 257)");
-  file = WideRowFile();
-  StoreLe32Into(file, kAllRowTablesSizeOffset, 16);
-  ExpectRefused(file, kAllRowTablesSizeOffset,
+  ExpectRefused(WithLe32(WideRowFile(), kAllRowTablesSizeOffset, 16), kAllRowTablesSizeOffset,
                 "allRowTablesSize is 16, not segmentCount x rowTableSize = 12");
-
   // Consistent sizes, but no room for a single code.
-  file = RunLengthFile(RunLengthVariant::kRle, 3, 1, {4}, {});
-  ExpectRefused(file, kRlDataSizeOffset,
+  ExpectRefused(RunLengthFile(RunLengthVariant::kRle, 3, 1, {4}, {}), kRlDataSizeOffset,
                 "dataSize 4 leaves no room for coded rows after the 4 bytes of offset tables");
 }
 
@@ -364,64 +368,44 @@ TEST(DecodeRunLength, RefusesTheLargestImageInATinyFileBeforeAllocating) {
 }
 
 TEST(DecodeRunLength, RefusesOffsetEntriesThatMissTheirCode) {
-  Bytes file = WideRowFile();
-  StoreLe32Into(file, kRowTablesOffset + 4, 4200);
-  ExpectRefused(file, kRowTablesOffset + 4,
+  ExpectRefused(WithLe32(WideRowFile(), EntryAt(1), 4200), EntryAt(1),
                 "offset entry for segment 1 of row 0 is 4200, outside the coded rows (12 to 39)");
-  file = WideRowFile();
-  StoreLe32Into(file, kRowTablesOffset + 4, 15);
-  ExpectRefused(file, kRowTablesOffset + 4,
+  ExpectRefused(WithLe32(WideRowFile(), EntryAt(1), 15), EntryAt(1),
                 "offset entry for segment 1 of row 0 is 15, but the code of column 128 begins "
                 "at 14 (file offset 4132)");
-  file = WideRowFile();
-  StoreLe32Into(file, kRowTablesOffset + 8, 36);
-  ExpectRefused(file, kRowTablesOffset + 8,
+  ExpectRefused(WithLe32(WideRowFile(), EntryAt(2), 36), EntryAt(2),
                 "offset entry for segment 2 of row 0 is 36, but the code of column 256 begins "
                 "at 38 (file offset 4156)");
-
-  file = SmallFile();
-  StoreLe32Into(file, kRowTablesOffset, 9);
-  ExpectRefused(file, kRowTablesOffset,
+  ExpectRefused(WithLe32(SmallFile(), EntryAt(0), 9), EntryAt(0),
                 "offset entry for segment 0 of row 0 is 9, but the coded rows begin at 8 (file "
                 "offset 4126)");
-  file = SmallFile();
-  StoreLe32Into(file, kRowTablesOffset + 4, 10);
-  ExpectRefused(file, kRowTablesOffset + 4,
+  ExpectRefused(WithLe32(SmallFile(), EntryAt(1), 10), EntryAt(1),
                 "offset entry for segment 0 of row 1 is 10, but the code of row 0 ends at 11 (file "
                 "offset 4129)");
 
   // Rows of 255 in two segments: both entries of a row point at its marker.
-  file = Encode(PictureOf(200, 2, [](int, int) { return 255; }), FileKind::kRle);
-  ASSERT_EQ(file.size(), kRowTablesOffset + 16 + 4u);
-  StoreLe32Into(file, kRowTablesOffset + 12, 19);
-  ExpectRefused(file, kRowTablesOffset + 12,
+  const Bytes blank = Encode(PictureOf(200, 2, [](int, int) { return 255; }), FileKind::kRle);
+  ASSERT_EQ(blank.size(), EntryAt(4) + 4);
+  ExpectRefused(WithLe32(blank, EntryAt(3), 19), EntryAt(3),
                 "offset entry for segment 1 of row 1 is 19, but the row is coded as the 255, 255 "
                 "marker at 18 (file offset 4136)");
 }
 
 TEST(DecodeRunLength, RefusesBadRuns) {
-  const std::size_t codes = kRowTablesOffset + 12;  // where the wide row's codes begin
-  Bytes file = WideRowFile();
-  file[codes + 3] = 0;
-  ExpectRefused(file, codes + 3, "run count 0 of index 255 at column 128 of row 0 is not 1 to 128");
-  file = WideRowFile();
-  file[codes + 1] = 129;
-  ExpectRefused(file, codes + 1, "run count 129 of index 255 at column 0 of row 0 is not 1 to 128");
-  file = WideRowFile();
-  file[codes + 1] = 127;  // the next run, 2 long, now starts at column 127
-  ExpectRefused(file, codes + 2,
+  const std::size_t codes = EntryAt(3);  // where the wide row's codes begin
+  ExpectRefused(WithByte(WideRowFile(), codes + 3, 0), codes + 3,
+                "run count 0 of index 255 at column 128 of row 0 is not 1 to 128");
+  ExpectRefused(WithByte(WideRowFile(), codes + 1, 129), codes + 1,
+                "run count 129 of index 255 at column 0 of row 0 is not 1 to 128");
+  // The next run, 2 long, now starts at column 127.
+  ExpectRefused(WithByte(WideRowFile(), codes + 1, 127), codes + 2,
                 "run of 2 pixels of index 255 at column 127 of row 0 crosses the segment "
                 "boundary at column 128");
-  file = WideRowFile();
-  file[codes + 27] = 45;
-  ExpectRefused(file, codes + 26,
+  ExpectRefused(WithByte(WideRowFile(), codes + 27, 45), codes + 26,
                 "run of 45 pixels of index 255 at column 256 of row 0 goes past the row's end "
                 "(width 300)");
-
   // 255, 255 marks a whole row only at the start of a row.
-  file = SmallFile();
-  file[kRowTablesOffset + 8 + 2] = 0xFF;
-  ExpectRefused(file, kRowTablesOffset + 8 + 2,
+  ExpectRefused(WithByte(SmallFile(), EntryAt(2) + 2, 0xFF), EntryAt(2) + 2,
                 "run count 255 of index 255 at column 1 of row 0 is not 1 to 128 (255, 255 marks "
                 "a row of 255 only at the row's start)");
 
@@ -440,9 +424,7 @@ TEST(DecodeRunLength, RefusesBadRuns) {
 }
 
 TEST(DecodeRunLength, RefusesSignaturesAndUnusedCodes) {
-  Bytes file = SmallFile();
-  file[1] = 'X';
-  ExpectRefused(file, 0,
+  ExpectRefused(WithByte(SmallFile(), 1, 'X'), 0,
                 "not an MZR, RLE or RLS file: it begins with neither \"KAV8BMP\" nor \"RL\" nor "
                 "\"RS\"");
   const DecodeResult asRls = DecodeRunLength(SmallFile(), RunLengthVariant::kRls);
@@ -451,8 +433,8 @@ TEST(DecodeRunLength, RefusesSignaturesAndUnusedCodes) {
             "the signature bytes are 52 4C, not \"RS\" (52 53)");
 
   // Two bytes of code after the last row, counted in dataSize.
-  file = RunLengthFile(RunLengthVariant::kRle, 3, 2, {8, 11}, {1, 255, 2, 255, 255, 3, 4});
-  ExpectRefused(file, 4131,
+  ExpectRefused(RunLengthFile(RunLengthVariant::kRle, 3, 2, {8, 11}, {1, 255, 2, 255, 255, 3, 4}),
+                4131,
                 "the code of the last row ends at file offset 4131, but the coded rows go on to "
                 "4133 (4118 + dataSize)");
 }
@@ -474,17 +456,13 @@ TEST(DecodeMzr, RefusesDamagedFiles) {
                 "height)");
   ExpectRefused(Bytes(good.begin(), good.begin() + 12), 12,
                 "the file ends after 12 bytes, inside the 20-byte MZR header");
-  file = good;
-  file[7] = 'A';
-  ExpectRefused(file, 7,
+  ExpectRefused(WithByte(good, 7, 'A'), 7,
                 "magic byte 7 is 0x41, not 0x00: an MZR file begins with \"KAV8BMP\" and a zero "
                 "byte");
-  file = good;
-  file[kMzrRemappingOffset] = 2;
-  ExpectRefused(file, kMzrRemappingOffset, "the remapping flag is 2, not 0 or 1");
-  file = good;
-  file[kMzrReservedOffset] = 1;
-  ExpectRefused(file, kMzrReservedOffset, "the reserved byte is 1, not 0");
+  ExpectRefused(WithByte(good, kMzrRemappingOffset, 2), kMzrRemappingOffset,
+                "the remapping flag is 2, not 0 or 1");
+  ExpectRefused(WithByte(good, kMzrReservedOffset, 1), kMzrReservedOffset,
+                "the reserved byte is 1, not 0");
 
   const DecodeResult direct = DecodeMzr(SmallFile());
   ASSERT_TRUE(std::holds_alternative<DecodeError>(direct));
