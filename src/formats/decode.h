@@ -1,0 +1,110 @@
+#pragma once
+// Decoders for the three output formats, over a whole file in memory: every header field,
+// every colour table and the palette index of every pixel.
+//
+// They check the complete structure of the file (the layouts are described beside their
+// writers in mzr.h and run_length.h) and refuse a damaged file with the file offset of the
+// fault and one sentence saying what is wrong. Whatever the bytes, they never read outside
+// `bytes`, and they allocate only after the length checks have passed: the indices of an
+// MZR file are as many as its pixel bytes, and a run-length file needs at least 4 bytes of
+// offset table and 2 bytes of code for every 128 pixels of a row, so its indices take less
+// than 32 bytes per file byte. PixelOutput::kCheckOnly decodes and checks every row without
+// keeping the indices, in memory proportional to the width.
+//
+// The results own their data; `bytes` is not referenced after a call returns.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "color/rgb565.h"
+#include "formats/run_length.h"
+
+namespace kav {
+
+enum class FileKind { kMzr, kRle, kRls, kUnknown };
+
+// The kind of file by its first bytes: "KAV8BMP" for MZR (the zero byte that ends the
+// magic is checked by the decoder), "RL" for RLE, "RS" for RLS. File names play no part.
+FileKind DetectFileKind(std::span<const std::uint8_t> bytes);
+
+// "MZR", "RLE", "RLS" or "unknown".
+std::string_view FileKindName(FileKind kind);
+
+inline constexpr std::size_t kColourTableEntries = 256;
+inline constexpr std::size_t kColourTableBytes = kColourTableEntries * 2;
+
+// One table of a file: the colour of each palette index, entry 0 first.
+using ColourTable = std::array<Rgb565, kColourTableEntries>;
+
+// The settings stored in an MZR header.
+struct MzrFields {
+  bool useRemapping = false;
+  std::uint16_t startColor = 0;
+  std::uint16_t endColor = 0;
+  std::uint16_t transparentColor = 0;
+};
+
+// The sizes stored in a run-length header, and the offset tables.
+struct RunLengthFields {
+  std::uint32_t dataSize = 0;
+  std::uint32_t rowTableSize = 0;
+  std::uint32_t allRowTablesSize = 0;
+  std::uint16_t segmentCount = 0;
+  // segmentCount tables of `height` entries each, segment 0 first, as stored: entry
+  // s * height + r locates the first code of segment s of row r, counted from file offset
+  // kRowTablesOffset.
+  std::vector<std::uint32_t> rowOffsets;
+};
+
+struct DecodedImage {
+  FileKind kind = FileKind::kUnknown;
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;                  // the number of rows
+  std::optional<MzrFields> mzr;              // set for MZR files
+  std::optional<RunLengthFields> runLength;  // set for RLE and RLS files
+  // MZR: 32 shade tables (8 * group + level, groups untinted, red, green, blue; level 4 is
+  // the plain palette). RLE and RLS: the 8 effect tables, table 0 the plain palette.
+  std::vector<ColourTable> tables;
+  // width * height palette indices, top row first; empty after PixelOutput::kCheckOnly.
+  std::vector<std::uint8_t> indices;
+
+  // Row `r` counted from the top; empty when `r` is not a row or the indices were not kept.
+  std::span<const std::uint8_t> Row(std::uint32_t r) const;
+};
+
+struct DecodeError {
+  std::uint64_t offset = 0;  // where in the file the fault lies
+  std::string reason;        // what is wrong, as one sentence without a final full stop
+};
+
+using DecodeResult = std::variant<DecodedImage, DecodeError>;
+
+enum class PixelOutput { kKeep, kCheckOnly };
+
+// Decodes a file of any of the three kinds, recognised by DetectFileKind.
+DecodeResult DecodeFile(std::span<const std::uint8_t> bytes,
+                        PixelOutput pixels = PixelOutput::kKeep);
+
+// Decodes an MZR file. Its length must be exactly 16404 + width * height, the magic
+// "KAV8BMP" and a zero byte, the reserved byte 0 and the remapping byte 0 or 1.
+DecodeResult DecodeMzr(std::span<const std::uint8_t> bytes,
+                       PixelOutput pixels = PixelOutput::kKeep);
+
+// Decodes an RLE or RLS file (the signature must be the variant's). Besides the header
+// sizes it checks that every offset entry points at the first code of its segment, that
+// run counts are 1 to 128, that no run crosses a segment boundary or the end of its row,
+// and that every coded byte belongs to a row.
+DecodeResult DecodeRunLength(std::span<const std::uint8_t> bytes, RunLengthVariant variant,
+                             PixelOutput pixels = PixelOutput::kKeep);
+
+// Reads consecutive little-endian colour tables; bytes beyond the last whole table are
+// ignored.
+std::vector<ColourTable> ReadColourTables(std::span<const std::uint8_t> bytes);
+
+}  // namespace kav
