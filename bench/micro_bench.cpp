@@ -63,7 +63,7 @@ void ReadBmp(benchmark::State& state, Content content) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(Load(bmp).block.data());
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bmp.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bmp.size()));
 }
 
 void EncodeMzr(benchmark::State& state, Content content) {
@@ -74,7 +74,7 @@ void EncodeMzr(benchmark::State& state, Content content) {
     kav::EncodeMzr(view, {}, sink);
     benchmark::DoNotOptimize(sink.count);
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * view.rows.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(view.rows.size()));
 }
 
 void EncodeRunLength(benchmark::State& state, Content content, kav::RunLengthVariant variant) {
@@ -88,7 +88,7 @@ void EncodeRunLength(benchmark::State& state, Content content, kav::RunLengthVar
     kav::EmitRunLength(view, variant, layout, offsets, scratch, sink);
     benchmark::DoNotOptimize(sink.count);
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * view.rows.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(view.rows.size()));
 }
 
 void EncodeRle(benchmark::State& state, Content content) {
