@@ -124,6 +124,21 @@ TEST(RunLengthFile, ReplacesAnOlderOutputAndWritesTheSameBytesEachTime) {
   EXPECT_EQ(work.Listing(), kSourceAndOutput);
 }
 
+TEST(RunLengthFile, OutputNamesUpToTheLengthLimit) {
+  // 255 bytes is the longest name a folder entry can have; the temporary file beside it
+  // must still fit.
+  for (const std::size_t length : {200u, 230u, 254u, 255u}) {
+    SCOPED_TRACE(length);
+    const Workspace work;
+    const std::string name = std::string(length - 4, 'n') + ".RLE";
+    RecordingHost host;
+    EXPECT_TRUE(ConvertToRle(host, work.source(), work.dir().File(name)));
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(ReadFile(work.dir().File(name)), Encoded(work.spec(), RunLengthVariant::kRle));
+    EXPECT_EQ(work.Listing(), (std::vector<std::string>{name, "sprite.bmp"}));
+  }
+}
+
 TEST(RunLengthFile, TopDownSourceGivesTheSameFileAsBottomUp) {
   BmpSpec topDown = Sprite();
   topDown.height = -topDown.height;
