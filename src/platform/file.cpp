@@ -67,11 +67,20 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The longest file name (one path component) that Linux file systems accept.
+constexpr std::size_t kMaxFileNameLength = 255;
+// What a temporary name adds to the target's name: "." before it and ".kav-PID-N.tmp"
+// after it, both numbers at their longest (10 digits).
+constexpr std::size_t kTemporaryNameExtra = 1 + 5 + 10 + 1 + 10 + 4;
+
 // A name of its own for each temporary file: hidden, beside the target, unique per process
-// and call, so that concurrent writers of the same target never share one.
+// and call, so that concurrent writers of the same target never share one. Only as much of
+// the target's name is kept as leaves room for the rest, so that a target whose name is at
+// the length limit still gets a temporary file.
 std::string TemporaryPathFor(const std::string& target) {
   const unsigned number = ++temporaryCounter;
-  return FolderOf(target) + "/." + NameOf(target) + ".kav-" + std::to_string(getpid()) + "-" +
+  const std::string name = NameOf(target).substr(0, kMaxFileNameLength - kTemporaryNameExtra);
+  return FolderOf(target) + "/." + name + ".kav-" + std::to_string(getpid()) + "-" +
          std::to_string(number) + ".tmp";
 }
 
