@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace kav {
 namespace {
@@ -44,7 +45,39 @@ void UnregisterTemporary(std::size_t slot) {
   }
 }
 
+// Creation of a temporary file against the interrupt handler: a thread that has counted
+// itself in either finds the handler already running and creates nothing, or is waited for
+// until its file is registered and open, so the handler's sweep always sees it.
+std::atomic<bool> terminating{false};
+std::atomic<int> creationsInFlight{0};
+thread_local bool creatingOnThisThread = false;
+
+constexpr int kCreationWaitSteps = 2000;
+constexpr long kCreationWaitStepNanoseconds = 50'000;  // at most 0.1 s in all
+
+class CreationGuard {
+ public:
+  CreationGuard() {
+    ++creationsInFlight;
+    creatingOnThisThread = true;
+  }
+  ~CreationGuard() {
+    creatingOnThisThread = false;
+    --creationsInFlight;
+  }
+  CreationGuard(const CreationGuard&) = delete;
+  CreationGuard& operator=(const CreationGuard&) = delete;
+  static bool Allowed() { return !terminating.load(); }
+};
+
 extern "C" void RemoveTemporariesAndEnd(int signal) {
+  terminating = true;
+  // The handler may have interrupted a creation on its own thread, which cannot finish.
+  const int own = creatingOnThisThread ? 1 : 0;
+  for (int step = 0; creationsInFlight.load() > own && step < kCreationWaitSteps; ++step) {
+    const timespec pause{0, kCreationWaitStepNanoseconds};
+    nanosleep(&pause, nullptr);
+  }
   for (std::atomic<const char*>& slot : liveTemporaryFiles) {
     if (const char* path = slot.load(); path != nullptr) {
       unlink(path);
@@ -191,6 +224,10 @@ bool OutputFile::Create(const std::string& target, const std::string& protectedP
     }
     keptMode = existing.st_mode & 07777;
   }
+  const CreationGuard creation;
+  if (!CreationGuard::Allowed()) {
+    return false;
+  }
   temporaryPath_ = TemporaryPathFor(resolved);
   // Known to the interrupt handler before it exists, so it can never be left behind.
   registrySlot_ = RegisterTemporary(temporaryPath_.c_str());
@@ -267,6 +304,9 @@ void InstallInterruptCleanup() {
   struct sigaction action {};
   action.sa_handler = RemoveTemporariesAndEnd;
   sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&action.sa_mask, signal);  // one sweep at a time
+  }
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     sigaction(signal, &action, nullptr);
   }
