@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <cstring>
-#include <span>
 #include <random>
+#include <span>
 
 namespace kav::bench {
 namespace {
@@ -72,8 +72,8 @@ std::vector<std::uint8_t> MakeBenchBmp(std::uint32_t width, std::uint32_t height
   }
   std::mt19937 random(width * 31 + height);
   for (std::uint32_t y = 0; y < height; ++y) {
-    const std::span<std::uint8_t> row(file.data() + kHeadersAndPalette + std::uint64_t{height - 1 - y} * stride,
-                                      width);
+    const std::span<std::uint8_t> row(
+        file.data() + kHeadersAndPalette + std::uint64_t{height - 1 - y} * stride, width);
     switch (content) {
       case Content::kSprite:
         SpriteRow(y, row, random);

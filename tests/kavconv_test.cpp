@@ -6,61 +6,18 @@
 
 #include <csignal>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
 #include "formats/mzr.h"
 #include "support/test_support.h"
 
 namespace kav {
 namespace {
 
-struct ProcessRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& argument) {
-  std::string quoted(1, '\'');
-  for (const char c : argument) {
-    if (c == '\'') {
-      quoted.append("'\\''");
-    } else {
-      quoted.push_back(c);
-    }
-  }
-  quoted.push_back('\'');
-  return quoted;
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class Kavconv : public ::testing::Test {
  protected:
   test::TempDir dir;
 
-  ProcessRun Kav(const std::vector<std::string>& arguments) {
-    std::string command = Quote(KAVCONV_PATH);
-    for (const std::string& argument : arguments) {
-      command.append(" ").append(Quote(argument));
-    }
-    command.append(" >").append(Quote(dir.File("stdout.txt")));
-    command.append(" 2>").append(Quote(dir.File("stderr.txt")));
-    const int raw = std::system(command.c_str());
-    ProcessRun run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = Slurp(dir.File("stdout.txt"));
-    run.err = Slurp(dir.File("stderr.txt"));
-    std::filesystem::remove(dir.File("stdout.txt"));
-    std::filesystem::remove(dir.File("stderr.txt"));
-    return run;
+  test::ProcessRun Kav(const std::vector<std::string>& arguments) {
+    return test::RunKavconv(arguments, dir);
   }
 
   std::string Sprite(const std::string& name) {
@@ -73,8 +30,8 @@ class Kavconv : public ::testing::Test {
 TEST_F(Kavconv, ConvertsToMzrBesideTheSources) {
   const std::string a = Sprite("a.bmp");
   const std::string b = Sprite("b.bmp");
-  const ProcessRun run = Kav({"convert", "--format", "mzr", "--start", "3", "--end", "4",
-                              "--transparent", "5", "--no-remapping", a, b});
+  const test::ProcessRun run = Kav({"convert", "--format", "mzr", "--start", "3", "--end", "4",
+                                    "--transparent", "5", "--no-remapping", a, b});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, dir.File("a.MZR") + " converted!\n" + dir.File("b.MZR") + " converted!\n" +
                          "2 files processed!\n");
@@ -105,7 +62,7 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
   const std::string a = Sprite("a.bmp");
   test::WriteFile(dir.File("b.bmp"), {'x'});
   const std::string c = Sprite("c.bmp");
-  const ProcessRun run = Kav({"convert", "-f", "mzr", a, dir.File("b.bmp"), c});
+  const test::ProcessRun run = Kav({"convert", "-f", "mzr", a, dir.File("b.bmp"), c});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "kavconv: " + dir.File("b.bmp") + ": This is not a BMP file\n");
   EXPECT_NE(run.out.find("Error while converting!\n"), std::string::npos);
@@ -116,12 +73,14 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
 TEST_F(Kavconv, FailFastStartsNoNewFile) {
   test::WriteFile(dir.File("a.bmp"), {'x'});
   const std::string b = Sprite("b.bmp");
-  const ProcessRun sequential = Kav({"convert", "--fail-fast", "-j", "1", dir.File("a.bmp"), b});
+  const test::ProcessRun sequential =
+      Kav({"convert", "--fail-fast", "-j", "1", dir.File("a.bmp"), b});
   EXPECT_EQ(sequential.status, 1);
   EXPECT_EQ(sequential.out, "Error while loading BMP file!\n");
   EXPECT_FALSE(test::FileExists(dir.File("b.RLE")));
   // In parallel the second file may already run; the batch still fails without a summary.
-  const ProcessRun parallel = Kav({"convert", "--fail-fast", "-j", "2", dir.File("a.bmp"), b});
+  const test::ProcessRun parallel =
+      Kav({"convert", "--fail-fast", "-j", "2", dir.File("a.bmp"), b});
   EXPECT_EQ(parallel.status, 1);
   EXPECT_EQ(parallel.out.find("files processed!"), std::string::npos);
 }
@@ -131,9 +90,9 @@ TEST_F(Kavconv, InterruptedBatchLeavesNoTemporaryFile) {
   for (int i = 0; i < 400; ++i) {
     arguments.push_back(Sprite("s" + std::to_string(i) + ".bmp"));
   }
-  std::string command = "exec " + Quote(KAVCONV_PATH);
+  std::string command = "exec " + test::ShellQuote(KAVCONV_PATH);
   for (const std::string& argument : arguments) {
-    command.append(" ").append(Quote(argument));
+    command.append(" ").append(test::ShellQuote(argument));
   }
   // The signal lands at different moments of the batch; none may leave a partial file.
   for (const useconds_t delay : {2000u, 8000u, 20000u, 40000u}) {
@@ -156,7 +115,7 @@ TEST_F(Kavconv, InterruptedBatchLeavesNoTemporaryFile) {
 }
 
 TEST_F(Kavconv, QuietPrintsNoStatus) {
-  const ProcessRun run = Kav({"convert", "-q", Sprite("a.bmp"), dir.File("missing.bmp")});
+  const test::ProcessRun run = Kav({"convert", "-q", Sprite("a.bmp"), dir.File("missing.bmp")});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "kavconv: " + dir.File("missing.bmp") + ": Cannot open this file\n");
@@ -172,7 +131,7 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
                                              {"convert"},
                                              {"unknown", a},
                                              {}}) {
-    const ProcessRun run = Kav(arguments);
+    const test::ProcessRun run = Kav(arguments);
     EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
     EXPECT_FALSE(run.err.empty());
   }
@@ -180,10 +139,10 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
 }
 
 TEST_F(Kavconv, HelpAndVersion) {
-  const ProcessRun version = Kav({"--version"});
+  const test::ProcessRun version = Kav({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "1.0.0.1\n");
-  const ProcessRun help = Kav({"convert", "--help"});
+  const test::ProcessRun help = Kav({"convert", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--fail-fast"), std::string::npos);
 }

@@ -312,6 +312,20 @@ void InstallInterruptCleanup() {
   }
 }
 
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
+  InputFile file;
+  if (!file.Open(path)) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.Length()));
+  const std::optional<std::size_t> got = file.Read(bytes);
+  if (!got) {
+    return std::nullopt;
+  }
+  bytes.resize(*got);  // the file may have shrunk since it was opened
+  return bytes;
+}
+
 bool SameExistingFile(const std::string& first, const std::string& second) {
   struct stat a {};
   struct stat b {};

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/byte_source.h"
 
@@ -67,6 +68,9 @@ class OutputFile {
   std::string temporaryPath_;
   std::size_t registrySlot_ = SIZE_MAX;
 };
+
+// The whole of the regular file at `path`, or nullopt when it cannot be opened or read.
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path);
 
 // Makes SIGINT, SIGTERM and SIGHUP remove every temporary output file of this process
 // before the process ends as the signal asks, so an interrupted batch leaves no partial file.

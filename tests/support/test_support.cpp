@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,6 +130,46 @@ void StoreLe32Into(std::vector<std::uint8_t>& bytes, std::size_t offset, std::ui
   for (std::size_t i = 0; i < 4; ++i) {
     bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
   }
+}
+
+std::string ShellQuote(const std::string& argument) {
+  std::string quoted(1, '\'');
+  for (const char c : argument) {
+    if (c == '\'') {
+      quoted.append("'\\''");
+    } else {
+      quoted.push_back(c);
+    }
+  }
+  quoted.push_back('\'');
+  return quoted;
+}
+
+namespace {
+
+std::string TextOf(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = ReadFile(path);
+  return {bytes.begin(), bytes.end()};
+}
+
+}  // namespace
+
+ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch) {
+  std::string command = ShellQuote(KAVCONV_PATH);
+  for (const std::string& argument : arguments) {
+    command.append(" ").append(ShellQuote(argument));
+  }
+  const std::string out = scratch.File(".stdout");
+  const std::string err = scratch.File(".stderr");
+  command.append(" >").append(ShellQuote(out)).append(" 2>").append(ShellQuote(err));
+  const int raw = std::system(command.c_str());
+  ProcessRun run;
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.out = TextOf(out);
+  run.err = TextOf(err);
+  std::filesystem::remove(out);
+  std::filesystem::remove(err);
+  return run;
 }
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {

@@ -94,6 +94,19 @@ class TempDir {
 void StoreLe16Into(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint16_t value);
 void StoreLe32Into(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value);
 
+// A finished process: its exit status (-1 when a signal ended it) and what it printed.
+struct ProcessRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// `argument` quoted for /bin/sh.
+std::string ShellQuote(const std::string& argument);
+
+// Runs kavconv with `arguments`, keeping its output in files inside `scratch`.
+ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch);
+
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> ReadFile(const std::string& path);
 bool FileExists(const std::string& path);

@@ -1,0 +1,35 @@
+#pragma once
+// The subcommands of kavconv. Each adds its options to the parser and runs once parsed,
+// returning the process's exit status.
+
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+namespace kav {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+class Command {
+ public:
+  explicit Command(CLI::App* subcommand) : subcommand_(subcommand) {}
+  virtual ~Command() = default;
+  Command(const Command&) = delete;
+  Command& operator=(const Command&) = delete;
+
+  // Whether the command line named this command.
+  bool Chosen() const { return subcommand_->parsed(); }
+  virtual int Run() = 0;
+
+ protected:
+  CLI::App* subcommand_;
+};
+
+// Each registers its subcommand with `app` and returns the command that runs it.
+std::unique_ptr<Command> AddConvertCommand(CLI::App& app);
+std::unique_ptr<Command> AddInfoCommand(CLI::App& app);
+std::unique_ptr<Command> AddRenderCommand(CLI::App& app);
+
+}  // namespace kav

@@ -1,0 +1,140 @@
+#include "formats/render.h"
+
+#include <algorithm>
+
+namespace kav {
+namespace {
+
+constexpr std::size_t kSheetColumns = 8;
+constexpr std::uint32_t kGap = 4;         // around and between tiles
+constexpr std::uint32_t kGlyphWidth = 3;  // digits are drawn from a 3 x 5 font...
+constexpr std::uint32_t kGlyphHeight = 5;
+constexpr std::uint32_t kGlyphScale = 2;  // ...at twice the size
+constexpr std::uint32_t kLabelHeight = kGlyphHeight * kGlyphScale + kGap;
+// Tiles are at least as wide as a two-digit label, so narrow images keep readable numbers.
+constexpr std::uint32_t kMinTileWidth = (2 * (kGlyphWidth + 1) - 1) * kGlyphScale;
+constexpr std::array<std::uint8_t, kRgbaBytes> kSheetBackground{48, 48, 48, 255};
+constexpr std::array<std::uint8_t, kRgbaBytes> kLabelColour{240, 240, 240, 255};
+
+// Each digit is five rows of three bits, the leftmost pixel in the highest bit.
+constexpr std::array<std::array<std::uint8_t, kGlyphHeight>, 10> kDigits{{
+    {7, 5, 5, 5, 7},  // 0
+    {2, 6, 2, 2, 7},  // 1
+    {7, 1, 7, 4, 7},  // 2
+    {7, 1, 7, 1, 7},  // 3
+    {5, 5, 7, 1, 1},  // 4
+    {7, 4, 7, 1, 7},  // 5
+    {7, 4, 7, 5, 7},  // 6
+    {7, 1, 1, 1, 1},  // 7
+    {7, 5, 7, 5, 7},  // 8
+    {7, 5, 7, 1, 7},  // 9
+}};
+
+unsigned Widen5(unsigned value) {
+  return value << 3 | value >> 2;
+}
+unsigned Widen6(unsigned value) {
+  return value << 2 | value >> 4;
+}
+
+void Put(std::span<std::uint8_t> rgba, std::uint64_t x,
+         const std::array<std::uint8_t, kRgbaBytes>& colour) {
+  std::copy(colour.begin(), colour.end(),
+            rgba.begin() + static_cast<std::ptrdiff_t>(x * kRgbaBytes));
+}
+
+// Whether the label `number`, drawn from column 0 of its band, covers pixel (x, y).
+bool LabelCovers(std::size_t number, std::uint64_t x, std::uint64_t y) {
+  const std::string digits = std::to_string(number);
+  const std::uint64_t glyphX = x / kGlyphScale;
+  const std::uint64_t glyphY = y / kGlyphScale;
+  const std::uint64_t cell = glyphX / (kGlyphWidth + 1);  // one blank column between digits
+  const std::uint64_t column = glyphX % (kGlyphWidth + 1);
+  if (glyphY >= kGlyphHeight || cell >= digits.size() || column >= kGlyphWidth) {
+    return false;
+  }
+  const auto& glyph = kDigits[static_cast<std::size_t>(digits[cell] - '0')];
+  return (glyph[glyphY] >> (kGlyphWidth - 1 - column) & 1) != 0;
+}
+
+}  // namespace
+
+std::size_t DefaultTableOf(FileKind kind) {
+  return kind == FileKind::kMzr ? 4 : 0;
+}
+
+std::optional<std::uint8_t> TransparentIndexOf(const DecodedImage& image) {
+  if (image.mzr) {
+    if (image.mzr->useRemapping && image.mzr->transparentColor <= 255) {
+      return static_cast<std::uint8_t>(image.mzr->transparentColor);
+    }
+    return std::nullopt;
+  }
+  return kBlankIndex;
+}
+
+std::array<std::uint8_t, kRgbaBytes> ToRgba(Rgb565 colour) {
+  return {static_cast<std::uint8_t>(Widen5(RedOf(colour))),
+          static_cast<std::uint8_t>(Widen6(GreenOf(colour))),
+          static_cast<std::uint8_t>(Widen5(BlueOf(colour))), 255};
+}
+
+void RenderRow(const DecodedImage& image, std::size_t table, std::uint32_t y,
+               std::span<std::uint8_t> rgba) {
+  const std::span<const std::uint8_t> row = image.Row(y);
+  const std::optional<std::uint8_t> transparent = TransparentIndexOf(image);
+  const ColourTable& colours = image.tables.at(table);
+  for (std::size_t x = 0; x < row.size() && (x + 1) * kRgbaBytes <= rgba.size(); ++x) {
+    std::array<std::uint8_t, kRgbaBytes> pixel = ToRgba(colours[row[x]]);
+    if (transparent == row[x]) {
+      pixel[3] = 0;
+    }
+    Put(rgba, x, pixel);
+  }
+}
+
+ContactSheet::ContactSheet(const DecodedImage& image)
+    : image_(image),
+      columns_(std::min(kSheetColumns, image.tables.size())),
+      rows_((image.tables.size() + kSheetColumns - 1) / kSheetColumns),
+      tileWidth_(std::max<std::uint32_t>(image.width, kMinTileWidth)) {}
+
+std::uint64_t ContactSheet::Width() const {
+  return kGap + columns_ * (std::uint64_t{tileWidth_} + kGap);
+}
+
+std::uint64_t ContactSheet::Height() const {
+  return kGap + rows_ * (kLabelHeight + std::uint64_t{image_.height} + kGap);
+}
+
+void ContactSheet::RenderRow(std::uint64_t y, std::span<std::uint8_t> rgba) const {
+  const std::uint64_t width = Width();
+  for (std::uint64_t x = 0; x < width && (x + 1) * kRgbaBytes <= rgba.size(); ++x) {
+    Put(rgba, x, kSheetBackground);
+  }
+  const std::uint64_t band = kLabelHeight + image_.height + kGap;
+  if (y < kGap || rows_ == 0) {
+    return;
+  }
+  const std::uint64_t sheetRow = (y - kGap) / band;
+  const std::uint64_t inBand = (y - kGap) % band;
+  for (std::size_t column = 0; column < columns_; ++column) {
+    const std::size_t table = static_cast<std::size_t>(sheetRow) * kSheetColumns + column;
+    if (sheetRow >= rows_ || table >= image_.tables.size()) {
+      break;
+    }
+    const std::uint64_t left = kGap + column * (std::uint64_t{tileWidth_} + kGap);
+    const std::span<std::uint8_t> tile = rgba.subspan(static_cast<std::size_t>(left * kRgbaBytes));
+    if (inBand < kLabelHeight) {
+      for (std::uint64_t x = 0; x < tileWidth_; ++x) {
+        if (LabelCovers(table, x, inBand)) {
+          Put(tile, x, kLabelColour);
+        }
+      }
+    } else if (inBand < kLabelHeight + image_.height) {
+      kav::RenderRow(image_, table, static_cast<std::uint32_t>(inBand - kLabelHeight), tile);
+    }
+  }
+}
+
+}  // namespace kav
