@@ -84,8 +84,9 @@ void EncodeRunLength(benchmark::State& state, Content content, kav::RunLengthVar
   std::vector<std::uint8_t> scratch(kav::MaxCodedRowBytes(view.width));
   for (auto _ : state) {
     CountingSink sink;
-    const kav::RunLengthLayout layout = kav::PlanRunLength(view, variant, offsets, scratch);
-    kav::EmitRunLength(view, variant, layout, offsets, scratch, sink);
+    kav::RunLengthLayout layout = kav::LayoutOf(view);
+    kav::CodeRows(view, variant, layout, offsets, scratch, &sink);
+    kav::WriteRunLengthHead(view, variant, layout, offsets, sink);
     benchmark::DoNotOptimize(sink.count);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(view.rows.size()));

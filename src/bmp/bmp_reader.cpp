@@ -11,7 +11,6 @@ namespace {
 
 constexpr std::string_view kCannotOpenText = "Cannot open this file";
 constexpr std::string_view kNotBmpText = "This is not a BMP file";
-constexpr std::string_view kCorruptText = "This BMP file is corrupt";
 constexpr std::string_view kNot8BitText = "This BMP file not 8 bit";
 constexpr std::string_view kOutOfMemoryText = "Out of memory";
 constexpr std::string_view kCompressedText = "This BMP file is compressed";
@@ -92,6 +91,16 @@ bool IsCommonLayout(const BmpLayout& layout) {
          layout.rowsOffset == kBmpHeadersSize + kBmpPaletteBytes;
 }
 
+// Below this size reading costs less than setting up a mapping.
+constexpr std::uint64_t kSmallestMappedBlock = std::uint64_t{1} << 20;
+
+// A large file in the common layout is mapped instead of read: its cached pages become the
+// block, with no copy.
+bool ShouldMap(const ByteSource& source, const BmpLayout& layout) {
+  return source.CanMap() && IsCommonLayout(layout) &&
+         kBmpPaletteBytes + layout.rowsBytes >= kSmallestMappedBlock;
+}
+
 bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into) {
   const std::optional<std::size_t> got = source.Read(into);
   return got.has_value() && *got == into.size();
@@ -124,36 +133,38 @@ std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& 
     return Fail(messages, kNotBmpText, kBmpNotBmp);
   }
   if (!ReadExactly(source, std::span(bytes).subspan(kBmpSignatureSize))) {
-    return Fail(messages, kCorruptText, kBmpCorrupt);
+    return Fail(messages, kBmpCorruptText, kBmpCorrupt);
   }
   const BmpHeader header = ParseHeader(bytes);
   if (header.bitCount != kBitsPerPixel) {
     return Fail(messages, kNot8BitText, kBmpNot8Bit);
   }
   if (header.infoSize < kBmpMinInfoHeaderSize) {
-    return Fail(messages, kCorruptText, kBmpCorrupt);
+    return Fail(messages, kBmpCorruptText, kBmpCorrupt);
   }
   if (header.compression != kUncompressed) {
     return Fail(messages, kCompressedText, kBmpCompressed);
   }
   if (header.width < 0) {
-    return Fail(messages, kCorruptText, kBmpCorrupt);
+    return Fail(messages, kBmpCorruptText, kBmpCorrupt);
   }
   if (header.fileSize < kBmpHeadersSize) {
     return Fail(messages, kOutOfMemoryText, kBmpOutOfMemory);
   }
   const BmpLayout layout = LayoutOf(header);
   if (header.fileSize > source.Length() || !LayoutFits(header, layout, source.Length())) {
-    return Fail(messages, kCorruptText, kBmpCorrupt);
+    return Fail(messages, kBmpCorruptText, kBmpCorrupt);
   }
   // Bounded by bfSize, which the file has just been shown to hold.
+  const auto blockSize = static_cast<std::size_t>(kBmpPaletteBytes + layout.rowsBytes);
+  const bool mapped = ShouldMap(source, layout);
   MemoryBlock block =
-      MemoryBlock::Allocate(kBmpPaletteBytes + static_cast<std::size_t>(layout.rowsBytes));
+      mapped ? source.Map(kBmpHeadersSize, blockSize) : MemoryBlock::Allocate(blockSize);
   if (!block) {
     return Fail(messages, kOutOfMemoryText, kBmpOutOfMemory);
   }
-  if (!ReadBlock(source, layout, block)) {
-    return Fail(messages, kCorruptText, kBmpCorrupt);
+  if (!mapped && !ReadBlock(source, layout, block)) {
+    return Fail(messages, kBmpCorruptText, kBmpCorrupt);
   }
   bitmap.block = std::move(block);
   bitmap.width = header.width;

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/byte_source.h"
 #include "platform/memory_block.h"
@@ -57,6 +58,10 @@ inline constexpr std::int16_t kBmpNotBmp = -3;
 inline constexpr std::int16_t kBmpCorrupt = -4;
 inline constexpr std::int16_t kBmpOutOfMemory = -5;
 inline constexpr std::int16_t kBmpCompressed = -6;
+
+// The reader's message for a file whose contents do not hold what its header says; writers
+// use it too when a file changes under them while it is being converted.
+inline constexpr std::string_view kBmpCorruptText = "This BMP file is corrupt";
 
 // A loaded bitmap. The receiver owns the block.
 struct LoadedBitmap {

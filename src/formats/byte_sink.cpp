@@ -5,29 +5,46 @@
 namespace kav {
 
 void FileSink::Write(std::span<const std::uint8_t> bytes) {
-  if (failed_) {
+  if (bytes.size() > buffer_.size() / 2) {
+    // Too large to be worth copying: written as it is, after what is pending.
+    if (Flush()) {
+      failed_ = !file_.Write(bytes);
+    }
     return;
   }
-  if (used_ + bytes.size() <= buffer_.size()) {
-    std::copy(bytes.begin(), bytes.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(used_));
-    used_ += bytes.size();
-    return;
+  // Flushing empties the buffer, so it may only happen before the bytes are copied in.
+  if (used_ + bytes.size() > buffer_.size() || pieceCount_ == pieces_.size()) {
+    Flush();
   }
-  if (!Flush()) {
-    return;
+  const std::span<std::uint8_t> free = std::span(buffer_).subspan(used_, bytes.size());
+  std::copy(bytes.begin(), bytes.end(), free.begin());
+  used_ += bytes.size();
+  // Next to the previous piece in the buffer: one piece grows instead of a new one.
+  if (pieceCount_ > 0 &&
+      pieces_[pieceCount_ - 1].data() + pieces_[pieceCount_ - 1].size() == free.data()) {
+    pieces_[pieceCount_ - 1] = {pieces_[pieceCount_ - 1].data(),
+                                pieces_[pieceCount_ - 1].size() + free.size()};
+  } else {
+    AddPiece(free);
   }
-  if (bytes.size() >= buffer_.size()) {
-    failed_ = !file_.Write(bytes);
-    return;
+}
+
+void FileSink::WriteLasting(std::span<const std::uint8_t> bytes) {
+  if (pieceCount_ == pieces_.size()) {
+    Flush();
   }
-  std::copy(bytes.begin(), bytes.end(), buffer_.begin());
-  used_ = bytes.size();
+  AddPiece(bytes);
+}
+
+void FileSink::AddPiece(std::span<const std::uint8_t> piece) {
+  pieces_.at(pieceCount_++) = piece;
 }
 
 bool FileSink::Flush() {
-  if (!failed_ && used_ > 0) {
-    failed_ = !file_.Write(std::span(buffer_).first(used_));
+  if (!failed_ && pieceCount_ > 0) {
+    failed_ = !file_.WriteGather(std::span(pieces_).first(pieceCount_));
   }
+  pieceCount_ = 0;
   used_ = 0;
   return !failed_;
 }

@@ -15,6 +15,9 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   virtual void Write(std::span<const std::uint8_t> bytes) = 0;
+  // Bytes that stay valid and unchanged until the sink is flushed or destroyed (the rows
+  // of a loaded image): a file sink hands them to the kernel without copying them first.
+  virtual void WriteLasting(std::span<const std::uint8_t> bytes) { Write(bytes); }
 };
 
 class VectorSink final : public ByteSink {
@@ -28,19 +31,27 @@ class VectorSink final : public ByteSink {
   std::vector<std::uint8_t> bytes_;
 };
 
-// Collects small writes into large ones; large writes go straight to the file.
+// Collects writes into few large system calls: small writes are copied into a buffer,
+// lasting ones are only referenced, and both go out together, in order, in one gathered
+// write when the buffer or the list of pieces is full.
 class FileSink final : public ByteSink {
  public:
   explicit FileSink(OutputFile& file) : file_(file) {}
   void Write(std::span<const std::uint8_t> bytes) override;
-  // Writes out what is buffered; false when any write so far has failed.
+  void WriteLasting(std::span<const std::uint8_t> bytes) override;
+  // Writes out everything pending; false when any write so far has failed.
   bool Flush();
 
  private:
-  static constexpr std::size_t kBufferSize = 64 * 1024;
+  static constexpr std::size_t kBufferSize = 256 * 1024;
+  static constexpr std::size_t kMaxPieces = 1024;
+  void AddPiece(std::span<const std::uint8_t> piece);
+
   OutputFile& file_;
   std::array<std::uint8_t, kBufferSize> buffer_;
   std::size_t used_ = 0;
+  std::array<std::span<const std::uint8_t>, kMaxPieces> pieces_;
+  std::size_t pieceCount_ = 0;
   bool failed_ = false;
 };
 

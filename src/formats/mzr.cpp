@@ -118,7 +118,7 @@ EncodeResult EncodeMzr(const BitmapView& bitmap, const MzrSettings& settings, By
   sink.Write(BuildMzrHeader(bitmap, settings));
   sink.Write(BuildMzrTables(bitmap.palette));
   for (std::uint32_t r = 0; r < bitmap.rowCount; ++r) {
-    sink.Write(bitmap.TopRow(r));
+    sink.WriteLasting(bitmap.TopRow(r));  // the loaded block outlives the encoding
   }
   return EncodeResult::kOk;
 }
@@ -144,10 +144,14 @@ bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
     host.ShowError(MessageOwner::kMainDialog, kTooLargeText);
     return false;
   }
-  const WriteOutcome outcome = WriteOutputFile(
-      outputPath, sourcePath, [&](ByteSink& sink) { EncodeMzr(*view, settings, sink); });
+  const WriteOutcome outcome =
+      WriteOutputFile(outputPath, sourcePath, bitmap.block, [&](OutputFile& file) {
+        FileSink sink(file);
+        EncodeMzr(*view, settings, sink);
+        return sink.Flush();
+      });
   bitmap.block.Release();
-  if (!ReportWriteOutcome(host, outcome)) {
+  if (!ReportWriteOutcome(host, outcome, kLoadErrorText)) {
     return false;
   }
   host.SetStatusText(UpperCaseFirst(FormatText(kConvertedFormat, outputPath.c_str())));

@@ -1,22 +1,28 @@
 #include "formats/output_shell.h"
 
+#include "bmp/bmp_reader.h"
+
 namespace kav {
 
 WriteOutcome WriteOutputFile(const std::string& outputPath, const std::string& sourcePath,
-                             const std::function<void(ByteSink&)>& encode) {
+                             const MemoryBlock& source,
+                             const std::function<bool(OutputFile&)>& write) {
   OutputFile file;
   if (!file.Create(outputPath, sourcePath)) {
     return WriteOutcome::kCannotCreate;
   }
-  FileSink sink(file);
-  encode(sink);
-  if (!sink.Flush() || !file.Commit()) {
+  const bool written = write(file);
+  if (source.Damaged() || file.FailedReadingSource()) {
+    return WriteOutcome::kSourceDamaged;  // the file is abandoned with `file`
+  }
+  if (!written || !file.Commit()) {
     return WriteOutcome::kCannotWrite;
   }
   return WriteOutcome::kWritten;
 }
 
-bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome) {
+bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome,
+                        std::string_view loadErrorStatus) {
   switch (outcome) {
     case WriteOutcome::kWritten:
       return true;
@@ -25,6 +31,10 @@ bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome) {
       return false;
     case WriteOutcome::kCannotWrite:
       host.ShowError(MessageOwner::kMainDialog, kCannotWriteText);
+      return false;
+    case WriteOutcome::kSourceDamaged:
+      host.ShowError(MessageOwner::kNone, kBmpCorruptText);
+      host.SetStatusText(std::string(loadErrorStatus));
       return false;
   }
   return false;

@@ -7,6 +7,7 @@
 
 #include "convert/converter_host.h"
 #include "formats/byte_sink.h"
+#include "platform/memory_block.h"
 
 namespace kav {
 
@@ -14,15 +15,20 @@ inline constexpr std::string_view kCannotCreateText = "Cannot create output file
 inline constexpr std::string_view kCannotWriteText = "Cannot write output file";
 inline constexpr std::string_view kTooLargeText = "This image is too large for this format";
 
-enum class WriteOutcome { kWritten, kCannotCreate, kCannotWrite };
+enum class WriteOutcome { kWritten, kCannotCreate, kCannotWrite, kSourceDamaged };
 
-// Creates `outputPath` (never the file at `sourcePath`), lets `encode` write into it and
-// puts it in place. On any failure no partial file is left and an older file of that name
-// is untouched.
+// Creates `outputPath` (never the file at `sourcePath`), lets `write` fill it from its start
+// (returning whether every write succeeded) and puts it in place, unless the loaded
+// `source` block was damaged meanwhile (its file shrank while mapped). On any failure no
+// partial file is left and an older file of that name is untouched.
 WriteOutcome WriteOutputFile(const std::string& outputPath, const std::string& sourcePath,
-                             const std::function<void(ByteSink&)>& encode);
+                             const MemoryBlock& source,
+                             const std::function<bool(OutputFile&)>& write);
 
-// Shows the owned message box for a failed outcome; true when the file was written.
-bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome);
+// Tells the user about a failed outcome: an owned message box, or for a damaged source the
+// reader's unowned "This BMP file is corrupt" followed by `loadErrorStatus` in the status
+// line, as when the file cannot be loaded. True when the file was written.
+bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome,
+                        std::string_view loadErrorStatus);
 
 }  // namespace kav

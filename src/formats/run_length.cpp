@@ -20,40 +20,6 @@ constexpr std::size_t kOffsetChunkEntries = 4096;
 
 using SegmentStarts = std::array<std::uint32_t, kMaxSegments>;
 
-bool IsBlankRow(std::span<const std::uint8_t> pixels) {
-  return std::all_of(pixels.begin(), pixels.end(), [](std::uint8_t p) { return p == kBlankIndex; });
-}
-
-// How many pixels of `index` follow from `column` on, stopping at another index, at the end
-// of the row, or before the next segment boundary.
-std::uint32_t CountRun(std::span<const std::uint8_t> pixels, std::uint32_t column,
-                       std::uint8_t index) {
-  const std::uint32_t segmentEnd = (column / kSegmentWidth + 1) * kSegmentWidth;
-  const std::uint32_t limit =
-      std::min<std::uint32_t>(segmentEnd, static_cast<std::uint32_t>(pixels.size()));
-  std::uint32_t end = column;
-  while (end < limit && pixels[end] == index) {
-    ++end;
-  }
-  return end - column;
-}
-
-// Appends codes to a row's output; the caller sized it for the longest possible row.
-class RowWriter {
- public:
-  explicit RowWriter(std::span<std::uint8_t> out) : out_(out) {}
-  void EmitRun(std::uint8_t index, std::uint32_t count) {
-    out_[length_++] = index;
-    out_[length_++] = static_cast<std::uint8_t>(count);
-  }
-  void EmitSingle(std::uint8_t index) { out_[length_++] = index; }
-  std::size_t length() const { return length_; }
-
- private:
-  std::span<std::uint8_t> out_;
-  std::size_t length_ = 0;
-};
-
 void WriteOffsetTables(std::span<const std::uint32_t> offsets, ByteSink& sink) {
   std::array<std::uint8_t, kOffsetChunkEntries * kOffsetEntrySize> chunk;
   for (std::size_t first = 0; first < offsets.size(); first += kOffsetChunkEntries) {
@@ -127,19 +93,36 @@ bool ConvertToRunLength(ConverterHost& host, const std::string& sourcePath,
     return false;
   }
   const std::span<std::uint32_t> offsets = OffsetsIn(offsetBlock);
-  const RunLengthLayout layout = PlanRunLength(*view, variant, offsets, scratch.bytes());
-  if (layout.DataSize() > std::numeric_limits<std::uint32_t>::max()) {
-    bitmap.block.Release();
-    host.ShowError(MessageOwner::kMainDialog, kTooLargeText);
-    return false;
+  RunLengthLayout layout = LayoutOf(*view);
+  if (MayOverflowDataSize(layout)) {
+    // Only a measuring pass can tell whether dataSize fits; it runs before anything is made.
+    CodeRows(*view, variant, layout, offsets, scratch.bytes(), nullptr);
+    if (layout.DataSize() > std::numeric_limits<std::uint32_t>::max()) {
+      bitmap.block.Release();
+      host.ShowError(MessageOwner::kMainDialog, kTooLargeText);
+      return false;
+    }
   }
-  const WriteOutcome outcome = WriteOutputFile(outputPath, sourcePath, [&](ByteSink& sink) {
-    EmitRunLength(*view, variant, layout, offsets, scratch.bytes(), sink);
-  });
+  const WriteOutcome outcome =
+      WriteOutputFile(outputPath, sourcePath, bitmap.block, [&](OutputFile& file) {
+        // One pass over the pixels: the coded rows go first, after room for the head, and the
+        // head follows once coding has given every offset.
+        if (!file.Seek(layout.HeadSize())) {
+          return false;
+        }
+        FileSink rows(file);
+        CodeRows(*view, variant, layout, offsets, scratch.bytes(), &rows);
+        if (!rows.Flush() || !file.Seek(0)) {
+          return false;
+        }
+        FileSink head(file);
+        WriteRunLengthHead(*view, variant, layout, offsets, head);
+        return head.Flush();
+      });
   bitmap.block.Release();
   offsetBlock.Release();
   scratch.Release();
-  if (!ReportWriteOutcome(host, outcome)) {
+  if (!ReportWriteOutcome(host, outcome, kLoadErrorText)) {
     return false;
   }
   host.SetStatusText(FormatText(kSuccessFormat, outputPath.c_str()));
@@ -192,37 +175,6 @@ EffectTables BuildEffectTables(PaletteBytes palette) {
   return tables;
 }
 
-std::size_t CodeRow(std::span<const std::uint8_t> pixels, RunLengthVariant variant,
-                    std::span<std::uint8_t> out, std::span<std::uint32_t> segmentStarts) {
-  const auto width = static_cast<std::uint32_t>(pixels.size());
-  const std::uint32_t segments = SegmentCountFor(width);
-  if (out.size() < MaxCodedRowBytes(width) || segmentStarts.size() < segments) {
-    return 0;  // the caller did not size the buffers for this row
-  }
-  RowWriter writer(out);
-  if (IsBlankRow(pixels)) {
-    writer.EmitRun(kBlankIndex, kBlankIndex);  // the row marker 255, 255
-    std::fill_n(segmentStarts.begin(), segments, 0u);
-    return writer.length();
-  }
-  segmentStarts[0] = 0;
-  for (std::uint32_t column = 0; column < width;) {
-    const std::uint8_t index = pixels[column];
-    if (IsRunCoded(variant, index)) {
-      const std::uint32_t count = CountRun(pixels, column, index);
-      writer.EmitRun(index, count);
-      column += count;
-    } else {
-      writer.EmitSingle(index);
-      ++column;
-    }
-    if (column % kSegmentWidth == 0 && column < width) {
-      segmentStarts[column / kSegmentWidth] = static_cast<std::uint32_t>(writer.length());
-    }
-  }
-  return writer.length();
-}
-
 RunLengthRefusal CheckRunLengthSize(const BitmapView& bitmap) {
   if (bitmap.width == 0 || bitmap.rowCount == 0) {
     return RunLengthRefusal::kEmpty;
@@ -233,49 +185,62 @@ RunLengthRefusal CheckRunLengthSize(const BitmapView& bitmap) {
   return RunLengthRefusal::kNone;
 }
 
-RunLengthLayout PlanRunLength(const BitmapView& bitmap, RunLengthVariant variant,
-                              std::span<std::uint32_t> offsets, std::span<std::uint8_t> scratch) {
+RunLengthLayout LayoutOf(const BitmapView& bitmap) {
   RunLengthLayout layout;
   layout.width = bitmap.width;
   layout.rowCount = bitmap.rowCount;
   layout.segmentCount = SegmentCountFor(bitmap.width);
   layout.rowTableSize = std::uint64_t{bitmap.rowCount} * kOffsetEntrySize;
   layout.allRowTablesSize = layout.segmentCount * layout.rowTableSize;
-  SegmentStarts starts{};
-  for (std::uint32_t r = 0; r < bitmap.rowCount; ++r) {
-    const std::uint64_t rowStart = layout.allRowTablesSize + layout.codedBytes;
-    layout.codedBytes += CodeRow(bitmap.TopRow(r), variant, scratch, starts);
-    for (std::uint32_t s = 0; s < layout.segmentCount; ++s) {
-      // Entries wrap beyond 4 GiB; such files are refused before anything is written.
-      offsets[std::size_t{s} * bitmap.rowCount + r] =
-          static_cast<std::uint32_t>(rowStart + starts[s]);
-    }
-  }
   return layout;
 }
 
-void EmitRunLength(const BitmapView& bitmap, RunLengthVariant variant,
-                   const RunLengthLayout& layout, std::span<const std::uint32_t> offsets,
-                   std::span<std::uint8_t> scratch, ByteSink& sink) {
+bool MayOverflowDataSize(const RunLengthLayout& layout) {
+  const std::uint64_t longest =
+      layout.allRowTablesSize + layout.rowCount * MaxCodedRowBytes(layout.width);
+  return longest > std::numeric_limits<std::uint32_t>::max();
+}
+
+void CodeRows(const BitmapView& bitmap, RunLengthVariant variant, RunLengthLayout& layout,
+              std::span<std::uint32_t> offsets, std::span<std::uint8_t> scratch,
+              ByteSink* codedRows) {
+  layout.codedBytes = 0;
+  SegmentStarts starts{};
+  for (std::uint32_t r = 0; r < bitmap.rowCount; ++r) {
+    const std::uint64_t rowStart = layout.allRowTablesSize + layout.codedBytes;
+    const std::size_t length = CodeRow(bitmap.TopRow(r), variant, scratch, starts);
+    for (std::uint32_t s = 0; s < layout.segmentCount; ++s) {
+      // Entries wrap beyond 4 GiB; such files are refused before they are written.
+      offsets[std::size_t{s} * bitmap.rowCount + r] =
+          static_cast<std::uint32_t>(rowStart + starts[s]);
+    }
+    if (codedRows != nullptr) {
+      codedRows->Write(scratch.first(length));
+    }
+    layout.codedBytes += length;
+  }
+}
+
+void WriteRunLengthHead(const BitmapView& bitmap, RunLengthVariant variant,
+                        const RunLengthLayout& layout, std::span<const std::uint32_t> offsets,
+                        ByteSink& sink) {
   const std::string_view signature = SignatureOf(variant);
   sink.Write({reinterpret_cast<const std::uint8_t*>(signature.data()), signature.size()});
   sink.Write(BuildRunLengthHeader(layout, bitmap.palette));
   WriteOffsetTables(
       offsets.first(static_cast<std::size_t>(layout.allRowTablesSize / kOffsetEntrySize)), sink);
-  SegmentStarts starts{};
-  for (std::uint32_t r = 0; r < bitmap.rowCount; ++r) {
-    const std::size_t length = CodeRow(bitmap.TopRow(r), variant, scratch, starts);
-    sink.Write(scratch.first(length));
-  }
 }
 
 std::vector<std::uint8_t> EncodeRunLength(const BitmapView& bitmap, RunLengthVariant variant) {
-  std::vector<std::uint32_t> offsets(std::size_t{SegmentCountFor(bitmap.width)} * bitmap.rowCount);
+  RunLengthLayout layout = LayoutOf(bitmap);
+  std::vector<std::uint32_t> offsets(std::size_t{layout.segmentCount} * layout.rowCount);
   std::vector<std::uint8_t> scratch(static_cast<std::size_t>(MaxCodedRowBytes(bitmap.width)));
-  const RunLengthLayout layout = PlanRunLength(bitmap, variant, offsets, scratch);
-  VectorSink sink;
-  EmitRunLength(bitmap, variant, layout, offsets, scratch, sink);
-  return std::move(sink.bytes());
+  VectorSink rows;
+  CodeRows(bitmap, variant, layout, offsets, scratch, &rows);
+  VectorSink file;
+  WriteRunLengthHead(bitmap, variant, layout, offsets, file);
+  file.Write(rows.bytes());
+  return std::move(file.bytes());
 }
 
 bool ConvertToRle(ConverterHost& host, const std::string& sourcePath,

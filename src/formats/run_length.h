@@ -101,8 +101,10 @@ struct RunLengthLayout {
   std::uint32_t segmentCount = 0;
   std::uint64_t rowTableSize = 0;
   std::uint64_t allRowTablesSize = 0;
-  std::uint64_t codedBytes = 0;
+  std::uint64_t codedBytes = 0;  // known once the rows are coded
   std::uint64_t DataSize() const { return allRowTablesSize + codedBytes; }
+  // Bytes before the coded rows: signature, header and offset tables.
+  std::uint64_t HeadSize() const { return kRowTablesOffset + allRowTablesSize; }
 };
 
 // Why a bitmap cannot be coded.
@@ -111,18 +113,27 @@ enum class RunLengthRefusal { kNone, kEmpty, kTooLarge };
 // kEmpty for no pixels (width or height 0); kTooLarge for a width or row count above 65535.
 RunLengthRefusal CheckRunLengthSize(const BitmapView& bitmap);
 
-// The first pass: codes every row into `scratch` (MaxCodedRowBytes(width) bytes) to learn
-// its length, and fills `offsets` (segmentCount * rowCount entries, segment-major) with the
-// file's offset table entries.
-RunLengthLayout PlanRunLength(const BitmapView& bitmap, RunLengthVariant variant,
-                              std::span<std::uint32_t> offsets, std::span<std::uint8_t> scratch);
+// Everything but the coded length, which only coding tells.
+RunLengthLayout LayoutOf(const BitmapView& bitmap);
 
-// The second pass: writes the whole file as planned.
-void EmitRunLength(const BitmapView& bitmap, RunLengthVariant variant,
-                   const RunLengthLayout& layout, std::span<const std::uint32_t> offsets,
-                   std::span<std::uint8_t> scratch, ByteSink& sink);
+// Whether the coded rows could make `dataSize` overflow 32 bits (then they are measured
+// before anything is written). Only images of about two gigapixels and more can.
+bool MayOverflowDataSize(const RunLengthLayout& layout);
 
-// Both passes in memory, for tests and fuzzing; the bitmap must pass CheckRunLengthSize.
+// Codes every row, top row first, through `scratch` (MaxCodedRowBytes(width) bytes) into
+// `codedRows`, or only measures them when `codedRows` is null. Fills `offsets`
+// (segmentCount * rowCount entries, segment 0 first) and sets `layout.codedBytes`.
+void CodeRows(const BitmapView& bitmap, RunLengthVariant variant, RunLengthLayout& layout,
+              std::span<std::uint32_t> offsets, std::span<std::uint8_t> scratch,
+              ByteSink* codedRows);
+
+// The file's head, once the rows are coded: signature, header with the eight effect tables,
+// and the offset tables.
+void WriteRunLengthHead(const BitmapView& bitmap, RunLengthVariant variant,
+                        const RunLengthLayout& layout, std::span<const std::uint32_t> offsets,
+                        ByteSink& sink);
+
+// The whole file in memory, for tests and fuzzing; the bitmap must pass CheckRunLengthSize.
 std::vector<std::uint8_t> EncodeRunLength(const BitmapView& bitmap, RunLengthVariant variant);
 
 // Convert one BMP file to RLE or RLS and report to `host`: "SUCCESS!!  %s converted!" on

@@ -5,6 +5,8 @@
 #include <optional>
 #include <span>
 
+#include "platform/memory_block.h"
+
 namespace kav {
 
 class ByteSource {
@@ -17,6 +19,10 @@ class ByteSource {
   virtual bool Seek(std::uint64_t offset) = 0;
   // The total length of the data.
   virtual std::uint64_t Length() const = 0;
+  // `length` bytes from `offset` on as a read-only block without copying them, or an empty
+  // block when this source cannot do that.
+  virtual MemoryBlock Map(std::uint64_t /*offset*/, std::size_t /*length*/) { return {}; }
+  virtual bool CanMap() const { return false; }
 };
 
 // Bytes in memory, for tests and fuzzing; the caller keeps them alive.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,8 @@ namespace {
 
 // read() and write() move at most this much per call on Linux.
 constexpr std::size_t kMaxIoChunk = 0x7ffff000;
+// writev() takes at most this many pieces (IOV_MAX on Linux).
+constexpr std::size_t kMaxGatherPieces = 1024;
 
 std::atomic<unsigned> temporaryCounter{0};
 
@@ -205,6 +208,13 @@ std::optional<std::size_t> InputFile::Read(std::span<std::uint8_t> buffer) {
   return done;
 }
 
+MemoryBlock InputFile::Map(std::uint64_t offset, std::size_t length) {
+  if (fd_ < 0) {
+    return {};
+  }
+  return MemoryBlock::MapFile(fd_, offset, length);
+}
+
 bool InputFile::Seek(std::uint64_t offset) {
   if (fd_ < 0 || offset > static_cast<std::uint64_t>(LLONG_MAX)) {
     return false;
@@ -243,6 +253,7 @@ bool OutputFile::Create(const std::string& target, const std::string& protectedP
   }
   fd_ = fd;
   failed_ = false;
+  failedReadingSource_ = false;
   targetPath_ = resolved;
   return true;
 }
@@ -260,12 +271,64 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
       if (errno == EINTR) {
         continue;
       }
-      failed_ = true;
+      Fail();
       return false;
     }
     done += static_cast<std::size_t>(put);
   }
   return true;
+}
+
+bool OutputFile::WriteGather(std::span<const std::span<const std::uint8_t>> pieces) {
+  if (fd_ < 0 || failed_) {
+    failed_ = true;
+    return false;
+  }
+  std::array<iovec, kMaxGatherPieces> vectors;
+  std::size_t next = 0;     // the first piece not yet handed to the kernel
+  std::size_t skipped = 0;  // bytes of that piece already written
+  while (next < pieces.size()) {
+    std::size_t count = 0;
+    std::size_t asked = 0;
+    for (std::size_t i = next; i < pieces.size() && count < vectors.size(); ++i, ++count) {
+      const std::size_t offset = i == next ? skipped : 0;
+      vectors[count] = {const_cast<std::uint8_t*>(pieces[i].data() + offset),
+                        pieces[i].size() - offset};
+      asked += vectors[count].iov_len;
+    }
+    const ssize_t put = writev(fd_, vectors.data(), static_cast<int>(count));
+    if (put < 0 && errno == EINTR) {
+      continue;
+    }
+    if (put < 0 || (put == 0 && asked > 0)) {
+      Fail();
+      return false;
+    }
+    // A short write leaves the rest of a piece, or later pieces, for the next call.
+    auto left = static_cast<std::size_t>(put);
+    while (next < pieces.size() && left >= pieces[next].size() - skipped) {
+      left -= pieces[next].size() - skipped;
+      skipped = 0;
+      ++next;
+    }
+    skipped += left;
+  }
+  return true;
+}
+
+bool OutputFile::Seek(std::uint64_t offset) {
+  if (fd_ < 0 || failed_ || offset > static_cast<std::uint64_t>(LLONG_MAX) ||
+      lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+void OutputFile::Fail() {
+  // The kernel reports an unreadable source buffer as EFAULT instead of a signal.
+  failedReadingSource_ = errno == EFAULT;
+  failed_ = true;
 }
 
 bool OutputFile::Commit() {

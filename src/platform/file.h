@@ -31,6 +31,8 @@ class InputFile final : public ByteSource {
   std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) override;
   bool Seek(std::uint64_t offset) override;
   std::uint64_t Length() const override { return length_; }
+  MemoryBlock Map(std::uint64_t offset, std::size_t length) override;
+  bool CanMap() const override { return fd_ >= 0; }
 
  private:
   int fd_ = -1;
@@ -50,6 +52,13 @@ class OutputFile {
   bool Create(const std::string& target, const std::string& protectedPath);
   // Appends all bytes; after the first failure every later write fails too.
   bool Write(std::span<const std::uint8_t> bytes);
+  // Appends every piece in order, in as few system calls as possible.
+  bool WriteGather(std::span<const std::span<const std::uint8_t>> pieces);
+  // Moves to `offset` from the start; later writes go there (a gap reads as zeros).
+  bool Seek(std::uint64_t offset);
+  // Whether a write failed because the bytes to write could not be read: a mapped source
+  // file that shrank while it was being converted.
+  bool FailedReadingSource() const { return failedReadingSource_; }
   // Closes the temporary file and renames it over the target. On failure the temporary
   // file is removed and the target is left as it was.
   bool Commit();
@@ -62,8 +71,11 @@ class OutputFile {
  private:
   void ForgetTemporary();
 
+  void Fail();
+
   int fd_ = -1;
   bool failed_ = false;
+  bool failedReadingSource_ = false;
   std::string targetPath_;
   std::string temporaryPath_;
   std::size_t registrySlot_ = SIZE_MAX;

@@ -1,13 +1,19 @@
 #pragma once
 // Fixed memory blocks: contiguous byte areas that never move while they are held.
 //
-// Allocation can fail; a failed allocation yields an empty block instead of throwing, so
-// every caller decides what the user is told. Tests can make the n-th allocation from now
-// fail (AllocationFaults) and can see how many blocks are alive (MemoryBlock::LiveCount).
+// A block is either allocated (writable) or a read-only mapping of part of a file, which
+// costs no copy: the file's cached pages are the block. Allocation and mapping can fail; a
+// failure yields an empty block instead of throwing, so every caller decides what the user
+// is told. Tests can make the n-th block request from now fail (AllocationFaults) and can
+// see how many blocks are alive (MemoryBlock::LiveCount).
+//
+// A mapped file can shrink while it is mapped (another program rewrites it). Touching a page
+// that is no longer backed by the file would end the process with SIGBUS; instead such a
+// page reads as zeros from then on and the block reports Damaged(), so the caller refuses
+// the file as corrupt.
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 
 namespace kav {
@@ -15,16 +21,28 @@ namespace kav {
 class MemoryBlock {
  public:
   MemoryBlock() = default;
+  MemoryBlock(MemoryBlock&& other) noexcept;
+  MemoryBlock& operator=(MemoryBlock&& other) noexcept;
+  MemoryBlock(const MemoryBlock&) = delete;
+  MemoryBlock& operator=(const MemoryBlock&) = delete;
+  ~MemoryBlock() { Release(); }
 
-  // A block of `size` bytes (contents undefined), or an empty block when it cannot be had.
+  // A writable block of `size` bytes (contents undefined), or an empty block.
   static MemoryBlock Allocate(std::size_t size);
+  // `length` bytes of the open file `fd` from `offset` on, mapped read-only, or an empty
+  // block when the range cannot be mapped.
+  static MemoryBlock MapFile(int fd, std::uint64_t offset, std::size_t length);
 
   explicit operator bool() const { return data_ != nullptr; }
-  std::uint8_t* data() { return data_.get(); }
-  const std::uint8_t* data() const { return data_.get(); }
+  // Writable for allocated blocks only: a mapped block must not be written.
+  std::uint8_t* data() { return data_; }
+  const std::uint8_t* data() const { return data_; }
   std::size_t size() const { return size_; }
-  std::span<std::uint8_t> bytes() { return {data_.get(), size_}; }
-  std::span<const std::uint8_t> bytes() const { return {data_.get(), size_}; }
+  std::span<std::uint8_t> bytes() { return {data_, size_}; }
+  std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+  bool IsMapped() const { return mappingSlot_ != kNoSlot; }
+  // Whether part of a mapped file vanished while it was mapped (it then reads as zeros).
+  bool Damaged() const;
 
   // Returns the block now; a block is also released when it goes out of scope.
   void Release();
@@ -33,19 +51,21 @@ class MemoryBlock {
   static std::size_t LiveCount();
 
  private:
-  struct FreeBlock {
-    void operator()(std::uint8_t* data) const noexcept;
-  };
-  std::unique_ptr<std::uint8_t, FreeBlock> data_;
+  static constexpr std::size_t kNoSlot = SIZE_MAX;
+
+  std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
+  void* base_ = nullptr;  // what was allocated or mapped
+  std::size_t baseLength_ = 0;
+  std::size_t mappingSlot_ = kNoSlot;
 };
 
-// Fault injection for tests: the n-th allocation counted from the call fails (n >= 1).
+// Fault injection for tests: the n-th block request counted from the call fails (n >= 1).
 class AllocationFaults {
  public:
   static void FailNth(std::uint64_t n);
   static void Clear();
-  // Allocations requested since the last FailNth or Clear.
+  // Block requests since the last FailNth or Clear.
   static std::uint64_t Requested();
 };
 
