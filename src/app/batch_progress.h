@@ -1,0 +1,44 @@
+#pragma once
+// Progress of a long batch: a modal progress dialog with Cancel, shown once the batch has
+// run for a while, so that short batches stay as quiet as they were.
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include <QElapsedTimer>
+
+class QProgressDialog;
+class QWidget;
+
+namespace kav {
+
+inline constexpr std::chrono::milliseconds kProgressDelay{1000};
+
+class BatchProgress {
+ public:
+  // Starts the clock; the dialog, once shown, is modal to `owner`.
+  BatchProgress(QWidget& owner, std::chrono::milliseconds delay);
+  ~BatchProgress();
+  BatchProgress(const BatchProgress&) = delete;
+  BatchProgress& operator=(const BatchProgress&) = delete;
+
+  // Before each file (index counts from 0): shows the dialog when the batch has run longer
+  // than the delay, and names the file in it.
+  void FileStarting(std::size_t index, std::size_t total, const std::string& path);
+  // After each file: true once the user has pressed Cancel.
+  bool CancelRequested();
+
+  QProgressDialog* dialog() const { return dialog_.get(); }
+
+ private:
+  void Show(std::size_t total);
+
+  QWidget& owner_;
+  std::chrono::milliseconds delay_;
+  QElapsedTimer clock_;
+  std::unique_ptr<QProgressDialog> dialog_;  // created when it is first shown
+};
+
+}  // namespace kav

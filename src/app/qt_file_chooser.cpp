@@ -1,0 +1,57 @@
+#include "app/qt_file_chooser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace kav {
+
+QString NextStartFrom(const QStringList& chosen) {
+  if (chosen.isEmpty()) {
+    return {};
+  }
+  if (chosen.size() == 1) {
+    return chosen.front();
+  }
+  return QFileInfo(chosen.front()).absolutePath();
+}
+
+void ConfigureFileDialog(QFileDialog& dialog, const QString& start) {
+  // Qt's own dialog rather than the desktop's: its name filters ignore letter case on every
+  // desktop, so "*.bmp" also lists HERO.BMP, and it behaves the same everywhere.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+  dialog.setNameFilters(
+      {QString::fromLatin1(kBmpFilesFilter), QString::fromLatin1(kAllFilesFilter)});
+  dialog.selectNameFilter(QString::fromLatin1(kBmpFilesFilter));
+  dialog.setDefaultSuffix(QString::fromLatin1(kDefaultSuffix));
+  if (start.isEmpty()) {
+    return;
+  }
+  if (QFileInfo(start).isDir()) {
+    dialog.setDirectory(start);
+  } else {
+    dialog.selectFile(start);
+  }
+}
+
+std::optional<std::vector<std::string>> QtFileChooser::ChooseFiles() {
+  QFileDialog dialog(owner_);
+  ConfigureFileDialog(dialog, start_);
+  if (dialog.exec() != QDialog::Accepted) {
+    return std::nullopt;
+  }
+  const QStringList chosen = dialog.selectedFiles();
+  start_ = NextStartFrom(chosen);
+  std::vector<std::string> paths;
+  paths.reserve(static_cast<std::size_t>(chosen.size()));
+  for (const QString& path : chosen) {
+    paths.push_back(QFile::encodeName(path).toStdString());
+  }
+  return paths;
+}
+
+}  // namespace kav

@@ -1,0 +1,41 @@
+#pragma once
+// "Convert File"'s file chooser: several existing files at once, BMP files first, starting
+// where the previous choice ended.
+
+#include <QString>
+#include <QStringList>
+
+#include "convert/batch.h"
+
+class QFileDialog;
+class QWidget;
+
+namespace kav {
+
+inline constexpr const char* kBmpFilesFilter = "BMP Files (*.bmp)";
+inline constexpr const char* kAllFilesFilter = "All Files (*.*)";
+inline constexpr const char* kDefaultSuffix = "BMP";
+
+// Where the next chooser starts after `chosen`: the file itself when it was one, the
+// folder of the selection when it was several; empty when nothing was chosen.
+QString NextStartFrom(const QStringList& chosen);
+
+// Sets up `dialog` for choosing BMP files, starting from `start` (a file or a folder; empty
+// for the dialog's own default).
+void ConfigureFileDialog(QFileDialog& dialog, const QString& start);
+
+class QtFileChooser final : public FileChooser {
+ public:
+  // Every chooser is modal to `owner`, which must outlive this object.
+  explicit QtFileChooser(QWidget* owner) : owner_(owner) {}
+
+  std::optional<std::vector<std::string>> ChooseFiles() override;
+
+  const QString& start() const { return start_; }
+
+ private:
+  QWidget* owner_;
+  QString start_;  // kept from one batch to the next; a cancelled chooser leaves it
+};
+
+}  // namespace kav
