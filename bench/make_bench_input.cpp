@@ -1,5 +1,6 @@
 // Writes benchmark inputs for bench/run:
 //   kav_make_bench_input FILE WIDTH HEIGHT [sprite|noise|alternating]
+//   kav_make_bench_input --batch FOLDER COUNT WIDTH HEIGHT   (sprites of varied content)
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,19 +9,64 @@
 
 #include "bench_images.h"
 
+namespace {
+
+bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::uint32_t Number(const char* text) {
+  return static_cast<std::uint32_t>(std::strtoul(text, nullptr, 10));
+}
+
+kav::bench::Content ContentNamed(const std::string& name) {
+  if (name == "noise") {
+    return kav::bench::Content::kNoise;
+  }
+  if (name == "alternating") {
+    return kav::bench::Content::kAlternating;
+  }
+  return kav::bench::Content::kSprite;
+}
+
+int WriteBatch(const std::string& folder, std::uint32_t count, std::uint32_t width,
+               std::uint32_t height) {
+  // Three kinds in turn, so a batch holds sprites, noisy tiles and worst cases.
+  const kav::bench::Content kinds[] = {kav::bench::Content::kSprite, kav::bench::Content::kSprite,
+                                       kav::bench::Content::kNoise,
+                                       kav::bench::Content::kAlternating};
+  for (std::uint32_t i = 0; i < count; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/sprite%05u.bmp", i);
+    // Varied sizes around the given one, so no two files are alike.
+    const std::uint32_t w = width - (i % 5);
+    const std::uint32_t h = height - (i % 3);
+    if (!WriteBytes(folder + name, kav::bench::MakeBenchBmp(w, h, kinds[i % 4]))) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc == 6 && std::string(argv[1]) == "--batch") {
+    return WriteBatch(argv[2], Number(argv[3]), Number(argv[4]), Number(argv[5]));
+  }
   if (argc < 4) {
-    std::fprintf(stderr, "usage: %s FILE WIDTH HEIGHT [sprite|noise|alternating]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s FILE WIDTH HEIGHT [sprite|noise|alternating]\n"
+                 "       %s --batch FOLDER COUNT WIDTH HEIGHT\n",
+                 argv[0], argv[0]);
     return 2;
   }
-  const auto width = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
-  const auto height = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10));
   const std::string kind = argc > 4 ? argv[4] : "sprite";
-  const kav::bench::Content content = kind == "noise"         ? kav::bench::Content::kNoise
-                                      : kind == "alternating" ? kav::bench::Content::kAlternating
-                                                              : kav::bench::Content::kSprite;
-  const std::vector<std::uint8_t> bmp = kav::bench::MakeBenchBmp(width, height, content);
-  std::ofstream out(argv[1], std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
-  return out ? 0 : 1;
+  return WriteBytes(argv[1],
+                    kav::bench::MakeBenchBmp(Number(argv[2]), Number(argv[3]), ContentNamed(kind)))
+             ? 0
+             : 1;
 }

@@ -51,12 +51,14 @@ struct FileResult {
 // Files that write the same output, in argument order; groups ordered by their first file.
 std::vector<std::vector<std::size_t>> GroupBySameOutput(std::span<const std::string> paths,
                                                         std::int32_t format) {
+  std::error_code ignored;
+  const std::filesystem::path folder = std::filesystem::current_path(ignored);
   std::map<std::string, std::size_t> groupOfOutput;
   std::vector<std::vector<std::size_t>> groups;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const std::filesystem::path output = MakeOutputPath(paths[i], ExtensionForFormat(format));
-    std::error_code ignored;
-    const std::string key = std::filesystem::absolute(output, ignored).lexically_normal().string();
+    const std::string key =
+        (output.is_absolute() ? output : folder / output).lexically_normal().string();
     const auto [entry, added] = groupOfOutput.emplace(key, groups.size());
     if (added) {
       groups.emplace_back();

@@ -116,8 +116,8 @@ constexpr std::size_t kTemporaryNameExtra = 1 + 5 + 10 + 1 + 10 + 4;
 std::string TemporaryPathFor(const std::string& target) {
   const unsigned number = ++temporaryCounter;
   const std::string name = NameOf(target).substr(0, kMaxFileNameLength - kTemporaryNameExtra);
-  return FolderOf(target) + "/." + name + ".kav-" + std::to_string(getpid()) + "-" +
-         std::to_string(number) + ".tmp";
+  static const std::string process = std::to_string(getpid());
+  return FolderOf(target) + "/." + name + ".kav-" + process + "-" + std::to_string(number) + ".tmp";
 }
 
 bool IsReadOnly(const std::string& path, const struct stat& info) {
@@ -129,15 +129,22 @@ bool IsReadOnly(const std::string& path, const struct stat& info) {
 
 // The file an existing symbolic link leads to, so that the file is replaced, not the link.
 std::string ResolveLink(const std::string& target) {
-  struct stat linkInfo {};
-  if (lstat(target.c_str(), &linkInfo) != 0 || !S_ISLNK(linkInfo.st_mode)) {
-    return target;
-  }
   char resolved[PATH_MAX];
   if (realpath(target.c_str(), resolved) == nullptr) {
-    return target;
+    return target;  // a dangling link is replaced itself
   }
   return resolved;
+}
+
+// Files opened with O_TMPFILE have no name until they are linked through /proc.
+bool CanNameUnnamedFiles() {
+  static const bool available = access("/proc/self/fd", X_OK) == 0;
+  return available;
+}
+
+int LinkUnnamed(int fd, const std::string& path) {
+  const std::string descriptor = "/proc/self/fd/" + std::to_string(fd);
+  return linkat(AT_FDCWD, descriptor.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
 }
 
 }  // namespace
@@ -159,18 +166,14 @@ bool MemorySource::Seek(std::uint64_t offset) {
 
 bool InputFile::Open(const std::string& path) {
   Close();
-  // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
+  // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below, and for the
+  // regular files that remain it changes nothing.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     return false;
   }
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return false;
-  }
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     close(fd);
     return false;
   }
@@ -224,38 +227,72 @@ bool InputFile::Seek(std::uint64_t offset) {
 
 bool OutputFile::Create(const std::string& target, const std::string& protectedPath) {
   Abandon();
-  const std::string resolved = ResolveLink(target);
+  // One look at the target: nearly always it does not exist yet, and nothing more is asked.
+  std::string resolved = target;
   struct stat existing {};
+  bool exists = lstat(target.c_str(), &existing) == 0;
+  if (exists && S_ISLNK(existing.st_mode)) {
+    resolved = ResolveLink(target);
+    exists = stat(resolved.c_str(), &existing) == 0;
+  }
   mode_t keptMode = 0;
-  if (stat(resolved.c_str(), &existing) == 0) {
-    if (!S_ISREG(existing.st_mode) || IsReadOnly(resolved, existing) ||
-        SameExistingFile(resolved, protectedPath)) {
+  if (exists) {
+    struct stat source {};
+    const bool isSource = stat(protectedPath.c_str(), &source) == 0 &&
+                          source.st_dev == existing.st_dev && source.st_ino == existing.st_ino;
+    if (!S_ISREG(existing.st_mode) || IsReadOnly(resolved, existing) || isSource) {
       return false;
     }
     keptMode = existing.st_mode & 07777;
   }
+  targetPath_ = resolved;
+  targetExisted_ = exists;
+  failed_ = false;
+  failedReadingSource_ = false;
+  // An unnamed file in the target's folder needs no name, no clean-up when the process
+  // dies, and one directory entry in all when it is complete. The process umask applies to
+  // 0666, as for any newly created file.
+  const int unnamed = CanNameUnnamedFiles()
+                          ? open(FolderOf(resolved).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
+                          : -1;
+  const int fd = unnamed >= 0 ? unnamed : CreateNamedTemporary();
+  if (fd < 0 || (keptMode != 0 && fchmod(fd, keptMode) != 0)) {
+    if (fd >= 0) {
+      close(fd);
+    }
+    RemoveNamedTemporary();
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+int OutputFile::CreateNamedTemporary() {
+  const CreationGuard creation;
+  if (!CreationGuard::Allowed()) {
+    return -1;
+  }
+  temporaryPath_ = TemporaryPathFor(targetPath_);
+  // Known to the interrupt handler before it exists, so it can never be left behind.
+  registrySlot_ = RegisterTemporary(temporaryPath_.c_str());
+  return open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+
+bool OutputFile::NameUnnamedTemporary() {
   const CreationGuard creation;
   if (!CreationGuard::Allowed()) {
     return false;
   }
-  temporaryPath_ = TemporaryPathFor(resolved);
-  // Known to the interrupt handler before it exists, so it can never be left behind.
+  temporaryPath_ = TemporaryPathFor(targetPath_);
   registrySlot_ = RegisterTemporary(temporaryPath_.c_str());
-  // The process umask applies to 0666, as for any newly created file.
-  const int fd = open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0 || (keptMode != 0 && fchmod(fd, keptMode) != 0)) {
-    if (fd >= 0) {
-      close(fd);
-      unlink(temporaryPath_.c_str());
-    }
+  return LinkUnnamed(fd_, temporaryPath_) == 0;
+}
+
+void OutputFile::RemoveNamedTemporary() {
+  if (!temporaryPath_.empty()) {
+    unlink(temporaryPath_.c_str());
     ForgetTemporary();
-    return false;
   }
-  fd_ = fd;
-  failed_ = false;
-  failedReadingSource_ = false;
-  targetPath_ = resolved;
-  return true;
 }
 
 bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
@@ -335,11 +372,36 @@ bool OutputFile::Commit() {
   if (fd_ < 0) {
     return false;
   }
+  if (failed_) {
+    Abandon();
+    return false;
+  }
+  const bool unnamed = temporaryPath_.empty();
+  // A new output of an unnamed file takes its name in one step; linking never replaces, so
+  // if the name has appeared meanwhile the file is renamed over it like any replacement.
+  bool placed = false;
+  if (unnamed && !targetExisted_) {
+    placed = LinkUnnamed(fd_, targetPath_) == 0;
+    if (!placed && errno != EEXIST) {
+      Abandon();
+      return false;
+    }
+  }
+  if (!placed && unnamed && !NameUnnamedTemporary()) {
+    Abandon();
+    return false;
+  }
   const int closed = close(fd_);
   fd_ = -1;
-  if (failed_ || closed != 0 || rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
-    unlink(temporaryPath_.c_str());
-    ForgetTemporary();
+  if (placed) {
+    if (closed != 0) {
+      unlink(targetPath_.c_str());  // it was new: nothing that was there before is lost
+      return false;
+    }
+    return true;
+  }
+  if (closed != 0 || rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
+    RemoveNamedTemporary();
     return false;
   }
   ForgetTemporary();
@@ -348,13 +410,10 @@ bool OutputFile::Commit() {
 
 void OutputFile::Abandon() {
   if (fd_ >= 0) {
-    close(fd_);
+    close(fd_);  // an unnamed file vanishes with its descriptor
     fd_ = -1;
   }
-  if (!temporaryPath_.empty()) {
-    unlink(temporaryPath_.c_str());
-    ForgetTemporary();
-  }
+  RemoveNamedTemporary();
 }
 
 void OutputFile::ForgetTemporary() {

@@ -41,7 +41,9 @@ class InputFile final : public ByteSource {
 
 // The output of one conversion. Create() refuses what must not be written over: a folder,
 // anything but a regular file, an existing read-only file, or the file at `protectedPath`
-// (the source being converted). Nothing appears at the target until Commit() succeeds.
+// (the source being converted). The bytes go to a file without a name in the target's folder
+// (or, where the system cannot name such a file later, a hidden temporary file); nothing
+// appears at the target until Commit() succeeds, and then the whole file does at once.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -65,10 +67,13 @@ class OutputFile {
   // Closes and removes the temporary file, if any.
   void Abandon();
 
-  // The temporary file's path while one exists (for tests and clean-up on interruption).
+  // The named temporary file's path while one exists (for tests).
   const std::string& TemporaryPath() const { return temporaryPath_; }
 
  private:
+  int CreateNamedTemporary();
+  bool NameUnnamedTemporary();
+  void RemoveNamedTemporary();
   void ForgetTemporary();
 
   void Fail();
@@ -76,6 +81,7 @@ class OutputFile {
   int fd_ = -1;
   bool failed_ = false;
   bool failedReadingSource_ = false;
+  bool targetExisted_ = false;
   std::string targetPath_;
   std::string temporaryPath_;
   std::size_t registrySlot_ = SIZE_MAX;
