@@ -126,12 +126,8 @@ EncodeResult EncodeMzr(const BitmapView& bitmap, const MzrSettings& settings, By
 bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
                   const std::string& outputPath) {
   LoadedBitmap bitmap;
-  std::optional<BitmapView> view;
-  if (ReadBmp8(sourcePath, host, bitmap) == kBmpOk) {
-    view = ViewBitmap(bitmap);
-  }
+  const std::optional<BitmapView> view = LoadSource(host, sourcePath, bitmap, kLoadErrorText);
   if (!view) {
-    host.SetStatusText(std::string(kLoadErrorText));
     return false;
   }
   const ConversionSettings dialog = host.Settings();

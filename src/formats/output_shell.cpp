@@ -4,6 +4,19 @@
 
 namespace kav {
 
+std::optional<BitmapView> LoadSource(ConverterHost& host, const std::string& sourcePath,
+                                     LoadedBitmap& bitmap, std::string_view loadErrorStatus) {
+  std::optional<BitmapView> view;
+  if (ReadBmp8(sourcePath, host, bitmap) == kBmpOk) {
+    view = ViewBitmap(bitmap);
+  }
+  if (!view) {
+    bitmap.block.Release();
+    host.SetStatusText(std::string(loadErrorStatus));
+  }
+  return view;
+}
+
 WriteOutcome WriteOutputFile(const std::string& outputPath, const std::string& sourcePath,
                              const MemoryBlock& source,
                              const std::function<bool(OutputFile&)>& write) {

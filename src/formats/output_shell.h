@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "bmp/bitmap_view.h"
 #include "convert/converter_host.h"
 #include "formats/byte_sink.h"
 #include "platform/memory_block.h"
@@ -14,6 +15,11 @@ namespace kav {
 inline constexpr std::string_view kCannotCreateText = "Cannot create output file";
 inline constexpr std::string_view kCannotWriteText = "Cannot write output file";
 inline constexpr std::string_view kTooLargeText = "This image is too large for this format";
+
+// Loads the BMP file at `sourcePath` into `bitmap` for a writer. When it cannot be loaded (the
+// reader has shown why), the status line becomes `loadErrorStatus` and the result is empty.
+std::optional<BitmapView> LoadSource(ConverterHost& host, const std::string& sourcePath,
+                                     LoadedBitmap& bitmap, std::string_view loadErrorStatus);
 
 enum class WriteOutcome { kWritten, kCannotCreate, kCannotWrite, kSourceDamaged };
 

@@ -62,12 +62,8 @@ std::span<std::uint32_t> OffsetsIn(MemoryBlock& block) {
 bool ConvertToRunLength(ConverterHost& host, const std::string& sourcePath,
                         const std::string& outputPath, RunLengthVariant variant) {
   LoadedBitmap bitmap;
-  std::optional<BitmapView> view;
-  if (ReadBmp8(sourcePath, host, bitmap) == kBmpOk) {
-    view = ViewBitmap(bitmap);
-  }
+  const std::optional<BitmapView> view = LoadSource(host, sourcePath, bitmap, kLoadErrorText);
   if (!view) {
-    host.SetStatusText(std::string(kLoadErrorText));
     return false;
   }
   switch (CheckRunLengthSize(*view)) {
