@@ -95,20 +95,23 @@ TEST_F(Kavconv, InterruptedBatchLeavesNoTemporaryFile) {
     command.append(" ").append(test::ShellQuote(argument));
   }
   // The signal lands at different moments of the batch; none may leave a partial file.
-  for (const useconds_t delay : {2000u, 8000u, 20000u, 40000u}) {
-    const pid_t child = fork();
-    if (child == 0) {
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    usleep(delay);
-    kill(child, SIGINT);
-    int status = 0;
-    waitpid(child, &status, 0);
-    for (const std::string& name : test::ListFolder(dir.path())) {
-      EXPECT_TRUE(name.ends_with(".bmp") || name.ends_with(".MZR")) << name;
-      if (name.ends_with(".MZR")) {
-        EXPECT_EQ(test::ReadFile(dir.File(name)).size(), kMzrRowsOffset + 15) << "partial " << name;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    for (const useconds_t delay : {2000u, 8000u, 20000u, 40000u}) {
+      const pid_t child = fork();
+      if (child == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      usleep(delay);
+      kill(child, signal);
+      int status = 0;
+      waitpid(child, &status, 0);
+      for (const std::string& name : test::ListFolder(dir.path())) {
+        EXPECT_TRUE(name.ends_with(".bmp") || name.ends_with(".MZR")) << name;
+        if (name.ends_with(".MZR")) {
+          EXPECT_EQ(test::ReadFile(dir.File(name)).size(), kMzrRowsOffset + 15)
+              << "partial " << name;
+        }
       }
     }
   }

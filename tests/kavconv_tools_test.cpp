@@ -135,18 +135,21 @@ TEST_F(KavconvTools, InfoGivesOnePreciseLinePerDamagedFile) {
 }
 
 TEST_F(KavconvTools, InfoRefusesRunsAcrossSegments) {
-  // A 129-wide row of 255 except its last pixel: runs of 128 and 1, then the pixel.
+  // A 130-wide row of 255 except its last pixel: runs of 128 and 1, then the pixel.
   const Bytes good = test::ReadFile(
-      Converted(test::PictureOf(129, 1, [](int x, int) { return x == 128 ? 7 : 255; }), "rle"));
+      Converted(test::PictureOf(130, 1, [](int x, int) { return x == 129 ? 7 : 255; }), "rle"));
   Bytes across = good;
   const std::size_t codes = kRowTablesOffset + 8;
-  ASSERT_EQ(across.at(codes + 1), 128);
+  ASSERT_EQ(across.size(), codes + 5);
+  ASSERT_EQ(across[codes + 1], 128);
+  ASSERT_EQ(across[codes + 3], 1);
   across[codes + 1] = 127;  // the first run stops one short, the second spans the boundary
   across[codes + 3] = 2;
   test::WriteFile(dir.File("across.RLE"), across);
   const test::ProcessRun run = Kav({"info", dir.File("across.RLE")});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("at offset"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("crosses the segment boundary at column 128"), std::string::npos)
+      << run.err;
 }
 
 TEST_F(KavconvTools, RenderRleTableZeroGivesTheSourceColours) {
