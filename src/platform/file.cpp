@@ -48,37 +48,38 @@ void UnregisterTemporary(std::size_t slot) {
   }
 }
 
-// Creation of a temporary file against the interrupt handler: a thread that has counted
-// itself in either finds the handler already running and creates nothing, or is waited for
-// until its file is registered and open, so the handler's sweep always sees it.
+// Changes to the registry against the interrupt handler: a thread that has counted itself
+// in either finds the handler already running and changes nothing, or is waited for until
+// its change is complete, so the handler's sweep never sees a file half registered or a
+// path being freed, and never misses a file being created.
 std::atomic<bool> terminating{false};
-std::atomic<int> creationsInFlight{0};
-thread_local bool creatingOnThisThread = false;
+std::atomic<int> changesInFlight{0};
+thread_local int changesOnThisThread = 0;
 
-constexpr int kCreationWaitSteps = 2000;
-constexpr long kCreationWaitStepNanoseconds = 50'000;  // at most 0.1 s in all
+constexpr int kChangeWaitSteps = 2000;
+constexpr long kChangeWaitStepNanoseconds = 50'000;  // at most 0.1 s in all
 
-class CreationGuard {
+class RegistryChange {
  public:
-  CreationGuard() {
-    ++creationsInFlight;
-    creatingOnThisThread = true;
+  RegistryChange() {
+    ++changesInFlight;
+    ++changesOnThisThread;
   }
-  ~CreationGuard() {
-    creatingOnThisThread = false;
-    --creationsInFlight;
+  ~RegistryChange() {
+    --changesOnThisThread;
+    --changesInFlight;
   }
-  CreationGuard(const CreationGuard&) = delete;
-  CreationGuard& operator=(const CreationGuard&) = delete;
+  RegistryChange(const RegistryChange&) = delete;
+  RegistryChange& operator=(const RegistryChange&) = delete;
   static bool Allowed() { return !terminating.load(); }
 };
 
 extern "C" void RemoveTemporariesAndEnd(int signal) {
   terminating = true;
-  // The handler may have interrupted a creation on its own thread, which cannot finish.
-  const int own = creatingOnThisThread ? 1 : 0;
-  for (int step = 0; creationsInFlight.load() > own && step < kCreationWaitSteps; ++step) {
-    const timespec pause{0, kCreationWaitStepNanoseconds};
+  // The handler may have interrupted a change on its own thread, which cannot finish.
+  const int own = changesOnThisThread;
+  for (int step = 0; changesInFlight.load() > own && step < kChangeWaitSteps; ++step) {
+    const timespec pause{0, kChangeWaitStepNanoseconds};
     nanosleep(&pause, nullptr);
   }
   for (std::atomic<const char*>& slot : liveTemporaryFiles) {
@@ -268,8 +269,8 @@ bool OutputFile::Create(const std::string& target, const std::string& protectedP
 }
 
 int OutputFile::CreateNamedTemporary() {
-  const CreationGuard creation;
-  if (!CreationGuard::Allowed()) {
+  const RegistryChange change;
+  if (!RegistryChange::Allowed()) {
     return -1;
   }
   temporaryPath_ = TemporaryPathFor(targetPath_);
@@ -279,8 +280,8 @@ int OutputFile::CreateNamedTemporary() {
 }
 
 bool OutputFile::NameUnnamedTemporary() {
-  const CreationGuard creation;
-  if (!CreationGuard::Allowed()) {
+  const RegistryChange change;
+  if (!RegistryChange::Allowed()) {
     return false;
   }
   temporaryPath_ = TemporaryPathFor(targetPath_);
@@ -417,6 +418,10 @@ void OutputFile::Abandon() {
 }
 
 void OutputFile::ForgetTemporary() {
+  const RegistryChange change;
+  if (!RegistryChange::Allowed()) {
+    return;  // the handler may be reading this path; the process ends in a moment anyway
+  }
   UnregisterTemporary(registrySlot_);
   registrySlot_ = SIZE_MAX;
   temporaryPath_.clear();
