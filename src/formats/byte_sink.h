@@ -45,6 +45,7 @@ class FileSink final : public ByteSink {
  private:
   static constexpr std::size_t kBufferSize = 256 * 1024;
   static constexpr std::size_t kMaxPieces = 1024;
+  static constexpr std::size_t kShortestPiece = 2048;
   void AddPiece(std::span<const std::uint8_t> piece);
 
   OutputFile& file_;
