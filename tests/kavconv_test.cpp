@@ -1,131 +1,108 @@
-// kavconv end to end: real processes on temporary files, output lines and exit statuses.
+// kavconv convert end to end, as real processes on temporary files: output lines and exit
+// statuses, and a failing system: an interrupt, a file size limit that stops some outputs
+// part-way (as a full disk does), a folder it may not write in, and a second kavconv writing
+// the same output. Nothing partial may ever be seen, and an older output stays whole until a
+// new one replaces it completely.
 
-#include <gtest/gtest.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <csignal>
 
-#include "formats/mzr.h"
 #include "support/test_support.h"
 
 namespace kav {
 namespace {
 
+using test::Bytes;
+using test::ReadFile;
+
+const std::array<std::pair<std::string, std::string>, 3> kFormats{
+    {{"mzr", "MZR"}, {"rle", "RLE"}, {"rls", "RLE"}}};  // --format, output extension
+
 class Kavconv : public ::testing::Test {
  protected:
   test::TempDir dir;
+  test::TempDir scratch;  // kavconv's stdout and stderr
 
-  test::ProcessRun Kav(const std::vector<std::string>& arguments) {
-    return test::RunKavconv(arguments, dir);
+  test::ProcessRun Kav(const std::vector<std::string>& arguments,
+                       const std::function<bool()>& prepare = {}) {
+    return test::RunKavconv(arguments, scratch, prepare);
   }
 
-  std::string Sprite(const std::string& name) {
-    test::WriteFile(dir.File(name), test::MakeBmp(test::PictureOf(
-                                        5, 3, [](int x, int y) { return x == y ? 1 : 255; })));
+  // A picture without runs, so that every format needs about a byte per pixel.
+  std::string Picture(const std::string& name, int width = 5, int height = 3, int seed = 0) {
+    test::WriteFile(dir.File(name),
+                    test::MakeBmp(test::PictureOf(width, height, [seed](int x, int y) {
+                      return (x * 7 + y * 13 + seed) % 240;
+                    })));
     return dir.File(name);
+  }
+
+  // Whether `name` is a whole converted file of `width` x `height` pixels.
+  bool IsWholeFile(const std::string& name, std::uint16_t width, std::uint16_t height) {
+    const DecodeResult decoded = DecodeFile(ReadFile(dir.File(name)), PixelOutput::kCheckOnly);
+    const auto* image = std::get_if<DecodedImage>(&decoded);
+    return image != nullptr && image->width == width && image->height == height;
   }
 };
 
-TEST_F(Kavconv, ConvertsToMzrBesideTheSources) {
-  const std::string a = Sprite("a.bmp");
-  const std::string b = Sprite("b.bmp");
+TEST_F(Kavconv, ConvertsWithTheGivenSettingsOrTheDialogsDefaults) {
+  const std::string a = Picture("a.bmp");
+  const std::string b = Picture("b.bmp");
   const test::ProcessRun run = Kav({"convert", "--format", "mzr", "--start", "3", "--end", "4",
                                     "--transparent", "5", "--no-remapping", a, b});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, dir.File("a.MZR") + " converted!\n" + dir.File("b.MZR") + " converted!\n" +
                          "2 files processed!\n");
   EXPECT_EQ(run.err, "");
-  const std::vector<std::uint8_t> file = test::ReadFile(dir.File("a.MZR"));
-  ASSERT_EQ(file.size(), kMzrRowsOffset + 15);
-  EXPECT_EQ(file[kMzrRemappingOffset], 0);
-  EXPECT_EQ(file[kMzrStartColorOffset], 3);
-  EXPECT_EQ(file[kMzrEndColorOffset], 4);
-  EXPECT_EQ(file[kMzrTransparentColorOffset], 5);
-}
-
-TEST_F(Kavconv, DefaultsAreTheDialogs) {
-  const std::string a = Sprite("a.bmp");
+  const auto settings = [this] {
+    return test::Slice(ReadFile(dir.File("a.MZR")), kMzrRemappingOffset, kMzrHeaderSize);
+  };
+  EXPECT_EQ(settings(), (Bytes{0, 0, 3, 0, 4, 0, 5, 0}));
+  EXPECT_TRUE(IsWholeFile("a.MZR", 5, 3));
+  EXPECT_EQ(Kav({"convert", "-f", "mzr", a}).status, 0);
+  EXPECT_EQ(settings(), (Bytes{1, 0, 240, 0, 255, 0, 0, 0}));
   EXPECT_EQ(Kav({"convert", a}).out, "SUCCESS!!  " + dir.File("a.RLE") + " converted!\n");
-  EXPECT_EQ(test::ReadFile(dir.File("a.RLE"))[1], 'L');
+  EXPECT_EQ(ReadFile(dir.File("a.RLE")).at(1), 'L');
   EXPECT_EQ(Kav({"convert", "-f", "RLS", a}).status, 0);
-  EXPECT_EQ(test::ReadFile(dir.File("a.RLE"))[1], 'S');
-  Kav({"convert", "-f", "mzr", a});
-  const std::vector<std::uint8_t> file = test::ReadFile(dir.File("a.MZR"));
-  EXPECT_EQ(file[kMzrRemappingOffset], 1);
-  EXPECT_EQ(file[kMzrStartColorOffset], 240);
-  EXPECT_EQ(file[kMzrEndColorOffset], 255);
-  EXPECT_EQ(file[kMzrTransparentColorOffset], 0);
+  EXPECT_EQ(ReadFile(dir.File("a.RLE")).at(1), 'S');
 }
 
 TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
-  const std::string a = Sprite("a.bmp");
+  const std::string a = Picture("a.bmp");
   test::WriteFile(dir.File("b.bmp"), {'x'});
-  const std::string c = Sprite("c.bmp");
+  const std::string c = Picture("c.bmp");
   const test::ProcessRun run = Kav({"convert", "-f", "mzr", a, dir.File("b.bmp"), c});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "kavconv: " + dir.File("b.bmp") + ": This is not a BMP file\n");
-  EXPECT_NE(run.out.find("Error while converting!\n"), std::string::npos);
-  EXPECT_NE(run.out.find("3 files processed!\n"), std::string::npos);
-  EXPECT_TRUE(test::FileExists(dir.File("c.MZR")));
-}
+  EXPECT_EQ(run.out, dir.File("a.MZR") + " converted!\nError while converting!\n" +
+                         dir.File("c.MZR") + " converted!\n3 files processed!\n");
+  const test::ProcessRun quiet = Kav({"convert", "-q", a, dir.File("missing.bmp")});
+  EXPECT_EQ(quiet.status, 1);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, "kavconv: " + dir.File("missing.bmp") + ": Cannot open this file\n");
 
-TEST_F(Kavconv, FailFastStartsNoNewFile) {
-  test::WriteFile(dir.File("a.bmp"), {'x'});
-  const std::string b = Sprite("b.bmp");
+  // --fail-fast starts no new file; in parallel the second may already run, but the batch
+  // still fails without a summary.
   const test::ProcessRun sequential =
-      Kav({"convert", "--fail-fast", "-j", "1", dir.File("a.bmp"), b});
+      Kav({"convert", "--fail-fast", "-j", "1", dir.File("b.bmp"), c});
   EXPECT_EQ(sequential.status, 1);
   EXPECT_EQ(sequential.out, "Error while loading BMP file!\n");
-  EXPECT_FALSE(test::FileExists(dir.File("b.RLE")));
-  // In parallel the second file may already run; the batch still fails without a summary.
+  EXPECT_FALSE(test::FileExists(dir.File("c.RLE")));
   const test::ProcessRun parallel =
-      Kav({"convert", "--fail-fast", "-j", "2", dir.File("a.bmp"), b});
+      Kav({"convert", "--fail-fast", "-j", "2", dir.File("b.bmp"), c});
   EXPECT_EQ(parallel.status, 1);
   EXPECT_EQ(parallel.out.find("files processed!"), std::string::npos);
 }
 
-TEST_F(Kavconv, InterruptedBatchLeavesNoTemporaryFile) {
-  std::vector<std::string> arguments{"convert", "-q", "-f", "mzr"};
-  for (int i = 0; i < 400; ++i) {
-    arguments.push_back(Sprite("s" + std::to_string(i) + ".bmp"));
-  }
-  std::string command = "exec " + test::ShellQuote(KAVCONV_PATH);
-  for (const std::string& argument : arguments) {
-    command.append(" ").append(test::ShellQuote(argument));
-  }
-  // The signal lands at different moments of the batch; none may leave a partial file.
-  for (const int signal : {SIGINT, SIGTERM}) {
-    for (const useconds_t delay : {2000u, 8000u, 20000u, 40000u}) {
-      const pid_t child = fork();
-      if (child == 0) {
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-      }
-      usleep(delay);
-      kill(child, signal);
-      int status = 0;
-      waitpid(child, &status, 0);
-      for (const std::string& name : test::ListFolder(dir.path())) {
-        EXPECT_TRUE(name.ends_with(".bmp") || name.ends_with(".MZR")) << name;
-        if (name.ends_with(".MZR")) {
-          EXPECT_EQ(test::ReadFile(dir.File(name)).size(), kMzrRowsOffset + 15)
-              << "partial " << name;
-        }
-      }
-    }
-  }
-}
-
-TEST_F(Kavconv, QuietPrintsNoStatus) {
-  const test::ProcessRun run = Kav({"convert", "-q", Sprite("a.bmp"), dir.File("missing.bmp")});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "kavconv: " + dir.File("missing.bmp") + ": Cannot open this file\n");
-}
-
 TEST_F(Kavconv, UsageErrorsConvertNothing) {
-  const std::string a = Sprite("a.bmp");
+  const std::string a = Picture("a.bmp");
   for (const std::vector<std::string>& arguments :
        std::vector<std::vector<std::string>>{{"convert", "--start", "256", a},
                                              {"convert", "--end", "-1", a},
@@ -139,15 +116,120 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
     EXPECT_FALSE(run.err.empty());
   }
   EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
-}
-
-TEST_F(Kavconv, HelpAndVersion) {
   const test::ProcessRun version = Kav({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "1.0.0.1\n");
   const test::ProcessRun help = Kav({"convert", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--fail-fast"), std::string::npos);
+}
+
+TEST_F(Kavconv, InterruptedBatchLeavesNoTemporaryFile) {
+  std::vector<std::string> arguments{"convert", "-q", "-f", "mzr"};
+  for (int i = 0; i < 400; ++i) {
+    arguments.push_back(Picture("s" + std::to_string(i) + ".bmp"));
+  }
+  // The signal lands at different moments of the batch; none may leave a partial file.
+  for (const int signal : {SIGINT, SIGTERM}) {
+    for (const useconds_t delay : {2000u, 8000u, 20000u, 40000u}) {
+      const pid_t child = test::StartKavconv(arguments, scratch.File("out"), scratch.File("err"));
+      usleep(delay);
+      kill(child, signal);
+      test::ExitStatusOf(child);
+      for (const std::string& name : test::ListFolder(dir.path())) {
+        EXPECT_TRUE(name.ends_with(".bmp") || IsWholeFile(name, 5, 3)) << name;
+      }
+    }
+  }
+}
+
+TEST_F(Kavconv, FileSizeLimitFailsOnlyTheOutputsThatDoNotFit) {
+  // The small pictures' outputs fit below the limit, the large one's (over 100 KiB in every
+  // format) does not, and it had an older output.
+  const std::vector<std::string> sources{Picture("a.bmp", 5, 3), Picture("b.bmp", 400, 300),
+                                         Picture("c.bmp", 7, 2)};
+  for (const auto& [format, extension] : kFormats) {
+    SCOPED_TRACE(format);
+    test::WriteFile(dir.File("b." + extension), {9, 9, 9});
+    std::vector<std::string> arguments{"convert", "-q", "-f", format};
+    arguments.insert(arguments.end(), sources.begin(), sources.end());
+    const test::ProcessRun run = Kav(arguments, [] {
+      const rlimit limit{32 * 1024, 32 * 1024};
+      return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "kavconv: " + sources[1] + ": Cannot write output file\n");
+    EXPECT_EQ(ReadFile(dir.File("b." + extension)), (Bytes{9, 9, 9}));
+    EXPECT_TRUE(IsWholeFile("a." + extension, 5, 3));
+    EXPECT_TRUE(IsWholeFile("c." + extension, 7, 2));
+    EXPECT_EQ(test::ListFolder(dir.path()).size(), extension == "MZR" ? 6u : 9u);  // no others
+  }
+}
+
+TEST_F(Kavconv, ReadOnlyFolderRefusesTheOutputAndKeepsTheOlderOne) {
+  const std::string source = Picture("a.bmp");
+  for (const auto& [format, extension] : kFormats) {
+    SCOPED_TRACE(format);
+    const std::string older = dir.File("a." + extension);
+    test::WriteFile(older, {9, 9, 9});
+    // The older file itself may be written by anyone: only the folder stands in the way,
+    // and an output is never written in place.
+    ASSERT_EQ(chmod(older.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+    // The super-user writes in any folder whatever its permission bits.
+    const test::ProcessRun run = Kav({"convert", "-q", "-f", format, source}, [] {
+      constexpr uid_t kNobody = 65534;
+      return geteuid() != 0 || (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 &&
+                                setuid(kNobody) == 0 && geteuid() == kNobody);
+    });
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    if (run.status == test::kCannotPrepare) {
+      GTEST_SKIP() << "cannot run as an ordinary user here";
+    }
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "kavconv: " + source + ": Cannot create output file\n");
+    EXPECT_EQ(ReadFile(older), (Bytes{9, 9, 9}));
+  }
+  EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"a.MZR", "a.RLE", "a.bmp"}));
+}
+
+TEST_F(Kavconv, TwoProcessesWritingOneOutputLeaveOneWholeFile) {
+  // a.bmp and a.dib both give a.RLE; each process converts its own source over and over
+  // while this one keeps reading the output.
+  const std::string bmp = Picture("a.bmp", 300, 200, 1);
+  const std::string dib = Picture("a.dib", 200, 150, 2);
+  const std::string output = dir.File("a.RLE");
+  ASSERT_EQ(Kav({"convert", "-q", dib}).status, 0);
+  const Bytes fromDib = ReadFile(output);
+  ASSERT_EQ(Kav({"convert", "-q", bmp}).status, 0);
+  const Bytes fromBmp = ReadFile(output);
+  ASSERT_NE(fromBmp, fromDib);
+  std::array<pid_t, 2> children{};
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::vector<std::string> batch{"convert", "-q", "-j", "1"};
+    batch.insert(batch.end(), 40, i == 0 ? bmp : dib);
+    children[i] = test::StartKavconv(batch, scratch.File("out" + std::to_string(i)),
+                                     scratch.File("err" + std::to_string(i)));
+  }
+  std::array<int, 2> statuses{-1, -1};
+  int reads = 0;
+  int mixed = 0;
+  for (int running = 2; running > 0;) {
+    for (std::size_t i = 0; i < 2; ++i) {
+      int raw = 0;
+      if (children[i] > 0 && waitpid(children[i], &raw, WNOHANG) == children[i]) {
+        statuses[i] = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        children[i] = 0;
+        --running;
+      }
+    }
+    const Bytes seen = ReadFile(output);
+    ++reads;
+    mixed += seen != fromBmp && seen != fromDib ? 1 : 0;
+  }
+  EXPECT_EQ(statuses, (std::array<int, 2>{0, 0}));
+  EXPECT_EQ(mixed, 0) << "of " << reads << " reads";
+  EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"a.RLE", "a.bmp", "a.dib"}));
 }
 
 }  // namespace

@@ -67,9 +67,6 @@ class OutputFile {
   // Closes and removes the temporary file, if any.
   void Abandon();
 
-  // The named temporary file's path while one exists (for tests).
-  const std::string& TemporaryPath() const { return temporaryPath_; }
-
  private:
   int CreateNamedTemporary();
   bool NameUnnamedTemporary();

@@ -216,8 +216,4 @@ void AllocationFaults::Clear() {
   failingAllocation = 0;
 }
 
-std::uint64_t AllocationFaults::Requested() {
-  return requestedAllocations.load();
-}
-
 }  // namespace kav

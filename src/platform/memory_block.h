@@ -65,8 +65,6 @@ class AllocationFaults {
  public:
   static void FailNth(std::uint64_t n);
   static void Clear();
-  // Block requests since the last FailNth or Clear.
-  static std::uint64_t Requested();
 };
 
 }  // namespace kav

@@ -11,15 +11,23 @@
 #include "app/about_dialog.h"
 
 namespace kav::test {
+namespace {
 
-ShownWindow Describe(QDialog& dialog) {
-  ShownWindow window{.type = {},
-                     .title = dialog.windowTitle(),
-                     .text = {},
-                     .parent = dialog.parentWidget(),
-                     .icon = QMessageBox::NoIcon,
-                     .buttons = {},
-                     .modal = dialog.isModal()};
+class ScriptedChooser : public FileChooser {
+ public:
+  ScriptedChooser(std::optional<std::vector<std::string>> answer, int& calls)
+      : answer_(std::move(answer)), calls_(calls) {}
+  std::optional<std::vector<std::string>> ChooseFiles() override { return ++calls_, answer_; }
+
+ private:
+  std::optional<std::vector<std::string>> answer_;
+  int& calls_;
+};
+
+}  // namespace
+
+int ScriptedDialog::RunModal(QDialog& dialog) {
+  ShownWindow window{{}, dialog.windowTitle(), {}, dialog.parentWidget(), QMessageBox::NoIcon, {}};
   if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
     window.type = QStringLiteral("message");
     window.text = box->text();
@@ -35,29 +43,47 @@ ShownWindow Describe(QDialog& dialog) {
     }
     window.text = labels.join(u'\n');
   }
-  return window;
-}
-
-int ScriptedDialog::RunModal(QDialog& dialog) {
-  if (onModal) {
-    onModal(dialog);
-  }
-  shown.push_back(Describe(dialog));
+  shown.push_back(window);
   return QDialog::Accepted;
 }
 
-std::optional<std::vector<std::string>> ScriptedChooser::ChooseFiles() {
-  ++calls;
-  if (answers_.empty()) {
-    return std::nullopt;
+QStringList ScriptedDialog::Messages() const {
+  QStringList texts;
+  for (const ShownWindow& window : shown) {
+    if (window.type == QStringLiteral("message")) {
+      texts.append(window.text);
+    }
   }
-  const bool cancelled = !answers_.front().has_value();
-  std::vector<std::string> paths = cancelled ? std::vector<std::string>{} : *answers_.front();
-  answers_.pop_front();
-  if (cancelled) {
-    return std::nullopt;
+  return texts;
+}
+
+void ScriptedDialog::AnswerChooser(const std::optional<std::vector<std::string>>& answer) {
+  SetFileChooser(std::make_unique<ScriptedChooser>(answer, chooserCalls));
+}
+
+void ScriptedDialog::ConvertChosen(const std::optional<std::vector<std::string>>& answer) {
+  AnswerChooser(answer);
+  OnConvertFile();
+}
+
+QStringList Texts(const ConverterDialog& dialog, std::initializer_list<int> ids) {
+  QStringList texts;
+  for (const int id : ids) {
+    texts.append(Control(dialog, id).text());
   }
-  return paths;
+  return texts;
+}
+
+QString Members(const ConverterDialog& d) {
+  return QString::asprintf("%d %d '%s' %d %d %d", d.endColor, d.startColor,
+                           d.statusText.toUtf8().constData(), int{d.useRemapping},
+                           d.transparentColor, d.format);
+}
+
+void ShowAndActivate(QDialog& dialog) {
+  dialog.show();
+  dialog.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&dialog));
 }
 
 AppResources LoadResourcesForTest() {
@@ -74,12 +100,10 @@ std::vector<std::string> CopySample(const QTemporaryDir& dir, const QString& sam
   const QString source = QStringLiteral(KAV_SAMPLES_DIR "/") + sample;
   std::vector<std::string> paths;
   for (const QString& name : names) {
-    const QString target = dir.filePath(name);
-    QFile::remove(target);
-    if (!QFile::copy(source, target)) {
-      qFatal("Cannot copy %s to %s", qPrintable(source), qPrintable(target));
+    if (!QFile::copy(source, dir.filePath(name))) {
+      qFatal("Cannot copy %s to %s", qPrintable(source), qPrintable(dir.filePath(name)));
     }
-    paths.push_back(QFile::encodeName(target).toStdString());
+    paths.push_back(QFile::encodeName(dir.filePath(name)).toStdString());
   }
   return paths;
 }
@@ -92,46 +116,32 @@ std::string WriteFileIn(const QTemporaryDir& dir, const QString& name, const QBy
   return QFile::encodeName(file.fileName()).toStdString();
 }
 
+QString OutputOf(const std::string& path, const QString& extension) {
+  const QString source = QString::fromLocal8Bit(path.c_str());
+  return source.left(source.lastIndexOf(u'.') + 1) + extension;
+}
+
 QByteArray ReadWholeFile(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QStringList MessageTexts(const std::vector<ShownWindow>& shown) {
-  QStringList texts;
-  for (const ShownWindow& window : shown) {
-    if (window.type == QStringLiteral("message")) {
-      texts.append(window.text);
-    }
-  }
-  return texts;
-}
-
 namespace {
 
-struct ModalWatch {
-  std::function<void(QWidget&)> check;
-  int polls = 0;
-};
-
-void PollForModal(const std::shared_ptr<ModalWatch>& watch) {
-  constexpr int kPollMs = 20;
-  constexpr int kGiveUpAfterPolls = 250;  // 5 seconds
+void PollForModal(std::function<void(QWidget&)> check, int pollsLeft) {
   if (QWidget* modal = QApplication::activeModalWidget()) {
-    watch->check(*modal);
+    check(*modal);
     modal->close();
-    return;
-  }
-  if (++watch->polls < kGiveUpAfterPolls) {
-    QTimer::singleShot(kPollMs, [watch] { PollForModal(watch); });
+  } else if (pollsLeft > 0) {  // 20 ms apart: 5 seconds in all
+    QTimer::singleShot(
+        20, [check = std::move(check), pollsLeft] { PollForModal(check, pollsLeft - 1); });
   }
 }
 
 }  // namespace
 
 void WhenModalShown(std::function<void(QWidget&)> check) {
-  auto watch = std::make_shared<ModalWatch>(ModalWatch{.check = std::move(check), .polls = 0});
-  QTimer::singleShot(0, [watch] { PollForModal(watch); });
+  QTimer::singleShot(0, [check = std::move(check)] { PollForModal(check, 250); });
 }
 
 }  // namespace kav::test

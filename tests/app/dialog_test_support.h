@@ -1,14 +1,16 @@
 #pragma once
 // Helpers for the dialog tests: a main dialog whose modal windows are recorded instead of
-// waiting for a user, a chooser that answers from a script, and sample files.
+// waiting for a user and whose file chooser answers from the test, its controls by id, and
+// sample files.
 
-#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QRadioButton>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -26,10 +28,7 @@ struct ShownWindow {
   QWidget* parent = nullptr;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QMessageBox::StandardButtons buttons;
-  bool modal = false;
 };
-
-ShownWindow Describe(QDialog& dialog);
 
 // The main dialog with every modal window recorded and closed at once.
 class ScriptedDialog : public ConverterDialog {
@@ -37,26 +36,38 @@ class ScriptedDialog : public ConverterDialog {
   using ConverterDialog::ConverterDialog;
 
   std::vector<ShownWindow> shown;
-  // Called with each modal window before it is recorded, for further checks.
-  std::function<void(QDialog&)> onModal;
+  int chooserCalls = 0;
+
+  // The texts of the message boxes shown so far.
+  QStringList Messages() const;
+  // From now on the file chooser answers `answer` (nullopt: cancelled).
+  void AnswerChooser(const std::optional<std::vector<std::string>>& answer);
+  // "Convert File" with the chooser answering `answer`.
+  void ConvertChosen(const std::optional<std::vector<std::string>>& answer);
 
  protected:
   int RunModal(QDialog& dialog) override;
 };
 
-// Answers each ChooseFiles with the next scripted answer (nullopt: cancelled).
-class ScriptedChooser : public FileChooser {
- public:
-  explicit ScriptedChooser(std::deque<std::optional<std::vector<std::string>>> answers)
-      : answers_(std::move(answers)) {}
-  std::optional<std::vector<std::string>> ChooseFiles() override;
-  int calls = 0;
+template <typename Widget = QLineEdit>
+Widget& Control(const ConverterDialog& dialog, int id) {
+  return dialog.controls().Require<Widget>(id);
+}
 
- private:
-  std::deque<std::optional<std::vector<std::string>>> answers_;
-};
+inline QRadioButton& FormatButton(const ConverterDialog& dialog, int format) {
+  return Control<QRadioButton>(dialog, kFirstFormatId + format);
+}
 
-// The program's own resources; fails the test when they cannot be read.
+// The texts of the edit fields with `ids`.
+QStringList Texts(const ConverterDialog& dialog, std::initializer_list<int> ids);
+
+// The members in exchange order, for compact comparisons: "end start 'status' remapping
+// transparent format".
+QString Members(const ConverterDialog& dialog);
+
+void ShowAndActivate(QDialog& dialog);
+
+// The program's own resources; ends the test program when they cannot be read.
 AppResources LoadResourcesForTest();
 
 // Copies samples/<sample> into `dir` under each of `names`; the full paths, in order.
@@ -64,10 +75,9 @@ std::vector<std::string> CopySample(const QTemporaryDir& dir, const QString& sam
                                     const QStringList& names);
 // Writes `bytes` to `dir`/`name`; the full path.
 std::string WriteFileIn(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes);
+// `path` with its extension replaced by `extension`.
+QString OutputOf(const std::string& path, const QString& extension);
 QByteArray ReadWholeFile(const QString& path);
-
-// The messages among `shown`, as (parent, text) pairs for compact comparisons.
-QStringList MessageTexts(const std::vector<ShownWindow>& shown);
 
 // Calls `check` with the application's modal window as soon as one is shown, then closes
 // it; gives up after a few seconds so that a missing window fails instead of hanging.

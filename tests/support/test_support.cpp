@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,15 +11,18 @@
 
 #include <gtest/gtest.h>
 
+#include "formats/run_length.h"
+#include "platform/byte_source.h"
+
 namespace kav::test {
 namespace {
 
-void PutLe16(std::vector<std::uint8_t>& out, std::uint16_t value) {
+void PutLe16(Bytes& out, std::uint16_t value) {
   out.push_back(static_cast<std::uint8_t>(value));
   out.push_back(static_cast<std::uint8_t>(value >> 8));
 }
 
-void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+void PutLe32(Bytes& out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) {
     out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
   }
@@ -35,7 +39,7 @@ std::vector<Rgb> DefaultPalette() {
   return palette;
 }
 
-std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec) {
+Bytes MakeBmp(const BmpSpec& spec) {
   const std::uint32_t width = static_cast<std::uint32_t>(std::max(spec.width, 0));
   const std::uint32_t rows = static_cast<std::uint32_t>(std::abs(spec.height));
   const std::uint32_t stride = (width + 3) & ~3u;
@@ -45,9 +49,7 @@ std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec) {
   const std::uint32_t rowsOffset = spec.rowsOffset.value_or(paletteEnd);
   const std::uint32_t length = std::max(paletteEnd, rowsOffset) + stride * rows;
 
-  std::vector<std::uint8_t> out;
-  out.push_back('B');
-  out.push_back('M');
+  Bytes out{'B', 'M'};
   PutLe32(out, spec.fileSize.value_or(length));
   PutLe32(out, 0);
   PutLe32(out, rowsOffset);
@@ -81,25 +83,61 @@ std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec) {
   return out;
 }
 
-bool RecordingHost::ReadBack() {
-  events.push_back("readback");
-  return readBackResult;
+LoadedPicture::LoadedPicture(const BmpSpec& spec) : file_(MakeBmp(spec)) {
+  MemorySource source(file_);
+  RecordingHost host;
+  EXPECT_EQ(ReadBmp8(source, host, bitmap_), kBmpOk);
+  view_ = ViewBitmap(bitmap_);
+  if (!view_) {
+    ADD_FAILURE() << "the test BMP has no view";
+    static const std::array<std::uint8_t, kBmpPaletteBytes> kNoPalette{};
+    view_ = BitmapView{PaletteBytes(kNoPalette), 0, 0, 0, false, {}};
+  }
 }
 
-void RecordingHost::SetStatusText(const std::string& text) {
-  statusTexts.push_back(text);
-  events.push_back("status:" + text);
+Bytes Encode(const BmpSpec& spec, FileKind kind, const MzrSettings& settings) {
+  const LoadedPicture picture(spec);
+  if (kind != FileKind::kMzr) {
+    EXPECT_EQ(CheckRunLengthSize(picture.view()), RunLengthRefusal::kNone);
+    return EncodeRunLength(
+        picture.view(), kind == FileKind::kRls ? RunLengthVariant::kRls : RunLengthVariant::kRle);
+  }
+  VectorSink sink;
+  EXPECT_EQ(EncodeMzr(picture.view(), settings, sink), EncodeResult::kOk);
+  return std::move(sink.bytes());
 }
 
-void RecordingHost::ShowError(MessageOwner owner, std::string_view text) {
-  messages.push_back({owner, std::string(text)});
-  events.push_back("message:" + std::string(text));
+std::uint16_t Le16(const Bytes& bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
 }
 
-void RecordingHost::OnFileStarting(std::size_t /*index*/, std::size_t /*total*/,
-                                   const std::string& path) {
-  events.push_back("file:" + path);
+std::uint32_t Le32(const Bytes& bytes, std::size_t at) {
+  return std::uint32_t{Le16(bytes, at)} | std::uint32_t{Le16(bytes, at + 2)} << 16;
 }
+
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to) {
+  if (to > bytes.size() || from > to) {
+    ADD_FAILURE() << "slice " << from << ".." << to << " of " << bytes.size() << " bytes";
+    return {};
+  }
+  return {bytes.begin() + static_cast<std::ptrdiff_t>(from),
+          bytes.begin() + static_cast<std::ptrdiff_t>(to)};
+}
+
+void StoreLe16Into(Bytes& bytes, std::size_t offset, std::uint16_t value) {
+  bytes.at(offset) = static_cast<std::uint8_t>(value);
+  bytes.at(offset + 1) = static_cast<std::uint8_t>(value >> 8);
+}
+
+void StoreLe32Into(Bytes& bytes, std::size_t offset, std::uint32_t value) {
+  StoreLe16Into(bytes, offset, static_cast<std::uint16_t>(value));
+  StoreLe16Into(bytes, offset + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
+const std::array<Writer, 3> kWriters = {
+    Writer{FileKind::kMzr, ConvertToMzr, "Error while converting!", ""},
+    Writer{FileKind::kRle, ConvertToRle, "Error while loading BMP file!", "SUCCESS!!  "},
+    Writer{FileKind::kRls, ConvertToRls, "Error while loading BMP file!", "SUCCESS!!  "}};
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "kav-test-XXXXXX").string();
@@ -121,58 +159,7 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-void StoreLe16Into(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint16_t value) {
-  bytes.at(offset) = static_cast<std::uint8_t>(value);
-  bytes.at(offset + 1) = static_cast<std::uint8_t>(value >> 8);
-}
-
-void StoreLe32Into(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-std::string ShellQuote(const std::string& argument) {
-  std::string quoted(1, '\'');
-  for (const char c : argument) {
-    if (c == '\'') {
-      quoted.append("'\\''");
-    } else {
-      quoted.push_back(c);
-    }
-  }
-  quoted.push_back('\'');
-  return quoted;
-}
-
-namespace {
-
-std::string TextOf(const std::string& path) {
-  const std::vector<std::uint8_t> bytes = ReadFile(path);
-  return {bytes.begin(), bytes.end()};
-}
-
-}  // namespace
-
-ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch) {
-  std::string command = ShellQuote(KAVCONV_PATH);
-  for (const std::string& argument : arguments) {
-    command.append(" ").append(ShellQuote(argument));
-  }
-  const std::string out = scratch.File(".stdout");
-  const std::string err = scratch.File(".stderr");
-  command.append(" >").append(ShellQuote(out)).append(" 2>").append(ShellQuote(err));
-  const int raw = std::system(command.c_str());
-  ProcessRun run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = TextOf(out);
-  run.err = TextOf(err);
-  std::filesystem::remove(out);
-  std::filesystem::remove(err);
-  return run;
-}
-
-void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
@@ -181,13 +168,9 @@ void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
   }
 }
 
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
+Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-bool FileExists(const std::string& path) {
-  return std::filesystem::exists(path);
 }
 
 std::vector<std::string> ListFolder(const std::filesystem::path& folder) {
@@ -197,6 +180,54 @@ std::vector<std::string> ListFolder(const std::filesystem::path& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+pid_t StartKavconv(const std::vector<std::string>& arguments, const std::string& out,
+                   const std::string& err, const std::function<bool()>& prepare) {
+  std::vector<std::string> words{KAVCONV_PATH};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+  const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (outFd < 0 || errFd < 0 || dup2(outFd, STDOUT_FILENO) < 0 ||
+        dup2(errFd, STDERR_FILENO) < 0 || (prepare && !prepare())) {
+      _exit(kCannotPrepare);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(outFd);
+  close(errFd);
+  return child;
+}
+
+int ExitStatusOf(pid_t child) {
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) {
+    return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch,
+                      const std::function<bool()>& prepare) {
+  const std::string out = scratch.File(".stdout");
+  const std::string err = scratch.File(".stderr");
+  ProcessRun run;
+  run.status = ExitStatusOf(StartKavconv(arguments, out, err, prepare));
+  const Bytes outBytes = ReadFile(out);
+  const Bytes errBytes = ReadFile(err);
+  run.out.assign(outBytes.begin(), outBytes.end());
+  run.err.assign(errBytes.begin(), errBytes.end());
+  std::filesystem::remove(out);
+  std::filesystem::remove(err);
+  return run;
 }
 
 }  // namespace kav::test

@@ -1,17 +1,25 @@
 #pragma once
-// Shared test helpers: BMP files built in memory, a front end that records what it is told,
-// and temporary folders.
+// Shared test helpers: BMP files built in memory and encoded by every writer, a front end that
+// records what it is told, temporary folders, files and kavconv processes.
 
+#include <sys/types.h>
+
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "bmp/bitmap_view.h"
 #include "convert/converter_host.h"
+#include "formats/decode.h"
+#include "formats/mzr.h"
 
 namespace kav::test {
+
+using Bytes = std::vector<std::uint8_t>;
 
 struct Rgb {
   std::uint8_t red = 0;
@@ -38,7 +46,7 @@ struct BmpSpec {
 // The palette used when a spec gives none: entry i is (i, 255 - i, i * 7 mod 256).
 std::vector<Rgb> DefaultPalette();
 
-std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec);
+Bytes MakeBmp(const BmpSpec& spec);
 
 // A picture of `width` x `height` filled by `pixel(x, y)`, y counting from the top.
 template <typename PixelFunction>
@@ -53,6 +61,38 @@ BmpSpec PictureOf(std::int32_t width, std::int32_t height, PixelFunction pixel) 
   }
   return spec;
 }
+
+// `spec` stored as a BMP and read back, as the writers see it.
+class LoadedPicture {
+ public:
+  explicit LoadedPicture(const BmpSpec& spec);
+  const BitmapView& view() const { return *view_; }
+
+ private:
+  Bytes file_;
+  LoadedBitmap bitmap_;
+  std::optional<BitmapView> view_;
+};
+
+// `spec` encoded in memory by the writer of `kind`.
+Bytes Encode(const BmpSpec& spec, FileKind kind, const MzrSettings& settings = {});
+
+std::uint16_t Le16(const Bytes& bytes, std::size_t at);
+std::uint32_t Le32(const Bytes& bytes, std::size_t at);
+// Bytes [from, to) of `bytes`; a failure when they lie outside.
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to);
+// Overwrites 2 or 4 bytes of `bytes` at `offset`, little-endian.
+void StoreLe16Into(Bytes& bytes, std::size_t offset, std::uint16_t value);
+void StoreLe32Into(Bytes& bytes, std::size_t offset, std::uint32_t value);
+
+// The three file writers and how each reports.
+struct Writer {
+  FileKind kind;
+  bool (*convert)(ConverterHost&, const std::string&, const std::string&);
+  std::string loadErrorStatus;  // the status line after the reader has failed
+  std::string successPrefix;    // the status line on success: prefix, path, " converted!"
+};
+extern const std::array<Writer, 3> kWriters;
 
 struct RecordedMessage {
   MessageOwner owner;
@@ -70,10 +110,18 @@ class RecordingHost : public ConverterHost {
   bool readBackResult = true;
 
   ConversionSettings Settings() const override { return settings; }
-  bool ReadBack() override;
-  void SetStatusText(const std::string& text) override;
-  void ShowError(MessageOwner owner, std::string_view text) override;
-  void OnFileStarting(std::size_t index, std::size_t total, const std::string& path) override;
+  bool ReadBack() override { return events.push_back("readback"), readBackResult; }
+  void SetStatusText(const std::string& text) override {
+    statusTexts.push_back(text);
+    events.push_back("status:" + text);
+  }
+  void ShowError(MessageOwner owner, std::string_view text) override {
+    messages.push_back({owner, std::string(text)});
+    events.push_back("message:" + std::string(text));
+  }
+  void OnFileStarting(std::size_t, std::size_t, const std::string& path) override {
+    events.push_back("file:" + path);
+  }
 };
 
 // A fresh folder, removed with everything in it at the end of the test.
@@ -90,9 +138,13 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// Overwrites 2 or 4 bytes of `bytes` at `offset`, little-endian.
-void StoreLe16Into(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint16_t value);
-void StoreLe32Into(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value);
+void WriteFile(const std::string& path, const Bytes& bytes);
+Bytes ReadFile(const std::string& path);
+inline bool FileExists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
+// Names of the entries of a folder, sorted.
+std::vector<std::string> ListFolder(const std::filesystem::path& folder);
 
 // A finished process: its exit status (-1 when a signal ended it) and what it printed.
 struct ProcessRun {
@@ -101,16 +153,17 @@ struct ProcessRun {
   std::string err;
 };
 
-// `argument` quoted for /bin/sh.
-std::string ShellQuote(const std::string& argument);
+// The exit status of a kavconv child whose `prepare` failed.
+inline constexpr int kCannotPrepare = 77;
 
-// Runs kavconv with `arguments`, keeping its output in files inside `scratch`.
-ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch);
-
-void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
-std::vector<std::uint8_t> ReadFile(const std::string& path);
-bool FileExists(const std::string& path);
-// Names of the entries of a folder, sorted.
-std::vector<std::string> ListFolder(const std::filesystem::path& folder);
+// Starts kavconv with `arguments`, stdout and stderr going to the files `out` and `err`,
+// after `prepare` (limits, privileges) has run in the child. Returns the child's id.
+pid_t StartKavconv(const std::vector<std::string>& arguments, const std::string& out,
+                   const std::string& err, const std::function<bool()>& prepare = {});
+// Waits for `child`; its exit status, or -1 when a signal ended it.
+int ExitStatusOf(pid_t child);
+// Runs kavconv to its end, its output kept in files inside `scratch` meanwhile.
+ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch,
+                      const std::function<bool()>& prepare = {});
 
 }  // namespace kav::test

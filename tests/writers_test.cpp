@@ -1,0 +1,327 @@
+// The file side of ConvertToMzr, ConvertToRle and ConvertToRls: the file and status line on
+// success, every failure of the output shell they share (create, write, size, allocation)
+// with its exact message, output files that appear only when whole, and mapped input.
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+#include "formats/output_shell.h"
+#include "formats/run_length.h"
+#include "platform/file.h"
+#include "support/test_support.h"
+
+namespace kav {
+namespace {
+
+using test::Bytes;
+using test::ListFolder;
+using test::ReadFile;
+using test::RecordingHost;
+using test::Writer;
+
+const test::BmpSpec kSprite =
+    test::PictureOf(131, 5, [](int x, int y) { return x > 2 * y + 100 ? 255 : (x + y) % 5; });
+
+// A folder holding sprite.bmp made from `spec`.
+struct Workspace {
+  explicit Workspace(const test::BmpSpec& spec = kSprite) {
+    test::WriteFile(source, test::MakeBmp(spec));
+  }
+  std::vector<std::string> Listing() const { return ListFolder(dir.path()); }
+  test::TempDir dir;
+  std::string source = dir.File("sprite.bmp");
+  std::string output = dir.File("sprite.OUT");
+};
+
+std::string NameOf(const Writer& writer) {
+  return std::string(FileKindName(writer.kind));
+}
+
+TEST(Writers, WriteTheEncodedFileAndSaySo) {
+  for (const Writer& writer : test::kWriters) {
+    // 255 bytes is the longest name a folder entry can have; the temporary file beside it
+    // must still fit.
+    for (const std::string& name : {std::string("sprite.OUT"), std::string(251, 'n') + ".OUT"}) {
+      SCOPED_TRACE(NameOf(writer) + " " + name);
+      Workspace work;
+      const std::string output = work.dir.File(name);
+      test::WriteFile(output, Bytes(100000, 0xEE));  // longer than the new file
+      const std::size_t live = MemoryBlock::LiveCount();
+      RecordingHost host;
+      host.settings.startColor = 1;
+      host.settings.useRemapping = false;
+      EXPECT_TRUE(writer.convert(host, work.source, output));
+      EXPECT_EQ(host.events, std::vector<std::string>{"status:" + writer.successPrefix + output +
+                                                      " converted!"});
+      EXPECT_EQ(ReadFile(output),
+                test::Encode(kSprite, writer.kind, {.useRemapping = false, .startColor = 1}));
+      EXPECT_EQ(work.Listing(), (std::vector<std::string>{name, "sprite.bmp"}));
+      EXPECT_EQ(MemoryBlock::LiveCount(), live);
+    }
+  }
+}
+
+TEST(Writers, OutputsThatCannotBeCreated) {
+  const std::vector<std::pair<std::string, std::function<std::string(Workspace&)>>> targets{
+      {"a folder in the way",
+       [](Workspace& w) { return std::filesystem::create_directory(w.output), w.output; }},
+      {"a read-only file",  // even for the super-user
+       [](Workspace& w) {
+         return test::WriteFile(w.output, {1}), chmod(w.output.c_str(), 0444), w.output;
+       }},
+      {"a missing folder", [](Workspace& w) { return w.dir.File("missing/sprite.OUT"); }},
+      {"the source itself", [](Workspace& w) { return w.source; }},
+      {"the source spelt otherwise", [](Workspace& w) { return w.dir.File("./sprite.bmp"); }},
+      {"a link to the source",
+       [](Workspace& w) {
+         std::filesystem::create_symlink(w.source, w.dir.File("link.OUT"));
+         return w.dir.File("link.OUT");
+       }},
+  };
+  for (const Writer& writer : test::kWriters) {
+    for (const auto& [name, prepare] : targets) {
+      SCOPED_TRACE(NameOf(writer) + ": " + name);
+      Workspace work;
+      const std::string output = prepare(work);
+      const std::vector<std::string> before = work.Listing();
+      const std::size_t live = MemoryBlock::LiveCount();
+      RecordingHost host;
+      EXPECT_FALSE(writer.convert(host, work.source, output));
+      // The status line keeps its last text.
+      EXPECT_EQ(host.events, std::vector<std::string>{"message:Cannot create output file"});
+      EXPECT_EQ(host.messages.at(0).owner, MessageOwner::kMainDialog);
+      EXPECT_EQ(work.Listing(), before);
+      EXPECT_EQ(ReadFile(work.source), test::MakeBmp(kSprite));
+      EXPECT_EQ(MemoryBlock::LiveCount(), live);
+      if (name == "a read-only file") {
+        struct stat info {};
+        EXPECT_EQ(ReadFile(output), Bytes{1});
+        EXPECT_TRUE(stat(output.c_str(), &info) == 0 && (info.st_mode & 07777) == 0444);
+      }
+    }
+  }
+}
+
+TEST(Writers, WriteFailureLeavesNoPartialFileAndKeepsTheOlderOne) {
+  // Over 67 KiB of output in every format against a 16 KiB limit, as on a full disk: in a
+  // child process, where writes past the limit fail with EFBIG instead of ending it.
+  const auto big = test::PictureOf(260, 260, [](int x, int y) { return (x * 7 + y) % 200; });
+  for (const Writer& writer : test::kWriters) {
+    for (const bool older : {false, true}) {
+      SCOPED_TRACE(NameOf(writer) + (older ? " over an older file" : ""));
+      Workspace work(big);
+      if (older) {
+        test::WriteFile(work.output, {9, 9, 9});
+      }
+      const std::vector<std::string> before = work.Listing();
+      const pid_t child = fork();
+      if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16 * 1024, 16 * 1024};
+        RecordingHost host;
+        const std::size_t live = MemoryBlock::LiveCount();
+        _exit(setrlimit(RLIMIT_FSIZE, &limit) != 0                                          ? 1
+              : writer.convert(host, work.source, work.output)                              ? 2
+              : host.events != std::vector<std::string>{"message:Cannot write output file"} ? 3
+              : host.messages[0].owner != MessageOwner::kMainDialog                         ? 4
+              : MemoryBlock::LiveCount() != live                                            ? 5
+                                                                                            : 0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
+          << "2: reported success, 3: wrong message or status, 4: owner, 5: leak";
+      EXPECT_EQ(work.Listing(), before);
+      if (older) {
+        EXPECT_EQ(ReadFile(work.output), (Bytes{9, 9, 9}));
+      }
+    }
+  }
+}
+
+TEST(Writers, SizesThatCannotBeWrittenAreRefusedBeforeCreating) {
+  const std::vector<std::string> tooLarge{"message:This image is too large for this format"};
+  const std::vector<std::string> noPixels{"status:Error: this image has no pixels!"};
+  // 65536 columns need a 17-bit width; 65536 rows a 17-bit height.
+  for (const auto& [width, height] : {std::pair{65536, 1}, std::pair{1, 65536},
+                                      std::pair{1, -65536}, std::pair{0, 3}, std::pair{3, 0}}) {
+    test::BmpSpec spec = test::PictureOf(width, std::abs(height), [](int x, int) { return x % 3; });
+    spec.height = height;
+    const Workspace work(spec);
+    for (const Writer& writer : test::kWriters) {
+      const bool empty = width == 0 || height == 0;
+      if (empty && writer.kind == FileKind::kMzr) {
+        continue;  // an MZR file of header and tables
+      }
+      SCOPED_TRACE(NameOf(writer) + " " + std::to_string(width) + " x " + std::to_string(height));
+      const std::size_t live = MemoryBlock::LiveCount();
+      RecordingHost host;
+      AllocationFaults::FailNth(2);  // any block after the reader's would fail
+      EXPECT_FALSE(writer.convert(host, work.source, work.output));
+      AllocationFaults::Clear();
+      EXPECT_EQ(host.events, empty ? noPixels : tooLarge);
+      EXPECT_EQ(host.messages.empty() || host.messages[0].owner == MessageOwner::kMainDialog, true);
+      EXPECT_EQ(work.Listing(), std::vector<std::string>{"sprite.bmp"});
+      EXPECT_EQ(MemoryBlock::LiveCount(), live);
+    }
+  }
+}
+
+TEST(Writers, EveryFailedAllocationLeavesNothingBehind) {
+  // The reader's block, then for RLE and RLS the offset tables and the row buffer.
+  for (const Writer& writer : test::kWriters) {
+    const Workspace work;
+    const std::size_t live = MemoryBlock::LiveCount();
+    const std::uint64_t blocks = writer.kind == FileKind::kMzr ? 1 : 3;
+    for (std::uint64_t n = 1; n <= blocks + 1; ++n) {
+      SCOPED_TRACE(NameOf(writer) + " allocation " + std::to_string(n));
+      RecordingHost host;
+      AllocationFaults::FailNth(n);
+      const bool converted = writer.convert(host, work.source, work.output);
+      AllocationFaults::Clear();
+      EXPECT_EQ(MemoryBlock::LiveCount(), live);
+      EXPECT_EQ(converted, n > blocks);
+      if (n == 1) {
+        EXPECT_EQ(host.events, (std::vector<std::string>{"message:Out of memory",
+                                                         "status:" + writer.loadErrorStatus}));
+      } else if (n <= blocks) {
+        EXPECT_EQ(host.events, std::vector<std::string>{"status:Error allocating memory!"});
+      }
+      EXPECT_EQ(work.Listing().size(), converted ? 2u : 1u);
+    }
+  }
+}
+
+TEST(OutputFile, NothingAtTheTargetUntilCommitAndNothingLeftOnFailure) {
+  test::TempDir dir;
+  const Bytes bytes{1, 2, 3, 4};
+  OutputFile file;
+  ASSERT_TRUE(file.Create(dir.File("out.MZR"), dir.File("source.bmp")));
+  ASSERT_TRUE(file.Write(bytes));
+  EXPECT_TRUE(ListFolder(dir.path()).empty()) << "the file has no name until it is whole";
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(ReadFile(dir.File("out.MZR")), bytes);
+  {
+    OutputFile abandoned;
+    ASSERT_TRUE(abandoned.Create(dir.File("out.MZR"), ""));
+    abandoned.Write(Bytes{7});
+  }
+  EXPECT_EQ(ReadFile(dir.File("out.MZR")), bytes);
+  // The target turns into a folder after the output was created, so the last step fails.
+  OutputFile late;
+  ASSERT_TRUE(late.Create(dir.File("new.MZR"), ""));
+  ASSERT_TRUE(late.Write(Bytes(5000, 0x33)));
+  std::filesystem::create_directory(dir.File("new.MZR"));
+  test::WriteFile(dir.File("new.MZR/keep"), {1});
+  EXPECT_FALSE(late.Commit());
+  EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"new.MZR", "out.MZR"}));
+  EXPECT_EQ(ListFolder(dir.File("new.MZR")), std::vector<std::string>{"keep"});
+}
+
+TEST(OutputFile, ReplacingKeepsPermissionsAndLinks) {
+  test::TempDir dir;
+  const std::string real = dir.File("real.MZR");
+  test::WriteFile(real, {7});
+  chmod(real.c_str(), 0640);
+  std::filesystem::create_symlink(real, dir.File("link.MZR"));
+  OutputFile file;
+  ASSERT_TRUE(file.Create(dir.File("link.MZR"), ""));
+  file.Write(Bytes{1, 2});
+  ASSERT_TRUE(file.Commit());
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.MZR")));
+  EXPECT_EQ(ReadFile(real), (Bytes{1, 2}));
+  struct stat info {};
+  ASSERT_EQ(stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST(OutputFile, InterruptRemovesTemporaryFiles) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    test::TempDir dir;
+    test::WriteFile(dir.File("old.MZR"), {5});
+    const pid_t child = fork();
+    if (child == 0) {
+      InstallInterruptCleanup();
+      OutputFile first;
+      OutputFile second;
+      if (first.Create(dir.File("old.MZR"), "") && second.Create(dir.File("new.MZR"), "")) {
+        first.Write(Bytes{1});
+        second.Write(Bytes{1});
+        raise(signal);
+      }
+      _exit(3);  // not reached when the signal ends the process
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"old.MZR"});
+    EXPECT_EQ(ReadFile(dir.File("old.MZR")), Bytes{5});
+  }
+}
+
+// Over a mebibyte, so the reader maps it; runs, shadows and single pixels in every row.
+const test::BmpSpec kLarge = test::PictureOf(1100, 1000, [](int x, int y) {
+  return (x / 50 + y / 40) % 3 == 0 ? 255 : (x + y) % 7 == 0 ? 250 : (x * 3 + y) % 200;
+});
+
+class MappedInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::WriteFile(source, test::MakeBmp(kLarge));
+    ASSERT_EQ(ReadBmp8(source, host, bitmap), kBmpOk);
+    view = ViewBitmap(bitmap);
+    ASSERT_TRUE(view && bitmap.block.IsMapped());
+  }
+
+  test::TempDir dir;
+  std::string source = dir.File("large.bmp");
+  RecordingHost host;
+  LoadedBitmap bitmap;
+  std::optional<BitmapView> view;
+};
+
+TEST_F(MappedInput, GivesTheSameFilesAsReading) {
+  VectorSink mzr;
+  EncodeMzr(*view, {}, mzr);
+  EXPECT_TRUE(mzr.bytes() == test::Encode(kLarge, FileKind::kMzr));  // read, not mapped
+  EXPECT_TRUE(EncodeRunLength(*view, RunLengthVariant::kRls) ==
+              test::Encode(kLarge, FileKind::kRls));
+  EXPECT_FALSE(bitmap.block.Damaged());
+}
+
+TEST_F(MappedInput, FileShrinkingWhileMappedIsDamageNotACrash) {
+  std::filesystem::resize_file(source, 5000);  // another program rewrites it
+  EXPECT_GT(EncodeRunLength(*view, RunLengthVariant::kRle).size(), kRowTablesOffset);
+  EXPECT_TRUE(bitmap.block.Damaged());
+}
+
+TEST_F(MappedInput, ShrunkSourceAbandonsTheOutput) {
+  test::WriteFile(dir.File("large.MZR"), {1, 2, 3});
+  // The rows reach the kernel straight from the mapping, so the fault shows as a failed
+  // write rather than a signal; either way the source counts as damaged.
+  const WriteOutcome outcome =
+      WriteOutputFile(dir.File("large.MZR"), source, bitmap.block, [&](OutputFile& file) {
+        std::filesystem::resize_file(source, 5000);
+        FileSink sink(file);
+        EncodeMzr(*view, {}, sink);
+        return sink.Flush();
+      });
+  EXPECT_EQ(outcome, WriteOutcome::kSourceDamaged);
+  EXPECT_EQ(ReadFile(dir.File("large.MZR")), (Bytes{1, 2, 3}));
+  EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"large.MZR", "large.bmp"}));
+  RecordingHost told;
+  EXPECT_FALSE(ReportWriteOutcome(told, outcome, "Error while converting!"));
+  EXPECT_EQ(told.events, (std::vector<std::string>{"message:This BMP file is corrupt",
+                                                   "status:Error while converting!"}));
+  EXPECT_EQ(told.messages[0].owner, MessageOwner::kNone);
+}
+
+}  // namespace
+}  // namespace kav
