@@ -81,7 +81,7 @@ void EncodeRunLength(benchmark::State& state, Content content, kav::RunLengthVar
   const kav::LoadedBitmap bitmap = Load(Picture(state.range(0), content));
   const kav::BitmapView view = *kav::ViewBitmap(bitmap);
   std::vector<std::uint32_t> offsets(std::size_t{kav::SegmentCountFor(view.width)} * view.rowCount);
-  std::vector<std::uint8_t> scratch(kav::MaxCodedRowBytes(view.width));
+  std::vector<std::uint8_t> scratch(kav::CodingScratchBytes(view.width));
   for (auto _ : state) {
     CountingSink sink;
     kav::RunLengthLayout layout = kav::LayoutOf(view);

@@ -78,6 +78,23 @@ TEST(DecodeRoundTrip, EveryFormatGivesBackEveryIndexOfManyImages) {
   EXPECT_EQ(cases, 99);
 }
 
+TEST(DecodeRoundTrip, RowsCodedInBandsKeepTheirOrder) {
+  // Rows are coded a band at a time in storage order; these pictures span several bands, the
+  // last one partial, stored either way up.
+  std::mt19937 random(20261206);
+  for (const auto& [width, rows] : {std::pair{1, 700}, {1500, 400}, {65535, 9}}) {
+    const BmpSpec bottomUp = Generate(width, rows, random);
+    BmpSpec topDown = bottomUp;
+    topDown.height = -rows;
+    for (const FileKind kind : {FileKind::kRle, FileKind::kRls}) {
+      SCOPED_TRACE(testing::Message() << FileKindName(kind) << " " << width << " x " << rows);
+      const Bytes file = Encode(bottomUp, kind);
+      EXPECT_EQ(Decoded(DecodeFile(file)).indices, bottomUp.pixels);
+      EXPECT_EQ(Encode(topDown, kind), file);
+    }
+  }
+}
+
 TEST(DecodeRoundTrip, StorageDetailsNeverChangeTheFile) {
   // Row padding, the order of the stored rows and the palette's fourth bytes; rows that end in
   // a run-coded index must stop there even when the padding continues the run.

@@ -26,6 +26,7 @@
 // A run ends at a different index, at the row's end or at a segment boundary, so a
 // segment's codes begin exactly at its first column.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -120,8 +121,33 @@ RunLengthLayout LayoutOf(const BitmapView& bitmap);
 // before anything is written). Only images of about two gigapixels and more can.
 bool MayOverflowDataSize(const RunLengthLayout& layout);
 
-// Codes every row, top row first, through `scratch` (MaxCodedRowBytes(width) bytes) into
-// `codedRows`, or only measures them when `codedRows` is null. Fills `offsets`
+// Rows are coded in bands of up to 256 rows holding about 256 KiB of pixels, each band in
+// the order its rows are stored, so memory is read upwards even in a bottom-up bitmap. A band
+// and its codes stay in the processor's second-level cache.
+inline constexpr std::uint64_t kBandPixelBytes = 256 * 1024;
+inline constexpr std::uint32_t kMaxBandRows = 256;
+
+constexpr std::uint32_t BandRowsFor(std::uint32_t width) {
+  const std::uint64_t rows = width == 0 ? kMaxBandRows : kBandPixelBytes / width;
+  return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(rows, 1, kMaxBandRows));
+}
+
+// The most segments a band can hold, over every width a file can have.
+constexpr std::uint32_t MaxBandSegments() {
+  std::uint32_t most = 0;
+  for (std::uint32_t width = 1; width <= kRunLengthMaxDimension; ++width) {
+    most = std::max(most, BandRowsFor(width) * SegmentCountFor(width));
+  }
+  return most;
+}
+
+// The scratch CodeRows needs: one band of the longest coded rows (at most about 513 KiB).
+constexpr std::uint64_t CodingScratchBytes(std::uint32_t width) {
+  return BandRowsFor(width) * MaxCodedRowBytes(width);
+}
+
+// Codes every row through `scratch` (CodingScratchBytes(width) bytes) into `codedRows`, top
+// row first, or only measures them when `codedRows` is null. Fills `offsets`
 // (segmentCount * rowCount entries, segment 0 first) and sets `layout.codedBytes`.
 void CodeRows(const BitmapView& bitmap, RunLengthVariant variant, RunLengthLayout& layout,
               std::span<std::uint32_t> offsets, std::span<std::uint8_t> scratch,
