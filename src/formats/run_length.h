@@ -121,10 +121,10 @@ RunLengthLayout LayoutOf(const BitmapView& bitmap);
 // before anything is written). Only images of about two gigapixels and more can.
 bool MayOverflowDataSize(const RunLengthLayout& layout);
 
-// Rows are coded in bands of up to 256 rows holding about 256 KiB of pixels, each band in
+// Rows are coded in bands of up to 256 rows holding about 64 KiB of pixels, each band in
 // the order its rows are stored, so memory is read upwards even in a bottom-up bitmap. A band
 // and its codes stay in the processor's second-level cache.
-inline constexpr std::uint64_t kBandPixelBytes = 256 * 1024;
+inline constexpr std::uint64_t kBandPixelBytes = 64 * 1024;
 inline constexpr std::uint32_t kMaxBandRows = 256;
 
 constexpr std::uint32_t BandRowsFor(std::uint32_t width) {
@@ -141,7 +141,7 @@ constexpr std::uint32_t MaxBandSegments() {
   return most;
 }
 
-// The scratch CodeRows needs: one band of the longest coded rows (at most about 513 KiB).
+// The scratch CodeRows needs: one band of the longest coded rows (at most about 129 KiB).
 constexpr std::uint64_t CodingScratchBytes(std::uint32_t width) {
   return BandRowsFor(width) * MaxCodedRowBytes(width);
 }
