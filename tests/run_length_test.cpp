@@ -138,6 +138,14 @@ TEST(RunLengthRows, TheLongestRowsFitTheirBuffer) {
   }
 }
 
+TEST(RunLengthRows, EveryWidthsBandFitsTheSegmentStarts) {
+  std::uint32_t most = 0;
+  for (std::uint32_t width = 1; width <= kRunLengthMaxDimension; ++width) {
+    most = std::max(most, BandRowsFor(width) * SegmentCountFor(width));
+  }
+  EXPECT_EQ(MaxBandSegments(), most);
+}
+
 TEST(RunLengthRows, TheLargestSizesFit) {
   const Bytes tall = Encode(PictureOf(1, 65535, [](int, int y) { return y % 7; }), FileKind::kRle);
   EXPECT_EQ(test::Le16(tall, kRlHeightOffset), 65535);
