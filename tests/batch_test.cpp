@@ -200,39 +200,12 @@ TEST(ParallelBatch, SameFilesAndLinesAsSequential) {
   EXPECT_EQ(ProgressBar::Render(0, 10, 0.0, 20).size(), 19u);  // never wraps
 }
 
-// Points the files of a batch reach ("commit 3": file 3 asks to put its output in place;
-// "end 4": file 4 is converted or has failed), for other files to wait on.
-class Milestones {
- public:
-  void Reach(const std::string& point) {
-    {
-      const std::lock_guard lock(mutex_);
-      reached_.insert(point);
-    }
-    changed_.notify_all();
-  }
-  // False when the points are not all reached in a time only a batch that never gets there
-  // takes.
-  bool Await(const std::vector<std::string>& points) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(30), [&] {
-      return std::ranges::all_of(points,
-                                 [&](const auto& point) { return reached_.contains(point); });
-    });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::set<std::string> reached_;
-};
-
-// The batch's host for one file, reaching `commit` when the writer asks to put its output in
-// place.
+// The batch's host for one file, calling `reached` when the writer asks to put its output
+// in place.
 class CommitPoint final : public ConverterHost {
  public:
-  CommitPoint(ConverterHost& host, Milestones& milestones, std::string commit)
-      : host_(host), milestones_(milestones), commit_(std::move(commit)) {}
+  CommitPoint(ConverterHost& host, std::function<void()> reached)
+      : host_(host), reached_(std::move(reached)) {}
   ConversionSettings Settings() const override { return host_.Settings(); }
   bool ReadBack() override { return host_.ReadBack(); }
   void SetStatusText(const std::string& text) override { host_.SetStatusText(text); }
@@ -240,14 +213,13 @@ class CommitPoint final : public ConverterHost {
     host_.ShowError(owner, text);
   }
   bool OutputStillWanted() override {
-    milestones_.Reach(commit_);
+    reached_();
     return host_.OutputStillWanted();
   }
 
  private:
   ConverterHost& host_;
-  Milestones& milestones_;
-  std::string commit_;
+  std::function<void()> reached_;
 };
 
 struct OrderCase {
@@ -256,7 +228,9 @@ struct OrderCase {
   // The inputs in DIR (where l links to DIR itself), each with its picture's width, 0 for
   // a file that is no BMP.
   std::vector<std::pair<std::string, int>> files;
-  std::map<std::size_t, std::vector<std::string>> waits;  // points a file waits for first
+  // Points a file waits for before it starts: "commit 3" (file 3 asks to put its output in
+  // place), "end 4" (file 4 is converted or has failed).
+  std::map<std::size_t, std::set<std::string>> waits;
   std::vector<std::string> lines;
   std::map<std::string, std::uint16_t> outputs;  // every other file left, by its width
 };
@@ -305,16 +279,27 @@ TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
                                                : test::MakeBmp(test::PictureOf(
                                                      width, 1, [](int x, int) { return x; })));
     }
-    Milestones milestones;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::set<std::string> reached;
+    const auto reach = [&](const std::string& point) {
+      const std::lock_guard lock(mutex);
+      reached.insert(point);
+      changed.notify_all();
+    };
     const ConvertFileFunction convert = [&](ConverterHost& host, std::int32_t format,
                                             const std::string& source, const std::string& output) {
       const auto index = static_cast<std::size_t>(std::ranges::find(paths, source) - paths.begin());
       if (c.waits.contains(index)) {
-        EXPECT_TRUE(milestones.Await(c.waits.at(index))) << index;
+        std::unique_lock lock(mutex);
+        // Only a batch that never lets the points be reached takes this long.
+        EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] {
+          return std::ranges::includes(reached, c.waits.at(index));
+        })) << index;
       }
-      CommitPoint atCommit(host, milestones, "commit " + std::to_string(index));
+      CommitPoint atCommit(host, [&] { reach("commit " + std::to_string(index)); });
       const bool done = ConvertFile(atCommit, format, source, output);
-      milestones.Reach("end " + std::to_string(index));
+      reach("end " + std::to_string(index));
       return done;
     };
     RecordingHost host;
