@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <random>
+#include <set>
 
 #include "cli/progress_bar.h"
 #include "convert/output_path.h"
@@ -113,9 +117,24 @@ TEST_F(Batch, LaterFileWinsTheSameOutputName) {
   EXPECT_EQ(test::ReadFile(dir.File("a.MZR")).size(), kMzrRowsOffset + 2);
 }
 
+// What `host` was told, `folder` written as DIR; read backs are left out, as the parallel
+// batch reads back once.
+std::vector<std::string> Lines(const RecordingHost& host, const std::filesystem::path& folder) {
+  std::vector<std::string> lines;
+  for (std::string event : host.events) {
+    for (std::size_t at = event.find(folder); at != std::string::npos; at = event.find(folder)) {
+      event.replace(at, folder.native().size(), "DIR");
+    }
+    if (event != "readback") {
+      lines.push_back(event);
+    }
+  }
+  return lines;
+}
+
 struct BatchRecord {
   BatchOutcome outcome;
-  std::vector<std::string> events;  // read backs left out: the parallel batch reads back once
+  std::vector<std::string> events;
   std::map<std::string, test::Bytes> outputs;
   std::vector<std::size_t> progress;
 };
@@ -149,15 +168,7 @@ BatchRecord ConvertMany(std::int32_t format, unsigned jobs) {
                                        EXPECT_EQ(total, 200u);
                                        record.progress.push_back(done);
                                      }});
-  const std::string prefix = dir.path().string();
-  for (std::string event : host.events) {
-    for (std::size_t at = event.find(prefix); at != std::string::npos; at = event.find(prefix)) {
-      event.replace(at, prefix.size(), "DIR");
-    }
-    if (event != "readback") {
-      record.events.push_back(event);
-    }
-  }
+  record.events = Lines(host, dir.path());
   for (const std::string& name : test::ListFolder(dir.path())) {
     if (!name.ends_with(".bmp") && !name.ends_with(".dib")) {
       record.outputs[name] = test::ReadFile(dir.File(name));
@@ -187,6 +198,128 @@ TEST(ParallelBatch, SameFilesAndLinesAsSequential) {
   EXPECT_EQ(ProgressBar::Render(200, 200, 4.0, 120),
             "[########################] 200/200 files  4.0 s  50.0 files/s");
   EXPECT_EQ(ProgressBar::Render(0, 10, 0.0, 20).size(), 19u);  // never wraps
+}
+
+// The batch's host for one file, calling `reached` when the writer asks to put its output
+// in place.
+class CommitPoint final : public ConverterHost {
+ public:
+  CommitPoint(ConverterHost& host, std::function<void()> reached)
+      : host_(host), reached_(std::move(reached)) {}
+  ConversionSettings Settings() const override { return host_.Settings(); }
+  bool ReadBack() override { return host_.ReadBack(); }
+  void SetStatusText(const std::string& text) override { host_.SetStatusText(text); }
+  void ShowError(MessageOwner owner, std::string_view text) override {
+    host_.ShowError(owner, text);
+  }
+  bool OutputStillWanted() override {
+    reached_();
+    return host_.OutputStillWanted();
+  }
+
+ private:
+  ConverterHost& host_;
+  std::function<void()> reached_;
+};
+
+struct OrderCase {
+  unsigned jobs;
+  bool failFast;
+  // The inputs in DIR (where l links to DIR itself), each with its picture's width, 0 for
+  // a file that is no BMP.
+  std::vector<std::pair<std::string, int>> files;
+  // Points a file waits for before it starts: "commit 3" (file 3 asks to put its output in
+  // place), "end 4" (file 4 is converted or has failed).
+  std::map<std::size_t, std::set<std::string>> waits;
+  std::vector<std::string> lines;
+  std::map<std::string, std::uint16_t> outputs;  // every other file left, by its width
+};
+
+TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
+  const auto converted = [](const std::string& output) {
+    return "status:SUCCESS!!  DIR/" + output + " converted!";
+  };
+  const std::vector<std::string> failed{"message:This is not a BMP file",
+                                        "status:Error while loading BMP file!"};
+  const std::vector<OrderCase> cases{
+      // bad.bmp fails once c.bmp is at its commit point and the failure of worse.bmp has made
+      // the batch abandon d.bmp: c.bmp is abandoned too, and only bad.bmp is reported.
+      {4,
+       true,
+       {{"a.bmp", 3}, {"b.bmp", 4}, {"bad.bmp", 0}, {"c.bmp", 5}, {"worse.bmp", 0}, {"d.bmp", 6}},
+       {{2, {"commit 3", "end 5"}}, {4, {"commit 5"}}},
+       {"file:DIR/a.bmp", converted("a.RLE"), "file:DIR/b.bmp", converted("b.RLE"),
+        "file:DIR/bad.bmp", failed[0], failed[1]},
+       {{"a.RLE", 3}, {"b.RLE", 4}}},
+      // pic.bmp follows pic.dib, which waits until the failure after them has made the batch
+      // abandon later.bmp: both still count.
+      {3,
+       true,
+       {{"pic.dib", 6}, {"pic.bmp", 5}, {"bad.bmp", 0}, {"later.bmp", 7}},
+       {{0, {"end 3"}}, {2, {"commit 3"}}},
+       {"file:DIR/pic.dib", converted("pic.RLE"), "file:DIR/pic.bmp", converted("pic.RLE"),
+        "file:DIR/bad.bmp", failed[0], failed[1]},
+       {{"pic.RLE", 5}}},
+      // One output through a linked folder: l/a.dib still follows a.bmp.
+      {2,
+       false,
+       {{"a.bmp", 5}, {"l/a.dib", 9}, {"b.bmp", 3}},
+       {{0, {"end 2"}}},
+       {"file:DIR/a.bmp", converted("a.RLE"), "file:DIR/l/a.dib", converted("l/a.RLE"),
+        "file:DIR/b.bmp", converted("b.RLE"), "status:3 files processed!"},
+       {{"a.RLE", 9}, {"b.RLE", 3}}}};
+  for (const OrderCase& c : cases) {
+    SCOPED_TRACE(c.files[0].first);
+    test::TempDir dir;
+    std::filesystem::create_directory_symlink(".", dir.path() / "l");
+    std::vector<std::string> paths;
+    for (const auto& [name, width] : c.files) {
+      paths.push_back(dir.File(name));
+      test::WriteFile(paths.back(), width == 0 ? test::Bytes{'n', 'o', 't'}
+                                               : test::MakeBmp(test::PictureOf(
+                                                     width, 1, [](int x, int) { return x; })));
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::set<std::string> reached;
+    const auto reach = [&](const std::string& point) {
+      const std::lock_guard lock(mutex);
+      reached.insert(point);
+      changed.notify_all();
+    };
+    const ConvertFileFunction convert = [&](ConverterHost& host, std::int32_t format,
+                                            const std::string& source, const std::string& output) {
+      const auto index = static_cast<std::size_t>(std::ranges::find(paths, source) - paths.begin());
+      if (c.waits.contains(index)) {
+        std::unique_lock lock(mutex);
+        // Only a batch that never lets the points be reached takes this long.
+        EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] {
+          return std::ranges::includes(reached, c.waits.at(index));
+        })) << index;
+      }
+      CommitPoint atCommit(host, [&] { reach("commit " + std::to_string(index)); });
+      const bool done = ConvertFile(atCommit, format, source, output);
+      reach("end " + std::to_string(index));
+      return done;
+    };
+    RecordingHost host;
+    RunParallelBatch(host, paths,
+                     {.jobs = c.jobs,
+                      .policy = {.stopAfterMzrFailure = false, .stopAfterAnyFailure = c.failFast},
+                      .onProgress = {},
+                      .convertFile = convert});
+    EXPECT_EQ(Lines(host, dir.path()), c.lines);
+    std::map<std::string, std::uint16_t> outputs;
+    for (const std::string& name : test::ListFolder(dir.path())) {
+      if (name != "l" && !name.ends_with(".bmp") && !name.ends_with(".dib")) {
+        const DecodeResult decoded =
+            DecodeFile(test::ReadFile(dir.File(name)), PixelOutput::kCheckOnly);
+        const auto* image = std::get_if<DecodedImage>(&decoded);
+        outputs[name] = image == nullptr ? 0 : image->width;
+      }
+    }
+    EXPECT_EQ(outputs, c.outputs);
+  }
 }
 
 }  // namespace

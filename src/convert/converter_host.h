@@ -39,6 +39,9 @@ class ConverterHost : public MessageBoxes {
                               const std::string& /*path*/) {}
   // Asked by the batch after each file: true stops it before the next one.
   virtual bool StopRequested() { return false; }
+  // Asked by a writer once its output is complete, just before putting it in place: false
+  // abandons it unseen, because the batch has stopped before this file.
+  virtual bool OutputStillWanted() { return true; }
 };
 
 }  // namespace kav

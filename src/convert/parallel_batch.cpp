@@ -1,11 +1,15 @@
 #include "convert/parallel_batch.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
-#include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "convert/output_path.h"
@@ -15,8 +19,10 @@ namespace kav {
 namespace {
 
 constexpr const char* kSummaryFormat = "%d files processed!";
+constexpr std::size_t kNoFile = SIZE_MAX;
 
-// What a writer told the user about one file, kept until it is that file's turn.
+// What a writer told the user about one file, kept until it is that file's turn; whether
+// its output is still wanted is asked of `stillWanted`.
 class RecordedFile final : public ConverterHost {
  public:
   struct Event {
@@ -25,7 +31,8 @@ class RecordedFile final : public ConverterHost {
     std::string text;
   };
 
-  explicit RecordedFile(const ConversionSettings& settings) : settings_(settings) {}
+  RecordedFile(const ConversionSettings& settings, std::function<bool()> stillWanted)
+      : settings_(settings), stillWanted_(std::move(stillWanted)) {}
   ConversionSettings Settings() const override { return settings_; }
   bool ReadBack() override { return true; }
   void SetStatusText(const std::string& text) override {
@@ -34,11 +41,13 @@ class RecordedFile final : public ConverterHost {
   void ShowError(MessageOwner owner, std::string_view text) override {
     events.push_back({true, owner, std::string(text)});
   }
+  bool OutputStillWanted() override { return stillWanted_(); }
 
   std::vector<Event> events;
 
  private:
   ConversionSettings settings_;
+  std::function<bool()> stillWanted_;
 };
 
 enum class FileState { kWaiting, kConverted, kFailed, kSkipped };
@@ -48,24 +57,48 @@ struct FileResult {
   std::vector<RecordedFile::Event> events;
 };
 
-// Files that write the same output, in argument order; groups ordered by their first file.
-std::vector<std::vector<std::size_t>> GroupBySameOutput(std::span<const std::string> paths,
-                                                        std::int32_t format) {
-  std::error_code ignored;
-  const std::filesystem::path folder = std::filesystem::current_path(ignored);
-  std::map<std::string, std::size_t> groupOfOutput;
-  std::vector<std::vector<std::size_t>> groups;
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    const std::filesystem::path output = MakeOutputPath(paths[i], ExtensionForFormat(format));
-    const std::string key =
-        (output.is_absolute() ? output : folder / output).lexically_normal().string();
-    const auto [entry, added] = groupOfOutput.emplace(key, groups.size());
+// Names the file an output will be, the same for every spelling of it: its folder by
+// device and inode, and its name. A folder that cannot be looked at cannot take the output
+// either; its spelling, made absolute and normal, stands in for it.
+class OutputIdentities {
+ public:
+  std::string Of(const std::filesystem::path& output) {
+    const std::filesystem::path folder =
+        output.has_parent_path() ? output.parent_path() : std::filesystem::path(".");
+    auto [entry, added] = folders_.try_emplace(folder.native());
     if (added) {
-      groups.emplace_back();
+      entry->second = FolderIdentity(folder);
     }
-    groups[entry->second].push_back(i);
+    return entry->second + output.filename().native();
   }
-  return groups;
+
+ private:
+  static std::string FolderIdentity(const std::filesystem::path& folder) {
+    struct stat status {};
+    if (stat(folder.c_str(), &status) == 0) {
+      return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) + "/";
+    }
+    std::error_code ignored;
+    return std::filesystem::absolute(folder, ignored).lexically_normal().native() + "/";
+  }
+
+  std::unordered_map<std::string, std::string> folders_;  // by the folder's spelling
+};
+
+// For each path, the nearest earlier path whose output is the same file, or kNoFile.
+std::vector<std::size_t> EarlierWithSameOutput(std::span<const std::string> paths,
+                                               std::int32_t format) {
+  OutputIdentities identities;
+  std::unordered_map<std::string, std::size_t> lastWithOutput;
+  std::vector<std::size_t> earlier(paths.size(), kNoFile);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const std::string output = MakeOutputPath(paths[i], ExtensionForFormat(format));
+    const auto [entry, added] = lastWithOutput.try_emplace(identities.Of(output), i);
+    if (!added) {
+      earlier[i] = std::exchange(entry->second, i);
+    }
+  }
+  return earlier;
 }
 
 bool StopsTheBatch(const BatchPolicy& policy, std::int32_t format) {
@@ -73,13 +106,23 @@ bool StopsTheBatch(const BatchPolicy& policy, std::int32_t format) {
   return policy.stopAfterAnyFailure || (policy.stopAfterMzrFailure && mzr);
 }
 
+// Workers take files in argument order. A file whose output an unfinished earlier file
+// also writes is left to that file's worker, to follow it. When a failure stops the batch,
+// `stopAt_` is the earliest failed file in argument order so far: files before it go on,
+// later ones are not started, and a later output is put in place only once every earlier
+// file has succeeded, since any of them may still fail.
 class ParallelRun {
  public:
-  ParallelRun(std::span<const std::string> paths, const ConversionSettings& settings)
-      : paths_(paths), settings_(settings), results_(paths.size()) {}
+  ParallelRun(std::span<const std::string> paths, const ConversionSettings& settings,
+              const ConvertFileFunction& convertFile)
+      : paths_(paths),
+        settings_(settings),
+        convertFile_(convertFile),
+        results_(paths.size()),
+        chainedAfter_(paths.size(), kNoFile) {}
 
   void Convert(unsigned jobs, bool failureStops) {
-    groups_ = GroupBySameOutput(paths_, settings_.format);
+    earlierSameOutput_ = EarlierWithSameOutput(paths_, settings_.format);
     failureStops_ = failureStops;
     for (unsigned i = 0; i < jobs; ++i) {
       workers_.emplace_back([this] { Work(); });
@@ -87,7 +130,7 @@ class ParallelRun {
   }
 
   // Waits for file `index`, reporting progress meanwhile.
-  FileResult& Await(std::size_t index, const ParallelBatchOptions& options) {
+  const FileResult& Await(std::size_t index, const ParallelBatchOptions& options) {
     std::unique_lock lock(mutex_);
     for (;;) {
       if (options.onProgress && reportedDone_ != done_) {
@@ -105,7 +148,16 @@ class ParallelRun {
     }
   }
 
-  void StopStartingFiles() { stopped_ = true; }
+  // Ends the batch after file `index`: nothing later is started or put in place.
+  void StopAfter(std::size_t index) {
+    {
+      const std::lock_guard lock(mutex_);
+      if (index < stopAt_) {
+        stopAt_ = index;
+      }
+    }
+    changed_.notify_all();
+  }
 
   void Join() {
     for (std::jthread& worker : workers_) {
@@ -115,46 +167,87 @@ class ParallelRun {
 
  private:
   void Work() {
-    for (std::size_t g = nextGroup_++; g < groups_.size(); g = nextGroup_++) {
-      for (const std::size_t index : groups_[g]) {
-        Finish(index, stopped_ ? Skip() : ConvertOne(index));
+    for (std::size_t index = nextFile_++; index < paths_.size(); index = nextFile_++) {
+      if (!TakeOrChain(index)) {
+        continue;
+      }
+      for (std::size_t file = index; file != kNoFile;) {
+        file = Finish(file, ConvertOne(file));
       }
     }
   }
 
-  FileResult Skip() { return {FileState::kSkipped, {}}; }
+  // True when `index` is to be converted now; false when it was left to follow the
+  // unfinished earlier file with the same output.
+  bool TakeOrChain(std::size_t index) {
+    const std::size_t earlier = earlierSameOutput_[index];
+    if (earlier == kNoFile) {
+      return true;
+    }
+    const std::lock_guard lock(mutex_);
+    if (results_[earlier].state != FileState::kWaiting) {
+      return true;
+    }
+    chainedAfter_[earlier] = index;
+    return false;
+  }
 
   FileResult ConvertOne(std::size_t index) {
-    RecordedFile recorder(settings_);
+    if (index > stopAt_) {
+      return {FileState::kSkipped, {}};
+    }
+    RecordedFile recorder(settings_, [this, index] { return MayPutInPlace(index); });
     const std::string& source = paths_[index];
     const std::string output = MakeOutputPath(source, ExtensionForFormat(settings_.format));
-    const bool converted = ConvertFile(recorder, settings_.format, source, output);
+    const bool converted = convertFile_(recorder, settings_.format, source, output);
     if (!converted && failureStops_) {
-      stopped_ = true;
+      StopAfter(index);
     }
     return {converted ? FileState::kConverted : FileState::kFailed, std::move(recorder.events)};
   }
 
-  void Finish(std::size_t index, FileResult result) {
+  // Asked by file `index` just before its output goes in place.
+  bool MayPutInPlace(std::size_t index) {
+    if (!failureStops_) {
+      return index < stopAt_;
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return firstUndecided_ >= index || stopAt_ < index; });
+    return index < stopAt_;
+  }
+
+  // Keeps the result of `index`; the file chained after it, if any, is next.
+  std::size_t Finish(std::size_t index, FileResult result) {
+    std::size_t next = kNoFile;
     {
       const std::lock_guard lock(mutex_);
       if (result.state != FileState::kSkipped) {
         ++done_;
       }
       results_[index] = std::move(result);
+      while (firstUndecided_ < results_.size() &&
+             results_[firstUndecided_].state != FileState::kWaiting) {
+        ++firstUndecided_;
+      }
+      next = chainedAfter_[index];
     }
     changed_.notify_all();
+    return next;
   }
 
   std::span<const std::string> paths_;
   ConversionSettings settings_;
-  std::vector<FileResult> results_;
-  std::vector<std::vector<std::size_t>> groups_;
+  const ConvertFileFunction& convertFile_;
+  std::vector<std::size_t> earlierSameOutput_;
   bool failureStops_ = false;
-  std::atomic<std::size_t> nextGroup_{0};
-  std::atomic<bool> stopped_{false};
+  std::atomic<std::size_t> nextFile_{0};
+  std::atomic<std::size_t> stopAt_{kNoFile};  // changed only under `mutex_`
   std::mutex mutex_;
   std::condition_variable changed_;
+  // Guarded by `mutex_`:
+  std::vector<FileResult> results_;
+  std::vector<std::size_t> chainedAfter_;
+  std::size_t firstUndecided_ = 0;  // every file before it has a result
   std::size_t done_ = 0;
   std::size_t reportedDone_ = 0;
   std::vector<std::jthread> workers_;
@@ -179,24 +272,25 @@ BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const std::string> 
   }
   host.ReadBack();
   const ConversionSettings settings = host.Settings();
-  ParallelRun run(paths, settings);
-  run.Convert(std::min<unsigned>(options.jobs, static_cast<unsigned>(paths.size())),
-              StopsTheBatch(options.policy, settings.format));
+  const bool failureStops = StopsTheBatch(options.policy, settings.format);
+  ParallelRun run(paths, settings, options.convertFile);
+  run.Convert(std::min<unsigned>(options.jobs, static_cast<unsigned>(paths.size())), failureStops);
   BatchOutcome outcome;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const FileResult& result = run.Await(i, options);
-    if (result.state == FileState::kSkipped) {
-      continue;
-    }
     host.OnFileStarting(i, paths.size(), paths[i]);
     ++outcome.taken;
     Replay(host, result);
     if (result.state == FileState::kFailed) {
       ++outcome.failed;
-      outcome.stoppedByFailure |= StopsTheBatch(options.policy, settings.format);
+      if (failureStops) {
+        outcome.stoppedByFailure = true;
+        break;
+      }
     }
     if (host.StopRequested()) {
-      run.StopStartingFiles();
+      run.StopAfter(i);
+      break;
     }
   }
   run.Join();

@@ -1,7 +1,7 @@
 #pragma once
 // The batch on several threads, with the results of a sequential run: the same output
-// bytes, the later file winning when two inputs name the same output, and the host told of
-// every file in argument order.
+// bytes, the later file winning when two inputs name the same output, the host told of
+// every file in argument order, and a stopping failure stopping at the same file.
 //
 // Settings are read back once, before the batch, so this suits front ends whose settings
 // cannot change while a batch runs (the command line).
@@ -14,18 +14,30 @@
 
 namespace kav {
 
+// Converts one file as ConvertFile does, telling `host` what happens.
+using ConvertFileFunction =
+    std::function<bool(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
+                       const std::string& outputPath)>;
+
 struct ParallelBatchOptions {
   unsigned jobs = 1;  // threads converting files; 1 runs the plain sequential batch
   BatchPolicy policy;
   // Called on the calling thread whenever another file has finished.
   std::function<void(std::size_t done, std::size_t total)> onProgress;
+  // What converts each file on the threads; tests put their own here to decide when a
+  // file gets where.
+  ConvertFileFunction convertFile = ConvertFile;
 };
 
-// Converts every path as RunBatch does. Files whose outputs are the same file are converted
-// one after the other in argument order, so the later one's output stands. After a
-// stopping failure no new file is started; files already started are finished and
-// reported. The summary follows when more than one path was taken and nothing stopped the
-// batch.
+// Converts every path as RunBatch does. Files whose outputs are the same file (one name in
+// one folder, however the folder is spelt) are converted one after the other in argument
+// order, so the later one's output stands. A stopping failure ends the batch at the first
+// failing file in argument order, as in RunBatch: every file before it is converted and
+// reported, even one not yet started when the failure is seen; a later file is not
+// reported, and its output is not put in place even if it was being written. A stop the
+// host requests ends the batch after the file just reported; later files not yet put in
+// place are abandoned. The summary follows when more than one path was taken and no
+// failure stopped the batch.
 BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const std::string> paths,
                               const ParallelBatchOptions& options);
 

@@ -141,7 +141,7 @@ bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
     return false;
   }
   const WriteOutcome outcome =
-      WriteOutputFile(outputPath, sourcePath, bitmap.block, [&](OutputFile& file) {
+      WriteOutputFile(host, outputPath, sourcePath, bitmap.block, [&](OutputFile& file) {
         FileSink sink(file);
         EncodeMzr(*view, settings, sink);
         return sink.Flush();

@@ -17,21 +17,25 @@ std::optional<BitmapView> LoadSource(ConverterHost& host, const std::string& sou
   return view;
 }
 
-WriteOutcome WriteOutputFile(const std::string& outputPath, const std::string& sourcePath,
-                             const MemoryBlock& source,
+WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
+                             const std::string& sourcePath, const MemoryBlock& source,
                              const std::function<bool(OutputFile&)>& write) {
   OutputFile file;
   if (!file.Create(outputPath, sourcePath)) {
     return WriteOutcome::kCannotCreate;
   }
   const bool written = write(file);
+  // On each early return the temporary file goes with `file`.
   if (source.Damaged() || file.FailedReadingSource()) {
-    return WriteOutcome::kSourceDamaged;  // the file is abandoned with `file`
+    return WriteOutcome::kSourceDamaged;
   }
-  if (!written || !file.Commit()) {
+  if (!written) {
     return WriteOutcome::kCannotWrite;
   }
-  return WriteOutcome::kWritten;
+  if (!host.OutputStillWanted()) {
+    return WriteOutcome::kNotWanted;
+  }
+  return file.Commit() ? WriteOutcome::kWritten : WriteOutcome::kCannotWrite;
 }
 
 bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome,
@@ -48,6 +52,8 @@ bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome,
     case WriteOutcome::kSourceDamaged:
       host.ShowError(MessageOwner::kNone, kBmpCorruptText);
       host.SetStatusText(std::string(loadErrorStatus));
+      return false;
+    case WriteOutcome::kNotWanted:
       return false;
   }
   return false;

@@ -21,19 +21,21 @@ inline constexpr std::string_view kTooLargeText = "This image is too large for t
 std::optional<BitmapView> LoadSource(ConverterHost& host, const std::string& sourcePath,
                                      LoadedBitmap& bitmap, std::string_view loadErrorStatus);
 
-enum class WriteOutcome { kWritten, kCannotCreate, kCannotWrite, kSourceDamaged };
+enum class WriteOutcome { kWritten, kCannotCreate, kCannotWrite, kSourceDamaged, kNotWanted };
 
 // Creates `outputPath` (never the file at `sourcePath`), lets `write` fill it from its start
 // (returning whether every write succeeded) and puts it in place, unless the loaded
-// `source` block was damaged meanwhile (its file shrank while mapped). On any failure no
-// partial file is left and an older file of that name is untouched.
-WriteOutcome WriteOutputFile(const std::string& outputPath, const std::string& sourcePath,
-                             const MemoryBlock& source,
+// `source` block was damaged meanwhile (its file shrank while mapped) or the host no longer
+// wants the output. Otherwise no partial file is left and an older file of that name is
+// untouched.
+WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
+                             const std::string& sourcePath, const MemoryBlock& source,
                              const std::function<bool(OutputFile&)>& write);
 
 // Tells the user about a failed outcome: an owned message box, or for a damaged source the
 // reader's unowned "This BMP file is corrupt" followed by `loadErrorStatus` in the status
-// line, as when the file cannot be loaded. True when the file was written.
+// line, as when the file cannot be loaded; an output no longer wanted is not reported. True
+// when the file was written.
 bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome,
                         std::string_view loadErrorStatus);
 

@@ -119,7 +119,7 @@ bool ConvertToRunLength(ConverterHost& host, const std::string& sourcePath,
     }
   }
   const WriteOutcome outcome =
-      WriteOutputFile(outputPath, sourcePath, bitmap.block, [&](OutputFile& file) {
+      WriteOutputFile(host, outputPath, sourcePath, bitmap.block, [&](OutputFile& file) {
         // One pass over the pixels: the coded rows go first, after room for the head, and the
         // head follows once coding has given every offset.
         if (!file.Seek(layout.HeadSize())) {
