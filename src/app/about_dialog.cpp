@@ -1,14 +1,13 @@
 #include "app/about_dialog.h"
 
-#include <QPushButton>
-
 namespace kav {
 
-AboutDialog::AboutDialog(const DialogTemplate& aboutBox, const QIcon& icon, QWidget* parent)
-    : QDialog(parent), controls_(*this, aboutBox, icon) {
-  auto& ok = controls_.Require<QPushButton>(kAboutOkId);
-  connect(&ok, &QPushButton::clicked, this, &QDialog::accept);
-  ok.setFocus();
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
+  ui.setupUi(this);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  connect(ui.okButton, &QPushButton::clicked, this, &QDialog::accept);
+  ui.okButton->setFocus();
 }
 
 }  // namespace kav

@@ -3,20 +3,18 @@
 
 #include <QDialog>
 
-#include "app/dialog_controls.h"
+#include "ui_about_dialog.h"
 
 namespace kav {
-
-inline constexpr int kAboutOkId = 1;
 
 class AboutDialog : public QDialog {
   Q_OBJECT
 
  public:
-  AboutDialog(const DialogTemplate& aboutBox, const QIcon& icon, QWidget* parent);
+  explicit AboutDialog(QWidget* parent);
 
  private:
-  DialogControls controls_;
+  Ui::AboutDialog ui;
 };
 
 }  // namespace kav

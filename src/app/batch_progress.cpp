@@ -22,7 +22,12 @@ BatchProgress::BatchProgress(QWidget& owner, std::chrono::milliseconds delay)
   clock_.start();
 }
 
-BatchProgress::~BatchProgress() = default;
+BatchProgress::~BatchProgress() {
+  if (dialog_ != nullptr) {
+    dialog_->hide();
+    dialog_->deleteLater();
+  }
+}
 
 void BatchProgress::FileStarting(std::size_t index, std::size_t total, const std::string& path) {
   if (dialog_ == nullptr) {
@@ -52,7 +57,7 @@ bool BatchProgress::CancelRequested() {
 }
 
 void BatchProgress::Show(std::size_t total) {
-  dialog_ = std::make_unique<QProgressDialog>(&owner_);
+  dialog_ = new QProgressDialog(&owner_);
   dialog_->setWindowTitle(owner_.windowTitle());
   dialog_->setWindowModality(Qt::WindowModal);
   dialog_->setAutoReset(false);

@@ -4,12 +4,12 @@
 
 #include <chrono>
 #include <cstddef>
-#include <memory>
 #include <string>
 
 #include <QElapsedTimer>
+#include <QPointer>
+#include <QProgressDialog>
 
-class QProgressDialog;
 class QWidget;
 
 namespace kav {
@@ -20,6 +20,7 @@ class BatchProgress {
  public:
   // Starts the clock; the dialog, once shown, is modal to `owner`.
   BatchProgress(QWidget& owner, std::chrono::milliseconds delay);
+  // Closes the dialog; its owner deletes it.
   ~BatchProgress();
   BatchProgress(const BatchProgress&) = delete;
   BatchProgress& operator=(const BatchProgress&) = delete;
@@ -30,7 +31,7 @@ class BatchProgress {
   // After each file: true once the user has pressed Cancel.
   bool CancelRequested();
 
-  QProgressDialog* dialog() const { return dialog_.get(); }
+  QProgressDialog* dialog() const { return dialog_; }
 
  private:
   void Show(std::size_t total);
@@ -38,7 +39,7 @@ class BatchProgress {
   QWidget& owner_;
   std::chrono::milliseconds delay_;
   QElapsedTimer clock_;
-  std::unique_ptr<QProgressDialog> dialog_;  // created when it is first shown
+  QPointer<QProgressDialog> dialog_;  // a child of the owner, created when first shown
 };
 
 }  // namespace kav

@@ -1,8 +1,5 @@
 #include "app/converter_app.h"
 
-#include <cstdio>
-
-#include "app/app_resources.h"
 #include "app/converter_dialog.h"
 
 namespace kav {
@@ -19,15 +16,9 @@ void ConverterApp::DescribeApplication() {
 
 bool ConverterApp::InitInstance() {
   DescribeApplication();
-  QString error;
-  const std::optional<AppResources> resources = LoadAppResources(error);
-  if (!resources) {
-    std::fprintf(stderr, "%s: %s\n", kAppName, qPrintable(error));
-    exitStatus_ = 1;
-    return false;
-  }
-  QGuiApplication::setWindowIcon(resources->icon);
-  ConverterDialog dialog(*resources);
+  ConverterDialog dialog;
+  // Windows without an owner, such as the reader's error boxes, show the same icon.
+  QGuiApplication::setWindowIcon(dialog.windowIcon());
   dialog.exec();
   return false;
 }

@@ -16,15 +16,12 @@ class ConverterApp {
   // Runs the main dialog until it closes. Returns false: no event loop follows, the
   // program ends.
   bool InitInstance();
-  // 0, or 1 when the program's resources could not be read.
-  int exitStatus() const { return exitStatus_; }
 
   // The application's name, version and desktop entry, as the desktop shows them.
   static void DescribeApplication();
 
  private:
   QApplication application_;
-  int exitStatus_ = 0;
 };
 
 }  // namespace kav

@@ -1,31 +1,37 @@
 #include "app/converter_dialog.h"
 
 #include <exception>
+#include <utility>
 
-#include <QAction>
-#include <QButtonGroup>
-#include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QIcon>
 #include <QKeySequence>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QRadioButton>
 
 #include "app/about_dialog.h"
 #include "app/qt_file_chooser.h"
 #include "app/whole_number.h"
 
+// Q_INIT_RESOURCE must be used outside any namespace. The resources live in a static
+// library, whose initialiser the linker would otherwise drop.
+static void InitKavResources() {
+  Q_INIT_RESOURCE(kav);
+}
+
 namespace kav {
 namespace {
 
-// The defaults every start shows.
-constexpr std::int32_t kDefaultTransparentColor = 0;
-constexpr bool kDefaultUseRemapping = true;
-constexpr std::int32_t kDefaultStartColor = 240;
-constexpr std::int32_t kDefaultEndColor = 255;
-constexpr std::int32_t kDefaultFormat = kFormatRle;
+constexpr std::int32_t kLowestColor = 0;
+constexpr std::int32_t kHighestColor = 255;
+
+// The 16-colour artwork at both of its sizes, so that no size is scaled from the other.
+QIcon ProgramIcon() {
+  QIcon icon;
+  icon.addFile(QStringLiteral(":/icons/kav-graphic-converter-16.png"));
+  icon.addFile(QStringLiteral(":/icons/kav-graphic-converter-32.png"));
+  return icon;
+}
 
 void ShowFromStart(QLineEdit& edit, const QString& text) {
   edit.setText(text);
@@ -34,71 +40,53 @@ void ShowFromStart(QLineEdit& edit, const QString& text) {
 
 }  // namespace
 
-ConverterDialog::ConverterDialog(const AppResources& resources, QWidget* parent)
+ConverterDialog::ConverterDialog(QWidget* parent)
     : QDialog(parent),
-      resources_(resources),
-      controls_(*this, resources_.mainDialog, resources_.icon),
-      quit_(controls_.Require<QPushButton>(kQuitId)),
-      convertFile_(controls_.Require<QPushButton>(kConvertFileId)),
-      startColorEdit_(controls_.Require<QLineEdit>(kStartColorId)),
-      endColorEdit_(controls_.Require<QLineEdit>(kEndColorId)),
-      transparentColorEdit_(controls_.Require<QLineEdit>(kTransparentColorId)),
-      statusLine_(controls_.Require<QLineEdit>(kStatusLineId)),
-      useRemappingBox_(controls_.Require<QCheckBox>(kUseRemappingId)),
-      formatButtons_(controls_.RequireRadioGroup(kFirstFormatId)),
-      windowMenu_(std::make_unique<QMenu>(this)),
+      digitsOnly_(QRegularExpression(QStringLiteral("[0-9]*"))),
       chooser_(std::make_unique<QtFileChooser>(this)) {
-  connect(&quit_, &QPushButton::clicked, this, &ConverterDialog::accept);
-  connect(&convertFile_, &QPushButton::clicked, this, &ConverterDialog::OnConvertFile);
-  connect(windowMenu_.get(), &QMenu::triggered, this,
-          [this](QAction* action) { OnSysCommand(action->data().toUInt()); });
+  InitKavResources();
+  ui.setupUi(this);
+  // A top-level window of its own, with a taskbar entry, a close box and no other buttons.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  for (QLineEdit* edit : {ui.startColorEdit, ui.endColorEdit, ui.transparentColorEdit}) {
+    edit->setValidator(&digitsOnly_);
+  }
+  connect(ui.quitButton, &QPushButton::clicked, this, &ConverterDialog::accept);
+  connect(ui.convertFileButton, &QPushButton::clicked, this, &ConverterDialog::OnConvertFile);
   OnInitDialog();
 }
 
 ConverterDialog::~ConverterDialog() = default;
 
 bool ConverterDialog::OnInitDialog() {
-  BuildWindowMenu();
-  setWindowIcon(resources_.icon);
-  transparentColor = kDefaultTransparentColor;
-  useRemapping = kDefaultUseRemapping;
-  startColor = kDefaultStartColor;
-  endColor = kDefaultEndColor;
-  format = kDefaultFormat;
+  setWindowIcon(ProgramIcon());
+  settings_ = ConversionSettings{};
+  statusText_.clear();
   DoDataExchange(false);
-  quit_.setFocus();
+  ui.quitButton->setFocus();
   return true;
 }
 
-void ConverterDialog::BuildWindowMenu() {
-  windowMenu_->clear();
-  QAction* close = windowMenu_->addAction(tr("&Close"));
+void ConverterDialog::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  QAction* close = menu.addAction(tr("&Close"));
   close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   close->setData(kCloseCommand);
-  const QString aboutText = LoadString(resources_.strings, kAboutItemString);
-  if (!aboutText.isEmpty()) {
-    windowMenu_->addSeparator();
-    windowMenu_->addAction(aboutText)->setData(kAboutCommand);
+  menu.addSeparator();
+  menu.addAction(tr("&About Zerlind..."))->setData(kAboutCommand);
+  if (const QAction* chosen = menu.exec(event->globalPos())) {
+    OnSysCommand(chosen->data().toUInt());
   }
-}
-
-void ConverterDialog::contextMenuEvent(QContextMenuEvent* event) {
-  windowMenu_->popup(event->globalPos());
 }
 
 void ConverterDialog::OnSysCommand(std::uint32_t id) {
   if ((id & kSysCommandMask) == kAboutCommand) {
-    AboutDialog about(resources_.aboutBox, resources_.icon, this);
+    AboutDialog about(this);
     RunModal(about);
-    return;
-  }
-  DefaultSysCommand(id);
-}
-
-void ConverterDialog::DefaultSysCommand(std::uint32_t id) {
-  // The window manager moves and sizes the window itself; closing is the one command
-  // left to the dialog.
-  if (id == kCloseCommand) {
+  } else if (id == kCloseCommand) {
+    // The window manager moves and sizes the window itself; closing is the one command
+    // left to the dialog.
     close();
   }
 }
@@ -108,27 +96,27 @@ int ConverterDialog::RunModal(QDialog& dialog) {
 }
 
 // The steps run in this order in both directions; reading back stops at the first failure,
-// so later members keep their values.
+// so later settings keep their values.
 bool ConverterDialog::DoDataExchange(bool readBack) {
-  return ExchangeColor(readBack, endColorEdit_, endColor) &&
-         ExchangeColor(readBack, startColorEdit_, startColor) && ExchangeStatusText(readBack) &&
-         ExchangeRemapping(readBack) &&
-         ExchangeColor(readBack, transparentColorEdit_, transparentColor) &&
+  return ExchangeColor(readBack, *ui.endColorEdit, settings_.endColor) &&
+         ExchangeColor(readBack, *ui.startColorEdit, settings_.startColor) &&
+         ExchangeStatusText(readBack) && ExchangeRemapping(readBack) &&
+         ExchangeColor(readBack, *ui.transparentColorEdit, settings_.transparentColor) &&
          ExchangeFormat(readBack);
 }
 
-bool ConverterDialog::ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t& member) {
+bool ConverterDialog::ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t& setting) {
   if (!readBack) {
-    ShowFromStart(edit, QString::number(member));
+    ShowFromStart(edit, QString::number(setting));
     return true;
   }
   const std::optional<std::int32_t> value = ParseWholeNumber(edit.text());
   if (!value) {
-    return FailOn(edit, kNotWholeNumberText);  // the member keeps its value
+    return FailOn(edit, tr("Please enter an integer."));  // the setting keeps its value
   }
-  member = *value;  // kept even when out of range
-  if (member < kLowestColor || member > kHighestColor) {
-    return FailOn(edit, kOutOfRangeText);
+  setting = *value;  // kept even when out of range
+  if (setting < kLowestColor || setting > kHighestColor) {
+    return FailOn(edit, tr("Please enter an integer between 0 and 255."));
   }
   return true;
 }
@@ -138,44 +126,49 @@ bool ConverterDialog::ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t
 // there.
 bool ConverterDialog::ExchangeStatusText(bool readBack) {
   if (readBack) {
-    statusText = statusLine_.text();
+    statusText_ = ui.statusLine->text();
   } else {
-    ShowFromStart(statusLine_, statusText);
+    ShowFromStart(*ui.statusLine, statusText_);
   }
   return true;
 }
 
 bool ConverterDialog::ExchangeRemapping(bool readBack) {
   if (readBack) {
-    useRemapping = useRemappingBox_.isChecked();
+    settings_.useRemapping = ui.useRemappingBox->isChecked();
   } else {
-    useRemappingBox_.setChecked(useRemapping);
+    ui.useRemappingBox->setChecked(settings_.useRemapping);
   }
   return true;
 }
 
+std::array<QRadioButton*, 3> ConverterDialog::FormatButtons() const {
+  static_assert(kFormatMzr == 0 && kFormatRle == 1 && kFormatRls == 2);
+  return {ui.mzrFormatButton, ui.rleFormatButton, ui.rlsFormatButton};
+}
+
 bool ConverterDialog::ExchangeFormat(bool readBack) {
-  const std::vector<QRadioButton*>& buttons = formatButtons_.inOrder;
+  const std::array<QRadioButton*, 3> buttons = FormatButtons();
   if (readBack) {
-    format = -1;
+    settings_.format = -1;
     for (std::size_t i = 0; i < buttons.size(); ++i) {
       if (buttons[i]->isChecked()) {
-        format = static_cast<std::int32_t>(i);
+        settings_.format = static_cast<std::int32_t>(i);
       }
     }
     return true;
   }
   // An exclusive group keeps one button checked; -1 needs them all cleared.
-  formatButtons_.buttons->setExclusive(false);
+  ui.formatButtons->setExclusive(false);
   for (std::size_t i = 0; i < buttons.size(); ++i) {
-    buttons[i]->setChecked(std::cmp_equal(i, format));
+    buttons[i]->setChecked(std::cmp_equal(i, settings_.format));
   }
-  formatButtons_.buttons->setExclusive(true);
+  ui.formatButtons->setExclusive(true);
   return true;
 }
 
-bool ConverterDialog::FailOn(QLineEdit& edit, const char* message) {
-  QMessageBox box(QMessageBox::Warning, windowTitle(), tr(message), QMessageBox::Ok, this);
+bool ConverterDialog::FailOn(QLineEdit& edit, const QString& message) {
+  QMessageBox box(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
   RunModal(box);
   edit.setFocus();
   edit.selectAll();
@@ -188,16 +181,8 @@ void ConverterDialog::accept() {
   }
 }
 
-ConversionSettings ConverterDialog::Settings() const {
-  return {.format = format,
-          .startColor = startColor,
-          .endColor = endColor,
-          .transparentColor = transparentColor,
-          .useRemapping = useRemapping};
-}
-
 void ConverterDialog::SetStatusText(const std::string& text) {
-  statusText = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+  statusText_ = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
   DoDataExchange(false);
 }
 

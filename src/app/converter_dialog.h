@@ -6,37 +6,24 @@
 // The settings live twice: in the members below, which the batch and the writers read, and
 // in the controls, which the user changes. DoDataExchange copies one way or the other.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 
 #include <QDialog>
+#include <QRegularExpressionValidator>
 #include <QString>
 
-#include "app/app_resources.h"
 #include "app/batch_progress.h"
-#include "app/dialog_controls.h"
 #include "convert/batch.h"
 #include "convert/converter_host.h"
+#include "ui_converter_dialog.h"
 
-class QCheckBox;
-class QLineEdit;
-class QMenu;
 class QProgressDialog;
-class QPushButton;
 
 namespace kav {
-
-// Control ids of the main dialog's template.
-inline constexpr int kQuitId = 1;
-inline constexpr int kConvertFileId = 1000;
-inline constexpr int kStartColorId = 1001;
-inline constexpr int kEndColorId = 1002;
-inline constexpr int kTransparentColorId = 1003;
-inline constexpr int kStatusLineId = 1004;
-inline constexpr int kUseRemappingId = 1005;
-inline constexpr int kFirstFormatId = 1006;  // "MZR Format", then "RLE Format", "RLS Format"
 
 // Window-menu commands. A command's low four bits are free for the sender's own use, so
 // the About item answers to 16 to 31.
@@ -44,39 +31,29 @@ inline constexpr std::uint32_t kSysCommandMask = 0xFFF0;
 inline constexpr std::uint32_t kAboutCommand = 0x0010;
 inline constexpr std::uint32_t kCloseCommand = 0xF060;
 
-inline constexpr const char* kNotWholeNumberText = "Please enter an integer.";
-inline constexpr const char* kOutOfRangeText = "Please enter an integer between 0 and 255.";
-inline constexpr std::int32_t kLowestColor = 0;
-inline constexpr std::int32_t kHighestColor = 255;
-
 class ConverterDialog : public QDialog, public ConverterHost {
   Q_OBJECT
 
  public:
-  explicit ConverterDialog(const AppResources& resources, QWidget* parent = nullptr);
+  explicit ConverterDialog(QWidget* parent = nullptr);
   ~ConverterDialog() override;
 
-  // The members, in the order in which DoDataExchange takes them.
-  std::int32_t endColor = 255;
-  std::int32_t startColor = 240;
-  QString statusText;
-  bool useRemapping = true;
-  std::int32_t transparentColor = 0;
-  std::int32_t format = kFormatRle;  // 0 MZR, 1 RLE, 2 RLS, -1 no format button selected
-
-  // Reading back (true): copies the controls into the members, step by step, and stops at
+  // Reading back (true): copies the controls into the settings, step by step, and stops at
   // the first value that fails, with a message and the focus on its control; false then.
-  // Publishing (false): copies every member into its control; always true.
+  // Publishing (false): copies every setting into its control; always true.
   bool DoDataExchange(bool readBack);
-  // Adds the About item, sets the icon and the defaults and publishes them; called once by
-  // the constructor.
+  // Sets the icon and the defaults and publishes them; called once by the constructor.
   bool OnInitDialog();
   // A window-menu command: the About box for 16 to 31, the usual handling for the rest.
   void OnSysCommand(std::uint32_t id);
   // "Convert File": the batch, with this dialog's file chooser.
   void OnConvertFile();
 
-  ConversionSettings Settings() const override;
+  // The settings as they stood after the last exchange; `format` is -1 when no format
+  // button was selected.
+  ConversionSettings Settings() const override { return settings_; }
+  const QString& statusText() const { return statusText_; }
+
   bool ReadBack() override { return DoDataExchange(true); }
   void SetStatusText(const std::string& text) override;
   void ShowError(MessageOwner owner, std::string_view text) override;
@@ -85,9 +62,6 @@ class ConverterDialog : public QDialog, public ConverterHost {
 
   void SetFileChooser(std::unique_ptr<FileChooser> chooser) { chooser_ = std::move(chooser); }
   void SetProgressDelay(std::chrono::milliseconds delay) { progressDelay_ = delay; }
-  const DialogControls& controls() const { return controls_; }
-  // The window menu; right-clicking the dialog opens it.
-  QMenu& windowMenu() const { return *windowMenu_; }
   // The progress dialog of the running batch once it is shown; nullptr otherwise.
   QProgressDialog* progressDialog() const;
 
@@ -98,28 +72,23 @@ class ConverterDialog : public QDialog, public ConverterHost {
  protected:
   // Runs a modal window (a message box, the About box) until the user closes it.
   virtual int RunModal(QDialog& dialog);
+  // A right click opens the window menu.
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
-  bool ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t& member);
+  bool ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t& setting);
   bool ExchangeStatusText(bool readBack);
   bool ExchangeRemapping(bool readBack);
   bool ExchangeFormat(bool readBack);
-  bool FailOn(QLineEdit& edit, const char* message);
-  void BuildWindowMenu();
-  void DefaultSysCommand(std::uint32_t id);
+  bool FailOn(QLineEdit& edit, const QString& message);
+  // The format buttons in the order of the format values.
+  std::array<QRadioButton*, 3> FormatButtons() const;
 
-  AppResources resources_;
-  DialogControls controls_;
-  QPushButton& quit_;
-  QPushButton& convertFile_;
-  QLineEdit& startColorEdit_;
-  QLineEdit& endColorEdit_;
-  QLineEdit& transparentColorEdit_;
-  QLineEdit& statusLine_;
-  QCheckBox& useRemappingBox_;
-  const RadioGroup& formatButtons_;
-  std::unique_ptr<QMenu> windowMenu_;
+  Ui::ConverterDialog ui;
+  // Stops typed text only: the program may still put any text into the colour fields.
+  QRegularExpressionValidator digitsOnly_;
+  ConversionSettings settings_;
+  QString statusText_;
   std::unique_ptr<FileChooser> chooser_;
   std::chrono::milliseconds progressDelay_ = kProgressDelay;
   std::optional<BatchProgress> progress_;  // while a batch runs

@@ -13,5 +13,5 @@ int main(int argc, char** argv) {
   kav::InstallInterruptCleanup();
   kav::ConverterApp app(argc, argv);
   app.InitInstance();
-  return app.exitStatus();
+  return 0;
 }

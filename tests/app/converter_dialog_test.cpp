@@ -1,338 +1,323 @@
-// The main dialog: dialog units and whole numbers, defaults and layout, the data exchange in both
-// directions with every validation case, "Quit", Enter, Escape and the close box, and the About box
-// through the window menu and system commands.
+// The dialog through its widgets: layout and defaults, the data exchange with every validation
+// case, Quit, Enter, Escape and closing, the window menu and the About box, "Convert File"
+// batches with their messages, progress and Cancel, and the file chooser's settings.
 
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QContextMenuEvent>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTest>
+#include <functional>
+#include <stdexcept>
 
-#include "app/about_dialog.h"
-#include "app/converter_app.h"
-#include "app/dialog_units.h"
-#include "app/whole_number.h"
-#include "dialog_test_support.h"
+#include <QtTest>
+#include <QtWidgets>
+
+#include "app/converter_dialog.h"
+#include "app/qt_file_chooser.h"
+
+// A way of leaving the dialog with one field changed, and what follows.
+struct Leaving {
+  const char* field;
+  QString text;
+  QString how;      // "Quit", a key, "close box" or "&Close"
+  QString outcome;  // the message shown, or how the dialog closed
+  QString members;
+};
+Q_DECLARE_METATYPE(Leaving)
 
 namespace kav {
 namespace {
 
 using namespace Qt::StringLiterals;
+using Paths = std::vector<std::string>;
 
-using test::Control;
-using test::Members;
-using test::ScriptedDialog;
-using test::ShowAndActivate;
-using test::Texts;
-
-const QString kIntegerMessage = QString::fromLatin1(kNotWholeNumberText);
-const QString kRangeMessage = QString::fromLatin1(kOutOfRangeText);
-
-QRadioButton& Format(const ConverterDialog& dialog, int format) {
-  return test::FormatButton(dialog, format);
+// The texts of the labels, group boxes and buttons under `window`, in creation order.
+QStringList TextsOf(const QWidget& window) {
+  QStringList texts;
+  for (const QWidget* widget : window.findChildren<QWidget*>()) {
+    const char* property = qobject_cast<const QGroupBox*>(widget) ? "title" : "text";
+    if (!widget->inherits("QLineEdit") && !widget->property(property).toString().isEmpty()) {
+      texts.append(widget->property(property).toString());
+    }
+  }
+  return texts;
 }
+
+struct ScriptedChooser : FileChooser {
+  explicit ScriptedChooser(std::optional<Paths> chosen) : answer(std::move(chosen)) {}
+  std::optional<Paths> answer;  // no paths: the user cancelled; nullopt: the chooser fails
+  std::optional<Paths> ChooseFiles() override {
+    if (!answer) {
+      throw std::runtime_error("out of memory");
+    }
+    return answer->empty() ? std::nullopt : answer;
+  }
+};
+
+// The main dialog with every modal window recorded and closed at once.
+class ScriptedDialog : public ConverterDialog {
+ public:
+  QStringList shown;                // "title: text (warning, owned)"
+  std::size_t cancelAt = SIZE_MAX;  // the file at whose start Cancel is pressed
+  QString progressAtCancel;
+
+  void Convert(std::optional<Paths> answer) {
+    SetFileChooser(std::make_unique<ScriptedChooser>(std::move(answer)));
+    Child<QPushButton>("convertFileButton").click();
+  }
+  // The settings in exchange order: "end start 'status' remapping transparent format".
+  QString Members() const {
+    const ConversionSettings s = Settings();
+    return QString::asprintf("%d %d '%s' %d %d %d", s.endColor, s.startColor,
+                             qPrintable(statusText()), int{s.useRemapping}, s.transparentColor,
+                             s.format);
+  }
+  template <typename Widget = QLineEdit>
+  Widget& Child(const char* name) const {
+    Widget* widget = findChild<Widget*>(QString::fromLatin1(name));
+    if (widget == nullptr) {
+      qFatal("The dialog has no %s", name);
+    }
+    return *widget;
+  }
+
+ protected:
+  int RunModal(QDialog& dialog) override {
+    const auto* box = qobject_cast<QMessageBox*>(&dialog);
+    const bool warning = box != nullptr && box->icon() == QMessageBox::Warning &&
+                         box->standardButtons() == QMessageBox::Ok;
+    shown.append(
+        u"%1: %2 (%3%4)"_s.arg(dialog.windowTitle(), box ? box->text() : TextsOf(dialog).join(u'|'),
+                               warning ? u"warning, "_s : QString(),
+                               dialog.parentWidget() == this ? u"owned"_s : u"no owner"_s));
+    return QDialog::Accepted;
+  }
+  void OnFileStarting(std::size_t index, std::size_t total, const std::string& path) override {
+    ConverterDialog::OnFileStarting(index, total, path);
+    if (QProgressDialog* progress = progressDialog(); progress != nullptr && index == cancelAt) {
+      progressAtCancel = progress->labelText() + (progress->isModal() ? u" (modal)"_s : u""_s);
+      progress->cancel();
+    }
+  }
+};
+
+// Calls `check` with the popup or modal window once one shows, then closes it; gives up after
+// five seconds, so that a window that never shows fails the test instead of hanging it.
+void WhenShown(std::function<void(QWidget&)> check, int pollsLeft = 250) {
+  QTimer::singleShot(20, [check = std::move(check), pollsLeft] {
+    QWidget* window = QApplication::activePopupWidget();
+    window = window != nullptr ? window : QApplication::activeModalWidget();
+    if (window != nullptr) {
+      check(*window);
+      window->close();
+    } else if (pollsLeft > 0) {
+      WhenShown(check, pollsLeft - 1);
+    }
+  });
+}
+
+// samples/odd.bmp copied into `dir` as a.bmp, b.BMP, c.bmp, d.bmp and e.bmp.
+Paths OddFiles(const QTemporaryDir& dir) {
+  Paths paths;
+  for (const QString& name : {u"a.bmp"_s, u"b.BMP"_s, u"c.bmp"_s, u"d.bmp"_s, u"e.bmp"_s}) {
+    QFile::copy(QStringLiteral(KAV_SAMPLES_DIR "/odd.bmp"), dir.filePath(name));
+    paths.push_back(QFile::encodeName(dir.filePath(name)).toStdString());
+  }
+  return paths;
+}
+constexpr const char* kEnd = "endColorEdit";
+constexpr const char* kStart = "startColorEdit";
+constexpr const char* kTransparent = "transparentColorEdit";
+const QString kInteger = u"Please enter an integer."_s;
+const QString kRange = u"Please enter an integer between 0 and 255."_s;
 
 }  // namespace
 
 class ConverterDialogTest : public QObject {
   Q_OBJECT
 
- private:
-  AppResources resources_;
-
  private Q_SLOTS:
-  void initTestCase() { resources_ = test::LoadResourcesForTest(); }
-
-  void dialogUnitsAndWholeNumbers() {
-    // A font 6 pixels wide and 13 high on average: 4 x 8 units make one character; halves go up.
-    QCOMPARE(ToPixels({97, 162, 50, 14}, {.width = 6, .height = 13}), QRect(146, 263, 75, 23));
-    QCOMPARE(ScaleDialogUnits(1, 5, 4), 1);  // 1.25
-    QCOMPARE(ScaleDialogUnits(3, 5, 8), 2);  // 1.875
-    QFont small;
-    small.setPointSize(8);
-    QFont large = small;
-    large.setPointSize(16);
-    QVERIFY(BaseUnitsOf(small).width > 0 && BaseUnitsOf(large).width > BaseUnitsOf(small).width);
-    QVERIFY(BaseUnitsOf(small).height > 0 && BaseUnitsOf(large).height > BaseUnitsOf(small).height);
-    // Whole numbers in ASCII digits, with a sign and spaces around them, in 32 bits.
-    const QStringList valid{u"007"_s,   u"-5"_s,         u"+12"_s,
-                            u"  42 "_s, u"2147483647"_s, u"-2147483648"_s};
-    const std::vector<std::int32_t> values{7, -5, 12, 42, 2147483647, -2147483647 - 1};
-    for (qsizetype i = 0; i < valid.size(); ++i) {
-      QCOMPARE(ParseWholeNumber(valid[i]), values[static_cast<std::size_t>(i)]);
-    }
-    for (const QString& text : {u"   "_s, u"-"_s, u"12a"_s, u"1 2"_s, u"1.5"_s, u"2147483648"_s,
-                                u"-2147483649"_s, u"\u0661\u0662"_s}) {
-      QCOMPARE(ParseWholeNumber(text), std::nullopt);
-    }
-  }
-
-  void applicationDescription() {
-    ConverterApp::DescribeApplication();
-    QCOMPARE(QCoreApplication::applicationVersion(), u"1.0.0.1"_s);
-    QCOMPARE(QGuiApplication::desktopFileName(), u"kav-graphic-converter"_s);
-  }
-
-  void startsWithTheDefaultsAndTabsThroughTheTabStops() {
-    ScriptedDialog dialog(resources_);
-    QCOMPARE(Members(dialog), u"255 240 '' 1 0 1"_s);
-    QCOMPARE(Texts(dialog, {kStatusLineId, kStartColorId, kEndColorId, kTransparentColorId}),
-             (QStringList{QString(), u"240"_s, u"255"_s, u"0"_s}));
-    QVERIFY(Control<QCheckBox>(dialog, kUseRemappingId).isChecked());
-    QVERIFY(!Format(dialog, 0).isChecked() && Format(dialog, 1).isChecked());
-    const ConversionSettings settings = dialog.Settings();
-    QCOMPARE((std::vector{settings.format, settings.startColor, settings.endColor,
-                          settings.transparentColor, int{settings.useRemapping}}),
-             (std::vector{kFormatRle, 240, 255, 0, 1}));
-    QCOMPARE(dialog.windowIcon().availableSizes().size(), 2);
-    ShowAndActivate(dialog);
-    QCOMPARE(QApplication::focusWidget(), &Control<QPushButton>(dialog, kQuitId));
-    // The format buttons are no tab stops.
-    for (const int id : {kConvertFileId, kStartColorId, kEndColorId, kTransparentColorId,
-                         kStatusLineId, kUseRemappingId, kQuitId}) {
-      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-      QCOMPARE(QApplication::focusWidget(), dialog.controls().Find(id));
-    }
-  }
-
-  void placesTheTemplateControls() {
-    ScriptedDialog dialog(resources_);
+  void layoutDefaultsAndTabOrder() {
+    ScriptedDialog dialog;
     QCOMPARE(dialog.windowTitle(), u"KAV Graphic Converter"_s);
-    const Qt::WindowFlags flags = dialog.windowFlags();
-    QCOMPARE(flags & Qt::WindowType_Mask, Qt::Window);  // a taskbar entry of its own
-    QVERIFY(flags & Qt::WindowCloseButtonHint);
-    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint) && !(flags & Qt::WindowMaximizeButtonHint));
-    QCOMPARE(dialog.font().pointSize(), 8);
-    const DialogBaseUnits units = BaseUnitsOf(dialog.font());
-    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
-    QCOMPARE(dialog.minimumSize(), ToPixels({0, 0, 242, 183}, units).size());
-    const struct {
-      const char* kind;
-      const char* label;  // nullptr: an edit field
-      DialogRect rect;
-    } expected[] = {
-        {"QPushButton", "Quit", {97, 162, 50, 14}},
-        {"QLabel", "Start Color", {41, 96, 34, 8}},
-        {"QLabel", "End Color", {87, 96, 32, 8}},
-        {"QPushButton", "Convert File", {17, 31, 113, 27}},
-        {"QLineEdit", nullptr, {41, 107, 34, 14}},
-        {"QLineEdit", nullptr, {87, 107, 34, 14}},
-        {"QGroupBox", "Remapping Range", {27, 82, 105, 60}},
-        {"QLabel", "Transparent Color", {155, 94, 57, 8}},
-        {"QLineEdit", nullptr, {155, 105, 56, 14}},
-        {"QLineEdit", nullptr, {7, 7, 227, 16}},
-        {"QCheckBox", "Use Remapping", {49, 126, 73, 9}},
-        {"QGroupBox", "MZR Format", {7, 70, 227, 81}},
-        {"QRadioButton", "MZR Format", {149, 31, 70, 13}},
-        {"QRadioButton", "RLE Format", {149, 44, 70, 13}},
-        {"QRadioButton", "RLS Format", {149, 57, 70, 13}},
-    };
-    const std::vector<QWidget*>& widgets = dialog.controls().InTemplateOrder();
-    QCOMPARE(widgets.size(), std::size(expected));
-    for (std::size_t i = 0; i < widgets.size(); ++i) {
-      QCOMPARE(widgets[i]->parentWidget(), &dialog);
-      QCOMPARE(widgets[i]->metaObject()->className(), expected[i].kind);
-      QCOMPARE(widgets[i]->geometry(), ToPixels(expected[i].rect, units));
-      if (expected[i].label != nullptr) {
-        const char* property = qobject_cast<QGroupBox*>(widgets[i]) ? "title" : "text";
-        QCOMPARE(widgets[i]->property(property).toString(), QString::fromUtf8(expected[i].label));
+    QCOMPARE(TextsOf(dialog),
+             (QStringList{u"Convert File"_s, u"MZR Format"_s, u"RLE Format"_s, u"RLS Format"_s,
+                          u"MZR Format"_s, u"Remapping Range"_s, u"Start Color"_s, u"End Color"_s,
+                          u"Use Remapping"_s, u"Transparent Color"_s, u"Quit"_s}));
+    QVERIFY(dialog.minimumSize() == dialog.maximumSize() && dialog.size() == dialog.minimumSize());
+    QCOMPARE(dialog.windowFlags() &
+                 (Qt::WindowType_Mask | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+             Qt::Window | Qt::WindowCloseButtonHint);  // a taskbar entry, only a close box
+    QCOMPARE(dialog.windowIcon().availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
+    // Each control lies inside its parent (the dialog or a group box), clear of its siblings.
+    for (const QWidget* control : dialog.findChildren<QWidget*>()) {
+      QVERIFY(control->parentWidget()->rect().contains(control->geometry()));
+      for (const QWidget* sibling :
+           control->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        QVERIFY(sibling == control || !sibling->geometry().intersects(control->geometry()));
+      }
+      if (const auto* button = qobject_cast<const QPushButton*>(control)) {
+        QCOMPARE(button->isDefault(), button->text() == u"Quit"_s);
       }
     }
-    QVERIFY(Control<QPushButton>(dialog, kQuitId).isDefault());
-    QVERIFY(!Control<QPushButton>(dialog, kConvertFileId).isDefault());
-  }
-
-  void editFieldsTakeTypedDigitsOnly() {
-    ScriptedDialog dialog(resources_);
-    ShowAndActivate(dialog);
-    for (const int id : {kStartColorId, kEndColorId, kTransparentColorId, kStatusLineId}) {
-      QLineEdit& edit = Control(dialog, id);
-      edit.clear();
-      edit.setFocus();
-      QTest::keyClicks(&edit, u"1a-2 x3"_s);
-      QCOMPARE(edit.text(), id == kStatusLineId ? QString() : u"123"_s);
-    }
-    QCOMPARE(Control(dialog, kStatusLineId).maxLength(), 32767);  // no limit shortens a status
-  }
-
-  // Each read back stops at its first failing step: the members before it hold the controls'
-  // values, the failing one holds a value read (or keeps its own when the text is not a
-  // number), and every member after it keeps its value.
-  void readsBackInTheExchangeOrder() {
-    ScriptedDialog dialog(resources_);
-    Control(dialog, kEndColorId).setText(u"300"_s);
-    Control(dialog, kStartColorId).setText(u"7"_s);
-    Control<QCheckBox>(dialog, kUseRemappingId).setChecked(false);
-    Control(dialog, kTransparentColorId).setText(u"9"_s);
-    Format(dialog, kFormatMzr).setChecked(true);
-    dialog.statusText = u"old"_s;
-    QVERIFY(!dialog.DoDataExchange(true));
-    QCOMPARE(Members(dialog), u"300 240 'old' 1 0 1"_s);
-    Control(dialog, kEndColorId).setText(u"12"_s);
-    Control(dialog, kStartColorId).clear();
-    QVERIFY(!dialog.DoDataExchange(true));
-    QCOMPARE(Members(dialog), u"12 240 'old' 1 0 1"_s);
-    Control(dialog, kStartColorId).setText(u"5"_s);
-    Control(dialog, kTransparentColorId).setText(u"256"_s);
-    QVERIFY(!dialog.DoDataExchange(true));
-    QCOMPARE(Members(dialog), u"12 5 '' 0 256 1"_s);
-    Control(dialog, kTransparentColorId).setText(u"3"_s);
-    QVERIFY(dialog.DoDataExchange(true));
-    QCOMPARE(Members(dialog), u"12 5 '' 0 3 0"_s);
-    QCOMPARE(dialog.Messages(), (QStringList{kRangeMessage, kIntegerMessage, kRangeMessage}));
-  }
-
-  void quitValidatesEachColourField_data() {
-    QTest::addColumn<int>("id");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("members");
-    QTest::newRow("end 300") << kEndColorId << "300" << kRangeMessage << "300 240 '' 1 0 1";
-    QTest::newRow("end -1") << kEndColorId << "-1" << kRangeMessage << "-1 240 '' 1 0 1";
-    QTest::newRow("end empty") << kEndColorId << "" << kIntegerMessage << "255 240 '' 1 0 1";
-    QTest::newRow("end 2^31") << kEndColorId << "2147483648" << kIntegerMessage
-                              << "255 240 '' 1 0 1";
-    QTest::newRow("start emptied") << kStartColorId << "" << kIntegerMessage << "255 240 '' 1 0 1";
-    QTest::newRow("transparent 256")
-        << kTransparentColorId << "256" << kRangeMessage << "255 240 '' 0 256 1";
-  }
-  void quitValidatesEachColourField() {
-    QFETCH(int, id);
-    QFETCH(QString, text);
-    QFETCH(QString, message);
-    QFETCH(QString, members);
-    ScriptedDialog dialog(resources_);
-    ShowAndActivate(dialog);
-    Control<QCheckBox>(dialog, kUseRemappingId).setChecked(false);
-    Format(dialog, kFormatMzr).setChecked(true);  // after every colour: never read
-    Control(dialog, id).setText(text);
-    QTest::mouseClick(&Control<QPushButton>(dialog, kQuitId), Qt::LeftButton);
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.shown.size(), std::size_t{1});
-    QCOMPARE(dialog.shown[0].text, message);
-    QCOMPARE(dialog.shown[0].parent, &dialog);
-    QCOMPARE(dialog.shown[0].icon, QMessageBox::Warning);
-    QCOMPARE(Members(dialog), members);
-    QCOMPARE(QApplication::focusWidget(), &Control(dialog, id));
-    QCOMPARE(Control(dialog, id).selectedText(), text);
-  }
-
-  void enterActsAsQuitAndEscapeClosesAtOnce() {
-    ScriptedDialog dialog(resources_);
-    QLineEdit& end = Control(dialog, kEndColorId);
-    ShowAndActivate(dialog);
-    end.setFocus();
-    end.setText(u"300"_s);
-    QTest::keyClick(&end, Qt::Key_Return);
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.Messages(), QStringList{kRangeMessage});
-    QCOMPARE(QApplication::focusWidget(), &end);
-    QCOMPARE(end.selectedText(), u"300"_s);
-    end.setText(u"200"_s);
-    QTest::keyClick(&end, Qt::Key_Enter);
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(dialog.result(), int{QDialog::Accepted});
-    QCOMPARE(dialog.endColor, 200);
-
-    for (const bool escape : {true, false}) {  // Escape, then the close box
-      ScriptedDialog other(resources_);
-      ShowAndActivate(other);
-      Control(other, kEndColorId).setText(u"300"_s);
-      if (escape) {
-        QTest::keyClick(&Control(other, kEndColorId), Qt::Key_Escape);
-      } else {
-        QVERIFY(other.close());
-      }
-      QVERIFY(!other.isVisible());
-      QCOMPARE(other.result(), int{QDialog::Rejected});
-      QCOMPARE(other.endColor, 255);  // nothing was read back
-      QVERIFY(other.shown.empty());
-    }
-  }
-
-  void publishesEveryMember() {
-    ScriptedDialog dialog(resources_);
-    dialog.endColor = 300;
-    dialog.startColor = -5;
-    dialog.statusText = QString(200, u'x');  // past the 80 characters a status line once held
-    dialog.useRemapping = false;
-    dialog.transparentColor = 2147483647;
-    dialog.format = kFormatRls;
-    QVERIFY(dialog.DoDataExchange(false));
-    QCOMPARE(Texts(dialog, {kEndColorId, kStartColorId, kStatusLineId, kTransparentColorId}),
-             (QStringList{u"300"_s, u"-5"_s, dialog.statusText, u"2147483647"_s}));
-    QVERIFY(!Control<QCheckBox>(dialog, kUseRemappingId).isChecked());
-    QVERIFY(!Format(dialog, kFormatRle).isChecked() && Format(dialog, kFormatRls).isChecked());
-    // No button selected, and the long status line, read back unchanged.
-    dialog.format = -1;
-    dialog.endColor = dialog.startColor = dialog.transparentColor = 10;
-    QVERIFY(dialog.DoDataExchange(false));
-    QVERIFY(!Format(dialog, kFormatMzr).isChecked() && !Format(dialog, kFormatRls).isChecked());
-    QVERIFY(dialog.DoDataExchange(true));
-    QCOMPARE(Members(dialog), u"10 10 '%1' 0 10 -1"_s.arg(dialog.statusText));
-  }
-
-  void windowMenuEndsWithTheAboutItem() {
-    ScriptedDialog dialog(resources_);
-    Control(dialog, kStartColorId).setText(u"33"_s);
-    const QList<QAction*> actions = dialog.windowMenu().actions();
-    QCOMPARE(actions.size(), 3);
-    QCOMPARE(actions[0]->text(), u"&Close"_s);
-    QVERIFY(actions[1]->isSeparator());
-    QCOMPARE(actions[2]->text(), u"&About Zerlind..."_s);
-    actions[2]->trigger();
-    QCOMPARE(dialog.shown.size(), std::size_t{1});
-    QCOMPARE(dialog.shown[0].type, u"about"_s);
-    QCOMPARE(dialog.shown[0].title, u"About Zerlind"_s);
-    QCOMPARE(dialog.shown[0].text, u"Zerlind Version 1.0"_s);
-    QCOMPARE(dialog.shown[0].parent, &dialog);
-    QCOMPARE(Control(dialog, kStartColorId).text(), u"33"_s);  // left as it was
-    QCOMPARE(dialog.startColor, 240);
-
-    ShowAndActivate(dialog);
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
-                            dialog.mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(&dialog, &click);
-    QVERIFY(dialog.windowMenu().isVisible());
-    dialog.windowMenu().close();
-
-    AppResources resources = resources_;  // string 101 empty, then missing: no About item
-    resources.strings[kAboutItemString] = QString();
-    QCOMPARE(ScriptedDialog(resources).windowMenu().actions().size(), 1);
-    resources.strings.erase(kAboutItemString);
-    QCOMPARE(ScriptedDialog(resources).windowMenu().actions().size(), 1);
-  }
-
-  void systemCommandsSixteenToThirtyOneOpenTheAboutBox() {
-    for (const uint id : {0u, 15u, 16u, 17u, 24u, 31u, 32u, 48u, 0xF010u, 0xF020u, kCloseCommand}) {
-      ScriptedDialog dialog(resources_);
-      ShowAndActivate(dialog);
-      dialog.OnSysCommand(id);
-      QCOMPARE(dialog.shown.size(), std::size_t{id >= 16 && id <= 31 ? 1u : 0u});
-      QCOMPARE(dialog.isVisible(), id != kCloseCommand);
-    }
-  }
-
-  // The real modal window, closed once it shows.
-  void aboutBoxRunsModally() {
-    ConverterDialog dialog(resources_);
+    QCOMPARE(dialog.Members(), u"255 240 '' 1 0 1"_s);
+    QVERIFY(dialog.Child<QCheckBox>("useRemappingBox").isChecked());
+    QVERIFY(dialog.Child<QRadioButton>("rleFormatButton").isChecked());
     dialog.show();
-    bool seen = false;
-    test::WhenModalShown([&](QWidget& modal) {
-      seen = qobject_cast<AboutDialog*>(&modal) != nullptr && modal.isModal();
-      QCOMPARE(modal.parentWidget(), &dialog);
-      const QList<QPushButton*> buttons = modal.findChildren<QPushButton*>();
-      QVERIFY(buttons.size() == 1 && buttons[0]->text() == u"OK"_s && buttons[0]->isDefault());
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QStringList tabOrder;  // from the focus at start; each edit field with its text
+    for (int i = 0; i < 8; ++i) {
+      QWidget* focus = QApplication::focusWidget();
+      const auto* edit = qobject_cast<const QLineEdit*>(focus);
+      tabOrder.append(edit ? edit->objectName() + u'=' + edit->text()
+                           : focus->property("text").toString());
+      QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    QCOMPARE(tabOrder, (QStringList{u"Quit"_s, u"Convert File"_s, u"startColorEdit=240"_s,
+                                    u"endColorEdit=255"_s, u"transparentColorEdit=0"_s,
+                                    u"statusLine="_s, u"Use Remapping"_s, u"Quit"_s}));
+    QTest::keyClicks(&dialog.Child("endColorEdit"), u"1a-2 x3"_s);  // typed digits only
+    QTest::keyClicks(&dialog.Child("statusLine"), u"1a-2 x3"_s);    // nothing at all
+    QCOMPARE(dialog.Child("endColorEdit").text() + dialog.Child("statusLine").text(), u"255123"_s);
+  }
+
+  // Quit and Enter read the fields back in exchange order and stop at the first that fails:
+  // the settings before it hold the fields' values, the failing one the number read (if any),
+  // and the ones after it keep their own. Escape, the close box and "&Close" read nothing.
+  void quitEnterEscapeAndClose_data() {
+    QTest::addColumn<Leaving>("leaving");
+    QTest::newRow("end 256") << Leaving{kEnd, "256", "Quit", kRange, "256 240 '' 1 0 1"};
+    QTest::newRow("end -1") << Leaving{kEnd, "-1", "Return", kRange, "-1 240 '' 1 0 1"};
+    QTest::newRow("end empty") << Leaving{kEnd, "", "Quit", kInteger, "255 240 '' 1 0 1"};
+    QTest::newRow("start 12a") << Leaving{kStart, "12a", "Quit", kInteger, "12 240 '' 1 0 1"};
+    QTest::newRow("start 2^31") << Leaving{kStart, "2147483648", "Quit", kInteger,
+                                           "12 240 '' 1 0 1"};
+    QTest::newRow("start 0") << Leaving{kStart, "0", "Enter", "accepted", "12 0 's' 0 3 2"};
+    QTest::newRow("start +7") << Leaving{kStart, " +7 ", "Quit", "accepted", "12 7 's' 0 3 2"};
+    QTest::newRow("transp. 256") << Leaving{kTransparent, "256", "Quit", kRange,
+                                            "12 5 's' 0 256 1"};
+    QTest::newRow("transp. 255") << Leaving{kTransparent, "255", "Return", "accepted",
+                                            "12 5 's' 0 255 2"};
+    for (const char* how : {"Escape", "close box", "&Close"}) {
+      QTest::newRow(how) << Leaving{kEnd, "300", how, "rejected", "255 240 '' 1 0 1"};
+    }
+  }
+  void quitEnterEscapeAndClose() {
+    QFETCH(const Leaving, leaving);
+    ScriptedDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    dialog.Child("endColorEdit").setText(u"12"_s);
+    dialog.Child("startColorEdit").setText(u"5"_s);
+    dialog.Child("statusLine").setText(u"s"_s);
+    dialog.Child<QCheckBox>("useRemappingBox").setChecked(false);
+    dialog.Child("transparentColorEdit").setText(u"3"_s);
+    dialog.Child<QRadioButton>("rlsFormatButton").click();
+    QLineEdit& edit = dialog.Child(leaving.field);
+    edit.setText(leaving.text);
+    edit.setFocus();
+    if (leaving.how == u"Quit"_s) {
+      QTest::mouseClick(&dialog.Child<QPushButton>("quitButton"), Qt::LeftButton);
+    } else if (leaving.how == u"close box"_s) {
+      dialog.close();
+    } else if (leaving.how == u"&Close"_s) {
+      dialog.OnSysCommand(kCloseCommand);
+    } else {
+      QTest::keyClick(&edit, leaving.how == u"Escape"_s  ? Qt::Key_Escape
+                             : leaving.how == u"Enter"_s ? Qt::Key_Enter
+                                                         : Qt::Key_Return);
+    }
+    QCOMPARE(dialog.Members(), leaving.members);
+    if (dialog.isVisible()) {
+      QCOMPARE(dialog.shown.join(u'\n'),
+               u"KAV Graphic Converter: %1 (warning, owned)"_s.arg(leaving.outcome));
+      QVERIFY(QApplication::focusWidget() == &edit && edit.selectedText() == leaving.text);
+    } else {
+      QVERIFY(dialog.shown.isEmpty());
+      QCOMPARE(dialog.result() == QDialog::Accepted ? u"accepted"_s : u"rejected"_s,
+               leaving.outcome);
+    }
+  }
+
+  // A right click opens the window menu; its About item runs the About box modally.
+  void windowMenuOpensTheAboutBox() {
+    ConverterDialog dialog;
+    dialog.show();
+    QStringList shown;
+    WhenShown([&](QWidget& menu) {
+      for (const QAction* action : menu.actions()) {
+        shown.append(action->isSeparator() ? u"-"_s : action->text());
+      }
+      WhenShown([&](QWidget& box) {
+        shown << box.windowTitle() << TextsOf(box);
+        QVERIFY(box.isModal() && box.parentWidget() == &dialog);
+        QVERIFY(box.findChild<QPushButton*>()->isDefault());
+        QCOMPARE(box.findChild<QLabel*>()->pixmap().size(), QSize(32, 32));
+      });
+      QTest::keyClick(&menu, Qt::Key_A);
     });
-    dialog.OnSysCommand(kAboutCommand);
-    QVERIFY(seen);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, {5, 5}, dialog.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&dialog, &click);
+    QCOMPARE(shown, (QStringList{u"&Close"_s, u"-"_s, u"&About Zerlind..."_s, u"About Zerlind"_s,
+                                 u"Zerlind Version 1.0"_s, u"OK"_s}));
     QVERIFY(dialog.isVisible());
+  }
+
+  void batchesReportInTheStatusLineAndInErrorBoxes() {
+    QTemporaryDir dir;
+    const Paths paths = OddFiles(dir);
+    ScriptedDialog dialog;
+    dialog.Convert(Paths{paths[0]});
+    QCOMPARE(dialog.Child("statusLine").text(),
+             u"SUCCESS!!  %1 converted!"_s.arg(dir.filePath(u"a.RLE"_s)));
+    dialog.Convert(paths);
+    QCOMPARE(dialog.statusText(), u"5 files processed!"_s);
+    dialog.Convert(Paths{});       // the chooser cancelled: nothing changes
+    dialog.Convert(std::nullopt);  // a failure raised in the batch ends it with a message
+    QCOMPARE(dialog.statusText(), u"5 files processed!"_s);
+    // An MZR failure ends the batch. The reader's box has no owner; a writer's is the dialog's.
+    dialog.Child<QRadioButton>("mzrFormatButton").click();
+    QVERIFY(QFile::resize(QString::fromStdString(paths[1]), 2));
+    dialog.Convert(paths);
+    QVERIFY(QFile::exists(dir.filePath(u"a.MZR"_s)) && !QFile::exists(dir.filePath(u"c.MZR"_s)));
+    QCOMPARE(dialog.statusText(), u"Error while converting!"_s);
+    QVERIFY(QDir(dir.path()).mkdir(u"c.MZR"_s));  // a folder where the output should go
+    dialog.Convert(Paths{paths[2]});
+    QCOMPARE(dialog.shown, (QStringList{u"Error: out of memory (warning, owned)"_s,
+                                        u"Error: This BMP file is corrupt (warning, no owner)"_s,
+                                        u"Error: Cannot create output file (warning, owned)"_s}));
+  }
+
+  // The progress dialog shows once the batch has run longer than the delay; Cancel stops the
+  // batch after the file being converted.
+  void cancelStopsAfterTheCurrentFile() {
+    QTemporaryDir dir;
+    const Paths paths = OddFiles(dir);
+    ScriptedDialog patient;
+    patient.SetProgressDelay(std::chrono::hours(1));
+    patient.cancelAt = 0;
+    patient.Convert(paths);
+    QCOMPARE(patient.statusText(), u"5 files processed!"_s);  // never shown, so never cancelled
+    ScriptedDialog dialog;
+    dialog.SetProgressDelay(std::chrono::milliseconds(0));
+    dialog.cancelAt = 1;
+    dialog.show();
+    dialog.Convert(paths);
+    QCOMPARE(dialog.progressAtCancel, u"Converting file 2 of 5:\nb.BMP (modal)"_s);
+    QCOMPARE(dialog.statusText(), u"2 files processed!"_s);
+    QCOMPARE(dialog.progressDialog(), nullptr);  // gone with the batch
+  }
+
+  // BMP files in every letter case, and where the next chooser starts.
+  void chooserOffersBmpFiles() {
+    QTemporaryDir dir;
+    for (const QString& name : {u"a.bmp"_s, u"B.BMP"_s, u"c.Bmp"_s, u"notes.txt"_s}) {
+      QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
+    }
+    QFileDialog files;
+    ConfigureFileDialog(files, dir.path());
+    QCOMPARE(files.nameFilters(), (QStringList{u"BMP Files (*.bmp)"_s, u"All Files (*.*)"_s}));
+    QCOMPARE(files.fileMode(), QFileDialog::ExistingFiles);
+    const auto* view = files.findChild<QAbstractItemView*>(u"listView"_s);
+    QVERIFY(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 3; }));
+    QCOMPARE(NextStartFrom({u"/d/a.bmp"_s, u"/d/b.bmp"_s}), u"/d"_s);
+    QCOMPARE(NextStartFrom({u"/d/a.bmp"_s}), u"/d/a.bmp"_s);
   }
 };
 
