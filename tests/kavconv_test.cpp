@@ -86,7 +86,8 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
   const test::ProcessRun quiet = Kav({"convert", "-q", a, dir.File("missing.bmp")});
   EXPECT_EQ(quiet.status, 1);
   EXPECT_EQ(quiet.out, "");
-  EXPECT_EQ(quiet.err, "kavconv: " + dir.File("missing.bmp") + ": Cannot open this file\n");
+  EXPECT_EQ(quiet.err, "kavconv: " + dir.File("missing.bmp") +
+                           ": Cannot open this file: No such file or directory\n");
 
   // --fail-fast starts no new file; in parallel the second may already run, but the batch
   // still fails without a summary.
@@ -158,7 +159,7 @@ TEST_F(Kavconv, FileSizeLimitFailsOnlyTheOutputsThatDoNotFit) {
       return setrlimit(RLIMIT_FSIZE, &limit) == 0;
     });
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kavconv: " + sources[1] + ": Cannot write output file\n");
+    EXPECT_EQ(run.err, "kavconv: " + sources[1] + ": Cannot write output file: File too large\n");
     EXPECT_EQ(ReadFile(dir.File("b." + extension)), (Bytes{9, 9, 9}));
     EXPECT_TRUE(IsWholeFile("a." + extension, 5, 3));
     EXPECT_TRUE(IsWholeFile("c." + extension, 7, 2));
@@ -187,7 +188,7 @@ TEST_F(Kavconv, ReadOnlyFolderRefusesTheOutputAndKeepsTheOlderOne) {
       GTEST_SKIP() << "cannot run as an ordinary user here";
     }
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kavconv: " + source + ": Cannot create output file\n");
+    EXPECT_EQ(run.err, "kavconv: " + source + ": Cannot create output file: Permission denied\n");
     EXPECT_EQ(ReadFile(older), (Bytes{9, 9, 9}));
   }
   EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"a.MZR", "a.RLE", "a.bmp"}));

@@ -14,11 +14,16 @@ void CommandLineHost::SetStatusText(const std::string& text) {
   out_ << text << '\n' << std::flush;
 }
 
-void CommandLineHost::ShowError(MessageOwner /*owner*/, std::string_view text) {
+void CommandLineHost::ShowError(MessageOwner /*owner*/, std::string_view text,
+                                std::string_view cause) {
   if (progress_ != nullptr) {
     progress_->Clear();
   }
-  err_ << "kavconv: " << currentFile_ << ": " << text << '\n' << std::flush;
+  err_ << "kavconv: " << currentFile_ << ": " << text;
+  if (!cause.empty()) {
+    err_ << ": " << cause;
+  }
+  err_ << '\n' << std::flush;
 }
 
 void CommandLineHost::OnFileStarting(std::size_t index, std::size_t /*total*/,
