@@ -32,7 +32,7 @@ class RenderCommand final : public Command {
     if (DetectFileKind(*bytes) == FileKind::kUnknown) {
       return Fail("not an MZR, RLE or RLS file");
     }
-    const DecodeResult result = DecodeFile(*bytes);
+    const DecodeResult result = DecodeFile(*bytes, PixelOutput::kCheckOnly);
     if (const auto* error = std::get_if<DecodeError>(&result)) {
       return Fail("damaged file at offset " + std::to_string(error->offset) + ": " + error->reason);
     }
@@ -43,12 +43,14 @@ class RenderCommand final : public Command {
                 << FileKindName(image.kind) << " file (0 to " << image.tables.size() - 1 << ")\n";
       return kExitUsage;
     }
+    RowDecoder rows(image, *bytes);
     const bool written =
-        sheet_ ? WriteSheet(image)
-               : WriteRgbaPng(output_, image.width, image.height,
-                              [&](std::uint64_t y, std::span<std::uint8_t> rgba) {
-                                RenderRow(image, table, static_cast<std::uint32_t>(y), rgba);
-                              });
+        sheet_
+            ? WriteSheet(image, rows)
+            : WriteRgbaPng(output_, image.width, image.height,
+                           [&](std::uint64_t y, std::span<std::uint8_t> rgba) {
+                             RenderRow(image, table, rows.Row(static_cast<std::uint32_t>(y)), rgba);
+                           });
     if (!written) {
       std::cerr << "kavconv: " << output_ << ": Cannot write output file\n";
       return kExitFailure;
@@ -57,8 +59,8 @@ class RenderCommand final : public Command {
   }
 
  private:
-  bool WriteSheet(const DecodedImage& image) const {
-    const ContactSheet sheet(image);
+  bool WriteSheet(const DecodedImage& image, RowDecoder& rows) const {
+    ContactSheet sheet(image, rows);
     return WriteRgbaPng(
         output_, sheet.Width(), sheet.Height(),
         [&](std::uint64_t y, std::span<std::uint8_t> rgba) { sheet.RenderRow(y, rgba); });
