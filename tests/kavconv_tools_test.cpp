@@ -276,5 +276,28 @@ TEST_F(KavconvTools, FailedAllocationIsOutOfMemoryAndTheNextFileIsDone) {
   EXPECT_FALSE(test::FileExists(dir.File("a.png")));
 }
 
+TEST_F(KavconvTools, ControlCharactersInNamesArePrintedEscaped) {
+  // Sets the terminal's title, clears it and turns it red; then DEL, the C1 control NEL, a
+  // byte that is not UTF-8 and a backslash.
+  const std::string name = "a\x1B]0;PWNED\a\x1B[2J\x1B[31mred\x7F\xC2\x85\xFF\\";
+  const std::string shown = "a\\x1B]0;PWNED\\x07\\x1B[2J\\x1B[31mred\\x7F\\xC2\\x85\xFF\\";
+  test::WriteFile(dir.File(name + ".bmp"), test::MakeBmp(Palette5()));
+  const auto inDir = [this] { return chdir(dir.path().c_str()) == 0; };
+  const test::ProcessRun convert = Kav({"convert", name + ".bmp", name + ".gif"}, inDir);
+  EXPECT_EQ(convert.out,
+            "SUCCESS!!  " + shown +
+                ".RLE converted!\nError while loading BMP file!\n2 files processed!\n");
+  EXPECT_EQ(convert.err,
+            "kavconv: " + shown + ".gif: Cannot open this file: No such file or directory\n");
+  EXPECT_TRUE(Kav({"info", name + ".RLE"}, inDir).out.starts_with(shown + ".RLE: RLE, 5 x 3 "));
+  // Each control character as \u00XX; the bytes that are not UTF-8 kept in "fileHex".
+  EXPECT_TRUE(
+      Kav({"info", "--json", name + ".RLE"}, inDir)
+          .out.starts_with(
+              R"({"file":"a\u001b]0;PWNED\u0007\u001b[2J\u001b[31mred\u007f\u0085)"
+              "\xEF\xBF\xBD"
+              R"(\\.RLE","fileHex":"611b5d303b50574e4544071b5b324a1b5b33316d7265647fc285ff5c2e524c45",)"));
+}
+
 }  // namespace
 }  // namespace kav

@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "cli/printable.h"
+
 namespace kav {
 
 void CommandLineHost::SetStatusText(const std::string& text) {
@@ -11,7 +13,7 @@ void CommandLineHost::SetStatusText(const std::string& text) {
   if (progress_ != nullptr && statusOnTerminal_) {
     progress_->Clear();
   }
-  out_ << text << '\n' << std::flush;
+  out_ << Printable(text) << '\n' << std::flush;
 }
 
 void CommandLineHost::ShowError(MessageOwner /*owner*/, std::string_view text,
@@ -19,11 +21,11 @@ void CommandLineHost::ShowError(MessageOwner /*owner*/, std::string_view text,
   if (progress_ != nullptr) {
     progress_->Clear();
   }
-  err_ << "kavconv: " << currentFile_ << ": " << text;
+  std::string line = "kavconv: " + currentFile_ + ": " + std::string(text);
   if (!cause.empty()) {
-    err_ << ": " << cause;
+    line += ": " + std::string(cause);
   }
-  err_ << '\n' << std::flush;
+  err_ << Printable(line) << '\n' << std::flush;
 }
 
 void CommandLineHost::OnFileStarting(std::size_t index, std::size_t /*total*/,

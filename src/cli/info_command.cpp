@@ -7,6 +7,7 @@
 
 #include "cli/checked_file.h"
 #include "cli/commands.h"
+#include "cli/printable.h"
 #include "formats/decode.h"
 #include "formats/mzr.h"
 #include "platform/format_text.h"
@@ -64,6 +65,9 @@ Json HeaderJson(const DecodedImage& image) {
 Json ReportJson(const std::string& path, const CheckedFile& report) {
   Json json;
   json["file"] = path;
+  if (!IsValidUtf8(path)) {
+    json["fileHex"] = HexBytes(path);  // "file" has U+FFFD in place of the bytes that are not
+  }
   json["format"] = FileKindName(report.kind);
   json["valid"] = report.Sound();
   if (report.failure) {
@@ -93,14 +97,61 @@ Json ReportJson(const std::string& path, const CheckedFile& report) {
   return json;
 }
 
+// The control character that nlohmann's short escape \<letter> stands for, or 0.
+unsigned ShortEscaped(char letter) {
+  switch (letter) {
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return 0;
+  }
+}
+
+// nlohmann writes U+0000-U+001F escaped, some in short forms (\n), but DEL and U+0080-U+009F
+// as they are. Here every control character is written \u00xx, so that no line can act on a
+// terminal. Outside strings, JSON text has none of these bytes.
+std::string EscapeControls(std::string_view dumped) {
+  std::string out;
+  out.reserve(dumped.size());
+  for (std::size_t i = 0; i < dumped.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(dumped[i]);
+    const char next = i + 1 < dumped.size() ? dumped[i + 1] : '\0';
+    if (byte == '\\') {
+      // \\, \" and the start of \uXXXX stay as they are.
+      const unsigned control = ShortEscaped(next);
+      out += control != 0 ? FormatText("\\u%04x", control) : std::string(dumped.substr(i, 2));
+      ++i;
+    } else if (byte == 0x7F) {
+      out += "\\u007f";
+    } else if (const auto second = static_cast<unsigned char>(next);
+               byte == 0xC2 && second >= 0x80 && second <= 0x9F) {
+      out += FormatText("\\u%04x", second);  // U+0080-U+009F are C2 80 to C2 9F
+      ++i;
+    } else {
+      out += dumped[i];
+    }
+  }
+  return out;
+}
+
 std::string JsonLine(const std::string& path, const CheckedFile& report) {
-  return ReportJson(path, report).dump(-1, ' ', false, Json::error_handler_t::replace);
+  // Names that are not UTF-8 get U+FFFD in "file"; "fileHex" keeps their bytes.
+  return EscapeControls(
+      ReportJson(path, report).dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
 void PrintText(const std::string& path, const CheckedFile& report, std::ostream& out) {
   const DecodedImage& image = *report.image;
-  out << path << ": " << FileKindName(image.kind) << ", " << image.width << " x " << image.height
-      << " pixels, " << report.bytes().size() << " bytes, structure valid\n";
+  out << Printable(path) << ": " << FileKindName(image.kind) << ", " << image.width << " x "
+      << image.height << " pixels, " << report.bytes().size() << " bytes, structure valid\n";
   if (image.mzr) {
     out << "  useRemapping      " << (image.mzr->useRemapping ? 1 : 0) << '\n'
         << "  startColor        " << image.mzr->startColor << '\n'
@@ -133,7 +184,7 @@ void PrintProblem(const std::string& path, const CheckedFile& report, std::ostre
     line += "damaged " + std::string(FileKindName(report.kind)) + " file at offset " +
             std::to_string(report.damage->offset) + ": " + report.damage->reason;
   }
-  err << line << '\n';
+  err << Printable(line) << '\n';
 }
 
 class InfoCommand final : public Command {

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
+#include "cli/printable.h"
 
 namespace kav {
 
@@ -13,6 +14,10 @@ int RunKavconv(int argc, const char* const* argv, std::ostream& out, std::ostrea
       "kavconv"};
   app.set_version_flag("--version", KAV_VERSION);
   app.require_subcommand(1);
+  // A message may quote an argument, and so a file name.
+  app.failure_message([](const CLI::App* /*failed*/, const CLI::Error& error) {
+    return Printable(error.what()) + "\nRun with --help for more information.\n";
+  });
   const std::vector<std::unique_ptr<Command>> commands = [&app] {
     std::vector<std::unique_ptr<Command>> all;
     all.push_back(AddConvertCommand(app));

@@ -9,6 +9,7 @@
 #include "cli/checked_file.h"
 #include "cli/commands.h"
 #include "cli/png_writer.h"
+#include "cli/printable.h"
 #include "formats/render.h"
 
 namespace kav {
@@ -103,7 +104,7 @@ class RenderCommand final : public Command {
   }
 
   static int Fail(std::ostream& err, const std::string& name, std::string_view text) {
-    err << "kavconv: " << name << ": " << text << '\n' << std::flush;
+    err << Printable("kavconv: " + name + ": " + std::string(text)) << '\n' << std::flush;
     return kExitFailure;
   }
 
