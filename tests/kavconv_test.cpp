@@ -4,6 +4,7 @@
 // the same output. Nothing partial may ever be seen, and an older output stays whole until a
 // new one replaces it completely.
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 
 #include <csignal>
 
+#include "platform/standard_descriptors.h"
 #include "support/test_support.h"
 
 namespace kav {
@@ -100,6 +102,44 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
       Kav({"convert", "--fail-fast", "-j", "2", dir.File("b.bmp"), c});
   EXPECT_EQ(parallel.status, 1);
   EXPECT_EQ(parallel.out.find("files processed!"), std::string::npos);
+}
+
+TEST_F(Kavconv, ClosedStandardStreamsNeverReceiveOutputs) {
+  // A descriptor opened after 1 and 2 were closed would take one of their numbers, and the
+  // lines meant for them would go into that file.
+  const pid_t child = fork();
+  if (child == 0) {
+    close(STDOUT_FILENO);
+    close(STDERR_FILENO);
+    const bool opened = OpenClosedStandardDescriptors();
+    const int fd = open(dir.File("later").c_str(), O_WRONLY | O_CREAT, 0644);
+    _exit(opened && fd > STDERR_FILENO && write(STDOUT_FILENO, "x", 1) == 1 ? 0 : 1);
+  }
+  EXPECT_EQ(test::ExitStatusOf(child), 0);
+  // The parallel batch opens outputs while earlier files' lines are printed.
+  std::vector<std::string> arguments{"convert", "-j", "2"};
+  for (int i = 0; i < 40; ++i) {
+    arguments.push_back(Picture("s" + std::to_string(i) + ".bmp", 60, 40, i));
+  }
+  const test::ProcessRun run = Kav(arguments, [] { return close(STDOUT_FILENO) == 0; });
+  EXPECT_EQ(run.status, 0);
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_TRUE(IsWholeFile("s" + std::to_string(i) + ".RLE", 60, 40)) << i;
+  }
+}
+
+TEST_F(Kavconv, FailedWritesToStdoutAreErrors) {
+  const std::string a = Picture("a.bmp");
+  ASSERT_EQ(Kav({"convert", "-q", a}).status, 0);
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"convert", a}, {"info", dir.File("a.RLE")}, {"render", dir.File("a.RLE"), "-o", "-"}}) {
+    const test::ProcessRun run = Kav(arguments, [] {
+      const int full = open("/dev/full", O_WRONLY);
+      return full >= 0 && dup2(full, STDOUT_FILENO) == STDOUT_FILENO;
+    });
+    EXPECT_EQ(run.status, 1) << arguments[0];
+    EXPECT_EQ(run.err, "kavconv: write error: No space left on device\n") << arguments[0];
+  }
 }
 
 TEST_F(Kavconv, UsageErrorsConvertNothing) {
