@@ -85,11 +85,15 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
   EXPECT_EQ(run.err, "kavconv: " + dir.File("b.bmp") + ": This is not a BMP file\n");
   EXPECT_EQ(run.out, dir.File("a.MZR") + " converted!\nError while converting!\n" +
                          dir.File("c.MZR") + " converted!\n3 files processed!\n");
-  const test::ProcessRun quiet = Kav({"convert", "-q", a, dir.File("missing.bmp")});
+  // A failure shown in the status line alone gets its error line too, even with -q.
+  const std::string empty = Picture("empty.bmp", 0, 3);
+  const test::ProcessRun quiet = Kav({"convert", "-q", a, dir.File("missing.bmp"), empty});
   EXPECT_EQ(quiet.status, 1);
   EXPECT_EQ(quiet.out, "");
   EXPECT_EQ(quiet.err, "kavconv: " + dir.File("missing.bmp") +
-                           ": Cannot open this file: No such file or directory\n");
+                           ": Cannot open this file: No such file or directory\n"
+                           "kavconv: " +
+                           empty + ": Error: this image has no pixels!\n");
 
   // --fail-fast starts no new file; in parallel the second may already run, but the batch
   // still fails without a summary.

@@ -1,12 +1,24 @@
 #include "cli/command_line_host.h"
 
+#include <algorithm>
+#include <array>
 #include <ostream>
 
 #include "cli/printable.h"
 
 namespace kav {
+namespace {
+
+// The writers' failures that show no message box, only a status line.
+constexpr std::array<std::string_view, 2> kStatusOnlyFailures{"Error: this image has no pixels!",
+                                                              "Error allocating memory!"};
+
+}  // namespace
 
 void CommandLineHost::SetStatusText(const std::string& text) {
+  if (std::ranges::find(kStatusOnlyFailures, text) != kStatusOnlyFailures.end()) {
+    ShowError(MessageOwner::kMainDialog, text, {});
+  }
   if (quiet_) {
     return;
   }

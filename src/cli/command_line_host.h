@@ -1,6 +1,7 @@
 #pragma once
 // The command line as a front end: fixed settings, status texts as lines on stdout, message
-// boxes as "kavconv: FILE: TEXT" on stderr, with ": CAUSE" when a system call failed. Every
+// boxes as "kavconv: FILE: TEXT" on stderr, with ": CAUSE" when a system call failed. A
+// failure that the writers report in the status line alone gets its stderr line too. Every
 // line is printed with its control characters escaped (see Printable).
 
 #include <iosfwd>
