@@ -48,40 +48,50 @@ class RenderCommand final : public Command {
                   "damaged file at offset " + std::to_string(checked.damage->offset) + ": " +
                       checked.damage->reason);
     }
-    const DecodedImage& image = *checked.image;
+    const std::optional<std::size_t> table = TableOf(*checked.image, err);
+    if (!table) {
+      return kExitUsage;
+    }
+    return Report(Draw(checked, *table, out, err), out, err);
+  }
+
+  // The table asked for, or the default; nullopt, once said on `err`, when there is no such
+  // table in the file.
+  std::optional<std::size_t> TableOf(const DecodedImage& image, std::ostream& err) const {
     const long long table = table_.value_or(static_cast<long long>(DefaultTableOf(image.kind)));
     if (table < 0 || static_cast<unsigned long long>(table) >= image.tables.size()) {
       Fail(err, file_,
            image.kind == FileKind::kMzr ? "--table must be 0 to 31 for MZR files"
                                         : "--table must be 0 to 7 for RLE and RLS files");
-      return kExitUsage;
+      return std::nullopt;
     }
+    return static_cast<std::size_t>(table);
+  }
+
+  // Draws the picture row by row from the mapped file onto the output.
+  PngOutcome Draw(const CheckedFile& checked, std::size_t table, std::ostream& out,
+                  std::ostream& err) const {
+    const DecodedImage& image = *checked.image;
     RowDecoder rows(image, checked.bytes());
-    // A file that shrinks while it is drawn reads as zeros: the picture is then given up.
-    const auto sound = [&checked] { return !checked.mapped.block.Damaged(); };
     std::optional<ContactSheet> sheet;
-    RgbaRowSource source = [&](std::uint64_t y, std::span<std::uint8_t> rgba) {
-      RenderRow(image, static_cast<std::size_t>(table), rows.Row(static_cast<std::uint32_t>(y)),
-                rgba);
-      return sound();
-    };
-    std::uint64_t width = image.width;
-    std::uint64_t height = image.height;
     if (sheet_) {
       sheet.emplace(image, rows);
-      width = sheet->Width();
-      height = sheet->Height();
-      source = [&](std::uint64_t y, std::span<std::uint8_t> rgba) {
-        sheet->RenderRow(y, rgba);
-        return sound();
-      };
     }
+    const RgbaRowSource source = [&](std::uint64_t y, std::span<std::uint8_t> rgba) {
+      if (sheet) {
+        sheet->RenderRow(y, rgba);
+      } else {
+        RenderRow(image, table, rows.Row(static_cast<std::uint32_t>(y)), rgba);
+      }
+      // A file that shrinks while it is drawn reads as zeros: the picture is then given up.
+      return !checked.mapped.block.Damaged();
+    };
+    const std::uint64_t width = sheet ? sheet->Width() : image.width;
+    const std::uint64_t height = sheet ? sheet->Height() : image.height;
     const PngWarnings warnings = [&](std::string_view text) { Fail(err, output_, text); };
-    const PngOutcome outcome =
-        output_ == kStandardOutput
-            ? WriteRgbaPng(out, width, height, source, warnings)
-            : WriteRgbaPngFile(output_, file_, width, height, source, warnings);
-    return Report(outcome, out, err);
+    return output_ == kStandardOutput
+               ? WriteRgbaPng(out, width, height, source, warnings)
+               : WriteRgbaPngFile(output_, file_, width, height, source, warnings);
   }
 
   int Report(const PngOutcome& outcome, const std::ostream& out, std::ostream& err) const {
