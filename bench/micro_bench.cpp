@@ -18,7 +18,7 @@ using kav::bench::Content;
 
 class SilentMessages final : public kav::MessageBoxes {
  public:
-  void ShowError(kav::MessageOwner, std::string_view) override {}
+  void ShowError(kav::MessageOwner, std::string_view, std::string_view) override {}
 };
 
 // Counts the bytes, as a stand-in for a file that costs nothing.

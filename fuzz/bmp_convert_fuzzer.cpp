@@ -13,7 +13,8 @@ namespace {
 
 class SilentMessages final : public kav::MessageBoxes {
  public:
-  void ShowError(kav::MessageOwner /*owner*/, std::string_view /*text*/) override {}
+  void ShowError(kav::MessageOwner /*owner*/, std::string_view /*text*/,
+                 std::string_view /*cause*/) override {}
 };
 
 // Counts bytes instead of keeping them, so large images cost no memory here.

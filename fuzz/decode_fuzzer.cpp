@@ -1,6 +1,7 @@
 // Any bytes through the decoders of every format, keeping the pixels and checking only,
-// and through rendering when they decode.
+// and through the row decoder and rendering when they decode.
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <variant>
@@ -23,10 +24,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (image->indices.size() != std::size_t{image->width} * image->height) {
     __builtin_trap();
   }
+  // Rows decoded on demand, in any order, are the rows kept.
+  kav::RowDecoder rows(*image, bytes);
   std::vector<std::uint8_t> rgba(std::size_t{image->width} * kav::kRgbaBytes);
-  const std::uint32_t rows = image->height < 4 ? image->height : 4;
-  for (std::uint32_t y = 0; y < rows; ++y) {
-    kav::RenderRow(*image, kav::DefaultTableOf(image->kind), y, rgba);
+  for (std::uint32_t y = image->height; y-- > 0;) {
+    const std::span<const std::uint8_t> row = rows.Row(y);
+    const auto keptRow =
+        std::span(image->indices).subspan(std::size_t{y} * image->width, row.size());
+    if (row.size() != image->width || !std::equal(row.begin(), row.end(), keptRow.begin())) {
+      __builtin_trap();
+    }
+    kav::RenderRow(*image, kav::DefaultTableOf(image->kind), row, rgba);
   }
   return 0;
 }

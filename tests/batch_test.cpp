@@ -209,8 +209,8 @@ class CommitPoint final : public ConverterHost {
   ConversionSettings Settings() const override { return host_.Settings(); }
   bool ReadBack() override { return host_.ReadBack(); }
   void SetStatusText(const std::string& text) override { host_.SetStatusText(text); }
-  void ShowError(MessageOwner owner, std::string_view text) override {
-    host_.ShowError(owner, text);
+  void ShowError(MessageOwner owner, std::string_view text, std::string_view cause) override {
+    host_.ShowError(owner, text, cause);
   }
   bool OutputStillWanted() override {
     reached_();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 
 #include "bmp/bitmap_view.h"
@@ -148,6 +149,28 @@ TEST(BmpReader, FailedAllocationIsOutOfMemory) {
             (std::vector<RecordedMessage>{{MessageOwner::kNone, "Out of memory"}}));
   EXPECT_FALSE(result.bitmap.block);
   EXPECT_EQ(result.bitmap.width, 1234);
+}
+
+TEST(BmpReader, FailedReadGivesTheSystemsCauseApart) {
+  // "BM", then reads that fail as on a failing disk.
+  struct FailingSource final : ByteSource {
+    std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) override {
+      if (buffer.size() == kBmpSignatureSize) {
+        buffer[0] = 'B', buffer[1] = 'M';
+        return buffer.size();
+      }
+      errno = EIO;
+      return std::nullopt;
+    }
+    bool Seek(std::uint64_t) override { return true; }
+    std::uint64_t Length() const override { return 2000; }
+  } source;
+  test::RecordingHost host;
+  LoadedBitmap bitmap;
+  EXPECT_EQ(ReadBmp8(source, host, bitmap), kBmpCorrupt);
+  EXPECT_EQ(host.messages,
+            (std::vector<RecordedMessage>{
+                {MessageOwner::kNone, "This BMP file is corrupt", "Input/output error"}}));
 }
 
 }  // namespace

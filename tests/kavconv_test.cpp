@@ -4,6 +4,7 @@
 // the same output. Nothing partial may ever be seen, and an older output stays whole until a
 // new one replaces it completely.
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 
 #include <csignal>
 
+#include "platform/standard_descriptors.h"
 #include "support/test_support.h"
 
 namespace kav {
@@ -83,10 +85,15 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
   EXPECT_EQ(run.err, "kavconv: " + dir.File("b.bmp") + ": This is not a BMP file\n");
   EXPECT_EQ(run.out, dir.File("a.MZR") + " converted!\nError while converting!\n" +
                          dir.File("c.MZR") + " converted!\n3 files processed!\n");
-  const test::ProcessRun quiet = Kav({"convert", "-q", a, dir.File("missing.bmp")});
+  // A failure shown in the status line alone gets its error line too, even with -q.
+  const std::string empty = Picture("empty.bmp", 0, 3);
+  const test::ProcessRun quiet = Kav({"convert", "-q", a, dir.File("missing.bmp"), empty});
   EXPECT_EQ(quiet.status, 1);
   EXPECT_EQ(quiet.out, "");
-  EXPECT_EQ(quiet.err, "kavconv: " + dir.File("missing.bmp") + ": Cannot open this file\n");
+  EXPECT_EQ(quiet.err, "kavconv: " + dir.File("missing.bmp") +
+                           ": Cannot open this file: No such file or directory\n"
+                           "kavconv: " +
+                           empty + ": Error: this image has no pixels!\n");
 
   // --fail-fast starts no new file after a failure; one already running in parallel is
   // abandoned.
@@ -96,6 +103,44 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
     EXPECT_EQ(failFast.status, 1);
     EXPECT_EQ(failFast.out, "Error while loading BMP file!\n");
     EXPECT_FALSE(test::FileExists(dir.File("c.RLE")));
+  }
+}
+
+TEST_F(Kavconv, ClosedStandardStreamsNeverReceiveOutputs) {
+  // A descriptor opened after 1 and 2 were closed would take one of their numbers, and the
+  // lines meant for them would go into that file.
+  const pid_t child = fork();
+  if (child == 0) {
+    close(STDOUT_FILENO);
+    close(STDERR_FILENO);
+    const bool opened = OpenClosedStandardDescriptors();
+    const int fd = open(dir.File("later").c_str(), O_WRONLY | O_CREAT, 0644);
+    _exit(opened && fd > STDERR_FILENO && write(STDOUT_FILENO, "x", 1) == 1 ? 0 : 1);
+  }
+  EXPECT_EQ(test::ExitStatusOf(child), 0);
+  // The parallel batch opens outputs while earlier files' lines are printed.
+  std::vector<std::string> arguments{"convert", "-j", "2"};
+  for (int i = 0; i < 40; ++i) {
+    arguments.push_back(Picture("s" + std::to_string(i) + ".bmp", 60, 40, i));
+  }
+  const test::ProcessRun run = Kav(arguments, [] { return close(STDOUT_FILENO) == 0; });
+  EXPECT_EQ(run.status, 0);
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_TRUE(IsWholeFile("s" + std::to_string(i) + ".RLE", 60, 40)) << i;
+  }
+}
+
+TEST_F(Kavconv, FailedWritesToStdoutAreErrors) {
+  const std::string a = Picture("a.bmp");
+  ASSERT_EQ(Kav({"convert", "-q", a}).status, 0);
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"convert", a}, {"info", dir.File("a.RLE")}, {"render", dir.File("a.RLE"), "-o", "-"}}) {
+    const test::ProcessRun run = Kav(arguments, [] {
+      const int full = open("/dev/full", O_WRONLY);
+      return full >= 0 && dup2(full, STDOUT_FILENO) == STDOUT_FILENO;
+    });
+    EXPECT_EQ(run.status, 1) << arguments[0];
+    EXPECT_EQ(run.err, "kavconv: write error: No space left on device\n") << arguments[0];
   }
 }
 
@@ -156,7 +201,7 @@ TEST_F(Kavconv, FileSizeLimitFailsOnlyTheOutputsThatDoNotFit) {
       return setrlimit(RLIMIT_FSIZE, &limit) == 0;
     });
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kavconv: " + sources[1] + ": Cannot write output file\n");
+    EXPECT_EQ(run.err, "kavconv: " + sources[1] + ": Cannot write output file: File too large\n");
     EXPECT_EQ(ReadFile(dir.File("b." + extension)), (Bytes{9, 9, 9}));
     EXPECT_TRUE(IsWholeFile("a." + extension, 5, 3));
     EXPECT_TRUE(IsWholeFile("c." + extension, 7, 2));
@@ -185,7 +230,7 @@ TEST_F(Kavconv, ReadOnlyFolderRefusesTheOutputAndKeepsTheOlderOne) {
       GTEST_SKIP() << "cannot run as an ordinary user here";
     }
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kavconv: " + source + ": Cannot create output file\n");
+    EXPECT_EQ(run.err, "kavconv: " + source + ": Cannot create output file: Permission denied\n");
     EXPECT_EQ(ReadFile(older), (Bytes{9, 9, 9}));
   }
   EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"a.MZR", "a.RLE", "a.bmp"}));

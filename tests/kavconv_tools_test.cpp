@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <sstream>
 
+#include "cli/kavconv.h"
 #include "formats/run_length.h"
 #include "support/test_support.h"
 
@@ -54,8 +58,21 @@ class KavconvTools : public ::testing::Test {
  protected:
   test::TempDir dir;
 
-  test::ProcessRun Kav(const std::vector<std::string>& arguments) {
-    return test::RunKavconv(arguments, dir);
+  test::ProcessRun Kav(const std::vector<std::string>& arguments,
+                       const std::function<bool()>& prepare = {}) {
+    return test::RunKavconv(arguments, dir, prepare);
+  }
+
+  // kavconv run in this process, where allocation failures can be injected.
+  static test::ProcessRun InProcess(const std::vector<std::string>& arguments) {
+    std::vector<const char*> argv{"kavconv"};
+    for (const std::string& argument : arguments) {
+      argv.push_back(argument.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunKavconv(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
   }
 
   // Converts `spec` to `format` with kavconv and returns the output path.
@@ -174,14 +191,112 @@ TEST_F(KavconvTools, RenderSheetAndTableLimits) {
   EXPECT_EQ(sheet.height, 4u + 14u + 3u + 4u);   // one row of tiles under their labels
   EXPECT_EQ(sheet.width, 4u + 8u * (14u + 4u));  // tiles at least as wide as a label
 
-  EXPECT_EQ(Kav({"render", rls, "--table", "8", "-o", dir.File("x.png")}).status, 2);
   const std::string mzr = Converted(Palette5(), "mzr");
   EXPECT_EQ(Kav({"render", mzr, "--table", "31", "-o", dir.File("x.png")}).status, 0);
-  EXPECT_EQ(Kav({"render", mzr, "--table", "32", "-o", dir.File("y.png")}).status, 2);
+  const std::string rlsRange = ": --table must be 0 to 7 for RLE and RLS files\n";
+  const std::string mzrRange = ": --table must be 0 to 31 for MZR files\n";
+  for (const auto& [file, table, text] : {std::tuple{rls, "8", rlsRange},
+                                          {rls, "-1", rlsRange},
+                                          {mzr, "32", mzrRange},
+                                          {mzr, "-1", mzrRange}}) {
+    const test::ProcessRun run = Kav({"render", file, "--table", table, "-o", dir.File("y.png")});
+    EXPECT_EQ(run.status, 2) << table;
+    EXPECT_EQ(run.err, "kavconv: " + file + text);
+  }
   EXPECT_FALSE(test::FileExists(dir.File("y.png")));
   test::WriteFile(dir.File("junk.RLE"), {'R', 'L', 0});
   EXPECT_EQ(Kav({"render", dir.File("junk.RLE"), "-o", dir.File("z.png")}).status, 1);
   EXPECT_FALSE(test::FileExists(dir.File("z.png")));
+}
+
+TEST_F(KavconvTools, RenderNeverReplacesItsSourceAndWritesToStdout) {
+  const std::string rle = Converted(Palette5(), "rle");
+  const Bytes source = test::ReadFile(rle);
+  std::filesystem::create_hard_link(rle, dir.File("linked.png"));
+  for (const std::string& output : {rle, dir.File("./rle.RLE"), dir.File("linked.png")}) {
+    const test::ProcessRun run = Kav({"render", rle, "-o", output});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "kavconv: " + output + ": Cannot create output file\n");
+  }
+  EXPECT_EQ(test::ReadFile(rle), source);
+  ASSERT_EQ(Kav({"render", rle, "-o", dir.File("a.png")}).status, 0);
+  const test::ProcessRun piped =
+      Kav({"render", rle, "-o", "-"}, [this] { return chdir(dir.path().c_str()) == 0; });
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(Bytes(piped.out.begin(), piped.out.end()), test::ReadFile(dir.File("a.png")));
+  EXPECT_FALSE(test::FileExists(dir.File("-")));
+  // A write failing part-way is one kavconv line with the system's cause, not libpng's own.
+  const std::string noisy =
+      Converted(test::PictureOf(
+                    100, 100, [](int x, int y) { return (x * x * 7 + y * y * 13 + x * y) % 251; }),
+                "mzr");
+  const test::ProcessRun limited = Kav({"render", noisy, "-o", dir.File("b.png")}, [] {
+    const rlimit limit{2048, 2048};  // the stderr line fits, the PNG does not
+    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  });
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(limited.err,
+            "kavconv: " + dir.File("b.png") + ": Cannot write output file: File too large\n");
+  EXPECT_FALSE(test::FileExists(dir.File("b.png")));
+}
+
+TEST_F(KavconvTools, InfoJudgesAHugeFileByItsHeaderAndGoesOn) {
+  // 100 GB of which only "RL" is written: the header, all zeros, gives dataSize 0.
+  const std::string big = dir.File("big.RLE");
+  test::WriteFile(big, {'R', 'L'});
+  std::filesystem::resize_file(big, std::uintmax_t{100} << 30);
+  const std::string good = Converted(Palette5(), "rle");
+  const test::ProcessRun run = Kav({"info", big, good});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "kavconv: " + big +
+                         ": damaged RLE file at offset 4118: the file is 107374182400 bytes long, "
+                         "but dataSize 0 gives a length of 4118 (4118 + dataSize)\n");
+  EXPECT_TRUE(run.out.starts_with(good + ": RLE, 5 x 3 pixels, ")) << run.out;
+  // Not a byte of a missing file could be read: its error has no offset.
+  EXPECT_EQ(Kav({"info", "--json", dir.File("missing")}).out,
+            R"({"file":")" + dir.File("missing") +
+                R"(","format":"unknown","valid":false,"error":{"offset":null,"reason":"Cannot )"
+                R"(open this file: No such file or directory"}})"
+                "\n");
+}
+
+TEST_F(KavconvTools, FailedAllocationIsOutOfMemoryAndTheNextFileIsDone) {
+  const std::string rle = Converted(Palette5(), "rle");
+  const std::string mzr = Converted(Palette5(), "mzr");
+  AllocationFaults::FailNth(1);  // the mapping of the first file
+  const test::ProcessRun info = InProcess({"info", rle, mzr});
+  AllocationFaults::FailNth(1);
+  const test::ProcessRun render = InProcess({"render", rle, "-o", dir.File("a.png")});
+  AllocationFaults::Clear();
+  EXPECT_EQ(info.status, 1);
+  EXPECT_EQ(info.err, "kavconv: " + rle + ": Out of memory\n");
+  EXPECT_TRUE(info.out.starts_with(mzr + ": MZR, 5 x 3 pixels, ")) << info.out;
+  EXPECT_EQ(render.status, 1);
+  EXPECT_EQ(render.err, "kavconv: " + rle + ": Out of memory\n");
+  EXPECT_FALSE(test::FileExists(dir.File("a.png")));
+}
+
+TEST_F(KavconvTools, ControlCharactersInNamesArePrintedEscaped) {
+  // Sets the terminal's title, clears it and turns it red; then DEL, the C1 control NEL, a
+  // byte that is not UTF-8 and a backslash.
+  const std::string name = "a\x1B]0;PWNED\a\x1B[2J\x1B[31mred\x7F\xC2\x85\xFF\\";
+  const std::string shown = "a\\x1B]0;PWNED\\x07\\x1B[2J\\x1B[31mred\\x7F\\xC2\\x85\xFF\\";
+  test::WriteFile(dir.File(name + ".bmp"), test::MakeBmp(Palette5()));
+  const auto inDir = [this] { return chdir(dir.path().c_str()) == 0; };
+  const test::ProcessRun convert = Kav({"convert", name + ".bmp", name + ".gif"}, inDir);
+  EXPECT_EQ(convert.out,
+            "SUCCESS!!  " + shown +
+                ".RLE converted!\nError while loading BMP file!\n2 files processed!\n");
+  EXPECT_EQ(convert.err,
+            "kavconv: " + shown + ".gif: Cannot open this file: No such file or directory\n");
+  EXPECT_TRUE(Kav({"info", name + ".RLE"}, inDir).out.starts_with(shown + ".RLE: RLE, 5 x 3 "));
+  // Each control character as \u00XX; the bytes that are not UTF-8 kept in "fileHex".
+  EXPECT_TRUE(
+      Kav({"info", "--json", name + ".RLE"}, inDir)
+          .out.starts_with(
+              R"({"file":"a\u001b]0;PWNED\u0007\u001b[2J\u001b[31mred\u007f\u0085)"
+              "\xEF\xBF\xBD"
+              R"(\\.RLE","fileHex":"611b5d303b50574e4544071b5b324a1b5b33316d7265647fc285ff5c2e524c45",)"));
 }
 
 }  // namespace

@@ -186,7 +186,8 @@ void ConverterDialog::SetStatusText(const std::string& text) {
   DoDataExchange(false);
 }
 
-void ConverterDialog::ShowError(MessageOwner owner, std::string_view text) {
+void ConverterDialog::ShowError(MessageOwner owner, std::string_view text,
+                                std::string_view /*cause*/) {
   // The reader's boxes have no owner window; the writers' belong to this dialog.
   QWidget* parent = owner == MessageOwner::kMainDialog ? this : nullptr;
   QMessageBox box(
@@ -206,7 +207,7 @@ void ConverterDialog::OnConvertFile() {
     kav::OnConvertFile(*this, *chooser_);
   } catch (const std::exception& failure) {
     // Nothing may escape into Qt's event handling: the batch ends here, and says why.
-    ShowError(MessageOwner::kMainDialog, failure.what());
+    ShowError(MessageOwner::kMainDialog, failure.what(), {});
   }
   progress_.reset();
 }

@@ -56,7 +56,7 @@ class ConverterDialog : public QDialog, public ConverterHost {
 
   bool ReadBack() override { return DoDataExchange(true); }
   void SetStatusText(const std::string& text) override;
-  void ShowError(MessageOwner owner, std::string_view text) override;
+  void ShowError(MessageOwner owner, std::string_view text, std::string_view cause) override;
   void OnFileStarting(std::size_t index, std::size_t total, const std::string& path) override;
   bool StopRequested() override;
 

@@ -5,8 +5,12 @@
 
 #include "app/converter_app.h"
 #include "platform/file.h"
+#include "platform/standard_descriptors.h"
 
 int main(int argc, char** argv) {
+  // First of all: no output file may take the number of a closed standard descriptor, where
+  // messages meant for the terminal would land in it. Without /dev/null it runs as it can.
+  kav::OpenClosedStandardDescriptors();
   // As in kavconv: a write beyond the file size limit fails with "Cannot write output file",
   // and a batch ended by a signal (a closing session) leaves no temporary file behind.
   std::signal(SIGXFSZ, SIG_IGN);

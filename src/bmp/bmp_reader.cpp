@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/file.h"
+#include "platform/format_text.h"
 
 namespace kav {
 namespace {
@@ -101,25 +103,30 @@ bool ShouldMap(const ByteSource& source, const BmpLayout& layout) {
          kBmpPaletteBytes + layout.rowsBytes >= kSmallestMappedBlock;
 }
 
-bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into) {
+// Fills `into`; false at the end of the data or when reading failed, `error` then holding
+// the errno of the failed read (0 at the end).
+bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into, int& error) {
   const std::optional<std::size_t> got = source.Read(into);
+  error = got ? 0 : errno;
   return got.has_value() && *got == into.size();
 }
 
-bool ReadBlock(ByteSource& source, const BmpLayout& layout, MemoryBlock& block) {
+bool ReadBlock(ByteSource& source, const BmpLayout& layout, MemoryBlock& block, int& error) {
   const std::span<std::uint8_t> palette = block.bytes().first(kBmpPaletteBytes);
   const std::span<std::uint8_t> rows = block.bytes().subspan(kBmpPaletteBytes);
+  error = 0;
   if (IsCommonLayout(layout)) {
-    return ReadExactly(source, block.bytes());
+    return ReadExactly(source, block.bytes(), error);
   }
   std::fill(palette.begin(), palette.end(), std::uint8_t{0});
   return source.Seek(layout.paletteOffset) &&
-         ReadExactly(source, palette.first(static_cast<std::size_t>(layout.paletteBytes))) &&
-         source.Seek(layout.rowsOffset) && ReadExactly(source, rows);
+         ReadExactly(source, palette.first(static_cast<std::size_t>(layout.paletteBytes)), error) &&
+         source.Seek(layout.rowsOffset) && ReadExactly(source, rows, error);
 }
 
-std::int16_t Fail(MessageBoxes& messages, std::string_view text, std::int16_t code) {
-  messages.ShowError(MessageOwner::kNone, text);
+// Shows `text`, with what the system said when a call failed with `error` (not 0).
+std::int16_t Fail(MessageBoxes& messages, std::string_view text, std::int16_t code, int error = 0) {
+  messages.ShowError(MessageOwner::kNone, text, error != 0 ? SystemErrorText(error) : "");
   return code;
 }
 
@@ -128,12 +135,13 @@ std::int16_t Fail(MessageBoxes& messages, std::string_view text, std::int16_t co
 std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& bitmap) {
   bitmap.block.Release();
   HeaderBytes bytes{};
-  if (!source.Seek(0) || !ReadExactly(source, std::span(bytes).first(kBmpSignatureSize)) ||
+  int error = 0;
+  if (!source.Seek(0) || !ReadExactly(source, std::span(bytes).first(kBmpSignatureSize), error) ||
       bytes[0] != 'B' || bytes[1] != 'M') {
-    return Fail(messages, kNotBmpText, kBmpNotBmp);
+    return Fail(messages, kNotBmpText, kBmpNotBmp, error);
   }
-  if (!ReadExactly(source, std::span(bytes).subspan(kBmpSignatureSize))) {
-    return Fail(messages, kBmpCorruptText, kBmpCorrupt);
+  if (!ReadExactly(source, std::span(bytes).subspan(kBmpSignatureSize), error)) {
+    return Fail(messages, kBmpCorruptText, kBmpCorrupt, error);
   }
   const BmpHeader header = ParseHeader(bytes);
   if (header.bitCount != kBitsPerPixel) {
@@ -163,8 +171,8 @@ std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& 
   if (!block) {
     return Fail(messages, kOutOfMemoryText, kBmpOutOfMemory);
   }
-  if (!mapped && !ReadBlock(source, layout, block)) {
-    return Fail(messages, kBmpCorruptText, kBmpCorrupt);
+  if (!mapped && !ReadBlock(source, layout, block, error)) {
+    return Fail(messages, kBmpCorruptText, kBmpCorrupt, error);
   }
   bitmap.block = std::move(block);
   bitmap.width = header.width;
@@ -175,8 +183,11 @@ std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& 
 std::int16_t ReadBmp8(const std::string& path, MessageBoxes& messages, LoadedBitmap& bitmap) {
   bitmap.block.Release();
   InputFile file;
+  // A failed open leaves errno as its failing call set it; refusing what is not a regular
+  // file calls nothing that fails, and the cause stays empty.
+  errno = 0;
   if (!file.Open(path)) {
-    return Fail(messages, kCannotOpenText, kBmpCannotOpen);
+    return Fail(messages, kCannotOpenText, kBmpCannotOpen, errno);
   }
   return ReadBmp8(file, messages, bitmap);
 }

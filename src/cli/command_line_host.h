@@ -1,6 +1,8 @@
 #pragma once
 // The command line as a front end: fixed settings, status texts as lines on stdout, message
-// boxes as "kavconv: FILE: TEXT" on stderr.
+// boxes as "kavconv: FILE: TEXT" on stderr, with ": CAUSE" when a system call failed. A
+// failure that the writers report in the status line alone gets its stderr line too. Every
+// line is printed with its control characters escaped (see Printable).
 
 #include <iosfwd>
 #include <string>
@@ -19,7 +21,7 @@ class CommandLineHost final : public ConverterHost {
   ConversionSettings Settings() const override { return settings_; }
   bool ReadBack() override { return true; }
   void SetStatusText(const std::string& text) override;
-  void ShowError(MessageOwner owner, std::string_view text) override;
+  void ShowError(MessageOwner owner, std::string_view text, std::string_view cause) override;
   void OnFileStarting(std::size_t index, std::size_t total, const std::string& path) override;
 
   // Shows progress on this bar and keeps it out of the way of printed lines: error lines

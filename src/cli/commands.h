@@ -2,6 +2,7 @@
 // The subcommands of kavconv. Each adds its options to the parser and runs once parsed,
 // returning the process's exit status.
 
+#include <iosfwd>
 #include <memory>
 
 #include <CLI/CLI.hpp>
@@ -21,7 +22,8 @@ class Command {
 
   // Whether the command line named this command.
   bool Chosen() const { return subcommand_->parsed(); }
-  virtual int Run() = 0;
+  // Runs the command, printing its lines on `out` (standard output) and `err`.
+  virtual int Run(std::ostream& out, std::ostream& err) = 0;
 
  protected:
   CLI::App* subcommand_;

@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
-#include <iostream>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <thread>
 
 #include "cli/command_line_host.h"
@@ -21,7 +21,7 @@ const std::map<std::string, std::int32_t> kFormats{
 class ConvertCommand final : public Command {
  public:
   explicit ConvertCommand(CLI::App& app);
-  int Run() override;
+  int Run(std::ostream& out, std::ostream& err) override;
 
  private:
   std::string format_ = "rle";
@@ -60,18 +60,18 @@ ConvertCommand::ConvertCommand(CLI::App& app)
   subcommand_->add_option("FILE", files_, "BMP files to convert")->required();
 }
 
-int ConvertCommand::Run() {
+int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   ConversionSettings settings;
   settings.format = kFormats.at(format_);
   settings.startColor = startColor_;
   settings.endColor = endColor_;
   settings.transparentColor = transparentColor_;
   settings.useRemapping = !noRemapping_;
-  CommandLineHost host(settings, quiet_, std::cout, std::cerr);
+  CommandLineHost host(settings, quiet_, out, err);
   std::optional<ProgressBar> progress;
   const std::size_t columns = TerminalColumns();
   if (!quiet_ && columns > 0 && files_.size() > 1) {
-    progress.emplace(std::cerr, files_.size(), columns);
+    progress.emplace(err, files_.size(), columns);
     host.ShowProgressOn(&*progress, isatty(STDOUT_FILENO) != 0);
   }
   ParallelBatchOptions batch{

@@ -1,15 +1,15 @@
 // kavconv info: what a converted file holds, and whether all of it is sound.
 
-#include <cstdio>
-#include <iostream>
+#include <ostream>
 #include <set>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/checked_file.h"
 #include "cli/commands.h"
+#include "cli/printable.h"
 #include "formats/decode.h"
 #include "formats/mzr.h"
-#include "platform/file.h"
 #include "platform/format_text.h"
 
 namespace kav {
@@ -45,41 +45,6 @@ std::size_t DistinctColours(const ColourTable& table) {
   return std::set<Rgb565>(table.begin(), table.end()).size();
 }
 
-// What info reports of one file, damaged or not.
-struct FileReport {
-  std::string path;
-  std::optional<std::string> failure;  // the file could not be read or recognised
-  FileKind kind = FileKind::kUnknown;
-  std::uint64_t fileSize = 0;
-  std::optional<DecodedImage> image;
-  std::optional<DecodeError> damage;
-  bool Sound() const { return !failure && !damage; }
-};
-
-FileReport Inspect(const std::string& path) {
-  FileReport report;
-  report.path = path;
-  const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
-  if (!bytes) {
-    report.failure = "Cannot open this file";
-    return report;
-  }
-  report.fileSize = bytes->size();
-  report.kind = DetectFileKind(*bytes);
-  if (report.kind == FileKind::kUnknown) {
-    report.failure = "not an MZR, RLE or RLS file";
-    return report;
-  }
-  // Only the structure is needed, so the pixels are checked without being kept.
-  DecodeResult result = DecodeFile(*bytes, PixelOutput::kCheckOnly);
-  if (auto* error = std::get_if<DecodeError>(&result)) {
-    report.damage = std::move(*error);
-  } else {
-    report.image = std::move(std::get<DecodedImage>(result));
-  }
-  return report;
-}
-
 Json HeaderJson(const DecodedImage& image) {
   Json header;
   if (image.mzr) {
@@ -97,16 +62,20 @@ Json HeaderJson(const DecodedImage& image) {
   return header;
 }
 
-Json ReportJson(const FileReport& report) {
+Json ReportJson(const std::string& path, const CheckedFile& report) {
   Json json;
-  json["file"] = report.path;
+  json["file"] = path;
+  if (!IsValidUtf8(path)) {
+    json["fileHex"] = HexBytes(path);  // "file" has U+FFFD in place of the bytes that are not
+  }
   json["format"] = FileKindName(report.kind);
   json["valid"] = report.Sound();
   if (report.failure) {
-    json["error"] = {{"offset", 0}, {"reason", *report.failure}};
+    json["error"] = {{"offset", report.failureOffset ? Json(*report.failureOffset) : Json()},
+                     {"reason", *report.failure}};
     return json;
   }
-  json["fileSize"] = report.fileSize;
+  json["fileSize"] = report.bytes().size();
   if (report.damage) {
     json["error"] = {{"offset", report.damage->offset}, {"reason", report.damage->reason}};
     return json;
@@ -128,10 +97,61 @@ Json ReportJson(const FileReport& report) {
   return json;
 }
 
-void PrintText(const FileReport& report, std::ostream& out) {
+// The control character that nlohmann's short escape \<letter> stands for, or 0.
+unsigned ShortEscaped(char letter) {
+  switch (letter) {
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return 0;
+  }
+}
+
+// nlohmann writes U+0000-U+001F escaped, some in short forms (\n), but DEL and U+0080-U+009F
+// as they are. Here every control character is written \u00xx, so that no line can act on a
+// terminal. Outside strings, JSON text has none of these bytes.
+std::string EscapeControls(std::string_view dumped) {
+  std::string out;
+  out.reserve(dumped.size());
+  for (std::size_t i = 0; i < dumped.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(dumped[i]);
+    const char next = i + 1 < dumped.size() ? dumped[i + 1] : '\0';
+    if (byte == '\\') {
+      // \\, \" and the start of \uXXXX stay as they are.
+      const unsigned control = ShortEscaped(next);
+      out += control != 0 ? FormatText("\\u%04x", control) : std::string(dumped.substr(i, 2));
+      ++i;
+    } else if (byte == 0x7F) {
+      out += "\\u007f";
+    } else if (const auto second = static_cast<unsigned char>(next);
+               byte == 0xC2 && second >= 0x80 && second <= 0x9F) {
+      out += FormatText("\\u%04x", second);  // U+0080-U+009F are C2 80 to C2 9F
+      ++i;
+    } else {
+      out += dumped[i];
+    }
+  }
+  return out;
+}
+
+std::string JsonLine(const std::string& path, const CheckedFile& report) {
+  // Names that are not UTF-8 get U+FFFD in "file"; "fileHex" keeps their bytes.
+  return EscapeControls(
+      ReportJson(path, report).dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+void PrintText(const std::string& path, const CheckedFile& report, std::ostream& out) {
   const DecodedImage& image = *report.image;
-  out << report.path << ": " << FileKindName(image.kind) << ", " << image.width << " x "
-      << image.height << " pixels, " << report.fileSize << " bytes, structure valid\n";
+  out << Printable(path) << ": " << FileKindName(image.kind) << ", " << image.width << " x "
+      << image.height << " pixels, " << report.bytes().size() << " bytes, structure valid\n";
   if (image.mzr) {
     out << "  useRemapping      " << (image.mzr->useRemapping ? 1 : 0) << '\n'
         << "  startColor        " << image.mzr->startColor << '\n'
@@ -156,13 +176,15 @@ void PrintText(const FileReport& report, std::ostream& out) {
   }
 }
 
-void PrintProblem(const FileReport& report, std::ostream& err) {
+void PrintProblem(const std::string& path, const CheckedFile& report, std::ostream& err) {
+  std::string line = "kavconv: " + path + ": ";
   if (report.failure) {
-    err << "kavconv: " << report.path << ": " << *report.failure << '\n';
+    line += *report.failure;
   } else {
-    err << "kavconv: " << report.path << ": damaged " << FileKindName(report.kind)
-        << " file at offset " << report.damage->offset << ": " << report.damage->reason << '\n';
+    line += "damaged " + std::string(FileKindName(report.kind)) + " file at offset " +
+            std::to_string(report.damage->offset) + ": " + report.damage->reason;
   }
+  err << Printable(line) << '\n';
 }
 
 class InfoCommand final : public Command {
@@ -176,21 +198,20 @@ class InfoCommand final : public Command {
     subcommand_->add_option("FILE", files_, "Converted files (recognised by content)")->required();
   }
 
-  int Run() override {
+  int Run(std::ostream& out, std::ostream& err) override {
     bool allSound = true;
     for (const std::string& path : files_) {
-      const FileReport report = Inspect(path);
+      const CheckedFile report = CheckFile(path);
       allSound = allSound && report.Sound();
       if (json_) {
-        std::cout << ReportJson(report).dump(-1, ' ', false, Json::error_handler_t::replace)
-                  << '\n';
+        out << JsonLine(path, report) << '\n';
       } else if (report.Sound()) {
-        PrintText(report, std::cout);
+        PrintText(path, report, out);
       } else {
-        PrintProblem(report, std::cerr);
+        PrintProblem(path, report, err);
       }
     }
-    std::cout << std::flush;
+    out << std::flush;
     return allSound ? kExitSuccess : kExitFailure;
   }
 

@@ -2,17 +2,53 @@
 
 #include <png.h>
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
 #include <csetjmp>
+#include <ostream>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/format_text.h"
 
 namespace kav {
 namespace {
 
-void WriteToOutput(png_structp png, png_bytep data, png_size_t length) {
-  auto* file = static_cast<OutputFile*>(png_get_io_ptr(png));
-  if (!file->Write(std::span<const std::uint8_t>(data, length))) {
+// Where the encoded bytes go: an output file or a stream. Returns false when a write failed.
+using PngBytesOut = std::function<bool(std::span<const std::uint8_t> bytes)>;
+
+// What libpng reported while one file was written. Filled from C callbacks, so it holds no
+// object that could throw.
+struct PngReport {
+  const PngWarnings* warnings = nullptr;
+  const PngBytesOut* bytesOut = nullptr;
+  std::array<char, 256> error{};  // libpng's message, cut to fit
+  bool sourceFailed = false;
+};
+
+PngReport& ReportOf(png_structp png) {
+  return *static_cast<PngReport*>(png_get_error_ptr(png));
+}
+
+[[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
+  std::array<char, 256>& error = ReportOf(png).error;
+  const std::string_view text(message);
+  const std::size_t length = std::min(text.size(), error.size() - 1);
+  std::copy_n(text.begin(), length, error.begin());
+  error[length] = '\0';
+  png_longjmp(png, 1);
+}
+
+void OnPngWarning(png_structp png, png_const_charp message) {
+  const PngReport& report = ReportOf(png);
+  if (report.warnings != nullptr && *report.warnings) {
+    (*report.warnings)(message);
+  }
+}
+
+void WriteBytes(png_structp png, png_bytep data, png_size_t length) {
+  if (!(*ReportOf(png).bytesOut)(std::span<const std::uint8_t>(data, length))) {
     png_error(png, "write failed");
   }
 }
@@ -22,8 +58,8 @@ void FlushNothing(png_structp /*png*/) {}
 // Owns libpng's write state for one file.
 class PngWriteState {
  public:
-  PngWriteState()
-      : png_(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr)),
+  explicit PngWriteState(PngReport& report)
+      : png_(png_create_write_struct(PNG_LIBPNG_VER_STRING, &report, OnPngError, OnPngWarning)),
         info_(png_ != nullptr ? png_create_info_struct(png_) : nullptr) {}
   ~PngWriteState() { png_destroy_write_struct(&png_, &info_); }
   PngWriteState(const PngWriteState&) = delete;
@@ -39,42 +75,91 @@ class PngWriteState {
 };
 
 // libpng reports errors by longjmp back to the setjmp here, so this function keeps no
-// object with a destructor between the two: the row buffer and the file belong to the
+// object with a destructor between the two: the row buffer and the report belong to the
 // caller.
-bool EncodeRows(PngWriteState& state, OutputFile& file, std::uint64_t width, std::uint64_t height,
+bool EncodeRows(PngWriteState& state, std::uint64_t width, std::uint64_t height,
                 const RgbaRowSource& rows, std::vector<std::uint8_t>& row) {
   png_structp png = state.png();
   png_infop info = state.info();
   if (setjmp(png_jmpbuf(png)) != 0) {
     return false;
   }
-  png_set_write_fn(png, &file, WriteToOutput, FlushNothing);
+  png_set_write_fn(png, nullptr, WriteBytes, FlushNothing);
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
   for (std::uint64_t y = 0; y < height; ++y) {
-    rows(y, row);
+    if (!rows(y, row)) {
+      ReportOf(png).sourceFailed = true;
+      png_error(png, "the picture's source failed");
+    }
     png_write_row(png, row.data());
   }
   png_write_end(png, info);
   return true;
 }
 
-}  // namespace
-
-bool WriteRgbaPng(const std::string& path, std::uint64_t width, std::uint64_t height,
-                  const RgbaRowSource& rows) {
-  if (width == 0 || height == 0 || width > kPngMaxDimension || height > kPngMaxDimension) {
-    return false;
+// Encodes the picture into `bytesOut`; the cause of a failure is libpng's message.
+PngOutcome Encode(const PngBytesOut& bytesOut, std::uint64_t width, std::uint64_t height,
+                  const RgbaRowSource& rows, const PngWarnings& warnings) {
+  using Result = PngOutcome::Result;
+  if (width > kPngMaxDimension || height > kPngMaxDimension) {
+    return {Result::kCannotWrite, "the picture is too large for a PNG file"};
   }
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width * 4));
-  OutputFile file;
-  PngWriteState state;
-  if (!state.Ready() || !file.Create(path, "")) {
-    return false;
+  PngReport report{.warnings = &warnings, .bytesOut = &bytesOut};
+  PngWriteState state(report);
+  if (!state.Ready()) {
+    return {Result::kCannotWrite, SystemErrorText(ENOMEM)};
   }
-  return EncodeRows(state, file, width, height, rows, row) && file.Commit();
+  if (EncodeRows(state, width, height, rows, row)) {
+    return {};
+  }
+  if (report.sourceFailed) {
+    return {Result::kSourceFailed, {}};
+  }
+  return {Result::kCannotWrite, report.error.data()};
+}
+
+}  // namespace
+
+PngOutcome WriteRgbaPngFile(const std::string& path, const std::string& protectedPath,
+                            std::uint64_t width, std::uint64_t height, const RgbaRowSource& rows,
+                            const PngWarnings& warnings) {
+  using Result = PngOutcome::Result;
+  const auto causeOf = [](const OutputFile& file) {
+    return file.LastError() != 0 ? SystemErrorText(file.LastError()) : std::string();
+  };
+  OutputFile file;
+  if (!file.Create(path, protectedPath)) {
+    return {Result::kCannotCreate, causeOf(file)};
+  }
+  PngOutcome outcome =
+      Encode([&file](std::span<const std::uint8_t> bytes) { return file.Write(bytes); }, width,
+             height, rows, warnings);
+  if (outcome.result == Result::kWritten && !file.Commit()) {
+    outcome.result = Result::kCannotWrite;
+  }
+  if (outcome.result == Result::kCannotWrite && file.LastError() != 0) {
+    outcome.cause = causeOf(file);  // the system's word over libpng's "write failed"
+  }
+  return outcome;
+}
+
+PngOutcome WriteRgbaPng(std::ostream& out, std::uint64_t width, std::uint64_t height,
+                        const RgbaRowSource& rows, const PngWarnings& warnings) {
+  PngOutcome outcome = Encode(
+      [&out](std::span<const std::uint8_t> bytes) {
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        return out.good();
+      },
+      width, height, rows, warnings);
+  if (outcome.result == PngOutcome::Result::kWritten && !out.flush()) {
+    outcome.result = PngOutcome::Result::kCannotWrite;
+  }
+  return outcome;
 }
 
 }  // namespace kav

@@ -1,77 +1,126 @@
 // kavconv render: a converted file as an RGBA PNG, through one of its colour tables or all
-// of them on a contact sheet.
+// of them on a contact sheet. Rows are decoded from the mapped file one at a time as libpng
+// takes them, so a picture of any size needs memory for a few rows only.
 
-#include <iostream>
+#include <new>
 #include <optional>
+#include <ostream>
 
+#include "cli/checked_file.h"
 #include "cli/commands.h"
 #include "cli/png_writer.h"
-#include "formats/decode.h"
+#include "cli/printable.h"
 #include "formats/render.h"
-#include "platform/file.h"
 
 namespace kav {
 namespace {
+
+constexpr std::string_view kStandardOutput = "-";
 
 class RenderCommand final : public Command {
  public:
   explicit RenderCommand(CLI::App& app)
       : Command(app.add_subcommand("render", "Draw an MZR, RLE or RLS file as an RGBA PNG.")) {
     subcommand_->add_option("FILE", file_, "The converted file")->required();
-    subcommand_->add_option("-o,--output", output_, "The PNG file to write")->required();
+    subcommand_->add_option("-o,--output", output_, "The PNG file to write; - for stdout")
+        ->required();
     subcommand_->add_option("--table", table_,
                             "Colour table: MZR 0-31 (default 4), RLE and RLS 0-7 (default 0)");
     subcommand_->add_flag("--sheet", sheet_, "Every table side by side, labelled by number");
   }
 
-  int Run() override {
-    const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(file_);
-    if (!bytes) {
-      return Fail("Cannot open this file");
+  int Run(std::ostream& out, std::ostream& err) override {
+    try {
+      return Render(out, err);
+    } catch (const std::bad_alloc&) {
+      return Fail(err, file_, "Out of memory");
     }
-    if (DetectFileKind(*bytes) == FileKind::kUnknown) {
-      return Fail("not an MZR, RLE or RLS file");
-    }
-    const DecodeResult result = DecodeFile(*bytes);
-    if (const auto* error = std::get_if<DecodeError>(&result)) {
-      return Fail("damaged file at offset " + std::to_string(error->offset) + ": " + error->reason);
-    }
-    const DecodedImage& image = std::get<DecodedImage>(result);
-    const std::size_t table = table_.value_or(DefaultTableOf(image.kind));
-    if (table >= image.tables.size()) {
-      std::cerr << "kavconv: " << file_ << ": there is no table " << table << " in an "
-                << FileKindName(image.kind) << " file (0 to " << image.tables.size() - 1 << ")\n";
-      return kExitUsage;
-    }
-    const bool written =
-        sheet_ ? WriteSheet(image)
-               : WriteRgbaPng(output_, image.width, image.height,
-                              [&](std::uint64_t y, std::span<std::uint8_t> rgba) {
-                                RenderRow(image, table, static_cast<std::uint32_t>(y), rgba);
-                              });
-    if (!written) {
-      std::cerr << "kavconv: " << output_ << ": Cannot write output file\n";
-      return kExitFailure;
-    }
-    return kExitSuccess;
   }
 
  private:
-  bool WriteSheet(const DecodedImage& image) const {
-    const ContactSheet sheet(image);
-    return WriteRgbaPng(
-        output_, sheet.Width(), sheet.Height(),
-        [&](std::uint64_t y, std::span<std::uint8_t> rgba) { sheet.RenderRow(y, rgba); });
+  int Render(std::ostream& out, std::ostream& err) const {
+    const CheckedFile checked = CheckFile(file_);
+    if (checked.failure) {
+      return Fail(err, file_, *checked.failure);
+    }
+    if (checked.damage) {
+      return Fail(err, file_,
+                  "damaged file at offset " + std::to_string(checked.damage->offset) + ": " +
+                      checked.damage->reason);
+    }
+    const std::optional<std::size_t> table = TableOf(*checked.image, err);
+    if (!table) {
+      return kExitUsage;
+    }
+    return Report(Draw(checked, *table, out, err), out, err);
   }
 
-  int Fail(const std::string& text) const {
-    std::cerr << "kavconv: " << file_ << ": " << text << '\n';
+  // The table asked for, or the default; nullopt, once said on `err`, when there is no such
+  // table in the file.
+  std::optional<std::size_t> TableOf(const DecodedImage& image, std::ostream& err) const {
+    const long long table = table_.value_or(static_cast<long long>(DefaultTableOf(image.kind)));
+    if (table < 0 || static_cast<unsigned long long>(table) >= image.tables.size()) {
+      Fail(err, file_,
+           image.kind == FileKind::kMzr ? "--table must be 0 to 31 for MZR files"
+                                        : "--table must be 0 to 7 for RLE and RLS files");
+      return std::nullopt;
+    }
+    return static_cast<std::size_t>(table);
+  }
+
+  // Draws the picture row by row from the mapped file onto the output.
+  PngOutcome Draw(const CheckedFile& checked, std::size_t table, std::ostream& out,
+                  std::ostream& err) const {
+    const DecodedImage& image = *checked.image;
+    RowDecoder rows(image, checked.bytes());
+    std::optional<ContactSheet> sheet;
+    if (sheet_) {
+      sheet.emplace(image, rows);
+    }
+    const RgbaRowSource source = [&](std::uint64_t y, std::span<std::uint8_t> rgba) {
+      if (sheet) {
+        sheet->RenderRow(y, rgba);
+      } else {
+        RenderRow(image, table, rows.Row(static_cast<std::uint32_t>(y)), rgba);
+      }
+      // A file that shrinks while it is drawn reads as zeros: the picture is then given up.
+      return !checked.mapped.block.Damaged();
+    };
+    const std::uint64_t width = sheet ? sheet->Width() : image.width;
+    const std::uint64_t height = sheet ? sheet->Height() : image.height;
+    const PngWarnings warnings = [&](std::string_view text) { Fail(err, output_, text); };
+    return output_ == kStandardOutput
+               ? WriteRgbaPng(out, width, height, source, warnings)
+               : WriteRgbaPngFile(output_, file_, width, height, source, warnings);
+  }
+
+  int Report(const PngOutcome& outcome, const std::ostream& out, std::ostream& err) const {
+    using Result = PngOutcome::Result;
+    if (outcome.result == Result::kWritten) {
+      return kExitSuccess;
+    }
+    if (outcome.result == Result::kSourceFailed) {
+      return Fail(err, file_, kShrankText);
+    }
+    if (output_ == kStandardOutput && !out.good()) {
+      return kExitFailure;  // the failed write to stdout is reported as a write error
+    }
+    std::string text = outcome.result == Result::kCannotCreate ? "Cannot create output file"
+                                                               : "Cannot write output file";
+    if (!outcome.cause.empty()) {
+      text += ": " + outcome.cause;
+    }
+    return Fail(err, output_, text);
+  }
+
+  static int Fail(std::ostream& err, const std::string& name, std::string_view text) {
+    err << Printable("kavconv: " + name + ": " + std::string(text)) << '\n' << std::flush;
     return kExitFailure;
   }
 
   std::string file_;
   std::string output_;
-  std::optional<std::size_t> table_;
+  std::optional<long long> table_;
   bool sheet_ = false;
 };
 

@@ -29,6 +29,7 @@ class RecordedFile final : public ConverterHost {
     bool isMessage;
     MessageOwner owner;
     std::string text;
+    std::string cause;
   };
 
   RecordedFile(const ConversionSettings& settings, std::function<bool()> stillWanted)
@@ -36,10 +37,10 @@ class RecordedFile final : public ConverterHost {
   ConversionSettings Settings() const override { return settings_; }
   bool ReadBack() override { return true; }
   void SetStatusText(const std::string& text) override {
-    events.push_back({false, MessageOwner::kNone, text});
+    events.push_back({false, MessageOwner::kNone, text, {}});
   }
-  void ShowError(MessageOwner owner, std::string_view text) override {
-    events.push_back({true, owner, std::string(text)});
+  void ShowError(MessageOwner owner, std::string_view text, std::string_view cause) override {
+    events.push_back({true, owner, std::string(text), std::string(cause)});
   }
   bool OutputStillWanted() override { return stillWanted_(); }
 
@@ -256,7 +257,7 @@ class ParallelRun {
 void Replay(ConverterHost& host, const FileResult& result) {
   for (const RecordedFile::Event& event : result.events) {
     if (event.isMessage) {
-      host.ShowError(event.owner, event.text);
+      host.ShowError(event.owner, event.text, event.cause);
     } else {
       host.SetStatusText(event.text);
     }

@@ -88,12 +88,40 @@ std::string_view FileKindName(FileKind kind) {
   return "unknown";
 }
 
-std::span<const std::uint8_t> DecodedImage::Row(std::uint32_t r) const {
-  const std::uint64_t start = std::uint64_t{r} * width;
-  if (r >= height || start + width > indices.size()) {
+RowDecoder::RowDecoder(const DecodedImage& image, std::span<const std::uint8_t> bytes)
+    : kind_(image.kind), height_(image.height), bytes_(bytes), row_(image.width) {}
+
+std::span<const std::uint8_t> RowDecoder::Row(std::uint32_t r) {
+  if (r >= height_) {
     return {};
   }
-  return std::span(indices).subspan(static_cast<std::size_t>(start), width);
+  if (kind_ == FileKind::kMzr) {
+    const std::uint64_t start = kMzrRowsOffset + std::uint64_t{r} * row_.size();
+    if (start + row_.size() > bytes_.size()) {
+      return {};
+    }
+    return bytes_.subspan(static_cast<std::size_t>(start), row_.size());
+  }
+  if (decoded_ != r) {
+    DecodeRunLengthRow(r);
+    decoded_ = r;
+  }
+  return row_;
+}
+
+DecodeResult KeepIndicesIf(PixelOutput pixels, DecodeResult result,
+                           std::span<const std::uint8_t> bytes) {
+  auto* image = std::get_if<DecodedImage>(&result);
+  if (pixels == PixelOutput::kCheckOnly || image == nullptr) {
+    return result;
+  }
+  RowDecoder rows(*image, bytes);
+  image->indices.reserve(std::size_t{image->width} * image->height);
+  for (std::uint32_t r = 0; r < image->height; ++r) {
+    const std::span<const std::uint8_t> row = rows.Row(r);
+    image->indices.insert(image->indices.end(), row.begin(), row.end());
+  }
+  return result;
 }
 
 std::vector<ColourTable> ReadColourTables(std::span<const std::uint8_t> bytes) {
@@ -146,11 +174,7 @@ DecodeResult DecodeMzr(std::span<const std::uint8_t> bytes, PixelOutput pixels) 
                         .endColor = LoadLe16(header.subspan(kMzrEndColorOffset)),
                         .transparentColor = LoadLe16(header.subspan(kMzrTransparentColorOffset))};
   image.tables = ReadColourTables(bytes.subspan(kMzrTablesOffset, kMzrTablesBytes));
-  if (pixels == PixelOutput::kKeep) {
-    const auto rows = bytes.subspan(kMzrRowsOffset);
-    image.indices.assign(rows.begin(), rows.end());
-  }
-  return image;
+  return KeepIndicesIf(pixels, std::move(image), bytes);
 }
 
 }  // namespace kav

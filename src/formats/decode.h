@@ -1,15 +1,15 @@
 #pragma once
-// Decoders for the three output formats, over a whole file in memory: every header field,
-// every colour table and the palette index of every pixel.
+// Decoders for the three output formats, over a whole file in memory (usually mapped): every
+// header field, every colour table and the palette index of every pixel.
 //
 // They check the complete structure of the file (the layouts are described beside their
 // writers in mzr.h and run_length.h) and refuse a damaged file with the file offset of the
 // fault and one sentence saying what is wrong. Whatever the bytes, they never read outside
-// `bytes`, and they allocate only after the length checks have passed: the indices of an
-// MZR file are as many as its pixel bytes, and a run-length file needs at least 4 bytes of
-// offset table and 2 bytes of code for every 128 pixels of a row, so its indices take less
-// than 32 bytes per file byte. PixelOutput::kCheckOnly decodes and checks every row without
-// keeping the indices, in memory proportional to the width.
+// `bytes`. The header is judged against the length of the file before anything after it is
+// read, so a huge file with a bad header costs nothing (its pages are never touched when it
+// is mapped). PixelOutput::kCheckOnly decodes and checks every row in memory for one row;
+// kKeep then keeps every index as well, allocated only once every check has passed (for tests
+// and fuzzing: RowDecoder gives the rows of a large image one at a time).
 //
 // The results own their data; `bytes` is not referenced after a call returns.
 
@@ -50,16 +50,12 @@ struct MzrFields {
   std::uint16_t transparentColor = 0;
 };
 
-// The sizes stored in a run-length header, and the offset tables.
+// The sizes stored in a run-length header.
 struct RunLengthFields {
   std::uint32_t dataSize = 0;
   std::uint32_t rowTableSize = 0;
   std::uint32_t allRowTablesSize = 0;
   std::uint16_t segmentCount = 0;
-  // segmentCount tables of `height` entries each, segment 0 first, as stored: entry
-  // s * height + r locates the first code of segment s of row r, counted from file offset
-  // kRowTablesOffset.
-  std::vector<std::uint32_t> rowOffsets;
 };
 
 struct DecodedImage {
@@ -73,9 +69,6 @@ struct DecodedImage {
   std::vector<ColourTable> tables;
   // width * height palette indices, top row first; empty after PixelOutput::kCheckOnly.
   std::vector<std::uint8_t> indices;
-
-  // Row `r` counted from the top; empty when `r` is not a row or the indices were not kept.
-  std::span<const std::uint8_t> Row(std::uint32_t r) const;
 };
 
 struct DecodeError {
@@ -106,5 +99,30 @@ DecodeResult DecodeRunLength(std::span<const std::uint8_t> bytes, RunLengthVaria
 // Reads consecutive little-endian colour tables; bytes beyond the last whole table are
 // ignored.
 std::vector<ColourTable> ReadColourTables(std::span<const std::uint8_t> bytes);
+
+// The rows of a file that the decoders have accepted, decoded one at a time from its bytes
+// when asked for, in memory for one row whatever the size of the image. The offsets and codes
+// are trusted as checked, but no read leaves `bytes`, which must outlive the decoder.
+class RowDecoder {
+ public:
+  RowDecoder(const DecodedImage& image, std::span<const std::uint8_t> bytes);
+
+  // Row `r` counted from the top: width palette indices, valid until the next call. Empty
+  // when `r` is not a row.
+  std::span<const std::uint8_t> Row(std::uint32_t r);
+
+ private:
+  void DecodeRunLengthRow(std::uint32_t r);
+
+  FileKind kind_;
+  std::uint32_t height_;
+  std::span<const std::uint8_t> bytes_;
+  std::vector<std::uint8_t> row_;
+  std::optional<std::uint32_t> decoded_;  // the row in row_
+};
+
+// `result`, with every index of an accepted image added when `pixels` asks to keep them.
+DecodeResult KeepIndicesIf(PixelOutput pixels, DecodeResult result,
+                           std::span<const std::uint8_t> bytes);
 
 }  // namespace kav

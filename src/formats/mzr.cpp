@@ -140,14 +140,17 @@ bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
     host.ShowError(MessageOwner::kMainDialog, kTooLargeText);
     return false;
   }
-  const WriteOutcome outcome =
-      WriteOutputFile(host, outputPath, sourcePath, bitmap.block, [&](OutputFile& file) {
+  int error = 0;
+  const WriteOutcome outcome = WriteOutputFile(
+      host, outputPath, sourcePath, bitmap.block,
+      [&](OutputFile& file) {
         FileSink sink(file);
         EncodeMzr(*view, settings, sink);
         return sink.Flush();
-      });
+      },
+      &error);
   bitmap.block.Release();
-  if (!ReportWriteOutcome(host, outcome, kLoadErrorText)) {
+  if (!ReportWriteOutcome(host, outcome, kLoadErrorText, error)) {
     return false;
   }
   host.SetStatusText(UpperCaseFirst(FormatText(kConvertedFormat, outputPath.c_str())));

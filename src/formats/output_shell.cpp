@@ -1,6 +1,7 @@
 #include "formats/output_shell.h"
 
 #include "bmp/bmp_reader.h"
+#include "platform/format_text.h"
 
 namespace kav {
 
@@ -19,35 +20,42 @@ std::optional<BitmapView> LoadSource(ConverterHost& host, const std::string& sou
 
 WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
                              const std::string& sourcePath, const MemoryBlock& source,
-                             const std::function<bool(OutputFile&)>& write) {
+                             const std::function<bool(OutputFile&)>& write, int* error) {
   OutputFile file;
+  const auto failed = [&file, error](WriteOutcome outcome) {
+    if (error != nullptr) {
+      *error = file.LastError();
+    }
+    return outcome;
+  };
   if (!file.Create(outputPath, sourcePath)) {
-    return WriteOutcome::kCannotCreate;
+    return failed(WriteOutcome::kCannotCreate);
   }
   const bool written = write(file);
   // On each early return the temporary file goes with `file`.
   if (source.Damaged() || file.FailedReadingSource()) {
-    return WriteOutcome::kSourceDamaged;
+    return failed(WriteOutcome::kSourceDamaged);
   }
   if (!written) {
-    return WriteOutcome::kCannotWrite;
+    return failed(WriteOutcome::kCannotWrite);
   }
   if (!host.OutputStillWanted()) {
     return WriteOutcome::kNotWanted;
   }
-  return file.Commit() ? WriteOutcome::kWritten : WriteOutcome::kCannotWrite;
+  return failed(file.Commit() ? WriteOutcome::kWritten : WriteOutcome::kCannotWrite);
 }
 
-bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome,
-                        std::string_view loadErrorStatus) {
+bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome, std::string_view loadErrorStatus,
+                        int error) {
+  const std::string cause = error != 0 ? SystemErrorText(error) : "";
   switch (outcome) {
     case WriteOutcome::kWritten:
       return true;
     case WriteOutcome::kCannotCreate:
-      host.ShowError(MessageOwner::kMainDialog, kCannotCreateText);
+      host.ShowError(MessageOwner::kMainDialog, kCannotCreateText, cause);
       return false;
     case WriteOutcome::kCannotWrite:
-      host.ShowError(MessageOwner::kMainDialog, kCannotWriteText);
+      host.ShowError(MessageOwner::kMainDialog, kCannotWriteText, cause);
       return false;
     case WriteOutcome::kSourceDamaged:
       host.ShowError(MessageOwner::kNone, kBmpCorruptText);

@@ -27,16 +27,16 @@ enum class WriteOutcome { kWritten, kCannotCreate, kCannotWrite, kSourceDamaged,
 // (returning whether every write succeeded) and puts it in place, unless the loaded
 // `source` block was damaged meanwhile (its file shrank while mapped) or the host no longer
 // wants the output. Otherwise no partial file is left and an older file of that name is
-// untouched.
+// untouched; `error`, when given, is set to the errno of the failed call (0 when none failed).
 WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
                              const std::string& sourcePath, const MemoryBlock& source,
-                             const std::function<bool(OutputFile&)>& write);
+                             const std::function<bool(OutputFile&)>& write, int* error = nullptr);
 
 // Tells the user about a failed outcome: an owned message box, or for a damaged source the
 // reader's unowned "This BMP file is corrupt" followed by `loadErrorStatus` in the status
-// line, as when the file cannot be loaded; an output no longer wanted is not reported. True
-// when the file was written.
-bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome,
-                        std::string_view loadErrorStatus);
+// line, as when the file cannot be loaded; an output no longer wanted is not reported. A
+// failed call's `error` goes with the message as its cause. True when the file was written.
+bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome, std::string_view loadErrorStatus,
+                        int error = 0);
 
 }  // namespace kav

@@ -79,9 +79,8 @@ std::array<std::uint8_t, kRgbaBytes> ToRgba(Rgb565 colour) {
           static_cast<std::uint8_t>(Widen5(BlueOf(colour))), 255};
 }
 
-void RenderRow(const DecodedImage& image, std::size_t table, std::uint32_t y,
+void RenderRow(const DecodedImage& image, std::size_t table, std::span<const std::uint8_t> row,
                std::span<std::uint8_t> rgba) {
-  const std::span<const std::uint8_t> row = image.Row(y);
   const std::optional<std::uint8_t> transparent = TransparentIndexOf(image);
   const ColourTable& colours = image.tables.at(table);
   for (std::size_t x = 0; x < row.size() && (x + 1) * kRgbaBytes <= rgba.size(); ++x) {
@@ -93,8 +92,9 @@ void RenderRow(const DecodedImage& image, std::size_t table, std::uint32_t y,
   }
 }
 
-ContactSheet::ContactSheet(const DecodedImage& image)
+ContactSheet::ContactSheet(const DecodedImage& image, RowDecoder& rows)
     : image_(image),
+      imageRows_(rows),
       columns_(std::min(kSheetColumns, image.tables.size())),
       rows_((image.tables.size() + kSheetColumns - 1) / kSheetColumns),
       tileWidth_(std::max<std::uint32_t>(image.width, kMinTileWidth)) {}
@@ -107,7 +107,7 @@ std::uint64_t ContactSheet::Height() const {
   return kGap + rows_ * (kLabelHeight + std::uint64_t{image_.height} + kGap);
 }
 
-void ContactSheet::RenderRow(std::uint64_t y, std::span<std::uint8_t> rgba) const {
+void ContactSheet::RenderRow(std::uint64_t y, std::span<std::uint8_t> rgba) {
   const std::uint64_t width = Width();
   for (std::uint64_t x = 0; x < width && (x + 1) * kRgbaBytes <= rgba.size(); ++x) {
     Put(rgba, x, kSheetBackground);
@@ -132,7 +132,8 @@ void ContactSheet::RenderRow(std::uint64_t y, std::span<std::uint8_t> rgba) cons
         }
       }
     } else if (inBand < kLabelHeight + image_.height) {
-      kav::RenderRow(image_, table, static_cast<std::uint32_t>(inBand - kLabelHeight), tile);
+      kav::RenderRow(image_, table, imageRows_.Row(static_cast<std::uint32_t>(inBand - kLabelHeight)),
+                     tile);
     }
   }
 }

@@ -25,22 +25,24 @@ std::optional<std::uint8_t> TransparentIndexOf(const DecodedImage& image);
 // stays 0 and white becomes 255.
 std::array<std::uint8_t, kRgbaBytes> ToRgba(Rgb565 colour);
 
-// Row `y` of the image through table `table`, as width * 4 bytes into `rgba`.
-void RenderRow(const DecodedImage& image, std::size_t table, std::uint32_t y,
+// One row of the image's palette indices through table `table`, as 4 bytes a pixel into
+// `rgba`.
+void RenderRow(const DecodedImage& image, std::size_t table, std::span<const std::uint8_t> row,
                std::span<std::uint8_t> rgba);
 
 // Every table of an image in a grid of 8 columns (MZR: one row per palette group), each
-// tile with its number above it.
+// tile with its number above it; the image's rows come from `rows`.
 class ContactSheet {
  public:
-  explicit ContactSheet(const DecodedImage& image);
+  ContactSheet(const DecodedImage& image, RowDecoder& rows);
   std::uint64_t Width() const;
   std::uint64_t Height() const;
   // Row `y` of the sheet as Width() * 4 bytes into `rgba`.
-  void RenderRow(std::uint64_t y, std::span<std::uint8_t> rgba) const;
+  void RenderRow(std::uint64_t y, std::span<std::uint8_t> rgba);
 
  private:
   const DecodedImage& image_;
+  RowDecoder& imageRows_;
   std::size_t columns_;
   std::size_t rows_;
   std::uint32_t tileWidth_;

@@ -118,8 +118,10 @@ bool ConvertToRunLength(ConverterHost& host, const std::string& sourcePath,
       return false;
     }
   }
-  const WriteOutcome outcome =
-      WriteOutputFile(host, outputPath, sourcePath, bitmap.block, [&](OutputFile& file) {
+  int error = 0;
+  const WriteOutcome outcome = WriteOutputFile(
+      host, outputPath, sourcePath, bitmap.block,
+      [&](OutputFile& file) {
         // One pass over the pixels: the coded rows go first, after room for the head, and the
         // head follows once coding has given every offset.
         if (!file.Seek(layout.HeadSize())) {
@@ -133,11 +135,12 @@ bool ConvertToRunLength(ConverterHost& host, const std::string& sourcePath,
         FileSink head(file);
         WriteRunLengthHead(*view, variant, layout, offsets, head);
         return head.Flush();
-      });
+      },
+      &error);
   bitmap.block.Release();
   offsetBlock.Release();
   scratch.Release();
-  if (!ReportWriteOutcome(host, outcome, kLoadErrorText)) {
+  if (!ReportWriteOutcome(host, outcome, kLoadErrorText, error)) {
     return false;
   }
   host.SetStatusText(FormatText(kSuccessFormat, outputPath.c_str()));

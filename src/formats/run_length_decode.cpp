@@ -1,7 +1,8 @@
 // The RLE and RLS decoder. Rows are decoded one after the other from the segment-0 entry of
 // the top row; at the start of every row and at every segment boundary the position reached
 // must be the one that the offset table gives, so a file that passes can be decoded from any
-// entry by a reader that trusts the tables.
+// entry by a reader that trusts the tables, as RowDecoder does. The offset tables and codes
+// are read where they lie in the file, and only one row's indices are held at a time.
 
 #include <algorithm>
 
@@ -32,7 +33,7 @@ class RunLengthDecoder {
   RunLengthDecoder(std::span<const std::uint8_t> file, RunLengthVariant variant)
       : file_(file), variant_(variant) {}
 
-  DecodeResult Decode(PixelOutput pixels) {
+  DecodeResult Decode() {
     std::optional<DecodeError> fault = CheckSignature();
     if (!fault) {
       fault = ReadHeader();
@@ -41,7 +42,7 @@ class RunLengthDecoder {
       fault = ReadOffsetTables();
     }
     if (!fault) {
-      fault = DecodeRows(pixels);
+      fault = DecodeRows();
     }
     if (fault) {
       return *std::move(fault);
@@ -156,17 +157,15 @@ class RunLengthDecoder {
     return kRowTablesOffset + std::uint64_t{position};
   }
 
+  // ReadHeader has shown that the tables lie inside body_.
   std::uint32_t Entry(std::uint32_t segment, std::uint32_t row) const {
-    return fields_.rowOffsets[EntryIndex(segment, row)];
+    return LoadLe32(body_.subspan(EntryIndex(segment, row) * kOffsetEntrySize, kOffsetEntrySize));
   }
 
-  std::optional<DecodeError> ReadOffsetTables() {
-    fields_.rowOffsets.resize(fields_.allRowTablesSize / kOffsetEntrySize);
+  std::optional<DecodeError> ReadOffsetTables() const {
     for (std::uint32_t segment = 0; segment < fields_.segmentCount; ++segment) {
       for (std::uint32_t row = 0; row < image_.height; ++row) {
-        const std::uint32_t entry =
-            LoadLe32(body_.subspan(EntryIndex(segment, row) * kOffsetEntrySize, kOffsetEntrySize));
-        fields_.rowOffsets[EntryIndex(segment, row)] = entry;
+        const std::uint32_t entry = Entry(segment, row);
         if (entry < fields_.allRowTablesSize || entry >= fields_.dataSize) {
           return DecodeError{
               EntryFileOffset(segment, row),
@@ -179,20 +178,11 @@ class RunLengthDecoder {
     return std::nullopt;
   }
 
-  std::optional<DecodeError> DecodeRows(PixelOutput pixels) {
-    std::vector<std::uint8_t> scratchRow;
-    if (pixels == PixelOutput::kKeep) {
-      image_.indices.resize(std::size_t{image_.width} * image_.height);
-    } else {
-      scratchRow.resize(image_.width);
-    }
+  std::optional<DecodeError> DecodeRows() {
+    std::vector<std::uint8_t> scratchRow(image_.width);
     position_ = fields_.allRowTablesSize;
     for (std::uint32_t row = 0; row < image_.height; ++row) {
-      const std::span<std::uint8_t> out =
-          pixels == PixelOutput::kKeep
-              ? std::span(image_.indices).subspan(std::size_t{row} * image_.width, image_.width)
-              : std::span(scratchRow);
-      if (auto fault = DecodeRow(row, out)) {
+      if (auto fault = DecodeRow(row, scratchRow)) {
         return fault;
       }
     }
@@ -321,7 +311,35 @@ class RunLengthDecoder {
 
 DecodeResult DecodeRunLength(std::span<const std::uint8_t> bytes, RunLengthVariant variant,
                              PixelOutput pixels) {
-  return RunLengthDecoder(bytes, variant).Decode(pixels);
+  return KeepIndicesIf(pixels, RunLengthDecoder(bytes, variant).Decode(), bytes);
+}
+
+void RowDecoder::DecodeRunLengthRow(std::uint32_t r) {
+  const auto variant = kind_ == FileKind::kRls ? RunLengthVariant::kRls : RunLengthVariant::kRle;
+  const std::size_t entryAt = kRowTablesOffset + std::size_t{r} * kOffsetEntrySize;
+  std::size_t at = entryAt + kOffsetEntrySize <= bytes_.size()
+                       ? kRowTablesOffset + LoadLe32(bytes_.subspan(entryAt, kOffsetEntrySize))
+                       : bytes_.size();
+  const auto byteAt = [this](std::size_t i) -> std::uint8_t {
+    return i < bytes_.size() ? bytes_[i] : std::uint8_t{0};
+  };
+  if (IsRowMarker(byteAt(at), byteAt(at + 1))) {
+    std::fill(row_.begin(), row_.end(), kBlankIndex);
+    return;
+  }
+  // The codes were checked when the file was decoded; the bounds here only keep a file that
+  // changed since from being read outside its bytes, and such a row ends in zeros.
+  std::size_t column = 0;
+  while (column < row_.size() && at < bytes_.size()) {
+    const std::uint8_t index = bytes_[at];
+    const bool run = IsRunCoded(variant, index);
+    const std::size_t count = run ? std::max<std::size_t>(byteAt(at + 1), 1) : 1;
+    const std::size_t filled = std::min(count, row_.size() - column);
+    std::fill_n(row_.begin() + static_cast<std::ptrdiff_t>(column), filled, index);
+    column += filled;
+    at += run ? 2 : 1;
+  }
+  std::fill(row_.begin() + static_cast<std::ptrdiff_t>(column), row_.end(), std::uint8_t{0});
 }
 
 }  // namespace kav

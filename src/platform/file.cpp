@@ -228,6 +228,7 @@ bool InputFile::Seek(std::uint64_t offset) {
 
 bool OutputFile::Create(const std::string& target, const std::string& protectedPath) {
   Abandon();
+  lastError_ = 0;
   // One look at the target: nearly always it does not exist yet, and nothing more is asked.
   std::string resolved = target;
   struct stat existing {};
@@ -258,6 +259,7 @@ bool OutputFile::Create(const std::string& target, const std::string& protectedP
                           : -1;
   const int fd = unnamed >= 0 ? unnamed : CreateNamedTemporary();
   if (fd < 0 || (keptMode != 0 && fchmod(fd, keptMode) != 0)) {
+    lastError_ = errno;
     if (fd >= 0) {
       close(fd);
     }
@@ -357,6 +359,7 @@ bool OutputFile::WriteGather(std::span<const std::span<const std::uint8_t>> piec
 bool OutputFile::Seek(std::uint64_t offset) {
   if (fd_ < 0 || failed_ || offset > static_cast<std::uint64_t>(LLONG_MAX) ||
       lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    lastError_ = failed_ ? lastError_ : errno;
     failed_ = true;
     return false;
   }
@@ -364,6 +367,7 @@ bool OutputFile::Seek(std::uint64_t offset) {
 }
 
 void OutputFile::Fail() {
+  lastError_ = errno;
   // The kernel reports an unreadable source buffer as EFAULT instead of a signal.
   failedReadingSource_ = errno == EFAULT;
   failed_ = true;
@@ -384,15 +388,18 @@ bool OutputFile::Commit() {
   if (unnamed && !targetExisted_) {
     placed = LinkUnnamed(fd_, targetPath_) == 0;
     if (!placed && errno != EEXIST) {
+      lastError_ = errno;
       Abandon();
       return false;
     }
   }
   if (!placed && unnamed && !NameUnnamedTemporary()) {
+    lastError_ = errno;
     Abandon();
     return false;
   }
   const int closed = close(fd_);
+  lastError_ = closed != 0 ? errno : 0;
   fd_ = -1;
   if (placed) {
     if (closed != 0) {
@@ -402,6 +409,7 @@ bool OutputFile::Commit() {
     return true;
   }
   if (closed != 0 || rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
+    lastError_ = closed != 0 ? lastError_ : errno;
     RemoveNamedTemporary();
     return false;
   }

@@ -61,6 +61,8 @@ class OutputFile {
   // Whether a write failed because the bytes to write could not be read: a mapped source
   // file that shrank while it was being converted.
   bool FailedReadingSource() const { return failedReadingSource_; }
+  // The errno of the system call that failed last, 0 when a rule refused without one.
+  int LastError() const { return lastError_; }
   // Closes the temporary file and renames it over the target. On failure the temporary
   // file is removed and the target is left as it was.
   bool Commit();
@@ -78,6 +80,7 @@ class OutputFile {
   int fd_ = -1;
   bool failed_ = false;
   bool failedReadingSource_ = false;
+  int lastError_ = 0;
   bool targetExisted_ = false;
   std::string targetPath_;
   std::string temporaryPath_;

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace kav {
 
@@ -27,6 +28,13 @@ std::string UpperCaseFirst(std::string text) {
     text[0] = static_cast<char>(text[0] - 'a' + 'A');
   }
   return text;
+}
+
+std::string SystemErrorText(int error) {
+  // strerror() may share one buffer between threads; the GNU strerror_r returns either its
+  // own constant text or the buffer it was given.
+  char buffer[256];
+  return strerror_r(error, buffer, sizeof buffer);
 }
 
 }  // namespace kav

@@ -12,4 +12,7 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 // and a first character outside a to z, stays as it is.
 std::string UpperCaseFirst(std::string text);
 
+// What the system says of error number `error` (an errno value): "No such file or directory".
+std::string SystemErrorText(int error);
+
 }  // namespace kav

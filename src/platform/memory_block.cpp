@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <utility>
@@ -20,7 +21,11 @@ std::atomic<std::uint64_t> failingAllocation{0};  // 0: none fails
 bool InjectedFailure() {
   const std::uint64_t number = ++requestedAllocations;
   const std::uint64_t failing = failingAllocation.load();
-  return failing != 0 && number == failing;
+  if (failing != 0 && number == failing) {
+    errno = ENOMEM;  // as the system reports a real shortage
+    return true;
+  }
+  return false;
 }
 
 // Image-sized blocks are placed on 2 MiB boundaries and offered huge pages: filling a 64 MiB
@@ -147,7 +152,7 @@ MemoryBlock MemoryBlock::Allocate(std::size_t size) {
   return block;
 }
 
-MemoryBlock MemoryBlock::MapFile(int fd, std::uint64_t offset, std::size_t length) {
+MemoryBlock MemoryBlock::MapFile(int fd, std::uint64_t offset, std::size_t length, Paging paging) {
   MemoryBlock block;
   if (InjectedFailure() || length == 0) {
     return block;
@@ -156,11 +161,14 @@ MemoryBlock MemoryBlock::MapFile(int fd, std::uint64_t offset, std::size_t lengt
   // Mappings start on a page boundary; the block begins `lead` bytes into its mapping.
   const std::uint64_t lead = offset % pageSize.load();
   if (length > SIZE_MAX - lead) {
+    errno = ENOMEM;
     return block;
   }
   const std::size_t mapped = static_cast<std::size_t>(lead) + length;
-  // Read-only and populated now: the block is the file's cached pages, with no copy made.
-  void* base = mmap(nullptr, mapped, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd,
+  // Read-only: the block is the file's cached pages, with no copy made. Populating it now
+  // saves a page fault per page of a file that is read whole anyway.
+  const int populate = paging == Paging::kReadNow ? MAP_POPULATE : 0;
+  void* base = mmap(nullptr, mapped, PROT_READ, MAP_PRIVATE | populate, fd,
                     static_cast<off_t>(offset - lead));
   if (base == MAP_FAILED) {
     return block;
@@ -169,6 +177,7 @@ MemoryBlock MemoryBlock::MapFile(int fd, std::uint64_t offset, std::size_t lengt
   const std::size_t slot = RegisterMapping(begin, begin + mapped);
   if (slot == kMappingSlots) {
     munmap(base, mapped);  // no room to guard it: the caller reads the file instead
+    errno = ENOMEM;
     return block;
   }
   block.base_ = base;

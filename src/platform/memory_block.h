@@ -2,10 +2,11 @@
 // Fixed memory blocks: contiguous byte areas that never move while they are held.
 //
 // A block is either allocated (writable) or a read-only mapping of part of a file, which
-// costs no copy: the file's cached pages are the block. Allocation and mapping can fail; a
-// failure yields an empty block instead of throwing, so every caller decides what the user
-// is told. Tests can make the n-th block request from now fail (AllocationFaults) and can
-// see how many blocks are alive (MemoryBlock::LiveCount).
+// costs no copy: the file's cached pages are the block. A mapping is read in when it is made,
+// or page by page as it is touched, so that a file of any length can be looked at in part.
+// Allocation and mapping can fail; a failure yields an empty block instead of throwing, so every
+// caller decides what the user is told. Tests can make the n-th block request from now fail
+// (AllocationFaults) and can see how many blocks are alive (MemoryBlock::LiveCount).
 //
 // A mapped file can shrink while it is mapped (another program rewrites it). Touching a page
 // that is no longer backed by the file would end the process with SIGBUS; instead such a
@@ -29,9 +30,11 @@ class MemoryBlock {
 
   // A writable block of `size` bytes (contents undefined), or an empty block.
   static MemoryBlock Allocate(std::size_t size);
+  enum class Paging { kReadNow, kReadOnTouch };
   // `length` bytes of the open file `fd` from `offset` on, mapped read-only, or an empty
-  // block when the range cannot be mapped.
-  static MemoryBlock MapFile(int fd, std::uint64_t offset, std::size_t length);
+  // block when the range cannot be mapped (errno tells why; ENOMEM for an injected failure).
+  static MemoryBlock MapFile(int fd, std::uint64_t offset, std::size_t length,
+                             Paging paging = Paging::kReadNow);
 
   explicit operator bool() const { return data_ != nullptr; }
   // Writable for allocated blocks only: a mapped block must not be written.

@@ -17,7 +17,10 @@ inline constexpr std::string_view kErrorCaption = "Error";
 class MessageBoxes {
  public:
   virtual ~MessageBoxes() = default;
-  virtual void ShowError(MessageOwner owner, std::string_view text) = 0;
+  // `cause` is what the system said of a failed call ("No such file or directory"), or empty:
+  // the command line prints it after the text, the dialog's boxes show the text alone.
+  virtual void ShowError(MessageOwner owner, std::string_view text,
+                         std::string_view cause = {}) = 0;
 };
 
 }  // namespace kav

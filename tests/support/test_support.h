@@ -97,6 +97,7 @@ extern const std::array<Writer, 3> kWriters;
 struct RecordedMessage {
   MessageOwner owner;
   std::string text;
+  std::string cause = {};
   bool operator==(const RecordedMessage&) const = default;
 };
 
@@ -115,8 +116,8 @@ class RecordingHost : public ConverterHost {
     statusTexts.push_back(text);
     events.push_back("status:" + text);
   }
-  void ShowError(MessageOwner owner, std::string_view text) override {
-    messages.push_back({owner, std::string(text)});
+  void ShowError(MessageOwner owner, std::string_view text, std::string_view cause) override {
+    messages.push_back({owner, std::string(text), std::string(cause)});
     events.push_back("message:" + std::string(text));
   }
   void OnFileStarting(std::size_t, std::size_t, const std::string& path) override {
