@@ -1,5 +1,6 @@
 // The BMP reader: every refusal with its code and message, in the order of the checks, the
-// layouts it mends, and that nothing is handed over or left behind on a failure.
+// layouts it mends, every palette layout against its uncompressed 8-bit twin, and that
+// nothing is handed over or left behind on a failure.
 
 #include "bmp/bmp_reader.h"
 
