@@ -28,11 +28,6 @@ constexpr std::uint32_t kRle4Compression = 2;
 // does not hold stays 0.
 using HeaderBytes = std::array<std::uint8_t, kBmpHeadersSize>;
 
-bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into) {
-  const std::optional<std::size_t> got = source.Read(into);
-  return got.has_value() && *got == into.size();
-}
-
 // How much of the info header to read: the fields after its first 16 bytes are 4 bytes each,
 // and one that a short header holds only part of is left out.
 std::size_t InfoBytesToRead(BmpHeaderKind kind, std::uint32_t infoSize) {
@@ -76,6 +71,11 @@ bool IsRle(BmpPixels pixels) {
 }
 
 }  // namespace
+
+bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into) {
+  const std::optional<std::size_t> got = source.Read(into);
+  return got.has_value() && *got == into.size();
+}
 
 std::int16_t ReadBmpHeader(ByteSource& source, BmpHeader& header) {
   HeaderBytes bytes{};

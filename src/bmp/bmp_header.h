@@ -3,6 +3,7 @@
 // and where palette and pixels lie. Each step gives a result code of bmp_reader.h.
 
 #include <cstdint>
+#include <span>
 
 #include "bmp/bmp_reader.h"
 #include "platform/byte_source.h"
@@ -48,6 +49,9 @@ struct BmpLayout {
   std::uint32_t rowCount = 0;      // the height without its sign
   std::uint64_t storedStride = 0;  // bytes per stored row; 0 for RLE rows
 };
+
+// Fills `into` from the source's position; false at a read error or the end of the data.
+bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into);
 
 // Reads the file header and the info header from the start of `source` (kBmpCorrupt when
 // they are cut short or the info header has no known length).
