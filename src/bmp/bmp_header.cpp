@@ -25,7 +25,7 @@ constexpr std::uint32_t kRle8Compression = 1;
 constexpr std::uint32_t kRle4Compression = 2;
 
 // The file header and at most the first 40 bytes of the info header; what a shorter header
-// does not hold stays 0.
+// does not hold is 0.
 using HeaderBytes = std::array<std::uint8_t, kBmpHeadersSize>;
 
 // How much of the info header to read: the fields after its first 16 bytes are 4 bytes each,
@@ -72,15 +72,15 @@ bool IsRle(BmpPixels pixels) {
 
 }  // namespace
 
-bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into) {
-  const std::optional<std::size_t> got = source.Read(into);
-  return got.has_value() && *got == into.size();
-}
-
 std::int16_t ReadBmpHeader(ByteSource& source, BmpHeader& header) {
+  // Everything after the signature up to the longest header looked at, in one read; a file
+  // with a shorter header may end sooner.
   HeaderBytes bytes{};
   const std::span<std::uint8_t> all(bytes);
-  if (!source.Seek(0) || !ReadExactly(source, all.first(kBiSizeEnd))) {
+  const std::optional<std::size_t> got =
+      source.Seek(kBmpSignatureSize) ? source.Read(all.subspan(kBmpSignatureSize)) : std::nullopt;
+  const std::size_t held = kBmpSignatureSize + got.value_or(0);
+  if (held < kBiSizeEnd) {
     return kBmpCorrupt;
   }
   header.infoSize = LoadLe32(all.subspan(kBiSizeOffset));
@@ -91,10 +91,11 @@ std::int16_t ReadBmpHeader(ByteSource& source, BmpHeader& header) {
   } else {
     return kBmpCorrupt;
   }
-  const std::size_t infoBytes = InfoBytesToRead(header.kind, header.infoSize);
-  if (!ReadExactly(source, all.subspan(kBiSizeEnd, infoBytes - (kBiSizeEnd - kBiSizeOffset)))) {
+  const std::size_t headersEnd = kBiSizeOffset + InfoBytesToRead(header.kind, header.infoSize);
+  if (held < headersEnd) {
     return kBmpCorrupt;
   }
+  std::fill(all.begin() + static_cast<std::ptrdiff_t>(headersEnd), all.end(), std::uint8_t{0});
   header.fileSize = LoadLe32(all.subspan(kBfSizeOffset));
   header.rowsOffset = LoadLe32(all.subspan(kBfOffBitsOffset));
   if (header.kind == BmpHeaderKind::kCore) {

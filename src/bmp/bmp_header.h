@@ -3,7 +3,6 @@
 // and where palette and pixels lie. Each step gives a result code of bmp_reader.h.
 
 #include <cstdint>
-#include <span>
 
 #include "bmp/bmp_reader.h"
 #include "platform/byte_source.h"
@@ -50,11 +49,8 @@ struct BmpLayout {
   std::uint64_t storedStride = 0;  // bytes per stored row; 0 for RLE rows
 };
 
-// Fills `into` from the source's position; false at a read error or the end of the data.
-bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into);
-
-// Reads the file header and the info header from the start of `source` (kBmpCorrupt when
-// they are cut short or the info header has no known length).
+// Reads the file header and the info header, after the signature the caller has checked
+// (kBmpCorrupt when they are cut short or the info header has no known length).
 std::int16_t ReadBmpHeader(ByteSource& source, BmpHeader& header);
 
 // Refuses depths, compressions and sizes the reader does not take.

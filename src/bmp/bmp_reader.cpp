@@ -49,6 +49,11 @@ InputKind RecogniseInput(std::span<const std::uint8_t> first) {
   return InputKind::kUnknown;
 }
 
+bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into) {
+  const std::optional<std::size_t> got = source.Read(into);
+  return got.has_value() && *got == into.size();
+}
+
 // Below this size reading costs less than setting up a mapping.
 constexpr std::uint64_t kSmallestMappedBlock = std::uint64_t{1} << 20;
 
