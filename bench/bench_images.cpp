@@ -36,6 +36,47 @@ void SpriteRow(std::uint32_t y, std::span<std::uint8_t> row, std::mt19937& rando
   }
 }
 
+constexpr std::size_t kLongestCode = 255;
+constexpr std::size_t kShortestRun = 3;
+
+std::size_t RunAt(std::span<const std::uint8_t> row, std::size_t x) {
+  std::size_t run = 1;
+  while (x + run < row.size() && run < kLongestCode && row[x + run] == row[x]) {
+    ++run;
+  }
+  return run;
+}
+
+void CodeRle8Row(std::span<const std::uint8_t> row, std::vector<std::uint8_t>& out) {
+  std::size_t x = 0;
+  while (x < row.size()) {
+    const std::size_t run = RunAt(row, x);
+    if (run >= kShortestRun) {
+      out.insert(out.end(), {static_cast<std::uint8_t>(run), row[x]});
+      x += run;
+      continue;
+    }
+    std::size_t end = x;
+    while (end < row.size() && end - x < kLongestCode && RunAt(row, end) < kShortestRun) {
+      ++end;
+    }
+    if (end - x < kShortestRun) {  // too short for a block: runs of one
+      for (; x < end; ++x) {
+        out.insert(out.end(), {1, row[x]});
+      }
+      continue;
+    }
+    out.insert(out.end(), {0, static_cast<std::uint8_t>(end - x)});
+    out.insert(out.end(), row.begin() + static_cast<std::ptrdiff_t>(x),
+               row.begin() + static_cast<std::ptrdiff_t>(end));
+    if ((end - x) % 2 != 0) {
+      out.push_back(0);  // blocks end on a 16-bit boundary
+    }
+    x = end;
+  }
+  out.insert(out.end(), {0, 0});
+}
+
 }  // namespace
 
 std::string_view NameOf(Content content) {
@@ -90,6 +131,21 @@ std::vector<std::uint8_t> MakeBenchBmp(std::uint32_t width, std::uint32_t height
         break;
     }
   }
+  return file;
+}
+
+std::vector<std::uint8_t> MakeBenchRle8Bmp(std::uint32_t width, std::uint32_t height,
+                                           Content content) {
+  const std::vector<std::uint8_t> raw = MakeBenchBmp(width, height, content);
+  const std::uint64_t stride = (width + 3) & ~3u;
+  std::vector<std::uint8_t> file(raw.begin(), raw.begin() + kHeadersAndPalette);
+  for (std::uint64_t stored = 0; stored < height; ++stored) {
+    CodeRle8Row(std::span(raw).subspan(kHeadersAndPalette + stored * stride, width), file);
+  }
+  file.insert(file.end(), {0, 1});
+  PutLe32(file.data() + 2, static_cast<std::uint32_t>(file.size()));
+  PutLe32(file.data() + 30, 1);  // RLE8
+  PutLe32(file.data() + 34, static_cast<std::uint32_t>(file.size() - kHeadersAndPalette));
   return file;
 }
 

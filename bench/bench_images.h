@@ -18,4 +18,9 @@ std::string_view NameOf(Content content);
 // A whole BMP file (40-byte info header, 256 colours, rows bottom first).
 std::vector<std::uint8_t> MakeBenchBmp(std::uint32_t width, std::uint32_t height, Content content);
 
+// The same picture as an RLE8 BMP: runs of three or more pixels as runs, the stretches between
+// them as absolute blocks, an end of line after every row.
+std::vector<std::uint8_t> MakeBenchRle8Bmp(std::uint32_t width, std::uint32_t height,
+                                           Content content);
+
 }  // namespace kav::bench

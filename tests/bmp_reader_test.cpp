@@ -1,5 +1,6 @@
 // The BMP reader: every refusal with its code and message, in the order of the checks, the
-// layouts it mends, and that nothing is handed over or left behind on a failure.
+// layouts it mends, every palette layout against its uncompressed 8-bit twin, and that
+// nothing is handed over or left behind on a failure.
 
 #include "bmp/bmp_reader.h"
 
@@ -68,11 +69,21 @@ TEST(BmpReader, RefusesTheFirstFaultWithItsCodeAndMessage) {
       {"24 bits, header cut at 53",
        Bent([](BmpSpec& s) { s.bitCount = 24; }, [](Bytes& b) { b.resize(53); }), kBmpCorrupt,
        "This BMP file is corrupt"},
-      {"4 bits, compressed", Bent([](BmpSpec& s) { s.bitCount = 4, s.compression = 2; }),
-       kBmpNot8Bit, "This BMP file not 8 bit"},
-      {"info header of 39, compressed",
-       Bent([](BmpSpec& s) { s.infoSize = 39, s.compression = 1; }), kBmpCorrupt,
+      {"info header of 15, 16 bits", Bent([](BmpSpec& s) { s.infoSize = 15, s.bitCount = 16; }),
+       kBmpCorrupt, "This BMP file is corrupt"},
+      {"16 bits, RLE4", Bent([](BmpSpec& s) { s.bitCount = 16, s.compression = 2; }), kBmpNot8Bit,
+       "This BMP file not 8 bit"},
+      {"RLE8 of 4 bits, bfSize 0", Bent([](BmpSpec& s) { s.bitCount = 4, s.compression = 1; }),
+       kBmpCorrupt, "This BMP file is corrupt"},
+      {"RLE4 of 8 bits", Bent([](BmpSpec& s) { s.compression = 2; }), kBmpCorrupt,
        "This BMP file is corrupt"},
+      {"RLE8 top-down, bfSize 0",
+       Bent([](BmpSpec& s) { s.height = -2, s.compression = 1, s.fileSize = 0; }), kBmpCorrupt,
+       "This BMP file is corrupt"},
+      {"RLE8 of 2^31 - 1 x 2^31 - 1: more than memory", Bent([](BmpSpec& s) {
+         s.width = s.height = INT32_MAX, s.compression = 1, s.stored = Bytes{0, 1};
+       }),
+       kBmpOutOfMemory, "Out of memory"},
       {"compressed, negative width", Bent([](BmpSpec& s) { s.compression = 3; }, negativeWidth),
        kBmpCompressed, "This BMP file is compressed"},
       {"negative width, bfSize 0", Bent([](BmpSpec& s) { s.fileSize = 0; }, negativeWidth),
@@ -140,15 +151,45 @@ TEST(BmpReader, NegativeHeightIsReturnedUnchanged) {
 }
 
 TEST(BmpReader, FailedAllocationIsOutOfMemory) {
-  const Bytes bytes = MakeBmp(SmallPicture());
-  AllocationFaults::FailNth(1);
-  const ReadResult result = ReadBytes(bytes);
-  AllocationFaults::Clear();
-  EXPECT_EQ(result.code, kBmpOutOfMemory);
-  EXPECT_EQ(result.messages,
-            (std::vector<RecordedMessage>{{MessageOwner::kNone, "Out of memory"}}));
-  EXPECT_FALSE(result.bitmap.block);
-  EXPECT_EQ(result.bitmap.width, 1234);
+  BmpSpec rle = SmallPicture();
+  rle.compression = 1;
+  rle.stored = Bytes{3, 1, 0, 1};
+  // The block of a raw file; of an RLE file, the decoded block and then the stream's.
+  for (const auto& [bytes, nth] : {std::pair{MakeBmp(SmallPicture()), 1U},
+                                   std::pair{MakeBmp(rle), 1U}, std::pair{MakeBmp(rle), 2U}}) {
+    const std::size_t live = MemoryBlock::LiveCount();
+    AllocationFaults::FailNth(nth);
+    const ReadResult result = ReadBytes(bytes);
+    AllocationFaults::Clear();
+    EXPECT_EQ(result.code, kBmpOutOfMemory);
+    EXPECT_EQ(result.messages,
+              (std::vector<RecordedMessage>{{MessageOwner::kNone, "Out of memory"}}));
+    EXPECT_FALSE(result.bitmap.block);
+    EXPECT_EQ(result.bitmap.width, 1234);
+    EXPECT_EQ(MemoryBlock::LiveCount(), live);
+  }
+}
+
+// Each NAME.VARIANT.bmp of tests/data/palette (drawn by scripts/make-palette-bmps.py with
+// ImageMagick, Pillow and by hand) gives the outputs of NAME.bmp, its uncompressed 8-bit twin.
+TEST(BmpReader, EveryPaletteLayoutGivesTheOutputsOfItsUncompressed8BitTwin) {
+  const std::filesystem::path folder = KAV_PALETTE_DIR;
+  std::size_t variants = 0;
+  for (const std::string& name : test::ListFolder(folder)) {
+    const std::size_t stem = name.find('.');
+    if (stem == name.rfind('.')) {
+      continue;  // a twin
+    }
+    SCOPED_TRACE(name);
+    ++variants;
+    const Bytes file = test::ReadFile((folder / name).string());
+    const Bytes twin = test::ReadFile((folder / (name.substr(0, stem) + ".bmp")).string());
+    for (const test::Writer& writer : test::kWriters) {
+      EXPECT_TRUE(test::Encode(file, writer.kind) == test::Encode(twin, writer.kind))
+          << FileKindName(writer.kind);
+    }
+  }
+  EXPECT_EQ(variants, 32u);
 }
 
 TEST(BmpReader, FailedReadGivesTheSystemsCauseApart) {

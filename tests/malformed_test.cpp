@@ -120,6 +120,66 @@ TEST(MalformedFiles, EachGivesItsListedResultInTheReaderAndEveryWriter) {
   EXPECT_GE(listed.size(), 70u);
 }
 
+// RLE streams of a 3 x 2 picture, stored bottom row first, through the reader and every
+// writer: each gives the outputs of the 8-bit twin of what it draws, or is refused as corrupt
+// with nothing written when it leaves the picture.
+TEST(MalformedFiles, RleStreamsCutShortOrLeavingThePicture) {
+  const struct {
+    const char* name;
+    std::uint16_t bits;
+    test::Bytes stream;
+    test::Bytes drawn;  // top row first; empty: refused
+  } cases[] = {
+      {"early end of line and of bitmap", 8, {2, 5, 0, 0, 1, 6, 0, 1}, {6, 0, 0, 5, 5, 0}},
+      {"run past the right edge, end of line", 8, {5, 9, 0, 0, 4, 3}, {3, 3, 3, 9, 9, 9}},
+      {"run past the right edge, another run", 8, {5, 9, 2, 4}, {0, 0, 0, 9, 9, 9}},
+      {"absolute blocks past the edge, padded",
+       8,
+       {0, 5, 1, 2, 3, 4, 5, 0, 0, 0, 0, 3, 6, 7, 8, 0},
+       {6, 7, 8, 1, 2, 3}},
+      {"deltas along and down", 8, {0, 2, 1, 0, 1, 4, 0, 2, 0, 1, 1, 5}, {0, 0, 5, 0, 4, 0}},
+      {"delta onto the right edge", 8, {1, 1, 0, 2, 2, 0, 0, 0, 1, 2}, {2, 0, 0, 1, 0, 0}},
+      {"delta to column 0 below the last row ends",
+       8,
+       {1, 3, 0, 0, 0, 2, 0, 1, 1, 4},
+       {0, 0, 0, 3, 0, 0}},
+      {"a lone 0", 8, {2, 3, 0}, {0, 0, 0, 3, 3, 0}},
+      {"a count without its index", 8, {2, 3, 1}, {0, 0, 0, 3, 3, 0}},
+      {"a delta cut short", 8, {2, 3, 0, 2, 1}, {0, 0, 0, 3, 3, 0}},
+      {"an absolute block cut short", 8, {0, 4, 7, 8}, {0, 0, 0, 7, 8, 0}},
+      {"RLE4 runs alternate their indices", 4, {3, 0x12, 0, 0, 2, 0x33}, {3, 3, 0, 1, 2, 1}},
+      {"RLE4 odd absolute block, padded",
+       4,
+       {0, 5, 0x12, 0x34, 0x50, 0, 0, 0, 1, 0x90},
+       {9, 0, 0, 1, 2, 3}},
+      {"RLE4 absolute block cut short", 4, {0, 5, 0x78}, {0, 0, 0, 7, 8, 0}},
+      {"a run below the last row", 8, {0, 0, 0, 0, 1, 1}, {}},
+      {"an absolute block below the last row", 8, {0, 0, 0, 0, 0, 3, 1, 2, 3, 0}, {}},
+      {"a delta right of the right edge", 8, {1, 1, 0, 2, 3, 0}, {}},
+      {"a delta below the last row", 8, {0, 2, 0, 3}, {}},
+      {"a delta to column 1 below the last row", 8, {0, 2, 1, 2}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::BmpSpec twin;
+    twin.width = 3;
+    twin.height = 2;
+    twin.pixels = c.drawn;
+    twin.coloursUsed = 16;
+    test::BmpSpec rle = twin;
+    rle.bitCount = c.bits;
+    rle.compression = c.bits == 8 ? 1 : 2;
+    rle.stored = c.stream;
+    const test::Bytes file = test::MakeBmp(rle);
+    ExpectWritersHandle([&](const std::string& to) { test::WriteFile(to, file); },
+                        c.drawn.empty() ? kBmpCorrupt : kBmpOk, "This BMP file is corrupt");
+    for (const test::Writer& writer :
+         c.drawn.empty() ? std::span<const test::Writer>{} : std::span(test::kWriters)) {
+      EXPECT_TRUE(test::Encode(file, writer.kind) == test::Encode(twin, writer.kind));
+    }
+  }
+}
+
 TEST(MalformedFiles, MissingFileFolderOrFifoCannotBeOpened) {
   const std::vector<std::function<void(const std::string&)>> inputs{
       [](const std::string&) {},

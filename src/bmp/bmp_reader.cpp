@@ -1,10 +1,14 @@
 #include "bmp/bmp_reader.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdlib>
+#include <span>
 
+#include "bmp/bmp_header.h"
+#include "bmp/pixel_decoders.h"
 #include "platform/file.h"
 #include "platform/format_text.h"
 
@@ -17,167 +21,255 @@ constexpr std::string_view kNot8BitText = "This BMP file not 8 bit";
 constexpr std::string_view kOutOfMemoryText = "Out of memory";
 constexpr std::string_view kCompressedText = "This BMP file is compressed";
 
-constexpr std::uint16_t kBitsPerPixel = 8;
-constexpr std::uint32_t kUncompressed = 0;
-
-using HeaderBytes = std::array<std::uint8_t, kBmpHeadersSize>;
-
-std::uint16_t Le16(const HeaderBytes& header, std::size_t offset) {
-  return static_cast<std::uint16_t>(header[offset] | header[offset + 1] << 8);
+std::string_view MessageFor(std::int16_t code) {
+  switch (code) {
+    case kBmpCannotOpen:
+      return kCannotOpenText;
+    case kBmpNot8Bit:
+      return kNot8BitText;
+    case kBmpNotBmp:
+      return kNotBmpText;
+    case kBmpOutOfMemory:
+      return kOutOfMemoryText;
+    case kBmpCompressed:
+      return kCompressedText;
+    default:
+      return kBmpCorruptText;
+  }
 }
 
-std::uint32_t Le32(const HeaderBytes& header, std::size_t offset) {
-  return std::uint32_t{header[offset]} | std::uint32_t{header[offset + 1]} << 8 |
-         std::uint32_t{header[offset + 2]} << 16 | std::uint32_t{header[offset + 3]} << 24;
+// The kinds of input the reader takes, told apart by their first bytes.
+enum class InputKind { kBmp, kUnknown };
+
+constexpr std::size_t kLongestSignature = kBmpSignatureSize;
+
+// The one place that decides what an input is.
+InputKind RecogniseInput(std::span<const std::uint8_t> first) {
+  if (first.size() >= kBmpSignatureSize && first[0] == 'B' && first[1] == 'M') {
+    return InputKind::kBmp;
+  }
+  return InputKind::kUnknown;
 }
 
-// The fields the reader looks at, taken from the first 54 bytes.
-struct BmpHeader {
-  std::uint32_t fileSize = 0;
-  std::uint32_t rowsOffset = 0;
-  std::uint32_t infoSize = 0;
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  std::uint16_t bitCount = 0;
-  std::uint32_t compression = 0;
-  std::uint32_t coloursUsed = 0;
-};
-
-BmpHeader ParseHeader(const HeaderBytes& bytes) {
-  BmpHeader header;
-  header.fileSize = Le32(bytes, kBfSizeOffset);
-  header.rowsOffset = Le32(bytes, kBfOffBitsOffset);
-  header.infoSize = Le32(bytes, kBiSizeOffset);
-  header.width = static_cast<std::int32_t>(Le32(bytes, kBiWidthOffset));
-  header.height = static_cast<std::int32_t>(Le32(bytes, kBiHeightOffset));
-  header.bitCount = Le16(bytes, kBiBitCountOffset);
-  header.compression = Le32(bytes, kBiCompressionOffset);
-  header.coloursUsed = Le32(bytes, kBiClrUsedOffset);
-  return header;
-}
-
-// Where palette and rows lie in the file; all sizes in 64 bits so nothing can wrap.
-struct BmpLayout {
-  std::uint64_t paletteOffset = 0;
-  std::uint64_t paletteBytes = 0;
-  std::uint64_t rowsOffset = 0;
-  std::uint64_t rowsBytes = 0;  // from bfOffBits up to bfSize: the rows and what follows
-};
-
-BmpLayout LayoutOf(const BmpHeader& header) {
-  BmpLayout layout;
-  layout.paletteOffset = kBmpFileHeaderSize + std::uint64_t{header.infoSize};
-  const std::uint64_t entries =
-      header.coloursUsed == 0 ? kBmpPaletteEntries
-                              : std::min<std::uint64_t>(header.coloursUsed, kBmpPaletteEntries);
-  layout.paletteBytes = entries * kBmpPaletteEntrySize;
-  layout.rowsOffset = header.rowsOffset;
-  layout.rowsBytes = header.fileSize >= header.rowsOffset ? header.fileSize - header.rowsOffset : 0;
-  return layout;
-}
-
-// Whether palette and rows lie inside the headers' end, bfSize and the file.
-bool LayoutFits(const BmpHeader& header, const BmpLayout& layout, std::uint64_t fileLength) {
-  const std::uint64_t end = std::min<std::uint64_t>(header.fileSize, fileLength);
-  const std::uint64_t rowCount =
-      static_cast<std::uint64_t>(std::llabs(std::int64_t{header.height}));
-  const std::uint64_t pixelBytes = BmpStride(static_cast<std::uint32_t>(header.width)) * rowCount;
-  return layout.paletteOffset + layout.paletteBytes <= end &&
-         layout.rowsOffset >= layout.paletteOffset && layout.rowsOffset <= end &&
-         pixelBytes <= end - layout.rowsOffset;
-}
-
-// The common layout is one contiguous run of file bytes from offset 54: read it in one go.
-bool IsCommonLayout(const BmpLayout& layout) {
-  return layout.paletteOffset == kBmpHeadersSize && layout.paletteBytes == kBmpPaletteBytes &&
-         layout.rowsOffset == kBmpHeadersSize + kBmpPaletteBytes;
+bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into) {
+  const std::optional<std::size_t> got = source.Read(into);
+  return got.has_value() && *got == into.size();
 }
 
 // Below this size reading costs less than setting up a mapping.
 constexpr std::uint64_t kSmallestMappedBlock = std::uint64_t{1} << 20;
 
+// ---- Raw 8-bit rows: handed over as the file holds them, up to bfSize.
+
+// The common layout is one contiguous run of file bytes from offset 54: read it in one go.
+bool IsCommonLayout(const BmpLayout& layout) {
+  return layout.pixels == BmpPixels::kRaw8 && layout.paletteOffset == kBmpHeadersSize &&
+         layout.paletteEntries == kBmpPaletteEntries &&
+         layout.paletteEntrySize == kBmpPaletteEntrySize &&
+         layout.rowsOffset == kBmpHeadersSize + kBmpPaletteBytes;
+}
+
+// Palette entries of 3 or 4 bytes into the block's 1024 bytes of 4-byte entries; entries the
+// file does not have are black.
+bool ReadPalette(ByteSource& source, const BmpLayout& layout, std::span<std::uint8_t> palette) {
+  std::fill(palette.begin(), palette.end(), std::uint8_t{0});
+  const auto entries = static_cast<std::size_t>(layout.paletteEntries);
+  const auto entrySize = static_cast<std::size_t>(layout.paletteEntrySize);
+  if (!source.Seek(layout.paletteOffset)) {
+    return false;
+  }
+  if (entrySize == kBmpPaletteEntrySize) {
+    return ReadExactly(source, palette.first(entries * entrySize));
+  }
+  std::array<std::uint8_t, kBmpPaletteEntries * 3> stored{};
+  if (!ReadExactly(source, std::span(stored).first(entries * entrySize))) {
+    return false;
+  }
+  for (std::size_t i = 0; i < entries; ++i) {
+    std::copy_n(stored.begin() + static_cast<std::ptrdiff_t>(i * entrySize), entrySize,
+                palette.begin() + static_cast<std::ptrdiff_t>(i * kBmpPaletteEntrySize));
+  }
+  return true;
+}
+
 // A large file in the common layout is mapped instead of read: its cached pages become the
 // block, with no copy.
-bool ShouldMap(const ByteSource& source, const BmpLayout& layout) {
-  return source.CanMap() && IsCommonLayout(layout) &&
-         kBmpPaletteBytes + layout.rowsBytes >= kSmallestMappedBlock;
-}
-
-// Fills `into`; false at the end of the data or when reading failed, `error` then holding
-// the errno of the failed read (0 at the end).
-bool ReadExactly(ByteSource& source, std::span<std::uint8_t> into, int& error) {
-  const std::optional<std::size_t> got = source.Read(into);
-  error = got ? 0 : errno;
-  return got.has_value() && *got == into.size();
-}
-
-bool ReadBlock(ByteSource& source, const BmpLayout& layout, MemoryBlock& block, int& error) {
-  const std::span<std::uint8_t> palette = block.bytes().first(kBmpPaletteBytes);
-  const std::span<std::uint8_t> rows = block.bytes().subspan(kBmpPaletteBytes);
-  error = 0;
-  if (IsCommonLayout(layout)) {
-    return ReadExactly(source, block.bytes(), error);
+std::int16_t LoadRaw8(ByteSource& source, const BmpHeader& header, const BmpLayout& layout,
+                      MemoryBlock& block) {
+  // Bounded by bfSize, which the file has been shown to hold.
+  const auto rowsBytes = static_cast<std::size_t>(header.fileSize - layout.rowsOffset);
+  const std::size_t blockSize = kBmpPaletteBytes + rowsBytes;
+  const bool common = IsCommonLayout(layout);
+  if (common && source.CanMap() && blockSize >= kSmallestMappedBlock) {
+    block = source.Map(kBmpHeadersSize, blockSize);
+    return block ? kBmpOk : kBmpOutOfMemory;
   }
-  std::fill(palette.begin(), palette.end(), std::uint8_t{0});
-  return source.Seek(layout.paletteOffset) &&
-         ReadExactly(source, palette.first(static_cast<std::size_t>(layout.paletteBytes)), error) &&
-         source.Seek(layout.rowsOffset) && ReadExactly(source, rows, error);
-}
-
-// Shows `text`, with what the system said when a call failed with `error` (not 0).
-std::int16_t Fail(MessageBoxes& messages, std::string_view text, std::int16_t code, int error = 0) {
-  messages.ShowError(MessageOwner::kNone, text, error != 0 ? SystemErrorText(error) : "");
-  return code;
-}
-
-}  // namespace
-
-std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& bitmap) {
-  bitmap.block.Release();
-  HeaderBytes bytes{};
-  int error = 0;
-  if (!source.Seek(0) || !ReadExactly(source, std::span(bytes).first(kBmpSignatureSize), error) ||
-      bytes[0] != 'B' || bytes[1] != 'M') {
-    return Fail(messages, kNotBmpText, kBmpNotBmp, error);
-  }
-  if (!ReadExactly(source, std::span(bytes).subspan(kBmpSignatureSize), error)) {
-    return Fail(messages, kBmpCorruptText, kBmpCorrupt, error);
-  }
-  const BmpHeader header = ParseHeader(bytes);
-  if (header.bitCount != kBitsPerPixel) {
-    return Fail(messages, kNot8BitText, kBmpNot8Bit);
-  }
-  if (header.infoSize < kBmpMinInfoHeaderSize) {
-    return Fail(messages, kBmpCorruptText, kBmpCorrupt);
-  }
-  if (header.compression != kUncompressed) {
-    return Fail(messages, kCompressedText, kBmpCompressed);
-  }
-  if (header.width < 0) {
-    return Fail(messages, kBmpCorruptText, kBmpCorrupt);
-  }
-  if (header.fileSize < kBmpHeadersSize) {
-    return Fail(messages, kOutOfMemoryText, kBmpOutOfMemory);
-  }
-  const BmpLayout layout = LayoutOf(header);
-  if (header.fileSize > source.Length() || !LayoutFits(header, layout, source.Length())) {
-    return Fail(messages, kBmpCorruptText, kBmpCorrupt);
-  }
-  // Bounded by bfSize, which the file has just been shown to hold.
-  const auto blockSize = static_cast<std::size_t>(kBmpPaletteBytes + layout.rowsBytes);
-  const bool mapped = ShouldMap(source, layout);
-  MemoryBlock block =
-      mapped ? source.Map(kBmpHeadersSize, blockSize) : MemoryBlock::Allocate(blockSize);
+  block = MemoryBlock::Allocate(blockSize);
   if (!block) {
-    return Fail(messages, kOutOfMemoryText, kBmpOutOfMemory);
+    return kBmpOutOfMemory;
   }
-  if (!mapped && !ReadBlock(source, layout, block, error)) {
-    return Fail(messages, kBmpCorruptText, kBmpCorrupt, error);
+  const bool read = common ? source.Seek(kBmpHeadersSize) && ReadExactly(source, block.bytes())
+                           : ReadPalette(source, layout, block.bytes().first(kBmpPaletteBytes)) &&
+                                 source.Seek(layout.rowsOffset) &&
+                                 ReadExactly(source, block.bytes().subspan(kBmpPaletteBytes));
+  return read ? kBmpOk : kBmpCorrupt;
+}
+
+// ---- Decoded pixels: packed and RLE rows become 8-bit rows in a block of their own.
+
+// The file's bytes [offset, offset + length): mapped when large, else read.
+std::int16_t LoadStored(ByteSource& source, std::uint64_t offset, std::uint64_t length,
+                        MemoryBlock& stored) {
+  const auto size = static_cast<std::size_t>(length);
+  if (source.CanMap() && length >= kSmallestMappedBlock) {
+    stored = source.Map(offset, size);
+    if (stored) {
+      return kBmpOk;
+    }
+  }
+  stored = MemoryBlock::Allocate(size);
+  if (!stored) {
+    return kBmpOutOfMemory;
+  }
+  return source.Seek(offset) && ReadExactly(source, stored.bytes()) ? kBmpOk : kBmpCorrupt;
+}
+
+std::uint64_t PhysicalMemory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) {
+    return UINT64_MAX;
+  }
+  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+}
+
+// The block for the palette and the decoded rows, after the size has been checked: width and
+// height below 2^32 keep the product far from wrapping in 64 bits.
+std::int16_t AllocateDecoded(const BmpLayout& layout, std::uint64_t largest, MemoryBlock& block) {
+  const std::uint64_t size = kBmpPaletteBytes + BmpStride(layout.width) * layout.rowCount;
+  if (size > largest || size > SIZE_MAX) {
+    return kBmpOutOfMemory;
+  }
+  block = MemoryBlock::Allocate(static_cast<std::size_t>(size));
+  return block ? kBmpOk : kBmpOutOfMemory;
+}
+
+// False when the stored pixels are damaged; packed rows cannot be, once the layout fits.
+bool DecodePixels(std::span<const std::uint8_t> stored, const BmpHeader& header,
+                  const BmpLayout& layout, const DecodedRows& rows) {
+  if (layout.pixels == BmpPixels::kPacked) {
+    UnpackRows(stored, header.bitCount, rows);
+    return true;
+  }
+  return DecodeRle(stored, header.bitCount, rows);
+}
+
+std::int16_t LoadDecoded(ByteSource& source, const BmpHeader& header, const BmpLayout& layout,
+                         std::uint64_t largest, MemoryBlock& block) {
+  // Packed rows are as long as the layout says; an RLE stream runs to bfSize or the file's end.
+  const std::uint64_t storedBytes = layout.pixels == BmpPixels::kPacked
+                                        ? layout.storedStride * layout.rowCount
+                                        : layout.dataEnd - layout.rowsOffset;
+  MemoryBlock stored;
+  std::int16_t code = AllocateDecoded(layout, largest, block);
+  if (code == kBmpOk) {
+    code = LoadStored(source, layout.rowsOffset, storedBytes, stored);
+  }
+  if (code == kBmpOk && !ReadPalette(source, layout, block.bytes().first(kBmpPaletteBytes))) {
+    code = kBmpCorrupt;
+  }
+  if (code != kBmpOk) {
+    return code;
+  }
+  const bool sound = DecodePixels(stored.bytes(), header, layout,
+                                  {.bytes = block.bytes().subspan(kBmpPaletteBytes),
+                                   .width = layout.width,
+                                   .rowCount = layout.rowCount,
+                                   .stride = BmpStride(layout.width)});
+  // A mapped file that shrank while it was decoded read as zeros.
+  return sound && !stored.Damaged() ? kBmpOk : kBmpCorrupt;
+}
+
+// ---- The steps, in order; the first refusal counts.
+
+std::int16_t ReadBmp(ByteSource& source, std::optional<std::uint64_t> largestDecoded,
+                     LoadedBitmap& bitmap) {
+  BmpHeader header;
+  std::int16_t code = ReadBmpHeader(source, header);
+  if (code == kBmpOk) {
+    code = CheckBmpHeader(header);
+  }
+  if (code != kBmpOk) {
+    return code;
+  }
+  const BmpLayout layout = BmpLayoutOf(header, source.Length());
+  if (!BmpLayoutFits(header, layout, source.Length())) {
+    return kBmpCorrupt;
+  }
+  MemoryBlock block;
+  code =
+      layout.pixels == BmpPixels::kRaw8
+          ? LoadRaw8(source, header, layout, block)
+          : LoadDecoded(source, header, layout, largestDecoded.value_or(PhysicalMemory()), block);
+  if (code != kBmpOk) {
+    return code;
   }
   bitmap.block = std::move(block);
   bitmap.width = header.width;
   bitmap.height = header.height;
   return kBmpOk;
+}
+
+// Shows the message of `code`, with what the system said when a call failed with `error`
+// (not 0).
+std::int16_t Fail(MessageBoxes& messages, std::int16_t code, int error = 0) {
+  messages.ShowError(MessageOwner::kNone, MessageFor(code),
+                     error != 0 ? SystemErrorText(error) : "");
+  return code;
+}
+
+// Remembers why the last read failed, so the message can say it: a failing disk is told
+// apart from a file that is too short.
+class ReadErrorRecorder final : public ByteSource {
+ public:
+  explicit ReadErrorRecorder(ByteSource& source) : source_(source) {}
+  std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) override {
+    std::optional<std::size_t> got = source_.Read(buffer);
+    if (!got) {
+      error_ = errno;
+    }
+    return got;
+  }
+  bool Seek(std::uint64_t offset) override { return source_.Seek(offset); }
+  std::uint64_t Length() const override { return source_.Length(); }
+  MemoryBlock Map(std::uint64_t offset, std::size_t length) override {
+    return source_.Map(offset, length);
+  }
+  bool CanMap() const override { return source_.CanMap(); }
+  int Error() const { return error_; }
+
+ private:
+  ByteSource& source_;
+  int error_ = 0;
+};
+
+}  // namespace
+
+std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& bitmap,
+                      std::optional<std::uint64_t> largestDecoded) {
+  bitmap.block.Release();
+  ReadErrorRecorder recorded(source);
+  std::array<std::uint8_t, kLongestSignature> first{};
+  const std::optional<std::size_t> got = recorded.Seek(0) ? recorded.Read(first) : std::nullopt;
+  std::int16_t code = kBmpNotBmp;
+  switch (RecogniseInput(std::span(first).first(got.value_or(0)))) {
+    case InputKind::kBmp:
+      code = ReadBmp(recorded, largestDecoded, bitmap);
+      break;
+    case InputKind::kUnknown:
+      break;
+  }
+  return code == kBmpOk ? kBmpOk : Fail(messages, code, recorded.Error());
 }
 
 std::int16_t ReadBmp8(const std::string& path, MessageBoxes& messages, LoadedBitmap& bitmap) {
@@ -187,7 +279,7 @@ std::int16_t ReadBmp8(const std::string& path, MessageBoxes& messages, LoadedBit
   // file calls nothing that fails, and the cause stays empty.
   errno = 0;
   if (!file.Open(path)) {
-    return Fail(messages, kCannotOpenText, kBmpCannotOpen, errno);
+    return Fail(messages, kBmpCannotOpen, errno);
   }
   return ReadBmp8(file, messages, bitmap);
 }

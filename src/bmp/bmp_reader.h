@@ -1,7 +1,16 @@
 #pragma once
-// ReadBmp8: loads one 8-bit (palette-indexed) BMP file for the format writers.
+// ReadBmp8: loads one palette-indexed BMP file for the format writers.
 //
-// The file starts with the 14-byte file header and an info header of at least 40 bytes:
+// The file starts with the 14-byte file header, then an info header whose kind its length
+// (biSize, at offset 14) tells:
+//
+//   12 bytes        the OS/2 1.x core header: 16-bit unsigned width (18) and height (20), bit
+//                   count at 24, no compression; 3-byte palette entries (blue, green, red),
+//                   2^bits of them, or as many as fit before bfOffBits
+//   16 to 39 bytes  an OS/2 2.x header cut short: the fields of the 40-byte layout below that
+//                   lie wholly inside it, the others 0
+//   40 and more     the 40-byte layout (OS/2 2.x headers of up to 64 bytes, and the longer
+//                   headers that begin with it, read alike):
 //
 //   offset size field           use
 //   0      2    bfType          "BM"
@@ -10,19 +19,24 @@
 //   14     4    biSize          info header length; the palette follows it
 //   18     4    biWidth         signed; must not be negative
 //   22     4    biHeight        signed; negative means rows are stored top row first
-//   28     2    biBitCount      must be 8
-//   30     4    biCompression   must be 0 (rows of raw indices)
-//   46     4    biClrUsed       palette entries; 0 means 256, more than 256 use the first 256
+//   28     2    biBitCount      1, 2, 4 or 8
+//   30     4    biCompression   0 raw rows, 1 RLE8 (8 bits), 2 RLE4 (4 bits)
+//   46     4    biClrUsed       palette entries; 0 means 2^bits, more than 256 use the first 256
 //
-// Palette entries are 4 bytes: blue, green, red, reserved. Rows are `stride` bytes each
-// (width rounded up to a multiple of 4), bottom row first unless the height is negative.
+// Palette entries of these headers are 4 bytes: blue, green, red, reserved. Raw rows are
+// padded to a multiple of 4 bytes, pixels high bits first within a byte. RLE8 and RLE4 rows
+// are stored bottom row first, coded from bfOffBits to bfSize or the end of the file.
 //
 // The loaded block is normalised to what every writer reads: 1024 palette bytes (entries
-// the file does not have are zero) followed by the file's bytes from bfOffBits up to
-// bfSize. For the common layout (40-byte info header, 256 colours, rows at 1078) that is
-// exactly the file's bytes 54 to bfSize - 1.
+// the file does not have are zero) followed by the rows as 8-bit indices, `stride` bytes
+// each (width rounded up to a multiple of 4), bottom row first unless the height is
+// negative. An uncompressed 8-bit file gives its own bytes from bfOffBits up to bfSize;
+// for the common layout (40-byte info header, 256 colours, rows at 1078) that is exactly
+// the file's bytes 54 to bfSize - 1. Every other file is decoded into a block of palette
+// and rows alone, padding zero.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,7 +54,7 @@ inline constexpr std::size_t kBmpPaletteEntries = 256;
 inline constexpr std::size_t kBmpPaletteEntrySize = 4;
 inline constexpr std::size_t kBmpPaletteBytes = kBmpPaletteEntries * kBmpPaletteEntrySize;  // 1024
 
-// Field offsets in the file.
+// Field offsets in the file, for the info headers of 40 bytes and more.
 inline constexpr std::size_t kBfSizeOffset = 2;
 inline constexpr std::size_t kBfOffBitsOffset = 10;
 inline constexpr std::size_t kBiSizeOffset = 14;
@@ -75,10 +89,13 @@ struct LoadedBitmap {
 std::int16_t ReadBmp8(const std::string& path, MessageBoxes& messages, LoadedBitmap& bitmap);
 
 // The same over any byte source (bytes in memory for tests and fuzzing). `source` is read
-// from its start.
-std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& bitmap);
+// from its start. A file that must be decoded into a block of more than `largestDecoded`
+// bytes (palette and rows) is refused as "Out of memory"; by default that is the machine's
+// physical memory.
+std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& bitmap,
+                      std::optional<std::uint64_t> largestDecoded = std::nullopt);
 
-// The length of one stored row: `width` rounded up to a multiple of 4.
+// The length of one row in the loaded block: `width` rounded up to a multiple of 4.
 constexpr std::uint64_t BmpStride(std::uint32_t width) {
   return (std::uint64_t{width} + 3) & ~3ULL;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/little_endian.h"  // LoadLe16/32 and StoreLe16/32 for the formats
 
 namespace kav {
 
@@ -55,26 +56,5 @@ class FileSink final : public ByteSink {
   std::size_t pieceCount_ = 0;
   bool failed_ = false;
 };
-
-// Little-endian stores into a fixed layout.
-inline void StoreLe16(std::span<std::uint8_t> at, std::uint16_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-inline void StoreLe32(std::span<std::uint8_t> at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-inline std::uint16_t LoadLe16(std::span<const std::uint8_t> at) {
-  return static_cast<std::uint16_t>(at[0] | at[1] << 8);
-}
-
-inline std::uint32_t LoadLe32(std::span<const std::uint8_t> at) {
-  return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
-         std::uint32_t{at[3]} << 24;
-}
 
 }  // namespace kav

@@ -47,7 +47,9 @@ Bytes MakeBmp(const BmpSpec& spec) {
   const std::uint32_t entries = spec.coloursUsed == 0 ? 256 : spec.coloursUsed;
   const std::uint32_t paletteEnd = 14 + spec.infoSize + 4 * entries;
   const std::uint32_t rowsOffset = spec.rowsOffset.value_or(paletteEnd);
-  const std::uint32_t length = std::max(paletteEnd, rowsOffset) + stride * rows;
+  const std::uint32_t length =
+      std::max(paletteEnd, rowsOffset) +
+      (spec.stored ? static_cast<std::uint32_t>(spec.stored->size()) : stride * rows);
 
   Bytes out{'B', 'M'};
   PutLe32(out, spec.fileSize.value_or(length));
@@ -72,6 +74,10 @@ Bytes MakeBmp(const BmpSpec& spec) {
   }
   out.resize(std::max<std::size_t>(out.size(), rowsOffset), 0);
   out.resize(rowsOffset);
+  if (spec.stored) {
+    out.insert(out.end(), spec.stored->begin(), spec.stored->end());
+    return out;
+  }
   for (std::uint32_t stored = 0; stored < rows; ++stored) {
     // Bottom row first unless the height is negative.
     const std::uint32_t y = spec.height < 0 ? stored : rows - 1 - stored;
@@ -83,7 +89,7 @@ Bytes MakeBmp(const BmpSpec& spec) {
   return out;
 }
 
-LoadedPicture::LoadedPicture(const BmpSpec& spec) : file_(MakeBmp(spec)) {
+LoadedPicture::LoadedPicture(Bytes file) : file_(std::move(file)) {
   MemorySource source(file_);
   RecordingHost host;
   EXPECT_EQ(ReadBmp8(source, host, bitmap_), kBmpOk);
@@ -95,8 +101,8 @@ LoadedPicture::LoadedPicture(const BmpSpec& spec) : file_(MakeBmp(spec)) {
   }
 }
 
-Bytes Encode(const BmpSpec& spec, FileKind kind, const MzrSettings& settings) {
-  const LoadedPicture picture(spec);
+Bytes Encode(const Bytes& file, FileKind kind, const MzrSettings& settings) {
+  const LoadedPicture picture(file);
   if (kind != FileKind::kMzr) {
     EXPECT_EQ(CheckRunLengthSize(picture.view()), RunLengthRefusal::kNone);
     return EncodeRunLength(

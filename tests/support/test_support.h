@@ -37,10 +37,11 @@ struct BmpSpec {
   std::uint32_t infoSize = 40;
   std::uint16_t bitCount = 8;
   std::uint32_t compression = 0;
-  std::uint32_t coloursUsed = 0;            // palette entries written; 0 writes 256
-  std::optional<std::uint32_t> rowsOffset;  // bfOffBits; default right after the palette
-  std::optional<std::uint32_t> fileSize;    // bfSize; default the real length
-  std::uint8_t reservedByte = 0;            // the fourth byte of each palette entry
+  std::uint32_t coloursUsed = 0;                    // palette entries written; 0 writes 256
+  std::optional<std::uint32_t> rowsOffset;          // bfOffBits; default right after the palette
+  std::optional<std::uint32_t> fileSize;            // bfSize; default the real length
+  std::uint8_t reservedByte = 0;                    // the fourth byte of each palette entry
+  std::optional<std::vector<std::uint8_t>> stored;  // what follows bfOffBits instead of the rows
 };
 
 // The palette used when a spec gives none: entry i is (i, 255 - i, i * 7 mod 256).
@@ -62,10 +63,11 @@ BmpSpec PictureOf(std::int32_t width, std::int32_t height, PixelFunction pixel) 
   return spec;
 }
 
-// `spec` stored as a BMP and read back, as the writers see it.
+// A BMP file read back, as the writers see it.
 class LoadedPicture {
  public:
-  explicit LoadedPicture(const BmpSpec& spec);
+  explicit LoadedPicture(Bytes file);
+  explicit LoadedPicture(const BmpSpec& spec) : LoadedPicture(MakeBmp(spec)) {}
   const BitmapView& view() const { return *view_; }
 
  private:
@@ -74,8 +76,11 @@ class LoadedPicture {
   std::optional<BitmapView> view_;
 };
 
-// `spec` encoded in memory by the writer of `kind`.
-Bytes Encode(const BmpSpec& spec, FileKind kind, const MzrSettings& settings = {});
+// A BMP file encoded in memory by the writer of `kind`.
+Bytes Encode(const Bytes& file, FileKind kind, const MzrSettings& settings = {});
+inline Bytes Encode(const BmpSpec& spec, FileKind kind, const MzrSettings& settings = {}) {
+  return Encode(MakeBmp(spec), kind, settings);
+}
 
 std::uint16_t Le16(const Bytes& bytes, std::size_t at);
 std::uint32_t Le32(const Bytes& bytes, std::size_t at);

@@ -1,0 +1,173 @@
+#include "bmp/bmp_header.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <span>
+
+#include "platform/little_endian.h"
+
+namespace kav {
+namespace {
+
+constexpr std::uint32_t kCoreHeaderSize = 12;
+constexpr std::uint32_t kShortestInfoHeader = 16;
+constexpr std::size_t kBiSizeEnd = kBiSizeOffset + 4;
+
+// Fields of the core header.
+constexpr std::size_t kCoreWidthOffset = 18;
+constexpr std::size_t kCoreHeightOffset = 20;
+constexpr std::size_t kCoreBitCountOffset = 24;
+constexpr std::uint64_t kCorePaletteEntrySize = 3;
+
+constexpr std::uint32_t kUncompressed = 0;
+constexpr std::uint32_t kRle8Compression = 1;
+constexpr std::uint32_t kRle4Compression = 2;
+
+// The file header and at most the first 40 bytes of the info header; what a shorter header
+// does not hold is 0.
+using HeaderBytes = std::array<std::uint8_t, kBmpHeadersSize>;
+
+// How much of the info header to read: the fields after its first 16 bytes are 4 bytes each,
+// and one that a short header holds only part of is left out.
+std::size_t InfoBytesToRead(BmpHeaderKind kind, std::uint32_t infoSize) {
+  if (kind == BmpHeaderKind::kCore) {
+    return kCoreHeaderSize;
+  }
+  return std::min<std::uint32_t>(infoSize, kBmpMinInfoHeaderSize) & ~3U;
+}
+
+void ParseCoreFields(std::span<const std::uint8_t> bytes, BmpHeader& header) {
+  header.width = LoadLe16(bytes.subspan(kCoreWidthOffset));
+  header.height = LoadLe16(bytes.subspan(kCoreHeightOffset));
+  header.bitCount = LoadLe16(bytes.subspan(kCoreBitCountOffset));
+}
+
+void ParseInfoFields(std::span<const std::uint8_t> bytes, BmpHeader& header) {
+  header.width = static_cast<std::int32_t>(LoadLe32(bytes.subspan(kBiWidthOffset)));
+  header.height = static_cast<std::int32_t>(LoadLe32(bytes.subspan(kBiHeightOffset)));
+  header.bitCount = LoadLe16(bytes.subspan(kBiBitCountOffset));
+  header.compression = LoadLe32(bytes.subspan(kBiCompressionOffset));
+  header.coloursUsed = LoadLe32(bytes.subspan(kBiClrUsedOffset));
+}
+
+bool IsPaletteDepth(std::uint16_t bits) {
+  return bits == 1 || bits == 2 || bits == 4 || bits == 8;
+}
+
+BmpPixels PixelsOf(const BmpHeader& header) {
+  switch (header.compression) {
+    case kRle8Compression:
+      return BmpPixels::kRle8;
+    case kRle4Compression:
+      return BmpPixels::kRle4;
+    default:
+      return header.bitCount == 8 ? BmpPixels::kRaw8 : BmpPixels::kPacked;
+  }
+}
+
+bool IsRle(BmpPixels pixels) {
+  return pixels == BmpPixels::kRle8 || pixels == BmpPixels::kRle4;
+}
+
+}  // namespace
+
+std::int16_t ReadBmpHeader(ByteSource& source, BmpHeader& header) {
+  // Everything after the signature up to the longest header looked at, in one read; a file
+  // with a shorter header may end sooner.
+  HeaderBytes bytes{};
+  const std::span<std::uint8_t> all(bytes);
+  const std::optional<std::size_t> got =
+      source.Seek(kBmpSignatureSize) ? source.Read(all.subspan(kBmpSignatureSize)) : std::nullopt;
+  const std::size_t held = kBmpSignatureSize + got.value_or(0);
+  if (held < kBiSizeEnd) {
+    return kBmpCorrupt;
+  }
+  header.infoSize = LoadLe32(all.subspan(kBiSizeOffset));
+  if (header.infoSize == kCoreHeaderSize) {
+    header.kind = BmpHeaderKind::kCore;
+  } else if (header.infoSize >= kShortestInfoHeader) {
+    header.kind = BmpHeaderKind::kInfo;
+  } else {
+    return kBmpCorrupt;
+  }
+  const std::size_t headersEnd = kBiSizeOffset + InfoBytesToRead(header.kind, header.infoSize);
+  if (held < headersEnd) {
+    return kBmpCorrupt;
+  }
+  std::fill(all.begin() + static_cast<std::ptrdiff_t>(headersEnd), all.end(), std::uint8_t{0});
+  header.fileSize = LoadLe32(all.subspan(kBfSizeOffset));
+  header.rowsOffset = LoadLe32(all.subspan(kBfOffBitsOffset));
+  if (header.kind == BmpHeaderKind::kCore) {
+    ParseCoreFields(all, header);
+  } else {
+    ParseInfoFields(all, header);
+  }
+  return kBmpOk;
+}
+
+std::int16_t CheckBmpHeader(const BmpHeader& header) {
+  if (!IsPaletteDepth(header.bitCount)) {
+    return kBmpNot8Bit;
+  }
+  if (header.compression != kUncompressed && header.compression != kRle8Compression &&
+      header.compression != kRle4Compression) {
+    return kBmpCompressed;
+  }
+  if ((header.compression == kRle8Compression && header.bitCount != 8) ||
+      (header.compression == kRle4Compression && header.bitCount != 4)) {
+    return kBmpCorrupt;
+  }
+  // RLE rows are coded bottom row first only.
+  if (header.width < 0 || (IsRle(PixelsOf(header)) && header.height < 0)) {
+    return kBmpCorrupt;
+  }
+  // A file shorter than its own headers: the size of what follows them would wrap.
+  if (header.fileSize <
+      kBmpFileHeaderSize + std::min<std::uint64_t>(header.infoSize, kBmpMinInfoHeaderSize)) {
+    return kBmpOutOfMemory;
+  }
+  return kBmpOk;
+}
+
+BmpLayout BmpLayoutOf(const BmpHeader& header, std::uint64_t fileLength) {
+  BmpLayout layout;
+  layout.pixels = PixelsOf(header);
+  layout.paletteOffset = kBmpFileHeaderSize + std::uint64_t{header.infoSize};
+  layout.rowsOffset = header.rowsOffset;
+  layout.dataEnd = std::min<std::uint64_t>(header.fileSize, fileLength);
+  layout.width = static_cast<std::uint32_t>(header.width);
+  layout.rowCount = static_cast<std::uint32_t>(std::llabs(std::int64_t{header.height}));
+  layout.storedStride = IsRle(layout.pixels) ? 0 : PackedStride(layout.width, header.bitCount);
+  const std::uint64_t depthEntries = std::uint64_t{1} << header.bitCount;
+  if (header.kind == BmpHeaderKind::kCore) {
+    // No count field: a full palette, or as many entries as lie before the rows.
+    layout.paletteEntrySize = kCorePaletteEntrySize;
+    layout.paletteEntries =
+        layout.rowsOffset < layout.paletteOffset
+            ? 0
+            : std::min(depthEntries,
+                       (layout.rowsOffset - layout.paletteOffset) / kCorePaletteEntrySize);
+  } else {
+    layout.paletteEntrySize = kBmpPaletteEntrySize;
+    layout.paletteEntries = header.coloursUsed == 0
+                                ? depthEntries
+                                : std::min<std::uint64_t>(header.coloursUsed, kBmpPaletteEntries);
+  }
+  return layout;
+}
+
+bool BmpLayoutFits(const BmpHeader& header, const BmpLayout& layout, std::uint64_t fileLength) {
+  // Raw rows are taken up to bfSize, which must lie inside the file; an RLE stream simply
+  // ends where the file does.
+  if (!IsRle(layout.pixels) && header.fileSize > fileLength) {
+    return false;
+  }
+  const std::uint64_t paletteEnd =
+      layout.paletteOffset + layout.paletteEntries * layout.paletteEntrySize;
+  const std::uint64_t rowsBytes = layout.storedStride * layout.rowCount;
+  return paletteEnd <= layout.dataEnd && layout.rowsOffset >= layout.paletteOffset &&
+         layout.rowsOffset <= layout.dataEnd && rowsBytes <= layout.dataEnd - layout.rowsOffset;
+}
+
+}  // namespace kav
