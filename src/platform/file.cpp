@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -133,8 +135,8 @@ std::string TemporaryNameFor(const std::string& target) {
   std::string name = ".";
   name += KeptTargetName(target);
   name += kTemporaryMark;
-  return name + std::to_string(getpid()) + "-" + std::to_string(number) +
-         std::string(kTemporarySuffix);
+  static const std::string process = std::to_string(getpid());
+  return name + process + "-" + std::to_string(number) + std::string(kTemporarySuffix);
 }
 
 bool IsDecimal(std::string_view digits) {
@@ -183,20 +185,26 @@ class LeftoverTemporaries {
   // The leftover names found in `folder` for the output `target`, forgotten once taken.
   std::vector<std::string> Take(int folder, const std::string& target) {
     const std::optional<FolderId> id = IdOf(folder);
-    if (!id) {
+    // A folder's leftovers are only ever taken, never added, so once none are left the
+    // threads of a batch writing there need not even take the lock.
+    thread_local std::optional<FolderId> lastFolderWithout;
+    if (!id || id == lastFolderWithout) {
       return {};
     }
+    const std::string kept(KeptTargetName(target));
     const std::lock_guard lock(mutex_);
     auto known = folders_.find(*id);
     if (known == folders_.end()) {
       known = folders_.emplace(*id, Read(folder)).first;
     }
-    const auto found = known->second.find(std::string(KeptTargetName(target)));
-    if (found == known->second.end()) {
-      return {};
+    std::vector<std::string> names;
+    if (const auto found = known->second.find(kept); found != known->second.end()) {
+      names = std::move(found->second);
+      known->second.erase(found);
     }
-    std::vector<std::string> names = std::move(found->second);
-    known->second.erase(found);
+    if (known->second.empty()) {
+      lastFolderWithout = id;
+    }
     return names;
   }
 
@@ -300,6 +308,9 @@ class PathWalk {
     if (path.empty() || path.back() == '/') {
       error_ = EISDIR;  // a folder, never an output file
       return false;
+    }
+    if (OpenFolderWithoutLinks(path)) {
+      return true;
     }
     if (!Restart(path.front() == '/' ? "/" : ".")) {
       return false;
@@ -421,6 +432,25 @@ class PathWalk {
     return false;
   }
 
+  // Nearly always no link stands in the way, and the kernel opens the folder of `path` in one
+  // call that fails rather than follow any; only then is the path walked part by part.
+  bool OpenFolderWithoutLinks(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how);
+    if (fd < 0) {
+      return false;  // a link on the way, an older kernel, or a failure the walk meets again
+    }
+    folder_.Reset(static_cast<int>(fd));
+    pending_.push_back(path.substr(slash + 1));
+    return true;
+  }
+
   bool Restart(const char* start) {
     folder_.Reset(open(start, O_PATH | O_DIRECTORY | O_CLOEXEC));
     error_ = folder_.IsOpen() ? 0 : errno;
@@ -529,6 +559,7 @@ bool InputFile::Open(const std::string& path) {
   }
   fd_ = fd;
   length_ = static_cast<std::uint64_t>(info.st_size);
+  position_ = 0;
   return true;
 }
 
@@ -543,10 +574,11 @@ std::optional<std::size_t> InputFile::Read(std::span<std::uint8_t> buffer) {
   if (fd_ < 0) {
     return std::nullopt;
   }
+  // Reads at a position kept here instead of the descriptor's, so that moving costs no call.
   std::size_t done = 0;
-  while (done < buffer.size()) {
+  while (done < buffer.size() && position_ <= static_cast<std::uint64_t>(LLONG_MAX)) {
     const std::size_t chunk = std::min(buffer.size() - done, kMaxIoChunk);
-    const ssize_t got = read(fd_, buffer.data() + done, chunk);
+    const ssize_t got = pread(fd_, buffer.data() + done, chunk, static_cast<off_t>(position_));
     if (got < 0) {
       if (errno == EINTR) {
         continue;
@@ -557,6 +589,7 @@ std::optional<std::size_t> InputFile::Read(std::span<std::uint8_t> buffer) {
       break;
     }
     done += static_cast<std::size_t>(got);
+    position_ += static_cast<std::uint64_t>(got);
   }
   return done;
 }
@@ -572,7 +605,8 @@ bool InputFile::Seek(std::uint64_t offset) {
   if (fd_ < 0 || offset > static_cast<std::uint64_t>(LLONG_MAX)) {
     return false;
   }
-  return lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+  position_ = offset;
+  return true;
 }
 
 void Descriptor::Reset(int fd) {
@@ -591,6 +625,7 @@ bool OutputFile::Create(const std::string& target, const std::string& protectedP
   lastError_ = 0;
   failed_ = false;
   failedReadingSource_ = false;
+  position_ = 0;
   // Nearly always the target does not exist yet, and one look at it is all that is asked.
   std::optional<OutputPlace> place = FindOutputPlace(target, lastError_);
   if (!place) {
@@ -671,7 +706,7 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const std::size_t chunk = std::min(bytes.size() - done, kMaxIoChunk);
-    const ssize_t put = write(fd_, bytes.data() + done, chunk);
+    const ssize_t put = pwrite(fd_, bytes.data() + done, chunk, static_cast<off_t>(position_));
     if (put < 0) {
       if (errno == EINTR) {
         continue;
@@ -680,6 +715,7 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
       return false;
     }
     done += static_cast<std::size_t>(put);
+    position_ += static_cast<std::uint64_t>(put);
   }
   return true;
 }
@@ -701,7 +737,8 @@ bool OutputFile::WriteGather(std::span<const std::span<const std::uint8_t>> piec
                         pieces[i].size() - offset};
       asked += vectors[count].iov_len;
     }
-    const ssize_t put = writev(fd_, vectors.data(), static_cast<int>(count));
+    const ssize_t put =
+        pwritev(fd_, vectors.data(), static_cast<int>(count), static_cast<off_t>(position_));
     if (put < 0 && errno == EINTR) {
       continue;
     }
@@ -709,6 +746,7 @@ bool OutputFile::WriteGather(std::span<const std::span<const std::uint8_t>> piec
       Fail();
       return false;
     }
+    position_ += static_cast<std::uint64_t>(put);
     // A short write leaves the rest of a piece, or later pieces, for the next call.
     auto left = static_cast<std::size_t>(put);
     while (next < pieces.size() && left >= pieces[next].size() - skipped) {
@@ -722,11 +760,11 @@ bool OutputFile::WriteGather(std::span<const std::span<const std::uint8_t>> piec
 }
 
 bool OutputFile::Seek(std::uint64_t offset) {
-  if (fd_ < 0 || failed_ || offset > static_cast<std::uint64_t>(LLONG_MAX) ||
-      lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+  if (fd_ < 0 || failed_ || offset > static_cast<std::uint64_t>(LLONG_MAX)) {
     failed_ = true;
     return false;
   }
+  position_ = offset;
   return true;
 }
 

@@ -39,6 +39,7 @@ class InputFile final : public ByteSource {
  private:
   int fd_ = -1;
   std::uint64_t length_ = 0;
+  std::uint64_t position_ = 0;
 };
 
 // A descriptor of an open file or folder, closed when the object goes out of scope.
@@ -71,9 +72,9 @@ class Descriptor {
 // (or, where the system cannot name such a file later, a hidden temporary file); nothing
 // appears at the target until Commit() succeeds, and then the whole file does at once.
 //
-// The target's path is walked one folder at a time through descriptors, and the folder that
-// holds the target stays open until Commit(), so what was checked is what is replaced even
-// while others change the folders. A symbolic link met on the way is followed, and the file it
+// The target's path is resolved through descriptors, never by name twice, and the folder
+// that holds the target stays open until Commit(), so what was checked is what is replaced
+// even while others change the folders. A symbolic link met on the way is followed, and the file it
 // leads to replaced, unless it sits in a folder anyone may write in that has the sticky bit
 // (such as /tmp) and belongs to neither the user running the program nor the folder's owner:
 // such a link may have been planted to make the program overwrite a file its owner cannot
@@ -121,7 +122,8 @@ class OutputFile {
   bool failedReadingSource_ = false;
   bool targetExisted_ = false;
   int lastError_ = 0;
-  Descriptor folder_;  // the target's folder, from Create() to the end of Commit()
+  std::uint64_t position_ = 0;  // where the next write goes; kept here, so moving costs no call
+  Descriptor folder_;           // the target's folder, from Create() to the end of Commit()
   std::string targetName_;
   std::string temporaryName_;  // in folder_
   std::size_t registrySlot_ = SIZE_MAX;
