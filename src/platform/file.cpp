@@ -183,12 +183,18 @@ std::optional<TemporaryName> ParseTemporaryName(std::string_view entry) {
 class LeftoverTemporaries {
  public:
   // The leftover names found in `folder` for the output `target`, forgotten once taken.
-  std::vector<std::string> Take(int folder, const std::string& target) {
-    const std::optional<FolderId> id = IdOf(folder);
+  // `folderPath` is the path `folder` was opened by without meeting a link, or empty.
+  std::vector<std::string> Take(int folder, const std::string& target,
+                                const std::string& folderPath) {
     // A folder's leftovers are only ever taken, never added, so once none are left the
-    // threads of a batch writing there need not even take the lock.
-    thread_local std::optional<FolderId> lastFolderWithout;
-    if (!id || id == lastFolderWithout) {
+    // threads of a batch writing there by one path need not even look which folder it is.
+    // Should another folder take its place meanwhile, its leftovers wait for the next process.
+    thread_local std::string lastPathWithout;
+    if (!folderPath.empty() && folderPath == lastPathWithout) {
+      return {};
+    }
+    const std::optional<FolderId> id = IdOf(folder);
+    if (!id) {
       return {};
     }
     const std::string kept(KeptTargetName(target));
@@ -203,7 +209,7 @@ class LeftoverTemporaries {
       known->second.erase(found);
     }
     if (known->second.empty()) {
-      lastFolderWithout = id;
+      lastPathWithout = folderPath;
     }
     return names;
   }
@@ -248,9 +254,10 @@ class LeftoverTemporaries {
 
 // Removes the temporary files of `target` in `folder` whose process no longer runs; a
 // running process of that id keeps its file, which may be one it is writing now.
-void RemoveLeftoverTemporaries(int folder, const std::string& target) {
+void RemoveLeftoverTemporaries(int folder, const std::string& target,
+                               const std::string& folderPath) {
   static LeftoverTemporaries leftovers;
-  for (const std::string& name : leftovers.Take(folder, target)) {
+  for (const std::string& name : leftovers.Take(folder, target, folderPath)) {
     const std::optional<TemporaryName> parsed = ParseTemporaryName(name);
     struct stat info {};
     if (parsed && kill(parsed->process, 0) != 0 && errno == ESRCH &&
@@ -292,6 +299,7 @@ constexpr int kMaxLinksFollowed = 40;
 // Where an output goes: its folder, open, and its name there, with what is there now.
 struct OutputPlace {
   Descriptor folder;
+  std::string folderPath;  // the path the folder was opened by without meeting a link, or empty
   std::string name;
   bool exists = false;
   struct stat info {};
@@ -373,6 +381,7 @@ class PathWalk {
       return Failed(length < 0 ? errno : ENOENT);
     }
     const std::string_view destination(text.data(), static_cast<std::size_t>(length));
+    folderPath_.clear();
     if (destination.front() == '/' && !Restart("/")) {
       return Step::kFailed;
     }
@@ -395,6 +404,7 @@ class PathWalk {
   }
 
   int folder() const { return folder_.Get(); }
+  const std::string& folderPath() const { return folderPath_; }
   Descriptor TakeFolder() { return std::move(folder_); }
   // A second descriptor of the current folder, which stays where it is while the walk goes on.
   Descriptor CopyFolder() {
@@ -447,6 +457,7 @@ class PathWalk {
       return false;  // a link on the way, an older kernel, or a failure the walk meets again
     }
     folder_.Reset(static_cast<int>(fd));
+    folderPath_ = folder;
     pending_.push_back(path.substr(slash + 1));
     return true;
   }
@@ -463,6 +474,7 @@ class PathWalk {
   }
 
   Descriptor folder_;
+  std::string folderPath_;            // what the folder was opened by, while no link was met
   std::vector<std::string> pending_;  // the next part last
   int linksFollowed_ = 0;
   int error_ = 0;
@@ -478,7 +490,8 @@ std::optional<OutputPlace> FindOutputPlace(const std::string& path, int& error) 
   std::optional<OutputPlace> linkAtTheEnd;
   bool walked = walk.Start(path) && walk.WalkFolders();
   while (walked) {
-    OutputPlace place{.folder = {}, .name = walk.TakeName()};
+    OutputPlace place;
+    place.name = walk.TakeName();
     // Whatever keeps the name from being looked at is met again when the file is created.
     place.exists =
         fstatat(walk.folder(), place.name.c_str(), &place.info, AT_SYMLINK_NOFOLLOW) == 0;
@@ -486,11 +499,14 @@ std::optional<OutputPlace> FindOutputPlace(const std::string& path, int& error) 
       if (!place.exists && linkAtTheEnd) {
         return linkAtTheEnd;
       }
+      place.folderPath = walk.folderPath();
       place.folder = walk.TakeFolder();
       return place;
     }
     if (!linkAtTheEnd) {
-      linkAtTheEnd = OutputPlace{.folder = walk.CopyFolder(), .name = place.name};
+      linkAtTheEnd.emplace();
+      linkAtTheEnd->folder = walk.CopyFolder();
+      linkAtTheEnd->name = place.name;
       if (!linkAtTheEnd->folder.IsOpen()) {
         break;
       }
@@ -643,7 +659,7 @@ bool OutputFile::Create(const std::string& target, const std::string& protectedP
     }
     keptMode = existing.st_mode & 07777;
   }
-  RemoveLeftoverTemporaries(place->folder.Get(), place->name);
+  RemoveLeftoverTemporaries(place->folder.Get(), place->name, place->folderPath);
   folder_ = std::move(place->folder);
   targetName_ = std::move(place->name);
   targetExisted_ = place->exists;
