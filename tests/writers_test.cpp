@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <functional>
+#include <tuple>
 
 #include "formats/output_shell.h"
 #include "formats/run_length.h"
@@ -221,7 +222,13 @@ TEST(OutputFile, NothingAtTheTargetUntilCommitAndNothingLeftOnFailure) {
   std::filesystem::create_directory(dir.File("new.MZR"));
   test::WriteFile(dir.File("new.MZR/keep"), {1});
   EXPECT_FALSE(late.Commit());
+  EXPECT_EQ(late.LastError(), EISDIR);
   EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"new.MZR", "out.MZR"}));
+  // Refused by rule (here the source itself), no system call failed.
+  EXPECT_FALSE(late.Create(dir.File("out.MZR"), dir.File("out.MZR")));
+  EXPECT_EQ(late.LastError(), 0);
+  EXPECT_FALSE(late.Create(dir.File("missing/out.MZR"), ""));
+  EXPECT_EQ(late.LastError(), ENOENT);
   EXPECT_EQ(ListFolder(dir.File("new.MZR")), std::vector<std::string>{"keep"});
 }
 
@@ -242,12 +249,95 @@ TEST(OutputFile, ReplacingKeepsPermissionsAndLinks) {
   EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
 
+TEST(OutputFile, SharedFolderFollowsOnlyTheLinksOfItsOwnerOrTheUser) {
+  // Anyone may plant a link in a folder like /tmp; followed by the super-user, another user's
+  // link would replace a file that user cannot write.
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "planting another user's links needs the super-user";
+  }
+  constexpr uid_t kRoot = 0;
+  constexpr uid_t kNobody = 65534;
+  struct Link {
+    std::string at, to;
+    uid_t owner;
+  };
+  const std::vector<std::tuple<std::string, uid_t, std::vector<Link>, std::string, bool>> cases{
+      // what, the shared folder's owner, its links, the output in it, whether followed
+      {"another user's link", kRoot, {{"x.OUT", "../victim/x.OUT", kNobody}}, "x.OUT", false},
+      {"to a folder", kRoot, {{"d", "../victim", kNobody}}, "d/x.OUT", false},
+      {"reached through the user's own link",
+       kRoot,
+       {{"x.OUT", "y", kRoot}, {"y", "../victim/x.OUT", kNobody}},
+       "x.OUT",
+       false},
+      {"the user's own link", kRoot, {{"x.OUT", "../victim/x.OUT", kRoot}}, "x.OUT", true},
+      {"the folder owner's link", kNobody, {{"x.OUT", "../victim/x.OUT", kNobody}}, "x.OUT", true},
+  };
+  for (const auto& [what, folderOwner, links, output, followed] : cases) {
+    SCOPED_TRACE(what);
+    Workspace work;
+    const std::string shared = work.dir.File("shared");
+    const std::string victim = work.dir.File("victim/x.OUT");
+    std::filesystem::create_directory(work.dir.File("victim"));
+    test::WriteFile(victim, {1, 2, 3});
+    std::filesystem::create_directory(shared);
+    ASSERT_EQ(chown(shared.c_str(), folderOwner, folderOwner) | chmod(shared.c_str(), 01777), 0);
+    for (const Link& link : links) {
+      const std::string at = shared + "/" + link.at;
+      ASSERT_EQ(symlink(link.to.c_str(), at.c_str()) | lchown(at.c_str(), link.owner, 0), 0);
+    }
+    RecordingHost host;
+    EXPECT_EQ(test::kWriters[1].convert(host, work.source, shared + "/" + output), followed);
+    EXPECT_EQ(ReadFile(victim) == (Bytes{1, 2, 3}), !followed);
+    if (!followed) {
+      EXPECT_EQ(host.events, std::vector<std::string>{"message:Cannot create output file"});
+    }
+    EXPECT_EQ(ListFolder(shared).size(), links.size());
+    EXPECT_EQ(ListFolder(work.dir.File("victim")), std::vector<std::string>{"x.OUT"});
+  }
+}
+
+TEST(OutputFile, RemovesTemporariesLeftByEndedProcessesOfTheSameOutput) {
+  const pid_t ended = fork();
+  if (ended == 0) {
+    _exit(0);
+  }
+  ASSERT_EQ(test::ExitStatusOf(ended), 0);  // reaped: no process has its id now
+  const std::string gone = std::to_string(ended);
+  const std::string running = std::to_string(getpid());
+  const std::string longName = std::string(251, 'n') + ".RLE";
+  test::TempDir dir;
+  const std::vector<std::pair<std::string, bool>> planted{
+      // name, whether kept
+      {".x.RLE.kav-" + gone + "-1.tmp", false},
+      {".x.RLE.kav-" + running + "-1.tmp", true},
+      {".y.RLE.kav-" + gone + "-1.tmp", true},
+      {".x.RLE.kav-" + gone + "-1.tmpx", true},
+      {".x.RLE.kav-" + gone + ".tmp", true},
+      {"." + longName.substr(0, 224) + ".kav-" + gone + "-9.tmp", false}};
+  for (const auto& [name, kept] : planted) {
+    test::WriteFile(dir.File(name), {1});
+  }
+  std::filesystem::create_directory(dir.File(".x.RLE.kav-" + gone + "-2.tmp"));  // not a file
+  for (const std::string& output : {std::string("x.RLE"), longName}) {
+    OutputFile file;
+    ASSERT_TRUE(file.Create(dir.File(output), ""));
+    ASSERT_TRUE(file.Write(Bytes{7}) && file.Commit());
+  }
+  for (const auto& [name, kept] : planted) {
+    EXPECT_EQ(test::FileExists(dir.File(name)), kept) << name;
+  }
+  EXPECT_EQ(ListFolder(dir.path()).size(), 7u);
+}
+
 TEST(OutputFile, InterruptRemovesTemporaryFiles) {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const auto& [signal, unnamed] : {std::pair{SIGINT, true}, std::pair{SIGTERM, true},
+                                        std::pair{SIGHUP, true}, std::pair{SIGINT, false}}) {
     test::TempDir dir;
     test::WriteFile(dir.File("old.MZR"), {5});
     const pid_t child = fork();
     if (child == 0) {
+      AllowUnnamedOutputFiles(unnamed);  // false: both outputs have a named temporary file
       InstallInterruptCleanup();
       OutputFile first;
       OutputFile second;

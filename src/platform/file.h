@@ -3,11 +3,13 @@
 // renamed into place only when it is complete, so a failed or interrupted write never
 // leaves a partial file and never damages a file that was there before.
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/byte_source.h"
@@ -37,6 +39,31 @@ class InputFile final : public ByteSource {
  private:
   int fd_ = -1;
   std::uint64_t length_ = 0;
+  std::uint64_t position_ = 0;
+};
+
+// A descriptor of an open file or folder, closed when the object goes out of scope.
+class Descriptor {
+ public:
+  Descriptor() = default;
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(other.Release()) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      Reset(other.Release());
+    }
+    return *this;
+  }
+  ~Descriptor() { Reset(); }
+
+  int Get() const { return fd_; }
+  bool IsOpen() const { return fd_ >= 0; }
+  int Release() { return std::exchange(fd_, -1); }
+  // Closes the descriptor held, if any, and holds `fd` instead.
+  void Reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
 };
 
 // The output of one conversion. Create() refuses what must not be written over: a folder,
@@ -44,6 +71,15 @@ class InputFile final : public ByteSource {
 // (the source being converted). The bytes go to a file without a name in the target's folder
 // (or, where the system cannot name such a file later, a hidden temporary file); nothing
 // appears at the target until Commit() succeeds, and then the whole file does at once.
+//
+// The target's path is resolved through descriptors, never by name twice, and the folder
+// that holds the target stays open until Commit(), so what was checked is what is replaced
+// even while others change the folders. A symbolic link met on the way is followed, and the file it
+// leads to replaced, unless it sits in a folder anyone may write in that has the sticky bit
+// (such as /tmp) and belongs to neither the user running the program nor the folder's owner:
+// such a link may have been planted to make the program overwrite a file its owner cannot
+// write, and Create() refuses it. Temporary files of this output left by a process that ended
+// without removing them (SIGKILL) are removed when the output is created.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -61,31 +97,41 @@ class OutputFile {
   // Whether a write failed because the bytes to write could not be read: a mapped source
   // file that shrank while it was being converted.
   bool FailedReadingSource() const { return failedReadingSource_; }
-  // The errno of the system call that failed last, 0 when a rule refused without one.
-  int LastError() const { return lastError_; }
   // Closes the temporary file and renames it over the target. On failure the temporary
   // file is removed and the target is left as it was.
   bool Commit();
   // Closes and removes the temporary file, if any.
   void Abandon();
+  // The errno of the system call whose failure made Create(), a write or Commit() fail; 0 when
+  // none failed, as when Create() refuses by rule (a read-only file, the source, a link
+  // planted by another user).
+  int LastError() const { return lastError_; }
 
  private:
   int CreateNamedTemporary();
   bool NameUnnamedTemporary();
   void RemoveNamedTemporary();
   void ForgetTemporary();
+  void CloseFolder();
 
   void Fail();
+  void RememberError() { lastError_ = errno; }
 
   int fd_ = -1;
   bool failed_ = false;
   bool failedReadingSource_ = false;
-  int lastError_ = 0;
   bool targetExisted_ = false;
-  std::string targetPath_;
-  std::string temporaryPath_;
+  int lastError_ = 0;
+  std::uint64_t position_ = 0;  // where the next write goes; kept here, so moving costs no call
+  Descriptor folder_;           // the target's folder, from Create() to the end of Commit()
+  std::string targetName_;
+  std::string temporaryName_;  // in folder_
   std::size_t registrySlot_ = SIZE_MAX;
 };
+
+// For tests: false makes every output start as a hidden temporary file, as where the system
+// cannot name an unnamed file later; true (the default) uses unnamed files where it can.
+void AllowUnnamedOutputFiles(bool allowed);
 
 // The whole of the regular file at `path`, or nullopt when it cannot be opened or read.
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path);
