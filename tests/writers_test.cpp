@@ -132,7 +132,7 @@ TEST(Writers, WriteFailureLeavesNoPartialFileAndKeepsTheOlderOne) {
               : writer.convert(host, work.source, work.output)                              ? 2
               : host.events != std::vector<std::string>{"message:Cannot write output file"} ? 3
               : host.messages[0].owner != MessageOwner::kMainDialog                         ? 4
-              : test::LiveBlocks() != live                                            ? 5
+              : test::LiveBlocks() != live                                                  ? 5
                                                                                             : 0);
       }
       int status = 0;

@@ -55,7 +55,8 @@ ConvertCommand::ConvertCommand(CLI::App& app)
   subcommand_->add_option("--end", settings_.endColor, "MZR end colour (0-255)")
       ->check(colour)
       ->capture_default_str();
-  subcommand_->add_option("--transparent", settings_.transparentColor, "MZR transparent colour (0-255)")
+  subcommand_
+      ->add_option("--transparent", settings_.transparentColor, "MZR transparent colour (0-255)")
       ->check(colour)
       ->capture_default_str();
   subcommand_->add_flag("--no-remapping", noRemapping_, "Clear the MZR remapping flag");

@@ -36,7 +36,6 @@ FileKind DetectFileKind(std::span<const std::uint8_t> bytes);
 // "MZR", "RLE", "RLS" or "unknown".
 std::string_view FileKindName(FileKind kind);
 
-
 // One table of a file: the colour of each palette index, entry 0 first.
 
 // The settings stored in an MZR header.

@@ -28,9 +28,9 @@
 
 #include "bmp/bitmap_view.h"
 #include "color/rgb565.h"
-#include "platform/converter_host.h"
 #include "formats/byte_sink.h"
 #include "formats/dimensions.h"
+#include "platform/converter_host.h"
 
 namespace kav {
 
@@ -50,7 +50,7 @@ inline constexpr std::size_t kShadePalettes = 4;  // untinted, red, green, blue
 inline constexpr std::size_t kShadeTableCount = kShadeLevels * kShadePalettes;  // 32
 inline constexpr std::size_t kMzrTablesOffset = kMzrHeaderSize;
 inline constexpr std::size_t kMzrTablesBytes = kShadeTableCount * kColourTableBytes;  // 16384
-inline constexpr std::size_t kMzrRowsOffset = kMzrTablesOffset + kMzrTablesBytes;    // 16404
+inline constexpr std::size_t kMzrRowsOffset = kMzrTablesOffset + kMzrTablesBytes;     // 16404
 
 using Palette = std::array<std::uint8_t, kBmpPaletteBytes>;  // blue, green, red, reserved
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "bmp/bitmap_view.h"
-#include "platform/converter_host.h"
 #include "formats/byte_sink.h"
+#include "platform/converter_host.h"
 #include "platform/memory_block.h"
 
 namespace kav {

@@ -35,9 +35,9 @@
 
 #include "bmp/bitmap_view.h"
 #include "color/rgb565.h"
-#include "platform/converter_host.h"
 #include "formats/byte_sink.h"
 #include "formats/dimensions.h"
+#include "platform/converter_host.h"
 
 namespace kav {
 

@@ -359,5 +359,4 @@ void OutputFile::CloseFolder() {
   folder_.Reset();
 }
 
-
 }  // namespace kav

@@ -231,7 +231,6 @@ bool RegistryChange::Allowed() {
   return !terminating.load();
 }
 
-
 // A name of its own for each temporary file: hidden, beside the target, unique per process
 // and call, so that concurrent writers of the same target never share one. Only as much of
 // the target's name is kept as leaves room for the rest, so that a target whose name is at

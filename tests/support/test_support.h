@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "bmp/bitmap_view.h"
-#include "platform/converter_host.h"
 #include "formats/decode.h"
 #include "formats/mzr.h"
+#include "platform/converter_host.h"
 #include "support/seams.h"
 
 namespace kav::test {
