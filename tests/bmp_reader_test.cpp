@@ -94,14 +94,14 @@ TEST(BmpReader, RefusesTheFirstFaultWithItsCodeAndMessage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::size_t live = MemoryBlock::LiveCount();
+    const std::size_t live = test::LiveBlocks();
     const ReadResult result = ReadBytes(c.bytes);
     EXPECT_EQ(result.code, c.code);
     EXPECT_EQ(result.messages, (std::vector<RecordedMessage>{{MessageOwner::kNone, c.text}}));
     EXPECT_FALSE(result.bitmap.block);
     EXPECT_EQ(result.bitmap.width, 1234) << "width must be untouched on failure";
     EXPECT_EQ(result.bitmap.height, 5678) << "height must be untouched on failure";
-    EXPECT_EQ(MemoryBlock::LiveCount(), live);
+    EXPECT_EQ(test::LiveBlocks(), live);
   }
 }
 
@@ -157,16 +157,16 @@ TEST(BmpReader, FailedAllocationIsOutOfMemory) {
   // The block of a raw file; of an RLE file, the decoded block and then the stream's.
   for (const auto& [bytes, nth] : {std::pair{MakeBmp(SmallPicture()), 1U},
                                    std::pair{MakeBmp(rle), 1U}, std::pair{MakeBmp(rle), 2U}}) {
-    const std::size_t live = MemoryBlock::LiveCount();
-    AllocationFaults::FailNth(nth);
+    const std::size_t live = test::LiveBlocks();
+    test::AllocationFaults::FailNth(nth);
     const ReadResult result = ReadBytes(bytes);
-    AllocationFaults::Clear();
+    test::AllocationFaults::Clear();
     EXPECT_EQ(result.code, kBmpOutOfMemory);
     EXPECT_EQ(result.messages,
               (std::vector<RecordedMessage>{{MessageOwner::kNone, "Out of memory"}}));
     EXPECT_FALSE(result.bitmap.block);
     EXPECT_EQ(result.bitmap.width, 1234);
-    EXPECT_EQ(MemoryBlock::LiveCount(), live);
+    EXPECT_EQ(test::LiveBlocks(), live);
   }
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 using test::Bytes;
 
-Bytes EncodeMzr(const test::BmpSpec& spec, const MzrSettings& settings = {}) {
+Bytes EncodeMzr(const test::BmpSpec& spec, const ConversionSettings& settings = {}) {
   return test::Encode(spec, FileKind::kMzr, settings);
 }
 
@@ -24,7 +24,7 @@ TEST(MzrEncoder, ThreeByTwoFile) {
   test::BmpSpec spec = ThreeByTwo();
   spec.paddingByte = 0xEE;  // the fourth byte of each stored row, never written
   const Bytes file = EncodeMzr(
-      spec, {.useRemapping = true, .startColor = 240, .endColor = 255, .transparentColor = 7});
+      spec, {.startColor = 240, .endColor = 255, .transparentColor = 7, .useRemapping = true});
   ASSERT_EQ(file.size(), kMzrRowsOffset + 6);
   EXPECT_EQ(test::Slice(file, 0, kMzrHeaderSize),
             (Bytes{'K', 'A', 'V', '8', 'B', 'M', 'P', 0, 3, 0, 2, 0, 1, 0, 240, 0, 255, 0, 7, 0}));
@@ -35,7 +35,7 @@ TEST(MzrEncoder, ThreeByTwoFile) {
 TEST(MzrEncoder, SettingsAreStoredAsTheirLow16Bits) {
   const Bytes file = EncodeMzr(
       ThreeByTwo(),
-      {.useRemapping = false, .startColor = 300, .endColor = -1, .transparentColor = 65536 + 5});
+      {.startColor = 300, .endColor = -1, .transparentColor = 65536 + 5, .useRemapping = false});
   EXPECT_EQ(test::Slice(file, kMzrRemappingOffset, kMzrHeaderSize),
             (Bytes{0, 0, 0x2C, 0x01, 0xFF, 0xFF, 5, 0}));
 }
@@ -59,7 +59,7 @@ TEST(MzrTables, ShadeLevelsOfTheWorkedEntry) {
   const std::vector<std::tuple<unsigned, std::size_t, std::uint16_t>> expected{
       {0, 0, 0x00E0}, {1, 0, 0x01E0}, {2, 0, 0x03E0}, {3, 0, 0x05E0}, {4, 0, 0x07E0},
       {5, 0, 0x47E7}, {6, 0, 0x87EF}, {7, 0, 0xC7F7}, {3, 1, 0x0020}, {7, 2, 0xFFFF}};
-  ShadeTable table{};
+  ColourTable table{};
   for (const auto& [level, entry, colour] : expected) {
     BuildShadeTable(palette, level, table);
     EXPECT_EQ(table[entry], colour) << "level " << level << " entry " << entry;
@@ -90,7 +90,7 @@ TEST(MzrTables, TablesInFileOrder) {
   spec.palette[0] = {18, 254, 7};  // the worked entry: its tints are known
   const Bytes file = EncodeMzr(spec);
   const auto entry = [&file](std::size_t table, std::size_t index) {
-    return test::Le16(file, kMzrTablesOffset + table * kShadeTableBytes + 2 * index);
+    return test::Le16(file, kMzrTablesOffset + table * kColourTableBytes + 2 * index);
   };
   const std::vector<std::pair<std::size_t, std::uint16_t>> expected{
       {0, 0x00E0},  {3, 0x0DE0},  {4, 0x17E0},  {7, 0xC7F8},

@@ -140,7 +140,7 @@ TEST(RunLengthRows, TheLongestRowsFitTheirBuffer) {
 
 TEST(RunLengthRows, EveryWidthsBandFitsTheSegmentStarts) {
   std::uint32_t most = 0;
-  for (std::uint32_t width = 1; width <= kRunLengthMaxDimension; ++width) {
+  for (std::uint32_t width = 1; width <= kMaxDimension; ++width) {
     most = std::max(most, BandRowsFor(width) * SegmentCountFor(width));
   }
   EXPECT_EQ(MaxBandSegments(), most);

@@ -54,7 +54,7 @@ TEST(Writers, WriteTheEncodedFileAndSaySo) {
       Workspace work;
       const std::string output = work.dir.File(name);
       test::WriteFile(output, Bytes(100000, 0xEE));  // longer than the new file
-      const std::size_t live = MemoryBlock::LiveCount();
+      const std::size_t live = test::LiveBlocks();
       RecordingHost host;
       host.settings.startColor = 1;
       host.settings.useRemapping = false;
@@ -62,9 +62,9 @@ TEST(Writers, WriteTheEncodedFileAndSaySo) {
       EXPECT_EQ(host.events, std::vector<std::string>{"status:" + writer.successPrefix + output +
                                                       " converted!"});
       EXPECT_EQ(ReadFile(output),
-                test::Encode(kSprite, writer.kind, {.useRemapping = false, .startColor = 1}));
+                test::Encode(kSprite, writer.kind, {.startColor = 1, .useRemapping = false}));
       EXPECT_EQ(work.Listing(), (std::vector<std::string>{name, "sprite.bmp"}));
-      EXPECT_EQ(MemoryBlock::LiveCount(), live);
+      EXPECT_EQ(test::LiveBlocks(), live);
     }
   }
 }
@@ -92,7 +92,7 @@ TEST(Writers, OutputsThatCannotBeCreated) {
       Workspace work;
       const std::string output = prepare(work);
       const std::vector<std::string> before = work.Listing();
-      const std::size_t live = MemoryBlock::LiveCount();
+      const std::size_t live = test::LiveBlocks();
       RecordingHost host;
       EXPECT_FALSE(writer.convert(host, work.source, output));
       // The status line keeps its last text.
@@ -100,7 +100,7 @@ TEST(Writers, OutputsThatCannotBeCreated) {
       EXPECT_EQ(host.messages.at(0).owner, MessageOwner::kMainDialog);
       EXPECT_EQ(work.Listing(), before);
       EXPECT_EQ(ReadFile(work.source), test::MakeBmp(kSprite));
-      EXPECT_EQ(MemoryBlock::LiveCount(), live);
+      EXPECT_EQ(test::LiveBlocks(), live);
       if (name == "a read-only file") {
         struct stat info {};
         EXPECT_EQ(ReadFile(output), Bytes{1});
@@ -127,12 +127,12 @@ TEST(Writers, WriteFailureLeavesNoPartialFileAndKeepsTheOlderOne) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{16 * 1024, 16 * 1024};
         RecordingHost host;
-        const std::size_t live = MemoryBlock::LiveCount();
+        const std::size_t live = test::LiveBlocks();
         _exit(setrlimit(RLIMIT_FSIZE, &limit) != 0                                          ? 1
               : writer.convert(host, work.source, work.output)                              ? 2
               : host.events != std::vector<std::string>{"message:Cannot write output file"} ? 3
               : host.messages[0].owner != MessageOwner::kMainDialog                         ? 4
-              : MemoryBlock::LiveCount() != live                                            ? 5
+              : test::LiveBlocks() != live                                                  ? 5
                                                                                             : 0);
       }
       int status = 0;
@@ -162,15 +162,15 @@ TEST(Writers, SizesThatCannotBeWrittenAreRefusedBeforeCreating) {
         continue;  // an MZR file of header and tables
       }
       SCOPED_TRACE(NameOf(writer) + " " + std::to_string(width) + " x " + std::to_string(height));
-      const std::size_t live = MemoryBlock::LiveCount();
+      const std::size_t live = test::LiveBlocks();
       RecordingHost host;
-      AllocationFaults::FailNth(2);  // any block after the reader's would fail
+      test::AllocationFaults::FailNth(2);  // any block after the reader's would fail
       EXPECT_FALSE(writer.convert(host, work.source, work.output));
-      AllocationFaults::Clear();
+      test::AllocationFaults::Clear();
       EXPECT_EQ(host.events, empty ? noPixels : tooLarge);
       EXPECT_EQ(host.messages.empty() || host.messages[0].owner == MessageOwner::kMainDialog, true);
       EXPECT_EQ(work.Listing(), std::vector<std::string>{"sprite.bmp"});
-      EXPECT_EQ(MemoryBlock::LiveCount(), live);
+      EXPECT_EQ(test::LiveBlocks(), live);
     }
   }
 }
@@ -179,15 +179,15 @@ TEST(Writers, EveryFailedAllocationLeavesNothingBehind) {
   // The reader's block, then for RLE and RLS the offset tables and the row buffer.
   for (const Writer& writer : test::kWriters) {
     const Workspace work;
-    const std::size_t live = MemoryBlock::LiveCount();
+    const std::size_t live = test::LiveBlocks();
     const std::uint64_t blocks = writer.kind == FileKind::kMzr ? 1 : 3;
     for (std::uint64_t n = 1; n <= blocks + 1; ++n) {
       SCOPED_TRACE(NameOf(writer) + " allocation " + std::to_string(n));
       RecordingHost host;
-      AllocationFaults::FailNth(n);
+      test::AllocationFaults::FailNth(n);
       const bool converted = writer.convert(host, work.source, work.output);
-      AllocationFaults::Clear();
-      EXPECT_EQ(MemoryBlock::LiveCount(), live);
+      test::AllocationFaults::Clear();
+      EXPECT_EQ(test::LiveBlocks(), live);
       EXPECT_EQ(converted, n > blocks);
       if (n == 1) {
         EXPECT_EQ(host.events, (std::vector<std::string>{"message:Out of memory",
@@ -337,7 +337,7 @@ TEST(OutputFile, InterruptRemovesTemporaryFiles) {
     test::WriteFile(dir.File("old.MZR"), {5});
     const pid_t child = fork();
     if (child == 0) {
-      AllowUnnamedOutputFiles(unnamed);  // false: both outputs have a named temporary file
+      test::AllowUnnamedOutputFiles(unnamed);  // false: both outputs have a named temporary file
       InstallInterruptCleanup();
       OutputFile first;
       OutputFile second;

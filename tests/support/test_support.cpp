@@ -101,10 +101,11 @@ LoadedPicture::LoadedPicture(Bytes file) : file_(std::move(file)) {
   }
 }
 
-Bytes Encode(const Bytes& file, FileKind kind, const MzrSettings& settings) {
+Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& settings) {
   const LoadedPicture picture(file);
   if (kind != FileKind::kMzr) {
-    EXPECT_EQ(CheckRunLengthSize(picture.view()), RunLengthRefusal::kNone);
+    EXPECT_TRUE(picture.view().width > 0 && picture.view().rowCount > 0 &&
+                FitsFileHeader(picture.view()));
     return EncodeRunLength(
         picture.view(), kind == FileKind::kRls ? RunLengthVariant::kRls : RunLengthVariant::kRle);
   }
