@@ -22,7 +22,8 @@ bool ConverterApp::InitInstance(const QStringList& files) {
   // Windows without an owner, such as the reader's error boxes, show the same icon.
   QGuiApplication::setWindowIcon(dialog.windowIcon());
   if (!files.isEmpty()) {
-    QTimer::singleShot(0, &dialog, [&dialog, files] { dialog.ConvertFiles(files); });
+    // Once exec() has shown the dialog.
+    QTimer::singleShot(0, &dialog, [&dialog, files] { dialog.ConvertFilesOnceActive(files); });
   }
   dialog.exec();
   return false;

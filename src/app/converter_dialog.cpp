@@ -30,6 +30,8 @@ namespace {
 
 constexpr std::int32_t kLowestColor = 0;
 constexpr std::int32_t kHighestColor = 255;
+// How long files named on the command line wait for the dialog to become active.
+constexpr std::chrono::milliseconds kActivationWait{1000};
 
 // The 16-colour artwork at both of its sizes, so that no size is scaled from the other.
 QIcon ProgramIcon() {
@@ -249,6 +251,23 @@ void ConverterDialog::ConvertFiles(const QStringList& paths) {
   chooserStart_.Remember(paths);
   ChosenFiles chosen(EncodeNames(paths));
   RunBatchWith(chosen);
+}
+
+void ConverterDialog::ConvertFilesOnceActive(const QStringList& paths) {
+  pendingFiles_ = paths;
+  QTimer::singleShot(isActiveWindow() ? std::chrono::milliseconds(0) : kActivationWait, this,
+                     &ConverterDialog::ConvertPendingFiles);
+}
+
+void ConverterDialog::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && !pendingFiles_.isEmpty()) {
+    QTimer::singleShot(0, this, &ConverterDialog::ConvertPendingFiles);
+  }
+}
+
+void ConverterDialog::ConvertPendingFiles() {
+  ConvertFiles(std::exchange(pendingFiles_, {}));
 }
 
 void ConverterDialog::RunBatchWith(FileChooser& chooser) {

@@ -53,6 +53,9 @@ class ConverterDialog : public QDialog, public ConverterHost {
   // "Convert File": dropped files and files named on the command line. Nothing happens while
   // a batch runs.
   void ConvertFiles(const QStringList& paths);
+  // ConvertFiles once the dialog is active (or has waited a moment for the window manager),
+  // so that the batch's boxes open over it: the files named on the command line.
+  void ConvertFilesOnceActive(const QStringList& paths);
 
   // The settings as they stood after the last exchange; `format` is -1 when no format
   // button was selected.
@@ -83,6 +86,7 @@ class ConverterDialog : public QDialog, public ConverterHost {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   bool ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t& setting);
@@ -95,6 +99,7 @@ class ConverterDialog : public QDialog, public ConverterHost {
   // Gives the keyboard back after a message box: to the progress dialog while it shows,
   // otherwise to this dialog.
   void ReturnFocus();
+  void ConvertPendingFiles();
   // The format buttons in the order of the format values.
   std::array<QRadioButton*, 3> FormatButtons() const;
 
@@ -108,6 +113,7 @@ class ConverterDialog : public QDialog, public ConverterHost {
   std::chrono::milliseconds progressDelay_ = kProgressDelay;
   std::optional<BatchProgress> progress_;  // while a batch runs
   QString currentFile_;                    // in a batch of more than one file
+  QStringList pendingFiles_;               // waiting for the dialog to become active
 };
 
 }  // namespace kav

@@ -373,8 +373,8 @@ class ConverterDialogTest : public QObject {
     QVERIFY(!line.exitStatus);
     QTemporaryDir elsewhere;
     ChooserStart().Remember({elsewhere.filePath(u"x.bmp"_s)});  // the folder of another run
-    dialog.ConvertFiles(line.files);
-    QCOMPARE(dialog.statusText(), u"2 files processed!"_s);
+    dialog.ConvertFilesOnceActive(line.files);
+    QTRY_COMPARE(dialog.statusText(), u"2 files processed!"_s);
     QCOMPARE(ChooserStart().start(), dir.path());
   }
 
