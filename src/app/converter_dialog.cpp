@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -236,6 +237,10 @@ void ConverterDialog::ShowError(MessageOwner owner, std::string_view text,
       QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok,
       parent);
   box.setInformativeText(currentFile_);  // which file of a batch of several failed
+  // A file name is shown as it is, even one that looks like markup.
+  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+    label->setTextFormat(Qt::PlainText);
+  }
   RunModal(box);
   ReturnFocus();
 }
@@ -287,9 +292,7 @@ void ConverterDialog::RunBatchWith(FileChooser& chooser) {
 }
 
 void ConverterDialog::dragEnterEvent(QDragEnterEvent* event) {
-  if (!progress_ && !DroppedFiles(*event->mimeData()).isEmpty()) {
-    event->acceptProposedAction();
-  }
+  dragMoveEvent(event);
 }
 
 void ConverterDialog::dragMoveEvent(QDragMoveEvent* event) {
