@@ -12,8 +12,8 @@ CommandLine ReadCommandLine(const QStringList& arguments) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QCoreApplication::translate(
       "CommandLine",
-      "Converts palette BMP images to MZR, RLE and RLS asset files in a dialog. Files named "
-      "here are converted with the dialog's settings as one batch once it opens."));
+      "Converts palette BMP images to MZR, RLE and RLS asset files in a dialog.\n"
+      "FILEs named here are converted with its settings as one batch once it opens."));
   // Qt's own help option would also offer --help-all, whose Qt options only an application
   // object knows.
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
