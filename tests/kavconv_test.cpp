@@ -48,9 +48,10 @@ class Kavconv : public ::testing::Test {
 
   // Whether `name` is a whole converted file of `width` x `height` pixels.
   bool IsWholeFile(const std::string& name, std::uint16_t width, std::uint16_t height) {
-    const DecodeResult decoded = DecodeFile(ReadFile(dir.File(name)), PixelOutput::kCheckOnly);
-    const auto* image = std::get_if<DecodedImage>(&decoded);
-    return image != nullptr && image->width == width && image->height == height;
+    const Bytes file = ReadFile(dir.File(name));
+    kav_image image;
+    return kav_open(&image, file.data(), file.size(), nullptr) == KAV_OK && image.width == width &&
+           image.height == height;
   }
 };
 

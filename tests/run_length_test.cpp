@@ -157,9 +157,7 @@ TEST(RunLengthRows, TheLargestSizesFit) {
   const Bytes file = Encode(widest, FileKind::kRls);
   EXPECT_EQ(test::Le16(file, kRlWidthOffset), width);
   EXPECT_EQ(test::Le16(file, kSegmentCountOffset), 512);
-  const DecodeResult decoded = DecodeFile(file);
-  ASSERT_TRUE(std::holds_alternative<DecodedImage>(decoded));
-  EXPECT_EQ(std::get<DecodedImage>(decoded).indices, widest.pixels);
+  EXPECT_EQ(test::Decode(file), widest.pixels);
 }
 
 }  // namespace

@@ -14,8 +14,18 @@
 
 #include "bmp/bitmap_view.h"
 #include "convert/converter_host.h"
-#include "formats/decode.h"
 #include "formats/mzr.h"
+#include "kav/kav_formats.h"
+
+namespace kav {
+
+// The three output formats, as the decoder tells them apart.
+enum class FileKind { kMzr = KAV_KIND_MZR, kRle = KAV_KIND_RLE, kRls = KAV_KIND_RLS };
+inline std::string_view FileKindName(FileKind kind) {
+  return kav_kind_name(static_cast<kav_kind>(kind));
+}
+
+}  // namespace kav
 
 namespace kav::test {
 
@@ -81,6 +91,10 @@ Bytes Encode(const Bytes& file, FileKind kind, const MzrSettings& settings = {})
 inline Bytes Encode(const BmpSpec& spec, FileKind kind, const MzrSettings& settings = {}) {
   return Encode(MakeBmp(spec), kind, settings);
 }
+
+// Every palette index of a converted file, top row first, decoded row by row; a test failure
+// and no indices when the decoder refuses the file.
+Bytes Decode(const Bytes& file);
 
 std::uint16_t Le16(const Bytes& bytes, std::size_t at);
 std::uint32_t Le32(const Bytes& bytes, std::size_t at);
