@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <utility>
 
 #include "bmp/bitmap_view.h"
 #include "platform/byte_source.h"
@@ -154,9 +155,12 @@ TEST(BmpReader, FailedAllocationIsOutOfMemory) {
   BmpSpec rle = SmallPicture();
   rle.compression = 1;
   rle.stored = Bytes{3, 1, 0, 1};
-  // The block of a raw file; of an RLE file, the decoded block and then the stream's.
-  for (const auto& [bytes, nth] : {std::pair{MakeBmp(SmallPicture()), 1U},
-                                   std::pair{MakeBmp(rle), 1U}, std::pair{MakeBmp(rle), 2U}}) {
+  const Bytes png = test::ReadFile(KAV_MALFORMED_DIR "/png-base.png");
+  // The block of a raw file; of an RLE file, the decoded block and then the stream's; of a
+  // PNG, the file's bytes and then the decoded block.
+  for (const auto& [bytes, nth] :
+       {std::pair{MakeBmp(SmallPicture()), 1U}, std::pair{MakeBmp(rle), 1U},
+        std::pair{MakeBmp(rle), 2U}, std::pair{png, 1U}, std::pair{png, 2U}}) {
     const std::size_t live = MemoryBlock::LiveCount();
     AllocationFaults::FailNth(nth);
     const ReadResult result = ReadBytes(bytes);
@@ -170,8 +174,9 @@ TEST(BmpReader, FailedAllocationIsOutOfMemory) {
   }
 }
 
-// Each NAME.VARIANT.bmp of tests/data/palette (drawn by scripts/make-palette-bmps.py with
-// ImageMagick, Pillow and by hand) gives the outputs of NAME.bmp, its uncompressed 8-bit twin.
+// Each NAME.VARIANT.bmp and NAME.VARIANT.png of tests/data/palette (drawn by
+// scripts/make-palette-bmps.py with ImageMagick, Pillow and by hand) gives the outputs of
+// NAME.bmp, its uncompressed 8-bit twin.
 TEST(BmpReader, EveryPaletteLayoutGivesTheOutputsOfItsUncompressed8BitTwin) {
   const std::filesystem::path folder = KAV_PALETTE_DIR;
   std::size_t variants = 0;
@@ -189,16 +194,17 @@ TEST(BmpReader, EveryPaletteLayoutGivesTheOutputsOfItsUncompressed8BitTwin) {
           << FileKindName(writer.kind);
     }
   }
-  EXPECT_EQ(variants, 32u);
+  EXPECT_EQ(variants, 55u);
 }
 
 TEST(BmpReader, FailedReadGivesTheSystemsCauseApart) {
   // "BM", then reads that fail as on a failing disk.
   struct FailingSource final : ByteSource {
+    bool first = true;
     std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) override {
-      if (buffer.size() == kBmpSignatureSize) {
+      if (std::exchange(first, false)) {
         buffer[0] = 'B', buffer[1] = 'M';
-        return buffer.size();
+        return kBmpSignatureSize;
       }
       errno = EIO;
       return std::nullopt;

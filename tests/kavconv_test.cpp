@@ -74,6 +74,13 @@ TEST_F(Kavconv, ConvertsWithTheGivenSettingsOrTheDialogsDefaults) {
   EXPECT_EQ(ReadFile(dir.File("a.RLE")).at(1), 'L');
   EXPECT_EQ(Kav({"convert", "-f", "RLS", a}).status, 0);
   EXPECT_EQ(ReadFile(dir.File("a.RLE")).at(1), 'S');
+  // A palette PNG gives the outputs of its BMP twin, named after it alike.
+  const std::string palette = KAV_PALETTE_DIR;
+  std::filesystem::copy_file(palette + "/c16.pil-p.png", dir.File("hero.png"));
+  EXPECT_EQ(Kav({"convert", dir.File("hero.png")}).out,
+            "SUCCESS!!  " + dir.File("hero.RLE") + " converted!\n");
+  EXPECT_EQ(ReadFile(dir.File("hero.RLE")),
+            test::Encode(ReadFile(palette + "/c16.bmp"), FileKind::kRle));
 }
 
 TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
