@@ -1,13 +1,12 @@
 // kavconv convert end to end, as real processes on temporary files: output lines and exit
-// statuses, and a failing system: an interrupt, a file size limit that stops some outputs
-// part-way (as a full disk does), a folder it may not write in, and a second kavconv writing
-// the same output. Nothing partial may ever be seen, and an older output stays whole until a
-// new one replaces it completely.
+// statuses, and a failing system: closed or full standard streams, an interrupt, a file size
+// limit that stops some outputs part-way (as a full disk does), a folder it may not write in,
+// and a second kavconv writing the same output. Nothing partial may ever be seen, and an
+// older output stays whole until a new one replaces it completely.
 
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,9 +22,6 @@ namespace {
 
 using test::Bytes;
 using test::ReadFile;
-
-const std::array<std::pair<std::string, std::string>, 3> kFormats{
-    {{"mzr", "MZR"}, {"rle", "RLE"}, {"rls", "RLE"}}};  // --format, output extension
 
 class Kavconv : public ::testing::Test {
  protected:
@@ -63,13 +59,10 @@ TEST_F(Kavconv, ConvertsWithTheGivenSettingsOrTheDialogsDefaults) {
   EXPECT_EQ(run.out, dir.File("a.MZR") + " converted!\n" + dir.File("b.MZR") + " converted!\n" +
                          "2 files processed!\n");
   EXPECT_EQ(run.err, "");
-  const auto settings = [this] {
-    return test::Slice(ReadFile(dir.File("a.MZR")), kMzrRemappingOffset, kMzrHeaderSize);
-  };
-  EXPECT_EQ(settings(), (Bytes{0, 0, 3, 0, 4, 0, 5, 0}));
+  EXPECT_EQ(test::Slice(ReadFile(dir.File("a.MZR")), 12, 20), (Bytes{0, 0, 3, 0, 4, 0, 5, 0}));
   EXPECT_TRUE(IsWholeFile("a.MZR", 5, 3));
   EXPECT_EQ(Kav({"convert", "-f", "mzr", a}).status, 0);
-  EXPECT_EQ(settings(), (Bytes{1, 0, 240, 0, 255, 0, 0, 0}));
+  EXPECT_EQ(test::Slice(ReadFile(dir.File("a.MZR")), 12, 20), (Bytes{1, 0, 240, 0, 255, 0, 0, 0}));
   EXPECT_EQ(Kav({"convert", a}).out, "SUCCESS!!  " + dir.File("a.RLE") + " converted!\n");
   EXPECT_EQ(ReadFile(dir.File("a.RLE")).at(1), 'L');
   EXPECT_EQ(Kav({"convert", "-f", "RLS", a}).status, 0);
@@ -94,7 +87,6 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
                            ": Cannot open this file: No such file or directory\n"
                            "kavconv: " +
                            empty + ": Error: this image has no pixels!\n");
-
   // --fail-fast starts no new file after a failure; one already running in parallel is
   // abandoned.
   for (const std::string jobs : {"1", "2"}) {
@@ -102,8 +94,31 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
         Kav({"convert", "--fail-fast", "-j", jobs, dir.File("b.bmp"), c});
     EXPECT_EQ(failFast.status, 1);
     EXPECT_EQ(failFast.out, "Error while loading BMP file!\n");
-    EXPECT_FALSE(test::FileExists(dir.File("c.RLE")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("c.RLE")));
   }
+}
+
+TEST_F(Kavconv, UsageErrorsConvertNothing) {
+  const std::string a = Picture("a.bmp");
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{"convert", "--start", "256", a},
+                                             {"convert", "--end", "-1", a},
+                                             {"convert", "--transparent", "x", a},
+                                             {"convert", "--format", "png", a},
+                                             {"convert"},
+                                             {"unknown", a},
+                                             {}}) {
+    const test::ProcessRun run = Kav(arguments);
+    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
+    EXPECT_TRUE(run.err.ends_with("\nRun with --help for more information.\n")) << run.err;
+  }
+  EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
+  const test::ProcessRun version = Kav({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "1.0.0.1\n");
+  const test::ProcessRun help = Kav({"convert", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--fail-fast"), std::string::npos);
 }
 
 TEST_F(Kavconv, ClosedStandardStreamsNeverReceiveOutputs) {
@@ -123,8 +138,7 @@ TEST_F(Kavconv, ClosedStandardStreamsNeverReceiveOutputs) {
   for (int i = 0; i < 40; ++i) {
     arguments.push_back(Picture("s" + std::to_string(i) + ".bmp", 60, 40, i));
   }
-  const test::ProcessRun run = Kav(arguments, [] { return close(STDOUT_FILENO) == 0; });
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Kav(arguments, [] { return close(STDOUT_FILENO) == 0; }).status, 0);
   for (int i = 0; i < 40; ++i) {
     EXPECT_TRUE(IsWholeFile("s" + std::to_string(i) + ".RLE", 60, 40)) << i;
   }
@@ -142,29 +156,6 @@ TEST_F(Kavconv, FailedWritesToStdoutAreErrors) {
     EXPECT_EQ(run.status, 1) << arguments[0];
     EXPECT_EQ(run.err, "kavconv: write error: No space left on device\n") << arguments[0];
   }
-}
-
-TEST_F(Kavconv, UsageErrorsConvertNothing) {
-  const std::string a = Picture("a.bmp");
-  for (const std::vector<std::string>& arguments :
-       std::vector<std::vector<std::string>>{{"convert", "--start", "256", a},
-                                             {"convert", "--end", "-1", a},
-                                             {"convert", "--transparent", "x", a},
-                                             {"convert", "--format", "png", a},
-                                             {"convert"},
-                                             {"unknown", a},
-                                             {}}) {
-    const test::ProcessRun run = Kav(arguments);
-    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
-    EXPECT_FALSE(run.err.empty());
-  }
-  EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
-  const test::ProcessRun version = Kav({"--version"});
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "1.0.0.1\n");
-  const test::ProcessRun help = Kav({"convert", "--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("--fail-fast"), std::string::npos);
 }
 
 TEST_F(Kavconv, InterruptedBatchLeavesNoTemporaryFile) {
@@ -188,12 +179,19 @@ TEST_F(Kavconv, InterruptedBatchLeavesNoTemporaryFile) {
 
 TEST_F(Kavconv, FileSizeLimitFailsOnlyTheOutputsThatDoNotFit) {
   // The small pictures' outputs fit below the limit, the large one's (over 100 KiB in every
-  // format) does not, and it had an older output.
+  // format) does not; it had no output before in RLS and an older one in MZR and RLE.
   const std::vector<std::string> sources{Picture("a.bmp", 5, 3), Picture("b.bmp", 400, 300),
                                          Picture("c.bmp", 7, 2)};
-  for (const auto& [format, extension] : kFormats) {
+  for (const auto& [format, extension, files] :
+       {std::tuple<std::string, std::string, std::size_t>{"rls", "RLE", 5},
+        {"mzr", "MZR", 8},
+        {"rle", "RLE", 9}}) {
     SCOPED_TRACE(format);
-    test::WriteFile(dir.File("b." + extension), {9, 9, 9});
+    const std::string older = dir.File("b." + extension);
+    const Bytes before = format == "rls" ? Bytes{} : Bytes{9, 9, 9};
+    if (!before.empty()) {
+      test::WriteFile(older, before);
+    }
     std::vector<std::string> arguments{"convert", "-q", "-f", format};
     arguments.insert(arguments.end(), sources.begin(), sources.end());
     const test::ProcessRun run = Kav(arguments, [] {
@@ -202,18 +200,20 @@ TEST_F(Kavconv, FileSizeLimitFailsOnlyTheOutputsThatDoNotFit) {
     });
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "kavconv: " + sources[1] + ": Cannot write output file: File too large\n");
-    EXPECT_EQ(ReadFile(dir.File("b." + extension)), (Bytes{9, 9, 9}));
+    EXPECT_EQ(std::filesystem::exists(older), !before.empty());
+    EXPECT_EQ(ReadFile(older), before);
     EXPECT_TRUE(IsWholeFile("a." + extension, 5, 3));
     EXPECT_TRUE(IsWholeFile("c." + extension, 7, 2));
-    EXPECT_EQ(test::ListFolder(dir.path()).size(), extension == "MZR" ? 6u : 9u);  // no others
+    EXPECT_EQ(test::ListFolder(dir.path()).size(), files);  // no temporary file
   }
 }
 
 TEST_F(Kavconv, ReadOnlyFolderRefusesTheOutputAndKeepsTheOlderOne) {
   const std::string source = Picture("a.bmp");
-  for (const auto& [format, extension] : kFormats) {
+  for (const auto& [format, extension] :
+       {std::pair{"mzr", "MZR"}, {"rle", "RLE"}, {"rls", "RLE"}}) {
     SCOPED_TRACE(format);
-    const std::string older = dir.File("a." + extension);
+    const std::string older = dir.File(std::string("a.") + extension);
     test::WriteFile(older, {9, 9, 9});
     // The older file itself may be written by anyone: only the folder stands in the way,
     // and an output is never written in place.

@@ -1,6 +1,7 @@
 // The damaged BMPs of tests/data/malformed (made by scripts/make-malformed.py), listed with
-// their expected result in expected.tsv, through the reader and through every writer: each
-// gets its message, and no output, temporary file or memory block is left behind.
+// their expected result in expected.tsv, and damaged RLE streams, through the reader and
+// through every writer: each gets its message, and no output, temporary file or memory block
+// is left behind.
 
 #include <sys/stat.h>
 
@@ -16,35 +17,9 @@
 namespace kav {
 namespace {
 
-using test::RecordedMessage;
 using test::RecordingHost;
 
 const std::filesystem::path kMalformedDir = KAV_MALFORMED_DIR;
-
-struct ManifestEntry {
-  std::string file;
-  std::int16_t code = 0;
-  std::string message;  // "ok" when the reader accepts the file
-};
-
-std::vector<ManifestEntry> ReadManifest() {
-  std::vector<ManifestEntry> entries;
-  std::ifstream in(kMalformedDir / "expected.tsv");
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line.starts_with('#')) {
-      continue;
-    }
-    std::istringstream fields(line);
-    ManifestEntry entry;
-    std::string code;
-    std::getline(fields, entry.file, '\t');
-    std::getline(fields, code, '\t');
-    std::getline(fields, entry.message);
-    entry.code = static_cast<std::int16_t>(std::stoi(code));
-    entries.push_back(entry);
-  }
-  return entries;
-}
 
 // Converts in.bmp, made in a fresh folder by `prepare`, with every writer: a refused file
 // gives the reader's message and the writer's status line and leaves the folder as it was;
@@ -66,15 +41,14 @@ void ExpectWritersHandle(const std::function<void(const std::string&)>& prepare,
       LoadedBitmap bitmap;
       ASSERT_EQ(ReadBmp8(source, host, bitmap), kBmpOk);
       const std::optional<BitmapView> view = ViewBitmap(bitmap);
-      ASSERT_TRUE(view);
-      const test::Bytes file = test::ReadFile(dir.File("in.OUT"));
-      const DecodeResult decoded = DecodeFile(file, PixelOutput::kCheckOnly);
+      const DecodeResult decoded = DecodeFile(test::ReadFile(dir.File("in.OUT")));
       const auto* image = std::get_if<DecodedImage>(&decoded);
-      ASSERT_NE(image, nullptr) << "the written file does not decode";
-      ASSERT_EQ(image->height, view->rowCount);
-      RowDecoder rows(*image, file);
+      ASSERT_TRUE(view && image != nullptr && image->height == view->rowCount);
       for (std::uint32_t r = 0; r < view->rowCount; ++r) {
-        EXPECT_TRUE(std::ranges::equal(rows.Row(r), view->TopRow(r))) << "row " << r;
+        EXPECT_TRUE(std::ranges::equal(
+            std::span(image->indices).subspan(std::size_t{r} * image->width, image->width),
+            view->TopRow(r)))
+            << "row " << r;
       }
       continue;
     }
@@ -82,36 +56,45 @@ void ExpectWritersHandle(const std::function<void(const std::string&)>& prepare,
     if (code == kBmpOk) {  // accepted by the reader, refused by the writer
       const std::vector<std::vector<std::string>> refusals{
           {"status:Error: this image has no pixels!"},
-          {"message:This image is too large for this format"}};
+          {"dialog:This image is too large for this format"}};
       EXPECT_NE(std::ranges::find(refusals, host.events), refusals.end())
           << ::testing::PrintToString(host.events);
     } else {
       EXPECT_EQ(host.events, (std::vector<std::string>{"message:" + message,
                                                        "status:" + writer.loadErrorStatus}));
-      EXPECT_EQ(host.messages.at(0).owner, MessageOwner::kNone);
     }
   }
 }
 
 TEST(MalformedFiles, EachGivesItsListedResultInTheReaderAndEveryWriter) {
   std::vector<std::string> listed;
-  for (const ManifestEntry& entry : ReadManifest()) {
-    SCOPED_TRACE(entry.file);
-    listed.push_back(entry.file);
-    const std::string path = (kMalformedDir / entry.file).string();
+  std::ifstream manifest(kMalformedDir / "expected.tsv");
+  for (std::string line; std::getline(manifest, line);) {
+    if (line.empty() || line.starts_with('#')) {
+      continue;
+    }
+    std::istringstream fields(line);
+    std::string file;
+    std::string code;
+    std::string message;  // "ok" when the reader accepts the file
+    std::getline(fields, file, '\t');
+    std::getline(fields, code, '\t');
+    std::getline(fields, message);
+    SCOPED_TRACE(file);
+    listed.push_back(file);
+    const std::string path = (kMalformedDir / file).string();
     const std::size_t live = MemoryBlock::LiveCount();
     RecordingHost host;
     LoadedBitmap bitmap;
-    EXPECT_EQ(ReadBmp8(path, host, bitmap), entry.code);
-    const bool ok = entry.code == kBmpOk;
-    const std::vector<RecordedMessage> told{{MessageOwner::kNone, entry.message}};
-    EXPECT_EQ(host.messages, ok ? std::vector<RecordedMessage>{} : told);
+    EXPECT_EQ(ReadBmp8(path, host, bitmap), std::stoi(code));
+    const bool ok = code == "0";
+    EXPECT_EQ(host.events, ok ? std::vector<std::string>{} : std::vector{"message:" + message});
     // Accepted only with a block long enough for its own image.
     EXPECT_EQ(bitmap.block && ViewBitmap(bitmap).has_value(), ok);
     bitmap.block.Release();
     EXPECT_EQ(MemoryBlock::LiveCount(), live);
     ExpectWritersHandle([&](const std::string& to) { std::filesystem::copy_file(path, to); },
-                        entry.code, entry.message);
+                        static_cast<std::int16_t>(std::stoi(code)), message);
   }
   std::sort(listed.begin(), listed.end());
   std::vector<std::string> present = test::ListFolder(kMalformedDir);
@@ -161,11 +144,7 @@ TEST(MalformedFiles, RleStreamsCutShortOrLeavingThePicture) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    test::BmpSpec twin;
-    twin.width = 3;
-    twin.height = 2;
-    twin.pixels = c.drawn;
-    twin.coloursUsed = 16;
+    const test::BmpSpec twin{.width = 3, .height = 2, .pixels = c.drawn, .coloursUsed = 16};
     test::BmpSpec rle = twin;
     rle.bitCount = c.bits;
     rle.compression = c.bits == 8 ? 1 : 2;
