@@ -36,20 +36,18 @@ void ExpectWritersHandle(const std::function<void(const std::string&)>& prepare,
     RecordingHost host;
     const bool converted = writer.convert(host, source, dir.File("in.OUT"));
     EXPECT_EQ(MemoryBlock::LiveCount(), live);
-    if (converted) {
+    if (converted) {  // to the pixels the reader gives
       ASSERT_EQ(code, kBmpOk);
       LoadedBitmap bitmap;
       ASSERT_EQ(ReadBmp8(source, host, bitmap), kBmpOk);
       const std::optional<BitmapView> view = ViewBitmap(bitmap);
-      const DecodeResult decoded = DecodeFile(test::ReadFile(dir.File("in.OUT")));
-      const auto* image = std::get_if<DecodedImage>(&decoded);
-      ASSERT_TRUE(view && image != nullptr && image->height == view->rowCount);
+      ASSERT_TRUE(view);
+      test::Bytes pixels;
       for (std::uint32_t r = 0; r < view->rowCount; ++r) {
-        EXPECT_TRUE(std::ranges::equal(
-            std::span(image->indices).subspan(std::size_t{r} * image->width, image->width),
-            view->TopRow(r)))
-            << "row " << r;
+        pixels.insert(pixels.end(), view->TopRow(r).begin(), view->TopRow(r).end());
       }
+      const DecodeResult decoded = DecodeFile(test::ReadFile(dir.File("in.OUT")));
+      EXPECT_EQ(std::get<DecodedImage>(decoded).indices, pixels);
       continue;
     }
     EXPECT_EQ(test::ListFolder(dir.path()), before);
@@ -113,34 +111,25 @@ TEST(MalformedFiles, RleStreamsCutShortOrLeavingThePicture) {
     test::Bytes stream;
     test::Bytes drawn;  // top row first; empty: refused
   } cases[] = {
-      {"early end of line and of bitmap", 8, {2, 5, 0, 0, 1, 6, 0, 1}, {6, 0, 0, 5, 5, 0}},
-      {"run past the right edge, end of line", 8, {5, 9, 0, 0, 4, 3}, {3, 3, 3, 9, 9, 9}},
-      {"run past the right edge, another run", 8, {5, 9, 2, 4}, {0, 0, 0, 9, 9, 9}},
-      {"absolute blocks past the edge, padded",
-       8,
-       {0, 5, 1, 2, 3, 4, 5, 0, 0, 0, 0, 3, 6, 7, 8, 0},
-       {6, 7, 8, 1, 2, 3}},
-      {"deltas along and down", 8, {0, 2, 1, 0, 1, 4, 0, 2, 0, 1, 1, 5}, {0, 0, 5, 0, 4, 0}},
-      {"delta onto the right edge", 8, {1, 1, 0, 2, 2, 0, 0, 0, 1, 2}, {2, 0, 0, 1, 0, 0}},
-      {"delta to column 0 below the last row ends",
-       8,
-       {1, 3, 0, 0, 0, 2, 0, 1, 1, 4},
-       {0, 0, 0, 3, 0, 0}},
+      {"end of line, of bitmap", 8, {2, 5, 0, 0, 1, 6, 0, 1}, {6, 0, 0, 5, 5, 0}},
+      {"run past the edge, end of line", 8, {5, 9, 0, 0, 4, 3}, {3, 3, 3, 9, 9, 9}},
+      {"run past the edge, run", 8, {5, 9, 2, 4}, {0, 0, 0, 9, 9, 9}},
+      {"absolutes, edge", 8, {0, 5, 1, 2, 3, 4, 5, 0, 0, 0, 0, 3, 6, 7, 8, 0}, {6, 7, 8, 1, 2, 3}},
+      {"deltas along, down", 8, {0, 2, 1, 0, 1, 4, 0, 2, 0, 1, 1, 5}, {0, 0, 5, 0, 4, 0}},
+      {"delta onto the edge", 8, {1, 1, 0, 2, 2, 0, 0, 0, 1, 2}, {2, 0, 0, 1, 0, 0}},
+      {"delta below the end", 8, {1, 3, 0, 0, 0, 2, 0, 1, 1, 4}, {0, 0, 0, 3, 0, 0}},
       {"a lone 0", 8, {2, 3, 0}, {0, 0, 0, 3, 3, 0}},
-      {"a count without its index", 8, {2, 3, 1}, {0, 0, 0, 3, 3, 0}},
-      {"a delta cut short", 8, {2, 3, 0, 2, 1}, {0, 0, 0, 3, 3, 0}},
-      {"an absolute block cut short", 8, {0, 4, 7, 8}, {0, 0, 0, 7, 8, 0}},
-      {"RLE4 runs alternate their indices", 4, {3, 0x12, 0, 0, 2, 0x33}, {3, 3, 0, 1, 2, 1}},
-      {"RLE4 odd absolute block, padded",
-       4,
-       {0, 5, 0x12, 0x34, 0x50, 0, 0, 0, 1, 0x90},
-       {9, 0, 0, 1, 2, 3}},
-      {"RLE4 absolute block cut short", 4, {0, 5, 0x78}, {0, 0, 0, 7, 8, 0}},
-      {"a run below the last row", 8, {0, 0, 0, 0, 1, 1}, {}},
-      {"an absolute block below the last row", 8, {0, 0, 0, 0, 0, 3, 1, 2, 3, 0}, {}},
-      {"a delta right of the right edge", 8, {1, 1, 0, 2, 3, 0}, {}},
-      {"a delta below the last row", 8, {0, 2, 0, 3}, {}},
-      {"a delta to column 1 below the last row", 8, {0, 2, 1, 2}, {}},
+      {"count, no index", 8, {2, 3, 1}, {0, 0, 0, 3, 3, 0}},
+      {"delta cut short", 8, {2, 3, 0, 2, 1}, {0, 0, 0, 3, 3, 0}},
+      {"absolute cut short", 8, {0, 4, 7, 8}, {0, 0, 0, 7, 8, 0}},
+      {"RLE4 runs alternate", 4, {3, 0x12, 0, 0, 2, 0x33}, {3, 3, 0, 1, 2, 1}},
+      {"RLE4 odd absolute", 4, {0, 5, 0x12, 0x34, 0x50, 0, 0, 0, 1, 0x90}, {9, 0, 0, 1, 2, 3}},
+      {"RLE4 absolute cut", 4, {0, 5, 0x78}, {0, 0, 0, 7, 8, 0}},
+      {"run below", 8, {0, 0, 0, 0, 1, 1}, {}},
+      {"absolute below", 8, {0, 0, 0, 0, 0, 3, 1, 2, 3, 0}, {}},
+      {"delta right of edge", 8, {1, 1, 0, 2, 3, 0}, {}},
+      {"delta below", 8, {0, 2, 0, 3}, {}},
+      {"delta to 1 below", 8, {0, 2, 1, 2}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

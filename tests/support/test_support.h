@@ -27,7 +27,7 @@ struct Rgb {
   std::uint8_t blue = 0;
 };
 
-// A picture to store as a BMP, with every header field that tests may want to bend.
+// A picture stored as a BMP, with the header fields tests bend.
 struct BmpSpec {
   std::int32_t width = 0;
   std::int32_t height = 0;                // negative: rows stored top row first
@@ -41,8 +41,7 @@ struct BmpSpec {
   std::optional<std::uint32_t> rowsOffset = {};  // bfOffBits; default right after the palette
   std::optional<std::uint32_t> fileSize = {};    // bfSize; default the real length
   std::uint8_t reservedByte = 0;                 // the fourth byte of each palette entry
-  // What follows bfOffBits instead of the rows.
-  std::optional<std::vector<std::uint8_t>> stored = {};
+  std::optional<Bytes> stored = {};              // stored after bfOffBits instead of the rows
 };
 
 Bytes MakeBmp(const BmpSpec& spec);
@@ -65,7 +64,7 @@ inline Bytes Encode(const BmpSpec& spec, FileKind kind, const MzrSettings& setti
   return Encode(MakeBmp(spec), kind, settings);
 }
 
-// Bytes [from, to) of `bytes`, to the end when `to` is 0; a failure when they lie outside.
+// Bytes [from, to) of `bytes` (to the end when `to` is 0), as far as they exist.
 Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to = 0);
 std::uint16_t Le16(const Bytes& bytes, std::size_t at);
 // `bytes` with each field's `size` bytes at `at` replaced by its value, little-endian.
@@ -122,10 +121,9 @@ class TempDir {
 
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
-// Names of the entries of a folder, sorted.
-std::vector<std::string> ListFolder(const std::filesystem::path& folder);
+std::vector<std::string> ListFolder(const std::filesystem::path& folder);  // sorted names
 
-// A finished process: its exit status (-1 when a signal ended it) and what it printed.
+// A finished kavconv: its exit status (-1 when a signal ended it) and what it printed.
 struct ProcessRun {
   int status = -1;
   std::string out;
@@ -136,11 +134,10 @@ struct ProcessRun {
 inline constexpr int kCannotPrepare = 77;
 
 // Starts kavconv with `arguments`, stdout and stderr going to the files `out` and `err`,
-// after `prepare` (limits, privileges) has run in the child. Returns the child's id.
+// after `prepare` (limits, privileges) has run in the child.
 pid_t StartKavconv(const std::vector<std::string>& arguments, const std::string& out,
                    const std::string& err, const std::function<bool()>& prepare = {});
-// Waits for `child`; its exit status, or -1 when a signal ended it.
-int ExitStatusOf(pid_t child);
+int ExitStatusOf(pid_t child);  // -1 when a signal ended it
 // Runs kavconv to its end, its output kept in files inside `scratch` meanwhile.
 ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch,
                       const std::function<bool()>& prepare = {});
