@@ -19,27 +19,25 @@ namespace kav::test {
 Bytes MakeBmp(const BmpSpec& spec) {
   const auto width = static_cast<std::uint32_t>(std::max(spec.width, 0));
   const auto rows = static_cast<std::uint32_t>(std::abs(spec.height));
-  const std::uint32_t stride = (width + 3) & ~3u;
+  const std::uint32_t biSizeImage = ((width + 3) & ~3u) * rows;
   const std::uint32_t entries = spec.coloursUsed == 0 ? 256 : spec.coloursUsed;
   const std::uint32_t paletteEnd = 14 + spec.infoSize + 4 * entries;
-  const std::uint32_t rowsOffset = spec.rowsOffset.value_or(paletteEnd);
-  const std::uint32_t length =
-      std::max(paletteEnd, rowsOffset) +
-      (spec.stored ? static_cast<std::uint32_t>(spec.stored->size()) : stride * rows);
-  Bytes out = With(Bytes(14 + std::max(spec.infoSize, 40u)),
-                   {{0, 2, 'B' | 'M' << 8},
-                    {2, 4, spec.fileSize.value_or(length)},
-                    {10, 4, rowsOffset},
-                    {14, 4, spec.infoSize},
-                    {18, 4, static_cast<std::uint32_t>(spec.width)},
-                    {22, 4, static_cast<std::uint32_t>(spec.height)},
-                    {26, 2, 1},
-                    {28, 2, spec.bitCount},
-                    {30, 4, spec.compression},
-                    {34, 4, stride * rows},
-                    {38, 4, 2835},
-                    {42, 4, 2835},
-                    {46, 4, spec.coloursUsed}});
+  const std::uint32_t bfOffBits = spec.rowsOffset.value_or(paletteEnd);
+  const std::uint32_t bfSize = spec.fileSize.value_or(
+      std::max(paletteEnd, bfOffBits) +
+      (spec.stored ? static_cast<std::uint32_t>(spec.stored->size()) : biSizeImage));
+  const std::uint32_t biSize = spec.infoSize;
+  const auto biWidth = static_cast<std::uint32_t>(spec.width);
+  const auto biHeight = static_cast<std::uint32_t>(spec.height);
+  const std::uint32_t biBitCount = spec.bitCount;
+  const std::uint32_t biCompression = spec.compression;
+  const std::uint32_t biClrUsed = spec.coloursUsed;
+  const std::initializer_list<Field> header = {
+      {0, 2, 0x4D42},         {2, 4, bfSize},       {10, 4, bfOffBits}, {14, 4, biSize},
+      {18, 4, biWidth},       {22, 4, biHeight},    {26, 2, 1},         {28, 2, biBitCount},
+      {30, 4, biCompression}, {34, 4, biSizeImage}, {38, 4, 2835},      {42, 4, 2835},
+      {46, 4, biClrUsed}};
+  Bytes out = With(Bytes(14 + std::max(biSize, 40u)), header);
   out.resize(14 + spec.infoSize);
   for (std::uint32_t i = 0; i < entries; ++i) {
     const auto n = static_cast<std::uint8_t>(i);
@@ -49,7 +47,7 @@ Bytes MakeBmp(const BmpSpec& spec) {
                                                : Rgb{};
     out.insert(out.end(), {colour.blue, colour.green, colour.red, spec.reservedByte});
   }
-  out.resize(rowsOffset);
+  out.resize(bfOffBits);
   if (spec.stored) {
     out.insert(out.end(), spec.stored->begin(), spec.stored->end());
     return out;
@@ -57,7 +55,7 @@ Bytes MakeBmp(const BmpSpec& spec) {
   for (std::uint32_t stored = 0; stored < rows; ++stored) {
     // Bottom row first unless the height is negative.
     const std::uint32_t y = spec.height < 0 ? stored : rows - 1 - stored;
-    for (std::uint32_t x = 0; x < stride; ++x) {
+    for (std::uint32_t x = 0; x < ((width + 3) & ~3u); ++x) {
       const std::size_t at = std::size_t{y} * width + x;
       out.push_back(x < width && at < spec.pixels.size() ? spec.pixels[at] : spec.paddingByte);
     }
