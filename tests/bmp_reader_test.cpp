@@ -114,31 +114,6 @@ TEST(BmpReader, FailedReadGivesTheSystemsCauseApart) {
   EXPECT_EQ(host.lastCause, "Input/output error");
 }
 
-TEST(BmpReader, MendsLayoutsWithOtherHeaderPaletteAndRowOffsets) {
-  for (const std::uint32_t coloursUsed : {3u, 300u}) {
-    BmpSpec spec = kSmall;
-    spec.infoSize = 124;                               // a later info header
-    spec.coloursUsed = coloursUsed;                    // biClrUsed
-    spec.rowsOffset = 14 + 124 + 4 * coloursUsed + 6;  // a gap before the rows
-    const Bytes file = MakeBmp(spec);
-    MemorySource source(file);
-    test::RecordingHost host;
-    LoadedBitmap bitmap;
-    ASSERT_EQ(ReadBmp8(source, host, bitmap), kBmpOk);
-    Bytes stored(1024, 0);  // entries beyond biClrUsed read as 0
-    for (std::uint32_t i = 0; i < std::min(coloursUsed, 256u); ++i) {  // blue, green, red
-      std::ranges::copy(Bytes{static_cast<std::uint8_t>(i * 7), static_cast<std::uint8_t>(255 - i),
-                              static_cast<std::uint8_t>(i)},
-                        stored.begin() + 4 * i);
-    }
-    const std::optional<BitmapView> view = ViewBitmap(bitmap);
-    ASSERT_TRUE(view) << coloursUsed;
-    EXPECT_TRUE(std::ranges::equal(view->palette, stored));
-    EXPECT_TRUE(std::ranges::equal(view->TopRow(0), Bytes{1, 2, 3}));
-    EXPECT_TRUE(std::ranges::equal(view->TopRow(1), Bytes{11, 12, 13}));
-  }
-}
-
 // Each NAME.VARIANT.bmp of tests/data/palette (drawn by scripts/make-palette-bmps.py with
 // ImageMagick, Pillow and by hand) gives the outputs of NAME.bmp, its uncompressed 8-bit twin.
 TEST(BmpReader, EveryPaletteLayoutGivesTheOutputsOfItsUncompressed8BitTwin) {
