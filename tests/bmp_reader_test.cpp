@@ -26,7 +26,7 @@ const BmpSpec kSmall = test::PictureOf(3, 2, [](int x, int y) { return 10 * y + 
 
 // `bytes` refused with `code` and one unowned box of `text`; nothing handed over or left.
 void ExpectRefused(const Bytes& bytes, std::int16_t code, const std::string& text) {
-  const std::size_t live = MemoryBlock::LiveCount();
+  const std::size_t live = test::LiveBlocks();
   test::RecordingHost host;
   LoadedBitmap bitmap;
   bitmap.width = 1234;
@@ -37,7 +37,7 @@ void ExpectRefused(const Bytes& bytes, std::int16_t code, const std::string& tex
   EXPECT_FALSE(bitmap.block);
   EXPECT_EQ(bitmap.width, 1234) << "width must be untouched on failure";
   EXPECT_EQ(bitmap.height, 5678) << "height must be untouched on failure";
-  EXPECT_EQ(MemoryBlock::LiveCount(), live);
+  EXPECT_EQ(test::LiveBlocks(), live);
 }
 
 // Every single fault, with its code and message, is in the malformed set (malformed_test.cpp);
@@ -87,9 +87,9 @@ TEST(BmpReader, FailedAllocationIsOutOfMemory) {
   // The block of a raw file; of an RLE file, the decoded block and then the stream's.
   for (const auto& [bytes, nth] :
        {std::pair{MakeBmp(kSmall), 1U}, std::pair{MakeBmp(rle), 1U}, std::pair{MakeBmp(rle), 2U}}) {
-    AllocationFaults::FailNth(nth);
+    test::AllocationFaults::FailNth(nth);
     ExpectRefused(bytes, kBmpOutOfMemory, "Out of memory");
-    AllocationFaults::Clear();
+    test::AllocationFaults::Clear();
   }
 }
 

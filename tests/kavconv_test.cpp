@@ -432,13 +432,13 @@ TEST_F(KavconvTools, InfoJudgesAHugeFileByItsHeaderAndGoesOn) {
 TEST_F(KavconvTools, FailedAllocationIsOutOfMemoryAndTheNextFileIsDone) {
   const std::string rle = dir.File(Converted("rle"));
   const std::string mzr = dir.File(Converted("mzr"));
-  AllocationFaults::FailNth(1);  // the mapping of the first file
+  test::AllocationFaults::FailNth(1);  // the mapping of the first file
   const test::ProcessRun info = InProcess({"info", rle, mzr});
-  AllocationFaults::FailNth(1);
+  test::AllocationFaults::FailNth(1);
   const test::ProcessRun render = InProcess({"render", rle, "-o", dir.File("a.png")});
-  AllocationFaults::FailNth(2);  // the RLE writer's first block, after the reader's
+  test::AllocationFaults::FailNth(2);  // the RLE writer's first block, after the reader's
   const test::ProcessRun convert = InProcess({"convert", "-q", dir.File("rle.bmp")});
-  AllocationFaults::Clear();
+  test::AllocationFaults::Clear();
   EXPECT_EQ(info.status, 1);
   EXPECT_EQ(info.err, "kavconv: " + rle + ": Out of memory\n");
   EXPECT_TRUE(info.out.starts_with(mzr + ": MZR, 5 x 3 pixels, ")) << info.out;

@@ -32,10 +32,10 @@ void ExpectWritersHandle(const std::function<void(const std::string&)>& prepare,
     const std::string source = dir.File("in.bmp");
     prepare(source);
     const std::vector<std::string> before = test::ListFolder(dir.path());
-    const std::size_t live = MemoryBlock::LiveCount();
+    const std::size_t live = test::LiveBlocks();
     RecordingHost host;
     const bool converted = writer.convert(host, source, dir.File("in.OUT"));
-    EXPECT_EQ(MemoryBlock::LiveCount(), live);
+    EXPECT_EQ(test::LiveBlocks(), live);
     if (converted) {  // to the pixels the reader gives
       ASSERT_EQ(code, kBmpOk);
       LoadedBitmap bitmap;
@@ -81,7 +81,7 @@ TEST(MalformedFiles, EachGivesItsListedResultInTheReaderAndEveryWriter) {
     SCOPED_TRACE(file);
     listed.push_back(file);
     const std::string path = (kMalformedDir / file).string();
-    const std::size_t live = MemoryBlock::LiveCount();
+    const std::size_t live = test::LiveBlocks();
     RecordingHost host;
     LoadedBitmap bitmap;
     EXPECT_EQ(ReadBmp8(path, host, bitmap), std::stoi(code));
@@ -90,7 +90,7 @@ TEST(MalformedFiles, EachGivesItsListedResultInTheReaderAndEveryWriter) {
     // Accepted only with a block long enough for its own image.
     EXPECT_EQ(bitmap.block && ViewBitmap(bitmap).has_value(), ok);
     bitmap.block.Release();
-    EXPECT_EQ(MemoryBlock::LiveCount(), live);
+    EXPECT_EQ(test::LiveBlocks(), live);
     ExpectWritersHandle([&](const std::string& to) { std::filesystem::copy_file(path, to); },
                         static_cast<std::int16_t>(std::stoi(code)), message);
   }

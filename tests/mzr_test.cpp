@@ -20,7 +20,7 @@ TEST(MzrEncoder, HeaderAndRowsOfThreeByTwo) {
   spec.paddingByte = 0xEE;  // the fourth byte of each stored row, never written
   const Bytes file = test::Encode(
       spec, FileKind::kMzr,
-      {.useRemapping = true, .startColor = 240, .endColor = 255, .transparentColor = 7});
+      {.startColor = 240, .endColor = 255, .transparentColor = 7, .useRemapping = true});
   ASSERT_EQ(file.size(), 16404u + 6);
   EXPECT_EQ(Slice(file, 0, 20),
             (Bytes{'K', 'A', 'V', '8', 'B', 'M', 'P', 0, 3, 0, 2, 0, 1, 0, 240, 0, 255, 0, 7, 0}));
@@ -28,7 +28,7 @@ TEST(MzrEncoder, HeaderAndRowsOfThreeByTwo) {
   // Settings are stored as their low 16 bits.
   const Bytes low = test::Encode(
       kThreeByTwo, FileKind::kMzr,
-      {.useRemapping = false, .startColor = 300, .endColor = -1, .transparentColor = 65536 + 5});
+      {.startColor = 300, .endColor = -1, .transparentColor = 65536 + 5, .useRemapping = false});
   EXPECT_EQ(Slice(low, 12, 20), (Bytes{0, 0, 0x2C, 0x01, 0xFF, 0xFF, 5, 0}));
 }
 
@@ -44,7 +44,7 @@ TEST(MzrTables, ShadeLevelsAndTintsOfTheWorkedEntry) {
   const std::vector<std::tuple<unsigned, std::size_t, std::uint16_t>> expected{
       {0, 0, 0x00E0}, {1, 0, 0x01E0}, {2, 0, 0x03E0}, {3, 0, 0x05E0}, {4, 0, 0x07E0},
       {5, 0, 0x47E7}, {6, 0, 0x87EF}, {7, 0, 0xC7F7}, {3, 1, 0x0020}, {7, 2, 0xFFFF}};
-  ShadeTable table{};
+  ColourTable table{};
   for (const auto& [level, entry, colour] : expected) {
     BuildShadeTable(palette, level, table);
     EXPECT_EQ(table[entry], colour) << "level " << level << " entry " << entry;

@@ -59,20 +59,20 @@ TEST(Writers, WriteTheEncodedFileAndSaySo) {
       Workspace work;
       const std::string output = work.dir.File(name);
       test::WriteFile(output, Bytes(100000, 0xEE));  // longer than the new file
-      const std::size_t live = MemoryBlock::LiveCount();
+      const std::size_t live = test::LiveBlocks();
       RecordingHost host;
       host.settings.startColor = 1;
       host.settings.useRemapping = false;
       // Past the blocks whose failures are checked below: any further block would fail.
-      AllocationFaults::FailNth(writer.kind == FileKind::kMzr ? 2 : 4);
+      test::AllocationFaults::FailNth(writer.kind == FileKind::kMzr ? 2 : 4);
       EXPECT_TRUE(writer.convert(host, work.source, output));
-      AllocationFaults::Clear();
+      test::AllocationFaults::Clear();
       EXPECT_EQ(host.events, std::vector<std::string>{"status:" + writer.successPrefix + output +
                                                       " converted!"});
       EXPECT_EQ(ReadFile(output),
-                test::Encode(kSprite, writer.kind, {.useRemapping = false, .startColor = 1}));
+                test::Encode(kSprite, writer.kind, {.startColor = 1, .useRemapping = false}));
       EXPECT_EQ(ListFolder(work.dir.path()), (std::vector<std::string>{name, "sprite.bmp"}));
-      EXPECT_EQ(MemoryBlock::LiveCount(), live);
+      EXPECT_EQ(test::LiveBlocks(), live);
     }
   }
 }
@@ -137,16 +137,16 @@ TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
       Workspace work(c.picture);
       const std::string output = c.output ? c.output(work) : work.output;
       const std::map<std::string, Bytes> before = work.Files();
-      const std::size_t live = MemoryBlock::LiveCount();
+      const std::size_t live = test::LiveBlocks();
       RecordingHost host;
-      AllocationFaults::FailNth(c.failedAllocation);
+      test::AllocationFaults::FailNth(c.failedAllocation);
       EXPECT_FALSE(writer.convert(host, work.source, output));
-      AllocationFaults::Clear();
+      test::AllocationFaults::Clear();
       std::vector<std::string> events = c.events;
       std::ranges::replace(events, std::string("LOAD"), "status:" + writer.loadErrorStatus);
       EXPECT_EQ(host.events, events);
       EXPECT_TRUE(work.Files() == before);
-      EXPECT_EQ(MemoryBlock::LiveCount(), live);
+      EXPECT_EQ(test::LiveBlocks(), live);
     }
   }
 }
@@ -281,7 +281,7 @@ TEST(OutputFile, InterruptRemovesTemporaryFiles) {
     test::WriteFile(dir.File("old.MZR"), {5});
     const pid_t child = fork();
     if (child == 0) {
-      AllowUnnamedOutputFiles(unnamed);  // false: both outputs have a named temporary file
+      test::AllowUnnamedOutputFiles(unnamed);  // false: both outputs have a named temporary file
       InstallInterruptCleanup();
       OutputFile first;
       OutputFile second;

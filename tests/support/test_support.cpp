@@ -63,7 +63,7 @@ Bytes MakeBmp(const BmpSpec& spec) {
   return out;
 }
 
-Bytes Encode(const Bytes& file, FileKind kind, const MzrSettings& settings) {
+Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& settings) {
   MemorySource source(file);
   RecordingHost host;
   LoadedBitmap bitmap;
@@ -74,7 +74,7 @@ Bytes Encode(const Bytes& file, FileKind kind, const MzrSettings& settings) {
     return {};
   }
   if (kind != FileKind::kMzr) {
-    EXPECT_EQ(CheckRunLengthSize(*view), RunLengthRefusal::kNone);
+    EXPECT_TRUE(view->width > 0 && view->rowCount > 0 && FitsFileHeader(*view));
     return EncodeRunLength(
         *view, kind == FileKind::kRls ? RunLengthVariant::kRls : RunLengthVariant::kRle);
   }

@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "bmp/bmp_reader.h"
-#include "convert/converter_host.h"
 #include "formats/decode.h"
 #include "formats/mzr.h"
+#include "platform/converter_host.h"
+#include "support/seams.h"
 
 namespace kav::test {
 
@@ -59,8 +60,8 @@ BmpSpec PictureOf(std::int32_t width, std::int32_t height, PixelFunction pixel) 
 }
 
 // A BMP file encoded in memory by the writer of `kind`.
-Bytes Encode(const Bytes& file, FileKind kind, const MzrSettings& settings = {});
-inline Bytes Encode(const BmpSpec& spec, FileKind kind, const MzrSettings& settings = {}) {
+Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& settings = {});
+inline Bytes Encode(const BmpSpec& spec, FileKind kind, const ConversionSettings& settings = {}) {
   return Encode(MakeBmp(spec), kind, settings);
 }
 
