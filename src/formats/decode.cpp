@@ -9,9 +9,6 @@
 namespace kav {
 namespace {
 
-static_assert(kColourTableBytes == kShadeTableBytes && kColourTableEntries == kShadeTableEntries);
-static_assert(kColourTableEntries == kEffectTableEntries);
-
 // The part of the magic that identifies an MZR file; its last byte, zero, is checked later.
 constexpr std::string_view kMzrMagicText = kMzrMagic.substr(0, kMzrMagic.size() - 1);
 

@@ -36,11 +36,7 @@ FileKind DetectFileKind(std::span<const std::uint8_t> bytes);
 // "MZR", "RLE", "RLS" or "unknown".
 std::string_view FileKindName(FileKind kind);
 
-inline constexpr std::size_t kColourTableEntries = 256;
-inline constexpr std::size_t kColourTableBytes = kColourTableEntries * 2;
-
 // One table of a file: the colour of each palette index, entry 0 first.
-using ColourTable = std::array<Rgb565, kColourTableEntries>;
 
 // The settings stored in an MZR header.
 struct MzrFields {

@@ -132,8 +132,8 @@ void ContactSheet::RenderRow(std::uint64_t y, std::span<std::uint8_t> rgba) {
         }
       }
     } else if (inBand < kLabelHeight + image_.height) {
-      kav::RenderRow(image_, table, imageRows_.Row(static_cast<std::uint32_t>(inBand - kLabelHeight)),
-                     tile);
+      kav::RenderRow(image_, table,
+                     imageRows_.Row(static_cast<std::uint32_t>(inBand - kLabelHeight)), tile);
     }
   }
 }
