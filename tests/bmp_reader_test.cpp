@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <utility>
 
 #include "bmp/bitmap_view.h"
 #include "platform/byte_source.h"
@@ -84,9 +85,12 @@ TEST(BmpReader, FailedAllocationIsOutOfMemory) {
   BmpSpec rle = kSmall;
   rle.compression = 1;
   rle.stored = Bytes{3, 1, 0, 1};
-  // The block of a raw file; of an RLE file, the decoded block and then the stream's.
+  const Bytes png = test::ReadFile(KAV_MALFORMED_DIR "/png-base.png");
+  // The block of a raw file; of an RLE file, the decoded block and then the stream's; of a
+  // PNG, the file's bytes and then the decoded block.
   for (const auto& [bytes, nth] :
-       {std::pair{MakeBmp(kSmall), 1U}, std::pair{MakeBmp(rle), 1U}, std::pair{MakeBmp(rle), 2U}}) {
+       {std::pair{MakeBmp(kSmall), 1U}, std::pair{MakeBmp(rle), 1U}, std::pair{MakeBmp(rle), 2U},
+        std::pair{png, 1U}, std::pair{png, 2U}}) {
     test::AllocationFaults::FailNth(nth);
     ExpectRefused(bytes, kBmpOutOfMemory, "Out of memory");
     test::AllocationFaults::Clear();
@@ -96,10 +100,11 @@ TEST(BmpReader, FailedAllocationIsOutOfMemory) {
 TEST(BmpReader, FailedReadGivesTheSystemsCauseApart) {
   // "BM", then reads that fail as on a failing disk.
   struct FailingSource final : ByteSource {
+    bool first = true;
     std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) override {
-      if (buffer.size() == 2) {
+      if (std::exchange(first, false)) {
         buffer[0] = 'B', buffer[1] = 'M';
-        return buffer.size();
+        return 2;
       }
       errno = EIO;
       return std::nullopt;
@@ -114,8 +119,9 @@ TEST(BmpReader, FailedReadGivesTheSystemsCauseApart) {
   EXPECT_EQ(host.lastCause, "Input/output error");
 }
 
-// Each NAME.VARIANT.bmp of tests/data/palette (drawn by scripts/make-palette-bmps.py with
-// ImageMagick, Pillow and by hand) gives the outputs of NAME.bmp, its uncompressed 8-bit twin.
+// Each NAME.VARIANT.bmp and NAME.VARIANT.png of tests/data/palette (drawn by
+// scripts/make-palette-bmps.py with ImageMagick, Pillow and by hand) gives the outputs of
+// NAME.bmp, its uncompressed 8-bit twin.
 TEST(BmpReader, EveryPaletteLayoutGivesTheOutputsOfItsUncompressed8BitTwin) {
   const std::filesystem::path folder = KAV_PALETTE_DIR;
   std::size_t variants = 0;
@@ -133,7 +139,7 @@ TEST(BmpReader, EveryPaletteLayoutGivesTheOutputsOfItsUncompressed8BitTwin) {
           << FileKindName(writer.kind);
     }
   }
-  EXPECT_EQ(variants, 32u);
+  EXPECT_EQ(variants, 55u);
 }
 
 }  // namespace
