@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       mzr.count != kav::kMzrRowsOffset + std::uint64_t{view->width} * view->rowCount) {
     __builtin_trap();
   }
-  if (kav::CheckRunLengthSize(*view) == kav::RunLengthRefusal::kNone) {
+  if (view->width > 0 && view->rowCount > 0 && kav::FitsFileHeader(*view)) {
     for (const auto variant : {kav::RunLengthVariant::kRle, kav::RunLengthVariant::kRls}) {
       const std::vector<std::uint8_t> file = kav::EncodeRunLength(*view, variant);
       if (file.size() < kav::kRowTablesOffset) {

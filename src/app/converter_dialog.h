@@ -18,7 +18,7 @@
 
 #include "app/batch_progress.h"
 #include "convert/batch.h"
-#include "convert/converter_host.h"
+#include "platform/converter_host.h"
 #include "ui_converter_dialog.h"
 
 class QProgressDialog;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "cli/progress_bar.h"
-#include "convert/converter_host.h"
+#include "platform/converter_host.h"
 
 namespace kav {
 

@@ -18,16 +18,23 @@ namespace {
 const std::map<std::string, std::int32_t> kFormats{
     {"mzr", kFormatMzr}, {"rle", kFormatRle}, {"rls", kFormatRls}};
 
+std::string FormatName(std::int32_t format) {
+  for (const auto& [name, value] : kFormats) {
+    if (value == format) {
+      return name;
+    }
+  }
+  return "mzr";  // every other value selects MZR
+}
+
 class ConvertCommand final : public Command {
  public:
   explicit ConvertCommand(CLI::App& app);
   int Run(std::ostream& out, std::ostream& err) override;
 
  private:
-  std::string format_ = "rle";
-  int startColor_ = 240;
-  int endColor_ = 255;
-  int transparentColor_ = 0;
+  ConversionSettings settings_;  // the defaults, until the options say otherwise
+  std::string format_ = FormatName(settings_.format);
   bool noRemapping_ = false;
   bool failFast_ = false;
   bool quiet_ = false;
@@ -42,13 +49,14 @@ ConvertCommand::ConvertCommand(CLI::App& app)
       ->transform(CLI::IsMember({"mzr", "rle", "rls"}, CLI::ignore_case))
       ->capture_default_str();
   const CLI::Range colour(0, 255);
-  subcommand_->add_option("--start", startColor_, "MZR start colour (0-255)")
+  subcommand_->add_option("--start", settings_.startColor, "MZR start colour (0-255)")
       ->check(colour)
       ->capture_default_str();
-  subcommand_->add_option("--end", endColor_, "MZR end colour (0-255)")
+  subcommand_->add_option("--end", settings_.endColor, "MZR end colour (0-255)")
       ->check(colour)
       ->capture_default_str();
-  subcommand_->add_option("--transparent", transparentColor_, "MZR transparent colour (0-255)")
+  subcommand_
+      ->add_option("--transparent", settings_.transparentColor, "MZR transparent colour (0-255)")
       ->check(colour)
       ->capture_default_str();
   subcommand_->add_flag("--no-remapping", noRemapping_, "Clear the MZR remapping flag");
@@ -61,12 +69,9 @@ ConvertCommand::ConvertCommand(CLI::App& app)
 }
 
 int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
-  ConversionSettings settings;
+  ConversionSettings settings = settings_;
   settings.format = kFormats.at(format_);
-  settings.startColor = startColor_;
-  settings.endColor = endColor_;
-  settings.transparentColor = transparentColor_;
-  settings.useRemapping = !noRemapping_;
+  settings.useRemapping = settings.useRemapping && !noRemapping_;
   CommandLineHost host(settings, quiet_, out, err);
   std::optional<ProgressBar> progress;
   const std::size_t columns = TerminalColumns();

@@ -2,6 +2,8 @@
 // Rgb565: a 16-bit colour, red in bits 15..11 (0..31), green in bits 10..5 (0..63), blue in
 // bits 4..0 (0..31).
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace kav {
@@ -10,7 +12,6 @@ using Rgb565 = std::uint16_t;
 
 inline constexpr unsigned kRedShift = 11;
 inline constexpr unsigned kGreenShift = 5;
-inline constexpr unsigned kRedMax = 31;
 inline constexpr unsigned kGreenMax = 63;
 inline constexpr unsigned kBlueMax = 31;
 
@@ -32,5 +33,11 @@ constexpr unsigned BlueOf(Rgb565 colour) {
 constexpr Rgb565 MakeRgb565(unsigned red, unsigned green, unsigned blue) {
   return static_cast<Rgb565>(red << kRedShift | green << kGreenShift | blue);
 }
+
+// A colour table: the colour of each palette index, entry 0 first. Every output file holds
+// its tables as 512 bytes each, little-endian.
+inline constexpr std::size_t kColourTableEntries = 256;
+inline constexpr std::size_t kColourTableBytes = kColourTableEntries * 2;
+using ColourTable = std::array<Rgb565, kColourTableEntries>;
 
 }  // namespace kav

@@ -10,11 +10,18 @@ namespace {
 
 constexpr const char* kSummaryFormat = "%d files processed!";
 
-bool IsMzr(std::int32_t format) {
-  return format != kFormatRle && format != kFormatRls;
+}  // namespace
+
+bool FailureStopsBatch(const BatchPolicy& policy, std::int32_t format) {
+  const bool mzr = format != kFormatRle && format != kFormatRls;
+  return policy.stopAfterAnyFailure || (policy.stopAfterMzrFailure && mzr);
 }
 
-}  // namespace
+void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome) {
+  if (outcome.taken > 1 && !outcome.stoppedByFailure) {
+    host.SetStatusText(FormatText(kSummaryFormat, static_cast<int>(outcome.taken)));
+  }
+}
 
 bool ConvertFile(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
                  const std::string& outputPath) {
@@ -38,7 +45,7 @@ BatchOutcome RunBatch(ConverterHost& host, std::span<const std::string> paths,
     const std::string outputPath = MakeOutputPath(sourcePath, ExtensionForFormat(format));
     if (!ConvertFile(host, format, sourcePath, outputPath)) {
       ++outcome.failed;
-      if (policy.stopAfterAnyFailure || (policy.stopAfterMzrFailure && IsMzr(format))) {
+      if (FailureStopsBatch(policy, format)) {
         outcome.stoppedByFailure = true;
         return outcome;
       }
@@ -47,9 +54,7 @@ BatchOutcome RunBatch(ConverterHost& host, std::span<const std::string> paths,
       break;
     }
   }
-  if (outcome.taken > 1) {
-    host.SetStatusText(FormatText(kSummaryFormat, static_cast<int>(outcome.taken)));
-  }
+  ShowBatchSummary(host, outcome);
   return outcome;
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/converter_host.h"
+#include "platform/converter_host.h"
 
 namespace kav {
 
@@ -30,6 +30,13 @@ struct BatchOutcome {
   std::size_t failed = 0;  // conversions that failed
   bool stoppedByFailure = false;
 };
+
+// Whether a failed file ends the batch: any failure under --fail-fast, and in the dialog a
+// failed MZR conversion (every format value but RLE and RLS selects MZR).
+bool FailureStopsBatch(const BatchPolicy& policy, std::int32_t format);
+
+// "%d files processed!" once a batch of more than one file ends without a stopping failure.
+void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome);
 
 // Converts `sourcePath` with the writer that `format` selects into `outputPath`; true on
 // success.

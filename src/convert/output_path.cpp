@@ -1,6 +1,6 @@
 #include "convert/output_path.h"
 
-#include "convert/converter_host.h"
+#include "platform/converter_host.h"
 
 namespace kav {
 

@@ -18,7 +18,6 @@
 namespace kav {
 namespace {
 
-constexpr const char* kSummaryFormat = "%d files processed!";
 constexpr std::size_t kNoFile = SIZE_MAX;
 
 // What a writer told the user about one file, kept until it is that file's turn; whether
@@ -100,11 +99,6 @@ std::vector<std::size_t> EarlierWithSameOutput(std::span<const std::string> path
     }
   }
   return earlier;
-}
-
-bool StopsTheBatch(const BatchPolicy& policy, std::int32_t format) {
-  const bool mzr = format != kFormatRle && format != kFormatRls;
-  return policy.stopAfterAnyFailure || (policy.stopAfterMzrFailure && mzr);
 }
 
 // Workers take files in argument order. A file whose output an unfinished earlier file
@@ -273,7 +267,7 @@ BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const std::string> 
   }
   host.ReadBack();
   const ConversionSettings settings = host.Settings();
-  const bool failureStops = StopsTheBatch(options.policy, settings.format);
+  const bool failureStops = FailureStopsBatch(options.policy, settings.format);
   ParallelRun run(paths, settings, options.convertFile);
   run.Convert(std::min<unsigned>(options.jobs, static_cast<unsigned>(paths.size())), failureStops);
   BatchOutcome outcome;
@@ -295,9 +289,7 @@ BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const std::string> 
     }
   }
   run.Join();
-  if (outcome.taken > 1 && !outcome.stoppedByFailure) {
-    host.SetStatusText(FormatText(kSummaryFormat, static_cast<int>(outcome.taken)));
-  }
+  ShowBatchSummary(host, outcome);
   return outcome;
 }
 

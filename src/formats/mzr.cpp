@@ -44,7 +44,7 @@ constexpr std::uint8_t AwayFromWhite(unsigned c) {
 }
 
 std::array<std::uint8_t, kMzrHeaderSize> BuildMzrHeader(const BitmapView& bitmap,
-                                                        const MzrSettings& settings) {
+                                                        const ConversionSettings& settings) {
   std::array<std::uint8_t, kMzrHeaderSize> header{};
   std::copy(kMzrMagic.begin(), kMzrMagic.end(), header.begin() + kMzrMagicOffset);
   const std::span<std::uint8_t> bytes(header);
@@ -61,11 +61,11 @@ std::array<std::uint8_t, kMzrHeaderSize> BuildMzrHeader(const BitmapView& bitmap
 
 }  // namespace
 
-void BuildShadeTable(PaletteBytes palette, unsigned level, ShadeTable& table) {
+void BuildShadeTable(PaletteBytes palette, unsigned level, ColourTable& table) {
   if (level >= kShadeLevels) {
     return;
   }
-  for (std::size_t i = 0; i < kShadeTableEntries; ++i) {
+  for (std::size_t i = 0; i < kColourTableEntries; ++i) {
     const auto entry = palette.subspan(i * kBmpPaletteEntrySize, kBmpPaletteEntrySize);
     table[i] = PackRgb565(ShadeComponent(entry[kRed], level), ShadeComponent(entry[kGreen], level),
                           ShadeComponent(entry[kBlue], level));
@@ -100,7 +100,7 @@ std::array<std::uint8_t, kMzrTablesBytes> BuildMzrTables(PaletteBytes palette) {
   std::size_t at = 0;
   for (const PaletteBytes source : palettes) {
     for (unsigned level = 0; level < kShadeLevels; ++level) {
-      ShadeTable table{};
+      ColourTable table{};
       BuildShadeTable(source, level, table);
       for (const Rgb565 colour : table) {
         StoreLe16(std::span(tables).subspan(at, 2), colour);
@@ -111,8 +111,9 @@ std::array<std::uint8_t, kMzrTablesBytes> BuildMzrTables(PaletteBytes palette) {
   return tables;
 }
 
-EncodeResult EncodeMzr(const BitmapView& bitmap, const MzrSettings& settings, ByteSink& sink) {
-  if (bitmap.width > kMzrMaxDimension || bitmap.rowCount > kMzrMaxDimension) {
+EncodeResult EncodeMzr(const BitmapView& bitmap, const ConversionSettings& settings,
+                       ByteSink& sink) {
+  if (!FitsFileHeader(bitmap)) {
     return EncodeResult::kTooLarge;
   }
   sink.Write(BuildMzrHeader(bitmap, settings));
@@ -130,15 +131,9 @@ bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
   if (!view) {
     return false;
   }
-  const ConversionSettings dialog = host.Settings();
-  const MzrSettings settings{.useRemapping = dialog.useRemapping,
-                             .startColor = dialog.startColor,
-                             .endColor = dialog.endColor,
-                             .transparentColor = dialog.transparentColor};
-  if (view->width > kMzrMaxDimension || view->rowCount > kMzrMaxDimension) {
-    bitmap.block.Release();
-    host.ShowError(MessageOwner::kMainDialog, kTooLargeText);
-    return false;
+  const ConversionSettings settings = host.Settings();
+  if (!FitsFileHeader(*view)) {
+    return RefuseTooLarge(host, bitmap);
   }
   int error = 0;
   const WriteOutcome outcome = WriteOutputFile(

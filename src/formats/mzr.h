@@ -28,8 +28,9 @@
 
 #include "bmp/bitmap_view.h"
 #include "color/rgb565.h"
-#include "convert/converter_host.h"
 #include "formats/byte_sink.h"
+#include "formats/dimensions.h"
+#include "platform/converter_host.h"
 
 namespace kav {
 
@@ -47,27 +48,15 @@ inline constexpr std::size_t kMzrTransparentColorOffset = 18;
 inline constexpr std::size_t kShadeLevels = 8;
 inline constexpr std::size_t kShadePalettes = 4;  // untinted, red, green, blue
 inline constexpr std::size_t kShadeTableCount = kShadeLevels * kShadePalettes;  // 32
-inline constexpr std::size_t kShadeTableEntries = 256;
-inline constexpr std::size_t kShadeTableBytes = kShadeTableEntries * 2;  // 512
 inline constexpr std::size_t kMzrTablesOffset = kMzrHeaderSize;
-inline constexpr std::size_t kMzrTablesBytes = kShadeTableCount * kShadeTableBytes;  // 16384
-inline constexpr std::size_t kMzrRowsOffset = kMzrTablesOffset + kMzrTablesBytes;    // 16404
-inline constexpr std::uint32_t kMzrMaxDimension = 65535;
+inline constexpr std::size_t kMzrTablesBytes = kShadeTableCount * kColourTableBytes;  // 16384
+inline constexpr std::size_t kMzrRowsOffset = kMzrTablesOffset + kMzrTablesBytes;     // 16404
 
 using Palette = std::array<std::uint8_t, kBmpPaletteBytes>;  // blue, green, red, reserved
-using ShadeTable = std::array<Rgb565, kShadeTableEntries>;
-
-// The MZR header settings of the dialog's "MZR Format" group.
-struct MzrSettings {
-  bool useRemapping = true;
-  std::int32_t startColor = 240;
-  std::int32_t endColor = 255;
-  std::int32_t transparentColor = 0;
-};
 
 // Fills `table` with `palette` at `level` 0..7 (0 darkest, 4 unchanged, 7 nearest white);
 // any other level leaves the table as it was.
-void BuildShadeTable(PaletteBytes palette, unsigned level, ShadeTable& table);
+void BuildShadeTable(PaletteBytes palette, unsigned level, ColourTable& table);
 
 // Fills blue, green and red of every entry of the three tinted palettes; the fourth byte of
 // each output entry is left as it was.
@@ -78,9 +67,11 @@ std::array<std::uint8_t, kMzrTablesBytes> BuildMzrTables(PaletteBytes palette);
 
 enum class EncodeResult { kOk, kTooLarge };
 
-// Writes the whole MZR file for `bitmap` into `sink`. Width or row count above 65535 do not
-// fit the header: nothing is written and the result is kTooLarge.
-EncodeResult EncodeMzr(const BitmapView& bitmap, const MzrSettings& settings, ByteSink& sink);
+// Writes the whole MZR file for `bitmap` into `sink`, with the four colour settings of
+// `settings` in its header (the format is not looked at). Width or row count above 65535 do
+// not fit the header: nothing is written and the result is kTooLarge.
+EncodeResult EncodeMzr(const BitmapView& bitmap, const ConversionSettings& settings,
+                       ByteSink& sink);
 
 // Converts one BMP file into an MZR file and reports the outcome to `host`: the status
 // text "%s converted!" (first letter upper-cased) on success; "Error while converting!"

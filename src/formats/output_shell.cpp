@@ -18,6 +18,12 @@ std::optional<BitmapView> LoadSource(ConverterHost& host, const std::string& sou
   return view;
 }
 
+bool RefuseTooLarge(ConverterHost& host, LoadedBitmap& bitmap) {
+  bitmap.block.Release();
+  host.ShowError(MessageOwner::kMainDialog, kTooLargeText);
+  return false;
+}
+
 WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
                              const std::string& sourcePath, const MemoryBlock& source,
                              const std::function<bool(OutputFile&)>& write, int* error) {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "bmp/bitmap_view.h"
-#include "convert/converter_host.h"
 #include "formats/byte_sink.h"
+#include "platform/converter_host.h"
 #include "platform/memory_block.h"
 
 namespace kav {
@@ -20,6 +20,10 @@ inline constexpr std::string_view kTooLargeText = "This image is too large for t
 // reader has shown why), the status line becomes `loadErrorStatus` and the result is empty.
 std::optional<BitmapView> LoadSource(ConverterHost& host, const std::string& sourcePath,
                                      LoadedBitmap& bitmap, std::string_view loadErrorStatus);
+
+// Releases the loaded bitmap and tells the user, in an owned message box, that its picture
+// does not fit the format. Always false, for the writer to return.
+bool RefuseTooLarge(ConverterHost& host, LoadedBitmap& bitmap);
 
 enum class WriteOutcome { kWritten, kCannotCreate, kCannotWrite, kSourceDamaged, kNotWanted };
 

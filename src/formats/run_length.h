@@ -35,8 +35,9 @@
 
 #include "bmp/bitmap_view.h"
 #include "color/rgb565.h"
-#include "convert/converter_host.h"
 #include "formats/byte_sink.h"
+#include "formats/dimensions.h"
+#include "platform/converter_host.h"
 
 namespace kav {
 
@@ -46,13 +47,10 @@ inline constexpr std::size_t kRlWidthOffset = 6;
 inline constexpr std::size_t kRlHeightOffset = 8;
 inline constexpr std::size_t kEffectTablesOffset = 10;
 inline constexpr std::size_t kEffectTableCount = 8;
-inline constexpr std::size_t kEffectTableEntries = 256;
-inline constexpr std::size_t kEffectTablesBytes =
-    kEffectTableCount * kEffectTableEntries * 2;  // 4096
+inline constexpr std::size_t kEffectTablesBytes = kEffectTableCount * kColourTableBytes;  // 4096
 inline constexpr std::size_t kRowTableSizeOffset = 4106;
 inline constexpr std::size_t kAllRowTablesSizeOffset = 4110;
 inline constexpr std::size_t kSegmentCountOffset = 4114;
-inline constexpr std::size_t kRlPaddingOffset = 4116;
 inline constexpr std::size_t kRowTablesOffset = 4118;
 // The header is everything between the signature and the offset tables.
 inline constexpr std::size_t kRunLengthHeaderSize =
@@ -63,7 +61,6 @@ inline constexpr std::uint32_t kSegmentWidth = 128;
 inline constexpr std::uint32_t kMaxRunLength = 128;
 inline constexpr std::uint8_t kBlankIndex = 255;   // run-coded in both formats
 inline constexpr std::uint8_t kShadowIndex = 250;  // run-coded in RLS only
-inline constexpr std::uint32_t kRunLengthMaxDimension = 65535;
 
 enum class RunLengthVariant { kRle, kRls };
 
@@ -82,7 +79,7 @@ constexpr std::uint64_t MaxCodedRowBytes(std::uint32_t width) {
   return 2 * std::uint64_t{width} + 2;
 }
 
-using EffectTables = std::array<Rgb565, kEffectTableCount * kEffectTableEntries>;
+using EffectTables = std::array<Rgb565, kEffectTableCount * kColourTableEntries>;
 
 // Table t, entry i: the effects of table t applied to PackRgb565 of palette entry i.
 //   0 none; 1 darken 6; 2 lighten 6; 3 darken 5, blue 3; 4 darken 7, red 3;
@@ -108,12 +105,6 @@ struct RunLengthLayout {
   std::uint64_t HeadSize() const { return kRowTablesOffset + allRowTablesSize; }
 };
 
-// Why a bitmap cannot be coded.
-enum class RunLengthRefusal { kNone, kEmpty, kTooLarge };
-
-// kEmpty for no pixels (width or height 0); kTooLarge for a width or row count above 65535.
-RunLengthRefusal CheckRunLengthSize(const BitmapView& bitmap);
-
 // Everything but the coded length, which only coding tells.
 RunLengthLayout LayoutOf(const BitmapView& bitmap);
 
@@ -137,7 +128,7 @@ constexpr std::uint32_t BandRowsFor(std::uint32_t width) {
 // each segment count needs a look: 512 steps, well inside every compiler's constexpr limits.
 constexpr std::uint32_t MaxBandSegments() {
   std::uint32_t most = 0;
-  for (std::uint32_t width = 1; width <= kRunLengthMaxDimension; width += kSegmentWidth) {
+  for (std::uint32_t width = 1; width <= kMaxDimension; width += kSegmentWidth) {
     most = std::max(most, BandRowsFor(width) * SegmentCountFor(width));
   }
   return most;
@@ -161,7 +152,8 @@ void WriteRunLengthHead(const BitmapView& bitmap, RunLengthVariant variant,
                         const RunLengthLayout& layout, std::span<const std::uint32_t> offsets,
                         ByteSink& sink);
 
-// The whole file in memory, for tests and fuzzing; the bitmap must pass CheckRunLengthSize.
+// The whole file in memory, for tests and fuzzing; the bitmap must have pixels and fit
+// FitsFileHeader.
 std::vector<std::uint8_t> EncodeRunLength(const BitmapView& bitmap, RunLengthVariant variant);
 
 // Convert one BMP file to RLE or RLS and report to `host`: "SUCCESS!!  %s converted!" on

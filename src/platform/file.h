@@ -28,7 +28,6 @@ class InputFile final : public ByteSource {
   // device); opening never blocks.
   bool Open(const std::string& path);
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
 
   std::optional<std::size_t> Read(std::span<std::uint8_t> buffer) override;
   bool Seek(std::uint64_t offset) override;
@@ -129,18 +128,8 @@ class OutputFile {
   std::size_t registrySlot_ = SIZE_MAX;
 };
 
-// For tests: false makes every output start as a hidden temporary file, as where the system
-// cannot name an unnamed file later; true (the default) uses unnamed files where it can.
-void AllowUnnamedOutputFiles(bool allowed);
-
-// The whole of the regular file at `path`, or nullopt when it cannot be opened or read.
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path);
-
 // Makes SIGINT, SIGTERM and SIGHUP remove every temporary output file of this process
 // before the process ends as the signal asks, so an interrupted batch leaves no partial file.
 void InstallInterruptCleanup();
-
-// Whether both paths name the same existing file (through links or different spellings).
-bool SameExistingFile(const std::string& first, const std::string& second);
 
 }  // namespace kav

@@ -11,26 +11,23 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/test_seams.h"
+
 namespace kav {
 namespace {
 
-std::atomic<std::size_t> liveBlocks{0};
-std::atomic<std::uint64_t> requestedAllocations{0};
-std::atomic<std::uint64_t> failingAllocation{0};  // 0: none fails
-
 bool InjectedFailure() {
-  const std::uint64_t number = ++requestedAllocations;
-  const std::uint64_t failing = failingAllocation.load();
-  if (failing != 0 && number == failing) {
+  if (seams::FailBlockRequest()) {
     errno = ENOMEM;  // as the system reports a real shortage
     return true;
   }
   return false;
 }
 
-// Image-sized blocks are placed on 2 MiB boundaries and offered huge pages: filling a 64 MiB
-// block then takes 32 page faults instead of 16384, which is most of the cost of reading a
-// large file into it.
+// Huge pages, the fast path for image-sized blocks: they are placed on 2 MiB boundaries and
+// offered huge pages, so filling a 64 MiB block takes 32 page faults instead of 16384, which
+// is most of the cost of reading a large file into it. The cost is up to 2 MiB of rounding
+// per block; smaller blocks come from malloc as usual.
 constexpr std::size_t kHugePageSize = std::size_t{2} << 20;
 
 void* AllocateBytes(std::size_t size) {
@@ -49,8 +46,10 @@ void* AllocateBytes(std::size_t size) {
   return raw;
 }
 
-// Live file mappings, for the SIGBUS handler: fixed slots of atomics, so the handler reads
-// them without locks or allocation.
+// Mapped files, the fast path for large inputs: the file's cached pages become the block, with
+// no copy. The cost is a guard: a file that shrinks while mapped would end the process with
+// SIGBUS, so a handler puts a page of zeros in place of the vanished one and marks the block
+// damaged. It finds the mapping in fixed slots of atomics, read without locks or allocation.
 struct MappingSlot {
   std::atomic<bool> used{false};
   std::atomic<std::uintptr_t> begin{0};
@@ -148,7 +147,7 @@ MemoryBlock MemoryBlock::Allocate(std::size_t size) {
   block.base_ = raw;
   block.data_ = static_cast<std::uint8_t*>(raw);
   block.size_ = size;
-  ++liveBlocks;
+  seams::BlockTaken();
   return block;
 }
 
@@ -185,7 +184,7 @@ MemoryBlock MemoryBlock::MapFile(int fd, std::uint64_t offset, std::size_t lengt
   block.mappingSlot_ = slot;
   block.data_ = static_cast<std::uint8_t*>(base) + lead;
   block.size_ = length;
-  ++liveBlocks;
+  seams::BlockTaken();
   return block;
 }
 
@@ -208,21 +207,7 @@ void MemoryBlock::Release() {
   size_ = 0;
   baseLength_ = 0;
   mappingSlot_ = kNoSlot;
-  --liveBlocks;
-}
-
-std::size_t MemoryBlock::LiveCount() {
-  return liveBlocks.load();
-}
-
-void AllocationFaults::FailNth(std::uint64_t n) {
-  requestedAllocations = 0;
-  failingAllocation = n;
-}
-
-void AllocationFaults::Clear() {
-  requestedAllocations = 0;
-  failingAllocation = 0;
+  seams::BlockReturned();
 }
 
 }  // namespace kav

@@ -5,8 +5,8 @@
 // costs no copy: the file's cached pages are the block. A mapping is read in when it is made,
 // or page by page as it is touched, so that a file of any length can be looked at in part.
 // Allocation and mapping can fail; a failure yields an empty block instead of throwing, so every
-// caller decides what the user is told. Tests can make the n-th block request from now fail
-// (AllocationFaults) and can see how many blocks are alive (MemoryBlock::LiveCount).
+// caller decides what the user is told. Tests make requests fail and count the blocks alive
+// through the seams of platform/test_seams.h.
 //
 // A mapped file can shrink while it is mapped (another program rewrites it). Touching a page
 // that is no longer backed by the file would end the process with SIGBUS; instead such a
@@ -50,9 +50,6 @@ class MemoryBlock {
   // Returns the block now; a block is also released when it goes out of scope.
   void Release();
 
-  // Blocks currently held by anyone in this process.
-  static std::size_t LiveCount();
-
  private:
   static constexpr std::size_t kNoSlot = SIZE_MAX;
 
@@ -61,13 +58,6 @@ class MemoryBlock {
   void* base_ = nullptr;  // what was allocated or mapped
   std::size_t baseLength_ = 0;
   std::size_t mappingSlot_ = kNoSlot;
-};
-
-// Fault injection for tests: the n-th block request counted from the call fails (n >= 1).
-class AllocationFaults {
- public:
-  static void FailNth(std::uint64_t n);
-  static void Clear();
 };
 
 }  // namespace kav

@@ -2,6 +2,14 @@
 // What a front end (the dialog, the command line, a test) offers the batch and the writers:
 // the settings, read back from its controls before every file; the status line; message
 // boxes; and, for long batches, progress and a way to stop.
+//
+// The core reports failure in three ways, and no other (it throws nothing of its own):
+// - the BMP reader returns a result code (kBmp* in bmp/bmp_reader.h) after showing its own
+//   message box; callers only test it for zero;
+// - a writer (ConvertToMzr, ConvertToRle, ConvertToRls) returns whether it succeeded, having
+//   told the user through this host: a message box, then its status line;
+// - a decoder of converted files returns an error holding the file offset of the fault and
+//   why, which kavconv info prints.
 
 #include <cstdint>
 #include <string>
@@ -16,6 +24,8 @@ inline constexpr std::int32_t kFormatMzr = 0;
 inline constexpr std::int32_t kFormatRle = 1;
 inline constexpr std::int32_t kFormatRls = 2;
 
+// The settings of one conversion. The initialisers are the defaults every front end starts
+// with; nothing else states them.
 struct ConversionSettings {
   std::int32_t format = kFormatRle;
   std::int32_t startColor = 240;

@@ -1,0 +1,17 @@
+#include "platform/test_seams.h"
+
+namespace kav::seams {
+
+__attribute__((weak)) bool FailBlockRequest() {
+  return false;
+}
+
+__attribute__((weak)) void BlockTaken() {}
+
+__attribute__((weak)) void BlockReturned() {}
+
+__attribute__((weak)) bool UnnamedOutputFilesAllowed() {
+  return true;
+}
+
+}  // namespace kav::seams

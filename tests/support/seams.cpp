@@ -1,0 +1,52 @@
+#include "support/seams.h"
+
+#include <atomic>
+
+#include "platform/test_seams.h"
+
+namespace kav {
+namespace {
+
+std::atomic<std::size_t> liveBlocks{0};
+std::atomic<std::uint64_t> requests{0};
+std::atomic<std::uint64_t> failing{0};  // 0: none fails
+std::atomic<bool> unnamedAllowed{true};
+
+}  // namespace
+
+bool seams::FailBlockRequest() {
+  const std::uint64_t number = ++requests;
+  return failing.load() != 0 && number == failing.load();
+}
+
+void seams::BlockTaken() {
+  ++liveBlocks;
+}
+
+void seams::BlockReturned() {
+  --liveBlocks;
+}
+
+bool seams::UnnamedOutputFilesAllowed() {
+  return unnamedAllowed.load();
+}
+
+void test::AllocationFaults::FailNth(std::uint64_t n) {
+  requests = 0;
+  failing = n;
+}
+
+void test::AllocationFaults::Clear() {
+  requests = 0;
+  failing = 0;
+}
+
+std::size_t test::LiveBlocks() {
+  return liveBlocks.load();
+}
+
+void test::AllowUnnamedOutputFiles(bool allowed) {
+  unnamedAllowed = allowed;
+}
+
+}  // namespace kav
