@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -58,11 +59,11 @@ std::map<std::string, std::string> Outputs(const std::filesystem::path& folder) 
   std::map<std::string, std::string> outputs;
   for (const std::string& name : test::ListFolder(folder)) {
     if (name != "l" && !name.ends_with(".bmp") && !name.ends_with(".dib")) {
-      const DecodeResult decoded = DecodeFile(test::ReadFile(folder / name));
-      const auto* image = std::get_if<DecodedImage>(&decoded);
-      outputs[name] = image == nullptr
+      const test::Bytes file = test::ReadFile(folder / name);
+      const std::optional<kav_image> image = test::Open(file);
+      outputs[name] = !image
                           ? "damaged"
-                          : std::string(FileKindName(image->kind)) + " " +
+                          : std::string(kav_kind_name(image->kind)) + " " +
                                 std::to_string(image->width) + "x" + std::to_string(image->height);
     }
   }

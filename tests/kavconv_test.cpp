@@ -94,9 +94,9 @@ class Kavconv : public ::testing::Test {
   Bytes Read(const std::string& name) const { return test::ReadFile(dir.File(name)); }
 
   bool IsWholeFile(const std::string& name, std::uint16_t width, std::uint16_t height) const {
-    const DecodeResult decoded = DecodeFile(Read(name), PixelOutput::kCheckOnly);
-    const auto* image = std::get_if<DecodedImage>(&decoded);
-    return image != nullptr && image->width == width && image->height == height;
+    const Bytes file = Read(name);
+    const std::optional<kav_image> image = test::Open(file);
+    return image && image->width == width && image->height == height;
   }
 
   Png ReadPng(const std::string& name) const {

@@ -46,8 +46,7 @@ void ExpectWritersHandle(const std::function<void(const std::string&)>& prepare,
       for (std::uint32_t r = 0; r < view->rowCount; ++r) {
         pixels.insert(pixels.end(), view->TopRow(r).begin(), view->TopRow(r).end());
       }
-      const DecodeResult decoded = DecodeFile(test::ReadFile(dir.File("in.OUT")));
-      EXPECT_EQ(std::get<DecodedImage>(decoded).indices, pixels);
+      EXPECT_EQ(test::Decode(test::ReadFile(dir.File("in.OUT"))), pixels);
       continue;
     }
     EXPECT_EQ(test::ListFolder(dir.path()), before);

@@ -89,6 +89,30 @@ Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to) {
           bytes.begin() + static_cast<std::ptrdiff_t>(to)};
 }
 
+std::optional<kav_image> Open(const Bytes& file) {
+  kav_image image;
+  if (kav_open(&image, file.data(), file.size(), nullptr) != KAV_OK) {
+    return std::nullopt;
+  }
+  return image;
+}
+
+Bytes Decode(const Bytes& file) {
+  kav_image image;
+  kav_error error;
+  if (kav_open(&image, file.data(), file.size(), &error) != KAV_OK) {
+    ADD_FAILURE() << "refused at offset " << error.offset << ": " << kav_error_text(error.reason);
+    return {};
+  }
+  Bytes indices(std::size_t{image.width} * image.height);
+  Bytes scratch(image.width);
+  for (std::uint32_t r = 0; r < image.height; ++r) {
+    const std::uint8_t* row = kav_row_indices(&image, r, scratch.data());
+    std::copy_n(row, image.width, indices.begin() + static_cast<std::ptrdiff_t>(r * image.width));
+  }
+  return indices;
+}
+
 std::uint16_t Le16(const Bytes& bytes, std::size_t at) {
   return static_cast<std::uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
 }

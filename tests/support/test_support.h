@@ -10,13 +10,23 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bmp/bmp_reader.h"
-#include "formats/decode.h"
 #include "formats/mzr.h"
+#include "kav/kav_formats.h"
 #include "platform/converter_host.h"
 #include "support/seams.h"
+
+namespace kav {
+
+enum class FileKind { kMzr = KAV_KIND_MZR, kRle = KAV_KIND_RLE, kRls = KAV_KIND_RLS };
+inline std::string_view FileKindName(FileKind kind) {
+  return kav_kind_name(static_cast<kav_kind>(kind));
+}
+
+}  // namespace kav
 
 namespace kav::test {
 
@@ -64,6 +74,13 @@ Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& setting
 inline Bytes Encode(const BmpSpec& spec, FileKind kind, const ConversionSettings& settings = {}) {
   return Encode(MakeBmp(spec), kind, settings);
 }
+
+// `file` opened by the decoder (which keeps pointing into it), or nothing when it is refused.
+std::optional<kav_image> Open(const Bytes& file);
+
+// Every palette index of a converted file, top row first, decoded row by row; a test failure
+// and no indices when the decoder refuses the file.
+Bytes Decode(const Bytes& file);
 
 // Bytes [from, to) of `bytes` (to the end when `to` is 0), as far as they exist.
 Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to = 0);
