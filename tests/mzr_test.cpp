@@ -100,7 +100,7 @@ TEST(MzrTables, TablesInFileOrder) {
   }
 }
 
-TEST(MzrWriter, StatusLineBeginsUpperCase) {
+TEST(MzrWriter, StatusLineShowsThePathAsGiven) {
   const test::TempDir dir;
   test::WriteFile(dir.File("hero.bmp"), test::MakeBmp(ThreeByTwo()));
   const std::filesystem::path previous = std::filesystem::current_path();
@@ -108,7 +108,7 @@ TEST(MzrWriter, StatusLineBeginsUpperCase) {
   test::RecordingHost host;
   EXPECT_TRUE(ConvertToMzr(host, "hero.bmp", "hero.MZR"));
   std::filesystem::current_path(previous);
-  EXPECT_EQ(host.statusTexts, std::vector<std::string>{"Hero.MZR converted!"});
+  EXPECT_EQ(host.statusTexts, std::vector<std::string>{"hero.MZR converted!"});
 }
 
 }  // namespace
