@@ -14,18 +14,13 @@
 
 namespace kav {
 
-// Converts one file as ConvertFile does, telling `host` what happens.
-using ConvertFileFunction =
-    std::function<bool(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
-                       const std::string& outputPath)>;
-
 struct ParallelBatchOptions {
   unsigned jobs = 1;  // threads converting files; 1 runs the plain sequential batch
   BatchPolicy policy;
   // Called on the calling thread whenever another file has finished.
   std::function<void(std::size_t done, std::size_t total)> onProgress;
-  // What converts each file on the threads; tests put their own here to decide when a
-  // file gets where.
+  // What converts each file, on the threads or alone: kavconv's -u puts its own here, and
+  // tests theirs to decide when a file gets where.
   ConvertFileFunction convertFile = ConvertFile;
 };
 
@@ -38,6 +33,9 @@ struct ParallelBatchOptions {
 // host requests ends the batch after the file just reported; later files not yet put in
 // place are abandoned. The summary follows when more than one path was taken and no
 // failure stopped the batch.
+BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const BatchInput> inputs,
+                              const ParallelBatchOptions& options);
+// The same with every output beside its source.
 BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const std::string> paths,
                               const ParallelBatchOptions& options);
 

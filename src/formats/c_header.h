@@ -32,6 +32,9 @@
 
 namespace kav {
 
+// The text of one byte in the array: " 0x4b,".
+inline constexpr std::size_t kCHeaderByteText = 6;
+
 // The array's name for an output file named `fileName` ("hero.RLE" gives "hero_RLE"): every
 // character but an ASCII letter, digit or '_' becomes '_' (a UTF-8 character as a whole), and
 // a leading digit gets a '_' before it.

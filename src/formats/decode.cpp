@@ -71,6 +71,23 @@ FileKind DetectFileKind(std::span<const std::uint8_t> bytes) {
   return FileKind::kUnknown;
 }
 
+bool WrittenWith(std::span<const std::uint8_t> leading, const ConversionSettings& settings) {
+  if (settings.format == kFormatRle || settings.format == kFormatRls) {
+    const FileKind kind = settings.format == kFormatRle ? FileKind::kRle : FileKind::kRls;
+    return DetectFileKind(leading) == kind;
+  }
+  if (leading.size() < kMzrHeaderSize || CheckMzrHeader(leading)) {
+    return false;
+  }
+  const auto holds = [leading](std::size_t offset, std::int32_t value) {
+    return LoadLe16(leading.subspan(offset)) == static_cast<std::uint16_t>(value);
+  };
+  return leading[kMzrRemappingOffset] == (settings.useRemapping ? 1 : 0) &&
+         holds(kMzrStartColorOffset, settings.startColor) &&
+         holds(kMzrEndColorOffset, settings.endColor) &&
+         holds(kMzrTransparentColorOffset, settings.transparentColor);
+}
+
 std::string_view FileKindName(FileKind kind) {
   switch (kind) {
     case FileKind::kMzr:

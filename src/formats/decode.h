@@ -33,6 +33,11 @@ enum class FileKind { kMzr, kRle, kRls, kUnknown };
 // magic is checked by the decoder), "RL" for RLE, "RS" for RLS. File names play no part.
 FileKind DetectFileKind(std::span<const std::uint8_t> bytes);
 
+// Whether a converted file that begins with `leading` was written with `settings`: in their
+// format (RLE and RLS are told apart by their signatures) and, for MZR, with the four
+// settings its 20-byte header holds.
+bool WrittenWith(std::span<const std::uint8_t> leading, const ConversionSettings& settings);
+
 // "MZR", "RLE", "RLS" or "unknown".
 std::string_view FileKindName(FileKind kind);
 

@@ -101,6 +101,14 @@ bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome, std::string_v
   return false;
 }
 
+std::string HeaderPathOf(const std::string& outputPath) {
+  return outputPath + ".h";
+}
+
+std::string HeaderNameOf(const std::string& outputPath, const ConversionSettings& settings) {
+  return settings.headerName.empty() ? CIdentifierFor(FileNameOf(outputPath)) : settings.headerName;
+}
+
 bool WriteOutputs(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
                   MemoryBlock& source, const WriterTexts& texts,
                   const std::function<bool(OutputStream&)>& write) {
@@ -135,9 +143,8 @@ bool WriteOutputs(ConverterHost& host, const std::string& outputPath, const std:
       })) {
     return false;
   }
-  const std::string name =
-      settings.headerName.empty() ? CIdentifierFor(FileNameOf(outputPath)) : settings.headerName;
-  return WriteReady(host, outputPath + ".h", sourcePath, texts, [&](ByteSink& sink) {
+  const std::string name = HeaderNameOf(outputPath, settings);
+  return WriteReady(host, HeaderPathOf(outputPath), sourcePath, texts, [&](ByteSink& sink) {
     EncodeCHeader(bytes, name, sink);
     return true;
   });

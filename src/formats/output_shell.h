@@ -51,6 +51,11 @@ struct WriterTexts {
   const char* writtenFormat;
 };
 
+// The C header of the output `outputPath`: its path, and its array's name as the settings
+// give it or, by default, from the output's file name.
+std::string HeaderPathOf(const std::string& outputPath);
+std::string HeaderNameOf(const std::string& outputPath, const ConversionSettings& settings);
+
 // Writes and reports the files the settings ask for: the binary file at `outputPath`, a C
 // header of the same bytes at `outputPath` + ".h", or the two, each with its own status line
 // once it is in place (the binary's first). `write` fills an output from its start;
