@@ -8,6 +8,7 @@
 #include "bench_images.h"
 #include "bmp/bitmap_view.h"
 #include "bmp/bmp_reader.h"
+#include "formats/c_header.h"
 #include "formats/mzr.h"
 #include "formats/run_length.h"
 #include "platform/byte_source.h"
@@ -106,6 +107,19 @@ void EncodeRls(benchmark::State& state, Content content) {
   EncodeRunLength(state, content, kav::RunLengthVariant::kRls);
 }
 
+// Bytes processed: the header text written; the picture's pixel bytes stand in for a file.
+void EncodeCHeader(benchmark::State& state) {
+  const kav::LoadedBitmap bitmap = Load(Picture(state.range(0), Content::kNoise));
+  const std::span<const std::uint8_t> bytes = bitmap.block.bytes();
+  std::uint64_t text = 0;
+  for (auto _ : state) {
+    CountingSink sink;
+    kav::EncodeCHeader(bytes, "picture_MZR", sink);
+    text = sink.count;
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text));
+}
+
 void Sizes(benchmark::internal::Benchmark* benchmark) {
   benchmark->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 }
@@ -121,5 +135,6 @@ BENCHMARK_CAPTURE(EncodeRle, alternating, Content::kAlternating)->Apply(Sizes);
 BENCHMARK_CAPTURE(EncodeRls, sprite, Content::kSprite)->Apply(Sizes);
 BENCHMARK_CAPTURE(EncodeRls, noise, Content::kNoise)->Apply(Sizes);
 BENCHMARK_CAPTURE(EncodeRls, alternating, Content::kAlternating)->Apply(Sizes);
+BENCHMARK(EncodeCHeader)->Apply(Sizes);
 
 BENCHMARK_MAIN();
