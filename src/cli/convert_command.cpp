@@ -99,12 +99,16 @@ ConvertCommand::ConvertCommand(CLI::App& app)
   subcommand_->add_option("-j,--jobs", jobs_, "Files converted at once (default: every core)")
       ->check(CLI::Range(1u, 1024u))
       ->capture_default_str();
-  CLI::Option* output = subcommand_->add_option(
-      "-o,--output", placement_.file, "With one input file: the output's path, whatever its name");
+  CLI::Option* output =
+      subcommand_
+          ->add_option("-o,--output", placement_.file,
+                       "With one input file: the output's path, whatever its name")
+          ->type_name("OUT");
   subcommand_
       ->add_option("--output-dir", placement_.folder,
                    "Write outputs under DIR: a file's directly in it, a folder's pictures at "
                    "their paths inside that folder (folders are made as needed)")
+      ->type_name("DIR")
       ->excludes(output);
   subcommand_->add_flag("-u,--update", update_,
                         "Skip an input whose outputs are not older than it and were written in "
@@ -114,9 +118,11 @@ ConvertCommand::ConvertCommand(CLI::App& app)
                    "binary, c (a C header of the bytes, named after the output plus .h) or both")
       ->transform(CLI::IsMember({"binary", "c", "both"}, CLI::ignore_case))
       ->capture_default_str();
-  subcommand_->add_option("--c-name", headerName_,
-                          "The C header's array name (one input file only; default: the "
-                          "output's file name as a C identifier)");
+  subcommand_
+      ->add_option("--c-name", headerName_,
+                   "The C header's array name (one input file only; default: the "
+                   "output's file name as a C identifier)")
+      ->type_name("NAME");
   subcommand_
       ->add_flag("--watch", watch_,
                  "After converting, convert each input again whenever it changes, until Ctrl-C")
