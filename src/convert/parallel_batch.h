@@ -24,9 +24,9 @@ struct ParallelBatchOptions {
   ConvertFileFunction convertFile = ConvertFile;
 };
 
-// Converts every path as RunBatch does. Files whose outputs are the same file (one name in
-// one folder, however the folder is spelt) are converted one after the other in argument
-// order, so the later one's output stands. A stopping failure ends the batch at the first
+// Converts every input as RunBatch does. Inputs whose outputs are the same file (one name in
+// one folder, however the folder is spelt; the folders must exist) are converted one after
+// the other in argument order, so the later one's output stands. A stopping failure ends the batch at the first
 // failing file in argument order, as in RunBatch: every file before it is converted and
 // reported, even one not yet started when the failure is seen; a later file is not
 // reported, and its output is not put in place even if it was being written. A stop the
