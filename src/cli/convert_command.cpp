@@ -186,6 +186,7 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   PrintPathFailures(err, unmade, "Cannot create this folder");
   std::optional<ChangeWatch> watch;
   if (watch_) {  // armed before converting, so that nothing changed meanwhile is missed
+    EndInterruptsWithStatus(kExitSuccess);  // Ctrl-C is how a watch ends
     watch.emplace(host, placement_, update_ ? ConvertUnlessUpToDate : ConvertFile, err);
     if (!watch->Open()) {
       return kExitFailure;
@@ -219,7 +220,6 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
     host.ShowProgressOn(nullptr, false);
   }
   if (watch) {
-    EndInterruptsWithStatus(kExitSuccess);
     err << "Watching for changes; press Ctrl-C to stop.\n" << std::flush;
     return watch->Run();
   }
