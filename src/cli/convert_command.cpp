@@ -37,7 +37,7 @@ bool IsFolder(const std::string& path) {
 struct Arguments {
   std::vector<BatchInput> inputs;
   std::vector<PathFailure> failures;
-  std::vector<std::optional<FolderWalk>> walks;  // for each argument that is a folder
+  std::vector<std::optional<FolderWalk>> walks;  // for each argument: its walk, if a folder
 };
 
 std::string FormatName(std::int32_t format) {
@@ -58,6 +58,12 @@ class ConvertCommand final : public Command {
   // The text of a usage error in the options that CLI11 cannot check, or nullopt.
   std::optional<std::string> UsageError() const;
   Arguments Gather(std::int32_t format) const;
+  // Watches what the arguments name; false, with the cause printed, when it cannot.
+  bool Arm(ChangeWatch& watch, const Arguments& arguments) const;
+  // The batch, with a progress bar on a terminal.
+  BatchOutcome Convert(CommandLineHost& host, std::span<const BatchInput> inputs,
+                       std::ostream& err) const;
+  ConvertFileFunction Converter() const { return update_ ? ConvertUnlessUpToDate : ConvertFile; }
 
   ConversionSettings settings_;  // the defaults, until the options say otherwise
   std::string format_ = FormatName(settings_.format);
@@ -168,6 +174,44 @@ Arguments ConvertCommand::Gather(std::int32_t format) const {
   return arguments;
 }
 
+bool ConvertCommand::Arm(ChangeWatch& watch, const Arguments& arguments) const {
+  if (!watch.Open()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (arguments.walks[i]) {
+      watch.WatchFolder(i, files_[i], *arguments.walks[i]);
+    } else {
+      watch.WatchFile(i, files_[i]);
+    }
+  }
+  return true;
+}
+
+BatchOutcome ConvertCommand::Convert(CommandLineHost& host, std::span<const BatchInput> inputs,
+                                     std::ostream& err) const {
+  std::optional<ProgressBar> progress;
+  const std::size_t columns = TerminalColumns();
+  if (!quiet_ && columns > 0 && inputs.size() > 1) {
+    progress.emplace(err, inputs.size(), columns);
+    host.ShowProgressOn(&*progress, isatty(STDOUT_FILENO) != 0);
+  }
+  ParallelBatchOptions batch{
+      .jobs = jobs_,
+      .policy = {.stopAfterMzrFailure = false, .stopAfterAnyFailure = failFast_},
+      .onProgress = {},
+      .convertFile = Converter()};
+  if (progress) {
+    batch.onProgress = [&progress](std::size_t done, std::size_t) { progress->Update(done); };
+  }
+  const BatchOutcome outcome = RunParallelBatch(host, inputs, batch);
+  if (progress) {
+    progress->Clear();
+    host.ShowProgressOn(nullptr, false);
+  }
+  return outcome;
+}
+
 int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   if (const std::optional<std::string> usage = UsageError()) {
     err << Printable(*usage) << "\nRun with --help for more information.\n" << std::flush;
@@ -187,38 +231,11 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   std::optional<ChangeWatch> watch;
   if (watch_) {  // armed before converting, so that nothing changed meanwhile is missed
     EndInterruptsWithStatus(kExitSuccess);  // Ctrl-C is how a watch ends
-    watch.emplace(host, placement_, update_ ? ConvertUnlessUpToDate : ConvertFile, err);
-    if (!watch->Open()) {
+    if (!Arm(watch.emplace(host, placement_, Converter(), err), arguments)) {
       return kExitFailure;
     }
-    for (std::size_t i = 0; i < files_.size(); ++i) {
-      if (arguments.walks[i]) {
-        watch->WatchFolder(i, files_[i], *arguments.walks[i]);
-      } else {
-        watch->WatchFile(i, files_[i]);
-      }
-    }
   }
-  std::optional<ProgressBar> progress;
-  const std::size_t columns = TerminalColumns();
-  const std::size_t total = arguments.inputs.size();
-  if (!quiet_ && columns > 0 && total > 1) {
-    progress.emplace(err, total, columns);
-    host.ShowProgressOn(&*progress, isatty(STDOUT_FILENO) != 0);
-  }
-  ParallelBatchOptions batch{
-      .jobs = jobs_,
-      .policy = {.stopAfterMzrFailure = false, .stopAfterAnyFailure = failFast_},
-      .onProgress = {},
-      .convertFile = update_ ? ConvertUnlessUpToDate : ConvertFile};
-  if (progress) {
-    batch.onProgress = [&progress](std::size_t done, std::size_t) { progress->Update(done); };
-  }
-  const BatchOutcome outcome = RunParallelBatch(host, arguments.inputs, batch);
-  if (progress) {
-    progress->Clear();
-    host.ShowProgressOn(nullptr, false);
-  }
+  const BatchOutcome outcome = Convert(host, arguments.inputs, err);
   if (watch) {
     err << "Watching for changes; press Ctrl-C to stop.\n" << std::flush;
     return watch->Run();
