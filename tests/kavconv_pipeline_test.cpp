@@ -32,8 +32,9 @@ class Pipeline : public ::testing::Test {
     return dir.File(name);
   }
   std::uint16_t WidthOf(const std::string& name) {
-    const DecodeResult decoded = DecodeFile(test::ReadFile(dir.File(name)));
-    return std::get<DecodedImage>(decoded).width;
+    const test::Bytes file = test::ReadFile(dir.File(name));
+    const std::optional<kav_image> image = test::Open(file);
+    return image ? static_cast<std::uint16_t>(image->width) : 0;
   }
   // kavconv in this process; every mention of the folder in its lines written as "D".
   test::ProcessRun Kav(std::vector<std::string> arguments) {

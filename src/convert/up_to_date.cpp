@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <span>
@@ -10,10 +11,11 @@
 
 #include "convert/batch.h"
 #include "formats/c_header.h"
-#include "formats/decode.h"
 #include "formats/mzr.h"
 #include "formats/output_shell.h"
+#include "kav/kav_formats.h"
 #include "platform/format_text.h"
+#include "platform/little_endian.h"
 
 namespace kav {
 namespace {
@@ -23,6 +25,27 @@ constexpr const char* kUpToDateFormat = "%s is up to date";
 constexpr std::size_t kSettingsBytes = kMzrHeaderSize;
 // A header's text before its array holds little but the array's name, four times.
 constexpr std::size_t kHeaderPreambleBytes = 256;
+
+// Whether a converted file that begins with `leading` was written with `settings`: in their
+// format (RLE and RLS are told apart by their signatures) and, for MZR, with the four
+// settings its 20-byte header holds.
+bool WrittenWith(std::span<const std::uint8_t> leading, const ConversionSettings& settings) {
+  if (settings.format == kFormatRle || settings.format == kFormatRls) {
+    return kav_detect(leading.data(), leading.size()) ==
+           (settings.format == kFormatRle ? KAV_KIND_RLE : KAV_KIND_RLS);
+  }
+  if (leading.size() < kMzrHeaderSize ||
+      !std::ranges::equal(leading.first(kMzrMagic.size()), kMzrMagic)) {
+    return false;
+  }
+  const auto holds = [leading](std::size_t offset, std::int32_t value) {
+    return LoadLe16(leading.subspan(offset)) == static_cast<std::uint16_t>(value);
+  };
+  return leading[kMzrRemappingOffset] == (settings.useRemapping ? 1 : 0) &&
+         holds(kMzrStartColorOffset, settings.startColor) &&
+         holds(kMzrEndColorOffset, settings.endColor) &&
+         holds(kMzrTransparentColorOffset, settings.transparentColor);
+}
 
 bool NotOlder(const struct stat& output, const struct stat& source) {
   return std::tie(output.st_mtim.tv_sec, output.st_mtim.tv_nsec) >=
