@@ -1,5 +1,8 @@
 #include "bench_images.h"
 
+#include <png.h>
+
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -147,6 +150,55 @@ std::vector<std::uint8_t> MakeBenchRle8Bmp(std::uint32_t width, std::uint32_t he
   PutLe32(file.data() + 30, 1);  // RLE8
   PutLe32(file.data() + 34, static_cast<std::uint32_t>(file.size() - kHeadersAndPalette));
   return file;
+}
+
+namespace {
+
+void AppendToVector(png_structp png, png_bytep data, png_size_t length) {
+  auto& out = *static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
+  out.insert(out.end(), data, data + length);
+}
+
+[[noreturn]] void OnWriteError(png_structp png, png_const_charp /*message*/) {
+  png_longjmp(png, 1);
+}
+
+// libpng's longjmp must pass over no destructor: everything with one belongs to the caller.
+bool EncodePng(png_structp png, png_infop info, std::span<const std::uint8_t> bmp,
+               std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t>& out,
+               std::array<png_color, 256>& palette) {
+  if (setjmp(png_jmpbuf(png)) != 0) {
+    return false;
+  }
+  png_set_write_fn(png, &out, AppendToVector, nullptr);
+  png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  for (std::size_t i = 0; i < palette.size(); ++i) {
+    const std::span<const std::uint8_t> entry = bmp.subspan(54 + 4 * i, 4);
+    palette[i] = {entry[2], entry[1], entry[0]};
+  }
+  png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+  png_write_info(png, info);
+  const std::uint64_t stride = (width + 3) & ~3u;
+  for (std::uint64_t y = 0; y < height; ++y) {  // the BMP's rows are stored bottom row first
+    const std::uint64_t stored = height - 1 - y;
+    png_write_row(png, bmp.subspan(kHeadersAndPalette + stored * stride, width).data());
+  }
+  png_write_end(png, info);
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> MakeBenchPng(std::uint32_t width, std::uint32_t height, Content content) {
+  const std::vector<std::uint8_t> bmp = MakeBenchBmp(width, height, content);
+  std::vector<std::uint8_t> out;
+  std::array<png_color, 256> palette{};
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnWriteError, nullptr);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  const bool written = info != nullptr && EncodePng(png, info, bmp, width, height, out, palette);
+  png_destroy_write_struct(&png, &info);
+  return written ? out : std::vector<std::uint8_t>{};
 }
 
 }  // namespace kav::bench

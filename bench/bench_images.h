@@ -1,5 +1,5 @@
 #pragma once
-// Benchmark pictures: 8-bit BMP files in memory with content like real sprites.
+// Benchmark pictures: 8-bit BMP and palette PNG files in memory with content like real sprites.
 
 #include <cstdint>
 #include <string_view>
@@ -22,5 +22,9 @@ std::vector<std::uint8_t> MakeBenchBmp(std::uint32_t width, std::uint32_t height
 // them as absolute blocks, an end of line after every row.
 std::vector<std::uint8_t> MakeBenchRle8Bmp(std::uint32_t width, std::uint32_t height,
                                            Content content);
+
+// The same picture as a palette PNG of 8 bits, not interlaced, with libpng's default
+// compression and filters; its PLTE holds the BMP's 256 entries.
+std::vector<std::uint8_t> MakeBenchPng(std::uint32_t width, std::uint32_t height, Content content);
 
 }  // namespace kav::bench

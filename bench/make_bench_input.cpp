@@ -1,5 +1,5 @@
 // Writes benchmark inputs for bench/run:
-//   kav_make_bench_input FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8]
+//   kav_make_bench_input FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png]
 //   kav_make_bench_input --batch FOLDER COUNT WIDTH HEIGHT   (sprites of varied content)
 
 #include <cstdio>
@@ -59,17 +59,18 @@ int main(int argc, char** argv) {
   }
   if (argc < 4) {
     std::fprintf(stderr,
-                 "usage: %s FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8]\n"
+                 "usage: %s FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png]\n"
                  "       %s --batch FOLDER COUNT WIDTH HEIGHT\n",
                  argv[0], argv[0]);
     return 2;
   }
   const kav::bench::Content content = ContentNamed(argc > 4 ? argv[4] : "sprite");
-  const bool rle8 = argc > 5 && std::string(argv[5]) == "rle8";
+  const std::string kind = argc > 5 ? argv[5] : "";
   const std::uint32_t width = Number(argv[2]);
   const std::uint32_t height = Number(argv[3]);
-  return WriteBytes(argv[1], rle8 ? kav::bench::MakeBenchRle8Bmp(width, height, content)
-                                  : kav::bench::MakeBenchBmp(width, height, content))
-             ? 0
-             : 1;
+  const std::vector<std::uint8_t> file =
+      kind == "rle8"  ? kav::bench::MakeBenchRle8Bmp(width, height, content)
+      : kind == "png" ? kav::bench::MakeBenchPng(width, height, content)
+                      : kav::bench::MakeBenchBmp(width, height, content);
+  return !file.empty() && WriteBytes(argv[1], file) ? 0 : 1;
 }

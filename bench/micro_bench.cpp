@@ -1,15 +1,23 @@
-// Each encoder in memory, and the reader, on pictures of 1, 16 and 64 megapixels.
+// Each encoder in memory, and the reader, on pictures of 1, 16 and 64 megapixels; the decoder
+// of include/kav/kav_formats.h on their RLE and RLS files: opening (the whole check), every
+// row to indices beside memcpy of the same rows, and one segment of every row of the widest
+// picture, from its start, middle and end.
 
 #include <benchmark/benchmark.h>
 
+#include <array>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <tuple>
 
 #include "bench_images.h"
 #include "bmp/bitmap_view.h"
 #include "bmp/bmp_reader.h"
+#include "formats/c_header.h"
 #include "formats/mzr.h"
 #include "formats/run_length.h"
+#include "kav/kav_formats.h"
 #include "platform/byte_source.h"
 
 namespace {
@@ -106,6 +114,95 @@ void EncodeRls(benchmark::State& state, Content content) {
   EncodeRunLength(state, content, kav::RunLengthVariant::kRls);
 }
 
+// Bytes processed: the header text written; the picture's pixel bytes stand in for a file.
+void EncodeCHeader(benchmark::State& state) {
+  const kav::LoadedBitmap bitmap = Load(Picture(state.range(0), Content::kNoise));
+  const std::span<const std::uint8_t> bytes = bitmap.block.bytes();
+  std::uint64_t text = 0;
+  for (auto _ : state) {
+    CountingSink sink;
+    kav::EncodeCHeader(bytes, "picture_MZR", sink);
+    text = sink.count;
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text));
+}
+
+// The picture's RLE or RLS file, made once.
+const std::vector<std::uint8_t>& Encoded(std::int64_t megapixels, Content content,
+                                         kav::RunLengthVariant variant) {
+  static std::map<std::tuple<std::int64_t, Content, kav::RunLengthVariant>,
+                  std::vector<std::uint8_t>>
+      files;
+  auto& file = files[{megapixels, content, variant}];
+  if (file.empty()) {
+    const kav::LoadedBitmap bitmap = Load(Picture(megapixels, content));
+    file = kav::EncodeRunLength(*kav::ViewBitmap(bitmap), variant);
+  }
+  return file;
+}
+
+kav_image Opened(const std::vector<std::uint8_t>& file) {
+  kav_image image;
+  if (kav_open(&image, file.data(), file.size(), nullptr) != KAV_OK) {
+    std::abort();
+  }
+  return image;
+}
+
+// Bytes processed, here and below: the indices the file decodes to.
+void Open(benchmark::State& state, Content content, kav::RunLengthVariant variant) {
+  const std::vector<std::uint8_t>& file = Encoded(state.range(0), content, variant);
+  kav_image image;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(kav_open(&image, file.data(), file.size(), nullptr));
+  }
+  state.SetBytesProcessed(state.iterations() * image.width * image.height);
+}
+
+void DecodeRows(benchmark::State& state, Content content, kav::RunLengthVariant variant) {
+  const kav_image image = Opened(Encoded(state.range(0), content, variant));
+  std::vector<std::uint8_t> row(image.width);
+  for (auto _ : state) {
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+      benchmark::DoNotOptimize(kav_row_indices(&image, y, row.data()));
+      benchmark::ClobberMemory();
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * image.width * image.height);
+}
+
+// The same rows copied from the picture in memory into one row, as decoding writes them.
+void MemcpyRows(benchmark::State& state, Content content) {
+  const kav::LoadedBitmap bitmap = Load(Picture(state.range(0), content));
+  const kav::BitmapView view = *kav::ViewBitmap(bitmap);
+  std::vector<std::uint8_t> row(view.width);
+  for (auto _ : state) {
+    for (std::uint32_t y = 0; y < view.rowCount; ++y) {
+      std::memcpy(row.data(), view.TopRow(y).data(), row.size());
+      benchmark::ClobberMemory();
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * view.width * view.rowCount);
+}
+
+// Segment state.range(0) of each row of a 65535 x 256 sprite sheet (512 segments a row).
+void DecodeSegment(benchmark::State& state) {
+  static const std::vector<std::uint8_t> file = [] {
+    const kav::LoadedBitmap bitmap = Load(kav::bench::MakeBenchBmp(65535, 256, Content::kSprite));
+    return kav::EncodeRunLength(*kav::ViewBitmap(bitmap), kav::RunLengthVariant::kRls);
+  }();
+  const kav_image image = Opened(file);
+  std::array<std::uint8_t, KAV_SEGMENT_WIDTH> segment{};
+  const auto which = static_cast<std::uint32_t>(state.range(0));
+  for (auto _ : state) {
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+      benchmark::DoNotOptimize(kav_segment_indices(&image, y, which, segment.data()));
+      benchmark::ClobberMemory();
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * image.height);
+}
+
 void Sizes(benchmark::internal::Benchmark* benchmark) {
   benchmark->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 }
@@ -121,5 +218,22 @@ BENCHMARK_CAPTURE(EncodeRle, alternating, Content::kAlternating)->Apply(Sizes);
 BENCHMARK_CAPTURE(EncodeRls, sprite, Content::kSprite)->Apply(Sizes);
 BENCHMARK_CAPTURE(EncodeRls, noise, Content::kNoise)->Apply(Sizes);
 BENCHMARK_CAPTURE(EncodeRls, alternating, Content::kAlternating)->Apply(Sizes);
+BENCHMARK(EncodeCHeader)->Apply(Sizes);
+
+BENCHMARK_CAPTURE(Open, rle_sprite, Content::kSprite, kav::RunLengthVariant::kRle)->Apply(Sizes);
+BENCHMARK_CAPTURE(Open, rle_noise, Content::kNoise, kav::RunLengthVariant::kRle)->Apply(Sizes);
+BENCHMARK_CAPTURE(Open, rls_sprite, Content::kSprite, kav::RunLengthVariant::kRls)->Apply(Sizes);
+BENCHMARK_CAPTURE(Open, rls_noise, Content::kNoise, kav::RunLengthVariant::kRls)->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rle_sprite, Content::kSprite, kav::RunLengthVariant::kRle)
+    ->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rle_noise, Content::kNoise, kav::RunLengthVariant::kRle)
+    ->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rls_sprite, Content::kSprite, kav::RunLengthVariant::kRls)
+    ->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rls_noise, Content::kNoise, kav::RunLengthVariant::kRls)
+    ->Apply(Sizes);
+BENCHMARK_CAPTURE(MemcpyRows, sprite, Content::kSprite)->Apply(Sizes);
+BENCHMARK_CAPTURE(MemcpyRows, noise, Content::kNoise)->Apply(Sizes);
+BENCHMARK(DecodeSegment)->Arg(0)->Arg(255)->Arg(511);
 
 BENCHMARK_MAIN();

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes tests/data/malformed/: damaged 8-bit BMPs and the reader result each must give.
+"""Writes tests/data/malformed/: damaged 8-bit BMPs and PNGs and the reader result each must
+give.
 
 Run from the project root: python3 scripts/make-malformed.py
 Every file is the same small valid picture (base.bmp: 5 x 3, so each row is padded to 8
@@ -15,6 +16,10 @@ bytes; 1102 bytes in all) with one thing broken:
                          that the product wrapped to 32 bits would fit the file exactly
 - palette-*.bmp,         palette and rows that lie outside the file, or inside the headers
   rows-*.bmp
+- png-*.png              a 5 x 3 palette PNG (png-base.png) with a bad CRC, cut short, with a
+                         damaged image stream, without its PLTE; PNGs of the kinds that have
+                         no palette (truecolour, grey with alpha, 16 bits); a header too large
+                         for memory, and one wider than libpng's default limit of a million
 
 expected.tsv lists, per file, the reader's result code and its message, or "ok" for a
 file the reader accepts (the writers may still refuse it, for example when it has no
@@ -22,6 +27,7 @@ pixels). The files are rebuilt with the same bytes every time.
 """
 import os
 import struct
+import zlib
 
 OUT = os.path.join("tests", "data", "malformed")
 
@@ -38,6 +44,8 @@ NOT_8_BIT = (-2, "This BMP file not 8 bit")
 CORRUPT = (-4, "This BMP file is corrupt")
 OUT_OF_MEMORY = (-5, "Out of memory")
 COMPRESSED = (-6, "This BMP file is compressed")
+NO_PALETTE = (-7, "This PNG file has no palette")
+PNG_CORRUPT = (-8, "This PNG file is corrupt")
 
 # name, offset, struct format, signed; in file order.
 FIELDS = [
@@ -166,13 +174,89 @@ def damaged_files(base):
     return files
 
 
+# ---- PNG files: chunks as (type, data), written with their CRCs unless told otherwise.
+
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+
+
+def png_chunk(kind, data, crc=None):
+    crc = zlib.crc32(kind + data) if crc is None else crc
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", crc)
+
+
+def ihdr(width, height, bits, colour_type):
+    return (b"IHDR", struct.pack(">IIBBBBB", width, height, bits, colour_type, 0, 0, 0))
+
+
+def png_file(chunks):
+    return PNG_SIGNATURE + b"".join(png_chunk(kind, data) for kind, data in chunks)
+
+
+def image_stream(width, height, bytes_per_pixel, level=9):
+    row = b"\x00" + bytes(range(1, 1 + width * bytes_per_pixel))
+    return zlib.compress(row * height, level)
+
+
+def png_chunks(width=WIDTH, height=HEIGHT, bits=8, colour_type=3, stream=None):
+    plte = [(b"PLTE", bytes(range(48)))] if colour_type == 3 else []
+    channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour_type]
+    stream = image_stream(width, height, channels * bits // 8) if stream is None else stream
+    return [ihdr(width, height, bits, colour_type), (b"tEXt", b"Comment\x00base"), *plte,
+            (b"IDAT", stream), (b"IEND", b"")]
+
+
+def with_bad_crc(chunks, kind):
+    return PNG_SIGNATURE + b"".join(
+        png_chunk(k, data, crc=zlib.crc32(k + data) ^ 1 if k == kind else None)
+        for k, data in chunks)
+
+
+def damaged_pngs():
+    """(name, bytes, (code, message)) for every PNG."""
+    chunks = png_chunks()
+    base = png_file(chunks)
+    stream = image_stream(WIDTH, HEIGHT, 1)
+    # Offsets in the base: the signature (8), IHDR (25), tEXt (24), PLTE (60), IDAT, IEND (12).
+    idat_start = 8 + 25 + 24 + 60
+    files = [("png-base.png", base, OK)]
+    files += [(f"png-bad-crc-{kind.decode()}.png", with_bad_crc(chunks, kind), PNG_CORRUPT)
+              for kind in (b"IHDR", b"tEXt", b"PLTE", b"IDAT", b"IEND")]
+    for length in (7, 8, 20, 33, idat_start + 20, len(base) - 12, len(base) - 1):
+        expected = NOT_BMP if length < 8 else PNG_CORRUPT
+        files.append((f"png-truncated-{length:04d}.png", base[:length], expected))
+    broken_adler = stream[:-1] + bytes([stream[-1] ^ 1])
+    broken_deflate = stream[:2] + b"\xff" * (len(stream) - 2)
+    files += [
+        ("png-stream-cut.png", png_file(png_chunks(stream=stream[:-6])), PNG_CORRUPT),
+        ("png-stream-bad-checksum.png", png_file(png_chunks(stream=broken_adler)), PNG_CORRUPT),
+        ("png-stream-bad-deflate.png", png_file(png_chunks(stream=broken_deflate)), PNG_CORRUPT),
+        ("png-stream-too-long.png",
+         png_file(png_chunks(stream=image_stream(WIDTH, HEIGHT + 1, 1))), PNG_CORRUPT),
+        ("png-no-plte.png", png_file([c for c in chunks if c[0] != b"PLTE"]), PNG_CORRUPT),
+        ("png-palette-16-bits.png", png_file(png_chunks(bits=16)), PNG_CORRUPT),
+        ("png-signature-bent.png", base[:7] + b"\x00" + base[8:], NOT_BMP),
+        ("png-truecolour.png", png_file(png_chunks(colour_type=2)), NO_PALETTE),
+        ("png-truecolour-alpha.png", png_file(png_chunks(colour_type=6)), NO_PALETTE),
+        ("png-grey-alpha.png", png_file(png_chunks(colour_type=4)), NO_PALETTE),
+        ("png-grey-16-bits.png", png_file(png_chunks(bits=16, colour_type=0)), NO_PALETTE),
+        # The header alone decides: the image stream is never looked at.
+        ("png-2pow31-1-square.png",
+         png_file(png_chunks(width=(1 << 31) - 1, height=(1 << 31) - 1, stream=stream)),
+         OUT_OF_MEMORY),
+        ("png-wider-than-a-million.png",
+         png_file(png_chunks(width=1_000_001, height=1, stream=zlib.compress(bytes(1_000_002), 9))),
+         OK),
+    ]
+    return files
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     for old in os.listdir(OUT):
-        if old.endswith(".bmp"):
+        if old.endswith((".bmp", ".png")):
             os.remove(os.path.join(OUT, old))
     lines = ["# file\tcode\tmessage (ok: the reader accepts the file)"]
-    for name, data, (code, message) in damaged_files(base_picture()):
+    for name, data, (code, message) in damaged_files(base_picture()) + damaged_pngs():
         with open(os.path.join(OUT, name), "wb") as f:
             f.write(data)
         lines.append(f"{name}\t{code}\t{message}")

@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
-"""Writes tests/data/palette/: palette BMPs in every layout the reader takes, each beside the
-uncompressed 8-bit twin it must read as.
+"""Writes tests/data/palette/: palette BMPs in every layout the reader takes, and palette and
+grey PNGs, each beside the uncompressed 8-bit twin it must read as.
 
 Run from the project root with Debian's python3, imagemagick and python3-pil installed:
     /usr/bin/python3 scripts/make-palette-bmps.py
 The tests only read the files; they need neither program.
 
 NAME.bmp is a twin: a picture drawn here, stored as an uncompressed 8-bit BMP (40-byte
-header, rows bottom first, biClrUsed the number of colours). NAME.VARIANT.bmp is the same
-picture stored another way; read, it must give the twin's outputs byte for byte.
+header, rows bottom first, biClrUsed the number of colours). NAME.VARIANT.bmp and
+NAME.VARIANT.png are the same picture stored another way; read, each must give the twin's
+outputs byte for byte.
 
 Pictures (45 x 13 unless said; the width is odd, so rows are padded in every depth):
 - c2, c4, c12, c16, c256  2 to 256 colours: runs, noise, a hole of index 0 in the middle,
@@ -16,6 +17,9 @@ Pictures (45 x 13 unless said; the width is odd, so rows are padded in every dep
 - grey                    256 shades of grey (a greyscale palette: i is (i, i, i))
 - mono                    black and white
 - dot                     1 x 1, two colours
+- grey2, grey4            4 and 16 greys, level v being v * 255 / 3 and v * 255 / 15
+- past                    c16's picture with only 10 palette entries: indices 10 to 15 have
+                          none (black)
 
 Variants:
 - im-bmp, im-bmp2, im-bmp3 (+ -rle)  ImageMagick's convert from the twin, as BMP: (124-byte
@@ -28,10 +32,23 @@ Variants:
   top-down 4-bit picture; OS/2 2.x headers of 16, 24 and 64 bytes; OS/2 1.x core headers in
   2 and 4 bits, one with only the 12 entries its picture uses before bfOffBits, and the
   smallest one (dot.core.bmp: 36 bytes)
+- pil-p (.png)            Pillow's P mode saved as PNG: 1, 2, 4 or 8 bits as the palette's
+                          length asks; pil-p-trns with a tRNS chunk; pil-l and pil-1 grey PNGs
+                          of 8 and 1 bits
+- im-grey (.png)          ImageMagick's grey PNGs (8 and 1 bits) of grey and mono
+- NAME.im.png             ImageMagick's palette PNGs: PNG8: and -type Palette, one of each
+                          interlaced. ImageMagick orders and trims the palette its own way, so
+                          the twin NAME.bmp of each is drawn from the file as Pillow reads it
+                          (c2-png8, c16-png8, c256-png8, c16-palette, c2-png8-adam7,
+                          c16-png8-adam7)
+- drawn here (.png): grey PNGs of 2 and 4 bits, one interlaced; a 2-bit palette PNG
+  interlaced; PLTEs shorter than the indices in 4 and 8 bits, the 8-bit one with tRNS, gAMA,
+  sRGB and a private chunk that must be ignored
 """
 import os
 import struct
 import subprocess
+import zlib
 
 from PIL import Image
 
@@ -73,9 +90,21 @@ def mono():
     return WIDTH, HEIGHT, pixels, [(0, 0, 0), (255, 255, 255)]
 
 
+def grey_levels(bits):
+    levels = 1 << bits
+    pixels = [(x * 3 + y * 5 + x * y) % levels for y in range(HEIGHT) for x in range(WIDTH)]
+    return WIDTH, HEIGHT, pixels, [(v * 255 // (levels - 1),) * 3 for v in range(levels)]
+
+
+def past():
+    width, height, pixels, palette = drawn(16)
+    return width, height, pixels, palette[:10]
+
+
 PICTURES = {
     "c2": drawn(2), "c4": drawn(4), "c12": drawn(12), "c16": drawn(16), "c256": drawn(256),
     "grey": grey(), "mono": mono(), "dot": (1, 1, [1], [(200, 10, 30), (5, 250, 90)]),
+    "grey2": grey_levels(2), "grey4": grey_levels(4), "past": past(),
 }
 
 
@@ -258,6 +287,76 @@ def pillow_image(picture, mode):
     return image
 
 
+# ---- PNG files.
+
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+PNG_GREY, PNG_PALETTE = 0, 3
+# Adam7 passes: first column, first row, column step, row step.
+ADAM7 = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2),
+         (0, 1, 1, 2)]
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def png_row(indices, bits):
+    """One row with filter type 0: pixels high bits first, the last byte padded with 0s."""
+    value = 0
+    for index in indices:
+        value = value << bits | index
+    length = (len(indices) * bits + 7) // 8
+    return b"\x00" + (value << (8 * length - len(indices) * bits)).to_bytes(length, "big")
+
+
+def png(name, bits, colour_type, interlaced=False, before_plte=(), after_plte=()):
+    width, height, pixels, own_palette = PICTURES[name]
+    rows = [pixels[y * width:(y + 1) * width] for y in range(height)]
+    passes = ADAM7 if interlaced else [(0, 0, 1, 1)]
+    raw = bytearray()
+    for x0, y0, dx, dy in passes:
+        if x0 < width:
+            raw += b"".join(png_row(row[x0::dx], bits) for row in rows[y0::dy])
+    ihdr = struct.pack(">IIBBBBB", width, height, bits, colour_type, 0, 0, int(interlaced))
+    plte = b""
+    if colour_type == PNG_PALETTE:
+        plte = png_chunk(b"PLTE", bytes(c for colour in own_palette for c in colour))
+    return (PNG_SIGNATURE + png_chunk(b"IHDR", ihdr) + b"".join(before_plte) + plte +
+            b"".join(after_plte) + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9)) +
+            png_chunk(b"IEND", b""))
+
+
+def drawn_pngs():
+    ignored = [png_chunk(b"gAMA", struct.pack(">I", 100000)), png_chunk(b"sRGB", b"\x00"),
+               png_chunk(b"prVt", b"ignore me")]
+    transparent = [png_chunk(b"tRNS", b"\x00\x80")]
+    return [
+        ("grey2.bits2.png", png("grey2", 2, PNG_GREY)),
+        ("grey4.bits4.png", png("grey4", 4, PNG_GREY)),
+        ("grey4.bits4-adam7.png", png("grey4", 4, PNG_GREY, interlaced=True)),
+        ("c4.bits2-adam7.png", png("c4", 2, PNG_PALETTE, interlaced=True)),
+        ("past.bits4.png", png("past", 4, PNG_PALETTE)),
+        ("past.bits8-chunks.png",
+         png("past", 8, PNG_PALETTE, before_plte=ignored, after_plte=transparent)),
+    ]
+
+
+def imagemagick_pngs():
+    """(stem, arguments, output kind) of ImageMagick's palette PNGs."""
+    return [
+        ("c2-png8", "c2", [], "PNG8"), ("c16-png8", "c16", [], "PNG8"),
+        ("c256-png8", "c256", [], "PNG8"), ("c16-palette", "c16", ["-type", "Palette"], "PNG"),
+        ("c2-png8-adam7", "c2", ["-interlace", "PNG"], "PNG8"),
+        ("c16-png8-adam7", "c16", ["-interlace", "PNG"], "PNG8"),
+    ]
+
+
+def convert_to_png(source, arguments, kind, path):
+    # Without date and time chunks the files come out the same every time.
+    subprocess.run(["convert", source, *arguments, "-define", "png:exclude-chunks=date,time",
+                    f"{kind}:{path}"], check=True)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     for old in os.listdir(OUT):
@@ -272,6 +371,26 @@ def main():
         imagemagick_variants(os.path.join(OUT, f"{stem}.bmp"), stem)
     for stem, mode in (("c256", "P"), ("grey", "L"), ("mono", "1")):
         pillow_image(PICTURES[stem], mode).save(os.path.join(OUT, f"{stem}.pil-{mode.lower()}.bmp"))
+    for stem in ("c2", "c4", "c12", "c16", "c256", "dot"):
+        pillow_image(PICTURES[stem], "P").save(os.path.join(OUT, f"{stem}.pil-p.png"))
+    pillow_image(PICTURES["c16"], "P").save(os.path.join(OUT, "c16.pil-p-trns.png"), transparency=3)
+    for stem, mode in (("grey", "L"), ("mono", "1")):
+        pillow_image(PICTURES[stem], mode).save(os.path.join(OUT, f"{stem}.pil-{mode.lower()}.png"))
+        convert_to_png(os.path.join(OUT, f"{stem}.bmp"), ["-type", "Grayscale"], "PNG",
+                       os.path.join(OUT, f"{stem}.im-grey.png"))
+    for name, data in drawn_pngs():
+        with open(os.path.join(OUT, name), "wb") as f:
+            f.write(data)
+    for stem, source, arguments, kind in imagemagick_pngs():
+        path = os.path.join(OUT, f"{stem}.im.png")
+        convert_to_png(os.path.join(OUT, f"{source}.bmp"), arguments, kind, path)
+        image = Image.open(path)
+        assert image.mode == "P", path
+        entries = image.getpalette()
+        picture = (image.width, image.height, list(image.getdata()),
+                   [tuple(entries[i:i + 3]) for i in range(0, len(entries), 3)])
+        with open(os.path.join(OUT, f"{stem}.bmp"), "wb") as f:
+            f.write(twin(picture))
 
 
 if __name__ == "__main__":

@@ -1,20 +1,23 @@
-// kavconv convert end to end, as real processes on temporary files: output lines and exit
-// statuses, and a failing system: an interrupt, a file size limit that stops some outputs
-// part-way (as a full disk does), a folder it may not write in, and a second kavconv writing
-// the same output. Nothing partial may ever be seen, and an older output stays whole until a
-// new one replaces it completely.
+// kavconv end to end, as processes working in a temporary folder (in this process where
+// allocation failures are injected): convert's lines, statuses and outputs; info and render on
+// sound, damaged and huge files; and a failing or hostile system: closed or full standard
+// streams, a file size limit (as a full disk), a folder it may not write in, a second kavconv
+// writing the same output, names that would steer the terminal. Nothing partial is ever seen,
+// and an older output stays whole until it is replaced.
 
 #include <fcntl.h>
 #include <grp.h>
+#include <png.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
+#include "cli/kavconv.h"
 #include "platform/standard_descriptors.h"
 #include "support/test_support.h"
 
@@ -22,11 +25,29 @@ namespace kav {
 namespace {
 
 using test::Bytes;
-using test::ReadFile;
+using Rgba = std::array<std::uint8_t, 4>;
 
-const std::array<std::pair<std::string, std::string>, 3> kFormats{
-    {{"mzr", "MZR"}, {"rle", "RLE"}, {"rls", "RLE"}}};  // --format, output extension
+struct Png {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  Bytes rgba;
+  Rgba At(std::uint32_t x, std::uint32_t y) const {
+    const std::size_t at = (std::size_t{y} * width + x) * 4;
+    return {rgba.at(at), rgba.at(at + 1), rgba.at(at + 2), rgba.at(at + 3)};
+  }
+};
 
+// 5 x 3, indices 0 to 4 and 255, with strong distinct colours.
+test::BmpSpec Palette5() {
+  test::BmpSpec spec =
+      test::PictureOf(5, 3, [](int x, int y) { return y == 1 && x == 2 ? 255 : (x + y) % 5; });
+  spec.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {200, 100, 50}, {13, 77, 201}};
+  spec.palette.resize(256);
+  spec.palette[255] = {255, 0, 255};
+  return spec;
+}
+
+// Runs kavconv in a fresh folder; file names in the tests are relative to it.
 class Kavconv : public ::testing::Test {
  protected:
   test::TempDir dir;
@@ -34,7 +55,20 @@ class Kavconv : public ::testing::Test {
 
   test::ProcessRun Kav(const std::vector<std::string>& arguments,
                        const std::function<bool()>& prepare = {}) {
-    return test::RunKavconv(arguments, scratch, prepare);
+    return test::RunKavconv(arguments, scratch, [&] {
+      return chdir(dir.path().c_str()) == 0 && (!prepare || prepare());
+    });
+  }
+
+  static test::ProcessRun InProcess(const std::vector<std::string>& arguments) {
+    std::vector<const char*> argv{"kavconv"};
+    for (const std::string& argument : arguments) {
+      argv.push_back(argument.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunKavconv(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
   }
 
   // A picture without runs, so that every format needs about a byte per pixel.
@@ -43,67 +77,108 @@ class Kavconv : public ::testing::Test {
                     test::MakeBmp(test::PictureOf(width, height, [seed](int x, int y) {
                       return (x * 7 + y * 13 + seed) % 240;
                     })));
-    return dir.File(name);
+    return name;
   }
 
-  // Whether `name` is a whole converted file of `width` x `height` pixels.
-  bool IsWholeFile(const std::string& name, std::uint16_t width, std::uint16_t height) {
-    const DecodeResult decoded = DecodeFile(ReadFile(dir.File(name)), PixelOutput::kCheckOnly);
-    const auto* image = std::get_if<DecodedImage>(&decoded);
-    return image != nullptr && image->width == width && image->height == height;
+  // `spec` in FORMAT.bmp converted to `format` with the `extra` options; the output's name.
+  std::string Converted(const std::string& format, const std::vector<std::string>& extra = {},
+                        const test::BmpSpec& spec = Palette5()) {
+    test::WriteFile(dir.File(format + ".bmp"), test::MakeBmp(spec));
+    std::vector<std::string> arguments{"convert", "-q", "-f", format};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    arguments.push_back(format + ".bmp");
+    EXPECT_EQ(Kav(arguments).status, 0);
+    return format + (format == "mzr" ? ".MZR" : ".RLE");
   }
+
+  Bytes Read(const std::string& name) const { return test::ReadFile(dir.File(name)); }
+
+  bool IsWholeFile(const std::string& name, std::uint16_t width, std::uint16_t height) const {
+    const Bytes file = Read(name);
+    const std::optional<kav_image> image = test::Open(file);
+    return image && image->width == width && image->height == height;
+  }
+
+  Png ReadPng(const std::string& name) const {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    EXPECT_NE(png_image_begin_read_from_file(&image, dir.File(name).c_str()), 0) << name;
+    image.format = PNG_FORMAT_RGBA;
+    Png png{image.width, image.height, Bytes(PNG_IMAGE_SIZE(image))};
+    EXPECT_NE(png_image_finish_read(&image, nullptr, png.rgba.data(), 0, nullptr), 0) << name;
+    return png;
+  }
+
+  bool Exists(const std::string& name) const { return std::filesystem::exists(dir.File(name)); }
 };
 
+class KavconvTools : public Kavconv {};
+
 TEST_F(Kavconv, ConvertsWithTheGivenSettingsOrTheDialogsDefaults) {
-  const std::string a = Picture("a.bmp");
-  const std::string b = Picture("b.bmp");
-  const test::ProcessRun run = Kav({"convert", "--format", "mzr", "--start", "3", "--end", "4",
-                                    "--transparent", "5", "--no-remapping", a, b});
+  const test::ProcessRun run =
+      Kav({"convert", "--format", "mzr", "--start", "3", "--end", "4", "--transparent", "5",
+           "--no-remapping", Picture("a.bmp"), Picture("b.bmp")});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, dir.File("a.MZR") + " converted!\n" + dir.File("b.MZR") + " converted!\n" +
-                         "2 files processed!\n");
+  EXPECT_EQ(run.out, "a.MZR converted!\nb.MZR converted!\n2 files processed!\n");
   EXPECT_EQ(run.err, "");
-  const auto settings = [this] {
-    return test::Slice(ReadFile(dir.File("a.MZR")), kMzrRemappingOffset, kMzrHeaderSize);
-  };
-  EXPECT_EQ(settings(), (Bytes{0, 0, 3, 0, 4, 0, 5, 0}));
+  EXPECT_EQ(test::Slice(Read("a.MZR"), 12, 20), (Bytes{0, 0, 3, 0, 4, 0, 5, 0}));
   EXPECT_TRUE(IsWholeFile("a.MZR", 5, 3));
-  EXPECT_EQ(Kav({"convert", "-f", "mzr", a}).status, 0);
-  EXPECT_EQ(settings(), (Bytes{1, 0, 240, 0, 255, 0, 0, 0}));
-  EXPECT_EQ(Kav({"convert", a}).out, "SUCCESS!!  " + dir.File("a.RLE") + " converted!\n");
-  EXPECT_EQ(ReadFile(dir.File("a.RLE")).at(1), 'L');
-  EXPECT_EQ(Kav({"convert", "-f", "RLS", a}).status, 0);
-  EXPECT_EQ(ReadFile(dir.File("a.RLE")).at(1), 'S');
+  EXPECT_EQ(Kav({"convert", "-f", "mzr", "a.bmp"}).status, 0);
+  EXPECT_EQ(test::Slice(Read("a.MZR"), 12, 20), (Bytes{1, 0, 240, 0, 255, 0, 0, 0}));
+  EXPECT_EQ(Kav({"convert", "a.bmp"}).out, "SUCCESS!!  a.RLE converted!\n");
+  EXPECT_EQ(Read("a.RLE").at(1), 'L');
+  EXPECT_EQ(Kav({"convert", "-f", "RLS", "a.bmp"}).status, 0);
+  EXPECT_EQ(Read("a.RLE").at(1), 'S');
+  // A palette PNG gives the outputs of its BMP twin, named after it alike.
+  std::filesystem::copy_file(KAV_PALETTE_DIR "/c16.pil-p.png", dir.File("hero.png"));
+  EXPECT_EQ(Kav({"convert", "hero.png"}).out, "SUCCESS!!  hero.RLE converted!\n");
+  EXPECT_EQ(Read("hero.RLE"),
+            test::Encode(test::ReadFile(KAV_PALETTE_DIR "/c16.bmp"), FileKind::kRle));
 }
 
 TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
-  const std::string a = Picture("a.bmp");
   test::WriteFile(dir.File("b.bmp"), {'x'});
-  const std::string c = Picture("c.bmp");
-  const test::ProcessRun run = Kav({"convert", "-f", "mzr", a, dir.File("b.bmp"), c});
+  const test::ProcessRun run =
+      Kav({"convert", "-f", "mzr", Picture("a.bmp"), "b.bmp", Picture("c.bmp")});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "kavconv: " + dir.File("b.bmp") + ": This is not a BMP file\n");
-  EXPECT_EQ(run.out, dir.File("a.MZR") + " converted!\nError while converting!\n" +
-                         dir.File("c.MZR") + " converted!\n3 files processed!\n");
+  EXPECT_EQ(run.err, "kavconv: b.bmp: This is not a BMP file\n");
+  EXPECT_EQ(run.out,
+            "a.MZR converted!\nError while converting!\nc.MZR converted!\n3 files processed!\n");
   // A failure shown in the status line alone gets its error line too, even with -q.
-  const std::string empty = Picture("empty.bmp", 0, 3);
-  const test::ProcessRun quiet = Kav({"convert", "-q", a, dir.File("missing.bmp"), empty});
+  const test::ProcessRun quiet =
+      Kav({"convert", "-q", "a.bmp", "missing.bmp", Picture("empty.bmp", 0, 3)});
   EXPECT_EQ(quiet.status, 1);
   EXPECT_EQ(quiet.out, "");
-  EXPECT_EQ(quiet.err, "kavconv: " + dir.File("missing.bmp") +
-                           ": Cannot open this file: No such file or directory\n"
-                           "kavconv: " +
-                           empty + ": Error: this image has no pixels!\n");
-
-  // --fail-fast starts no new file after a failure; one already running in parallel is
-  // abandoned.
+  EXPECT_EQ(quiet.err,
+            "kavconv: missing.bmp: Cannot open this file: No such file or directory\n"
+            "kavconv: empty.bmp: Error: this image has no pixels!\n");
+  // --fail-fast starts no new file after a failure; one running in parallel is abandoned.
   for (const std::string jobs : {"1", "2"}) {
-    const test::ProcessRun failFast =
-        Kav({"convert", "--fail-fast", "-j", jobs, dir.File("b.bmp"), c});
+    const test::ProcessRun failFast = Kav({"convert", "--fail-fast", "-j", jobs, "b.bmp", "c.bmp"});
     EXPECT_EQ(failFast.status, 1);
     EXPECT_EQ(failFast.out, "Error while loading BMP file!\n");
-    EXPECT_FALSE(test::FileExists(dir.File("c.RLE")));
+    EXPECT_FALSE(Exists("c.RLE"));
   }
+}
+
+TEST_F(Kavconv, UsageErrorsConvertNothing) {
+  Picture("a.bmp");
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{"convert", "--start", "256", "a.bmp"},
+                                             {"convert", "--end", "-1", "a.bmp"},
+                                             {"convert", "--transparent", "x", "a.bmp"},
+                                             {"convert", "--format", "png", "a.bmp"},
+                                             {"convert"},
+                                             {"unknown", "a.bmp"},
+                                             {}}) {
+    const test::ProcessRun run = Kav(arguments);
+    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
+    EXPECT_TRUE(run.err.ends_with("\nRun with --help for more information.\n")) << run.err;
+  }
+  EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
+  const test::ProcessRun version = Kav({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "1.0.0.1\n");
 }
 
 TEST_F(Kavconv, ClosedStandardStreamsNeverReceiveOutputs) {
@@ -123,18 +198,16 @@ TEST_F(Kavconv, ClosedStandardStreamsNeverReceiveOutputs) {
   for (int i = 0; i < 40; ++i) {
     arguments.push_back(Picture("s" + std::to_string(i) + ".bmp", 60, 40, i));
   }
-  const test::ProcessRun run = Kav(arguments, [] { return close(STDOUT_FILENO) == 0; });
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Kav(arguments, [] { return close(STDOUT_FILENO) == 0; }).status, 0);
   for (int i = 0; i < 40; ++i) {
     EXPECT_TRUE(IsWholeFile("s" + std::to_string(i) + ".RLE", 60, 40)) << i;
   }
 }
 
 TEST_F(Kavconv, FailedWritesToStdoutAreErrors) {
-  const std::string a = Picture("a.bmp");
-  ASSERT_EQ(Kav({"convert", "-q", a}).status, 0);
+  ASSERT_EQ(Kav({"convert", "-q", Picture("a.bmp")}).status, 0);
   for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-           {"convert", a}, {"info", dir.File("a.RLE")}, {"render", dir.File("a.RLE"), "-o", "-"}}) {
+           {"convert", "a.bmp"}, {"info", "a.RLE"}, {"render", "a.RLE", "-o", "-"}}) {
     const test::ProcessRun run = Kav(arguments, [] {
       const int full = open("/dev/full", O_WRONLY);
       return full >= 0 && dup2(full, STDOUT_FILENO) == STDOUT_FILENO;
@@ -144,83 +217,46 @@ TEST_F(Kavconv, FailedWritesToStdoutAreErrors) {
   }
 }
 
-TEST_F(Kavconv, UsageErrorsConvertNothing) {
-  const std::string a = Picture("a.bmp");
-  for (const std::vector<std::string>& arguments :
-       std::vector<std::vector<std::string>>{{"convert", "--start", "256", a},
-                                             {"convert", "--end", "-1", a},
-                                             {"convert", "--transparent", "x", a},
-                                             {"convert", "--format", "png", a},
-                                             {"convert"},
-                                             {"unknown", a},
-                                             {}}) {
-    const test::ProcessRun run = Kav(arguments);
-    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
-    EXPECT_FALSE(run.err.empty());
-  }
-  EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
-  const test::ProcessRun version = Kav({"--version"});
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "1.0.0.1\n");
-  const test::ProcessRun help = Kav({"convert", "--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("--fail-fast"), std::string::npos);
-}
-
-TEST_F(Kavconv, InterruptedBatchLeavesNoTemporaryFile) {
-  std::vector<std::string> arguments{"convert", "-q", "-f", "mzr"};
-  for (int i = 0; i < 400; ++i) {
-    arguments.push_back(Picture("s" + std::to_string(i) + ".bmp"));
-  }
-  // The signal lands at different moments of the batch; none may leave a partial file.
-  for (const int signal : {SIGINT, SIGTERM}) {
-    for (const useconds_t delay : {2000u, 8000u, 20000u, 40000u}) {
-      const pid_t child = test::StartKavconv(arguments, scratch.File("out"), scratch.File("err"));
-      usleep(delay);
-      kill(child, signal);
-      test::ExitStatusOf(child);
-      for (const std::string& name : test::ListFolder(dir.path())) {
-        EXPECT_TRUE(name.ends_with(".bmp") || IsWholeFile(name, 5, 3)) << name;
-      }
-    }
-  }
-}
-
 TEST_F(Kavconv, FileSizeLimitFailsOnlyTheOutputsThatDoNotFit) {
   // The small pictures' outputs fit below the limit, the large one's (over 100 KiB in every
-  // format) does not, and it had an older output.
-  const std::vector<std::string> sources{Picture("a.bmp", 5, 3), Picture("b.bmp", 400, 300),
-                                         Picture("c.bmp", 7, 2)};
-  for (const auto& [format, extension] : kFormats) {
+  // format) does not; it had no output before in RLS and an older one in MZR and RLE.
+  Picture("a.bmp", 5, 3);
+  Picture("b.bmp", 400, 300);
+  Picture("c.bmp", 7, 2);
+  for (const auto& [format, extension, files] :
+       {std::tuple<std::string, std::string, std::size_t>{"rls", "RLE", 5},
+        {"mzr", "MZR", 8},
+        {"rle", "RLE", 9}}) {
     SCOPED_TRACE(format);
-    test::WriteFile(dir.File("b." + extension), {9, 9, 9});
-    std::vector<std::string> arguments{"convert", "-q", "-f", format};
-    arguments.insert(arguments.end(), sources.begin(), sources.end());
-    const test::ProcessRun run = Kav(arguments, [] {
-      const rlimit limit{32 * 1024, 32 * 1024};
-      return setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    });
+    const Bytes older = format == "rls" ? Bytes{} : Bytes{9, 9, 9};
+    if (!older.empty()) {
+      test::WriteFile(dir.File("b." + extension), older);
+    }
+    const test::ProcessRun run =
+        Kav({"convert", "-q", "-f", format, "a.bmp", "b.bmp", "c.bmp"}, [] {
+          const rlimit limit{32 * 1024, 32 * 1024};
+          return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        });
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kavconv: " + sources[1] + ": Cannot write output file: File too large\n");
-    EXPECT_EQ(ReadFile(dir.File("b." + extension)), (Bytes{9, 9, 9}));
+    EXPECT_EQ(run.err, "kavconv: b.bmp: Cannot write output file: File too large\n");
+    EXPECT_EQ(Exists("b." + extension), !older.empty());
+    EXPECT_EQ(Read("b." + extension), older);
     EXPECT_TRUE(IsWholeFile("a." + extension, 5, 3));
     EXPECT_TRUE(IsWholeFile("c." + extension, 7, 2));
-    EXPECT_EQ(test::ListFolder(dir.path()).size(), extension == "MZR" ? 6u : 9u);  // no others
+    EXPECT_EQ(test::ListFolder(dir.path()).size(), files);  // no temporary file
   }
 }
 
 TEST_F(Kavconv, ReadOnlyFolderRefusesTheOutputAndKeepsTheOlderOne) {
-  const std::string source = Picture("a.bmp");
-  for (const auto& [format, extension] : kFormats) {
+  Picture("a.bmp");
+  for (const std::string format : {"mzr", "rle", "rls"}) {
     SCOPED_TRACE(format);
-    const std::string older = dir.File("a." + extension);
+    const std::string older = dir.File(format == "mzr" ? "a.MZR" : "a.RLE");
     test::WriteFile(older, {9, 9, 9});
-    // The older file itself may be written by anyone: only the folder stands in the way,
-    // and an output is never written in place.
-    ASSERT_EQ(chmod(older.c_str(), 0666), 0);
-    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+    // Only the folder stands in the way: an output is never written in place.
+    ASSERT_EQ(chmod(older.c_str(), 0666) | chmod(dir.path().c_str(), 0555), 0);
     // The super-user writes in any folder whatever its permission bits.
-    const test::ProcessRun run = Kav({"convert", "-q", "-f", format, source}, [] {
+    const test::ProcessRun run = Kav({"convert", "-q", "-f", format, "a.bmp"}, [] {
       constexpr uid_t kNobody = 65534;
       return geteuid() != 0 || (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 &&
                                 setuid(kNobody) == 0 && geteuid() == kNobody);
@@ -230,8 +266,8 @@ TEST_F(Kavconv, ReadOnlyFolderRefusesTheOutputAndKeepsTheOlderOne) {
       GTEST_SKIP() << "cannot run as an ordinary user here";
     }
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kavconv: " + source + ": Cannot create output file: Permission denied\n");
-    EXPECT_EQ(ReadFile(older), (Bytes{9, 9, 9}));
+    EXPECT_EQ(run.err, "kavconv: a.bmp: Cannot create output file: Permission denied\n");
+    EXPECT_EQ(test::ReadFile(older), (Bytes{9, 9, 9}));
   }
   EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"a.MZR", "a.RLE", "a.bmp"}));
 }
@@ -239,40 +275,205 @@ TEST_F(Kavconv, ReadOnlyFolderRefusesTheOutputAndKeepsTheOlderOne) {
 TEST_F(Kavconv, TwoProcessesWritingOneOutputLeaveOneWholeFile) {
   // a.bmp and a.dib both give a.RLE; each process converts its own source over and over
   // while this one keeps reading the output.
-  const std::string bmp = Picture("a.bmp", 300, 200, 1);
-  const std::string dib = Picture("a.dib", 200, 150, 2);
-  const std::string output = dir.File("a.RLE");
-  ASSERT_EQ(Kav({"convert", "-q", dib}).status, 0);
-  const Bytes fromDib = ReadFile(output);
-  ASSERT_EQ(Kav({"convert", "-q", bmp}).status, 0);
-  const Bytes fromBmp = ReadFile(output);
-  ASSERT_NE(fromBmp, fromDib);
+  ASSERT_EQ(Kav({"convert", "-q", Picture("a.dib", 200, 150, 2)}).status, 0);
+  const Bytes fromDib = Read("a.RLE");
+  ASSERT_EQ(Kav({"convert", "-q", Picture("a.bmp", 300, 200, 1)}).status, 0);
+  const Bytes fromBmp = Read("a.RLE");
   std::array<pid_t, 2> children{};
   for (std::size_t i = 0; i < 2; ++i) {
     std::vector<std::string> batch{"convert", "-q", "-j", "1"};
-    batch.insert(batch.end(), 40, i == 0 ? bmp : dib);
+    batch.insert(batch.end(), 40, dir.File(i == 0 ? "a.bmp" : "a.dib"));
     children[i] = test::StartKavconv(batch, scratch.File("out" + std::to_string(i)),
                                      scratch.File("err" + std::to_string(i)));
   }
-  std::array<int, 2> statuses{-1, -1};
   int reads = 0;
   int mixed = 0;
-  for (int running = 2; running > 0;) {
-    for (std::size_t i = 0; i < 2; ++i) {
-      int raw = 0;
-      if (children[i] > 0 && waitpid(children[i], &raw, WNOHANG) == children[i]) {
-        statuses[i] = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        children[i] = 0;
+  for (int running = 2; running > 0; ++reads) {
+    for (pid_t& child : children) {
+      int status = 0;
+      if (child > 0 && waitpid(child, &status, WNOHANG) == child) {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        child = 0;
         --running;
       }
     }
-    const Bytes seen = ReadFile(output);
-    ++reads;
+    const Bytes seen = Read("a.RLE");
     mixed += seen != fromBmp && seen != fromDib ? 1 : 0;
   }
-  EXPECT_EQ(statuses, (std::array<int, 2>{0, 0}));
   EXPECT_EQ(mixed, 0) << "of " << reads << " reads";
   EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"a.RLE", "a.bmp", "a.dib"}));
+}
+
+TEST_F(KavconvTools, InfoAcceptsWhatTheWritersMake) {
+  const test::BmpSpec wide =
+      test::PictureOf(300, 7, [](int x, int y) { return (x / 40 + y) % 3 == 0 ? 255 : x % 251; });
+  for (const std::string format : {"mzr", "rle", "rls"}) {
+    const test::ProcessRun run = Kav({"info", Converted(format, {}, wide)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("300 x 7 pixels"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("structure valid"), std::string::npos);
+  }
+  std::istringstream lines(Kav({"info", "--json", "mzr.MZR", "rls.RLE"}).out);
+  std::string mzr;
+  std::string rls;
+  std::getline(std::getline(lines, mzr), rls);
+  EXPECT_EQ(nlohmann::json::parse(mzr)["format"], "MZR");
+  EXPECT_EQ(nlohmann::json::parse(mzr)["tables"].size(), 32u);
+  EXPECT_EQ(nlohmann::json::parse(mzr)["header"]["startColor"], 240);
+  EXPECT_EQ(nlohmann::json::parse(rls)["format"], "RLS");
+  EXPECT_EQ(nlohmann::json::parse(rls)["header"]["segmentCount"], 3);
+  EXPECT_EQ(nlohmann::json::parse(rls)["valid"], true);
+}
+
+TEST_F(KavconvTools, InfoAndRenderGiveOnePreciseLinePerDamagedFile) {
+  // Rows 1, 255, 255 and all 255, coded 01 FF 02 and FF FF from 4126; the count 02 made 0.
+  const Bytes small =
+      test::Encode(test::PictureOf(3, 2, [](int x, int y) { return y == 0 && x == 0 ? 1 : 255; }),
+                   FileKind::kRle);
+  test::WriteFile(dir.File("bad.RLE"), test::With(small, {{4128, 1, 0}}));
+  const std::string reason = "run count 0 of index 255 at column 1 of row 0 is not 1 to 128\n";
+  const test::ProcessRun info = Kav({"info", "bad.RLE"});
+  EXPECT_EQ(info.status, 1);
+  EXPECT_EQ(info.err, "kavconv: bad.RLE: damaged RLE file at offset 4128: " + reason);
+  const test::ProcessRun json = Kav({"info", "--json", "bad.RLE"});
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(nlohmann::json::parse(json.out)["valid"], false);
+  const test::ProcessRun render = Kav({"render", "bad.RLE", "-o", "z.png"});
+  EXPECT_EQ(render.status, 1);
+  EXPECT_EQ(render.err, "kavconv: bad.RLE: damaged file at offset 4128: " + reason);
+  test::WriteFile(dir.File("bad.RLE"), test::With(small, {{1, 1, 'X'}}));
+  EXPECT_EQ(Kav({"info", "bad.RLE"}).err, "kavconv: bad.RLE: not an MZR, RLE or RLS file\n");
+  EXPECT_EQ(Kav({"render", "bad.RLE", "-o", "z.png"}).err,
+            "kavconv: bad.RLE: not an MZR, RLE or RLS file\n");
+  EXPECT_FALSE(Exists("z.png"));
+}
+
+TEST_F(KavconvTools, RenderGivesThePaletteColoursAndTransparency) {
+  // RLE table 0: the source colours in RGB565 precision, widened; index 255 transparent.
+  ASSERT_EQ(Kav({"render", Converted("rle"), "-o", "a.png"}).status, 0);
+  Png png = ReadPng("a.png");
+  ASSERT_EQ(png.width * png.height, 15u);
+  EXPECT_EQ(png.At(0, 0), (Rgba{255, 0, 0, 255}));  // full stays full
+  EXPECT_EQ(png.At(3, 0), (Rgba{206, 101, 49, 255}));
+  EXPECT_EQ(png.At(3, 1), (Rgba{8, 77, 206, 255}));
+  EXPECT_EQ(png.At(2, 1)[3], 0);
+  // MZR: the header's transparent colour while remapping is on; index 255 is a colour.
+  ASSERT_EQ(Kav({"render", Converted("mzr", {"--transparent", "2"}), "-o", "b.png"}).status, 0);
+  png = ReadPng("b.png");
+  EXPECT_EQ(png.At(2, 0)[3], 0);  // index 2
+  EXPECT_EQ(png.At(2, 1)[3], 255);
+  EXPECT_EQ(png.At(0, 0), (Rgba{255, 0, 0, 255}));
+  const std::string plain = Converted("mzr", {"--transparent", "2", "--no-remapping"});
+  ASSERT_EQ(Kav({"render", plain, "--table", "0", "-o", "c.png"}).status, 0);
+  png = ReadPng("c.png");
+  EXPECT_EQ(png.At(2, 0)[3], 255);
+  // Level 0 keeps an eighth: red 255 becomes 31, 3 in five bits, widened to 24.
+  EXPECT_EQ(png.At(0, 0), (Rgba{24, 0, 0, 255}));
+}
+
+TEST_F(KavconvTools, RenderSheetAndTableLimits) {
+  ASSERT_EQ(Kav({"render", Converted("rls"), "--sheet", "-o", "sheet.png"}).status, 0);
+  const Png sheet = ReadPng("sheet.png");
+  EXPECT_EQ(sheet.height, 4u + 14u + 3u + 4u);   // one row of tiles under their labels
+  EXPECT_EQ(sheet.width, 4u + 8u * (14u + 4u));  // tiles at least as wide as a label
+  EXPECT_EQ(Kav({"render", Converted("mzr"), "--table", "31", "-o", "x.png"}).status, 0);
+  for (const auto& [file, table, text] :
+       {std::tuple{"rls.RLE", "8", "--table must be 0 to 7 for RLE and RLS files"},
+        {"rls.RLE", "-1", "--table must be 0 to 7 for RLE and RLS files"},
+        {"mzr.MZR", "32", "--table must be 0 to 31 for MZR files"},
+        {"mzr.MZR", "-1", "--table must be 0 to 31 for MZR files"}}) {
+    const test::ProcessRun run = Kav({"render", file, "--table", table, "-o", "y.png"});
+    EXPECT_EQ(run.status, 2) << table;
+    EXPECT_EQ(run.err, "kavconv: " + std::string(file) + ": " + text + "\n");
+  }
+  EXPECT_FALSE(Exists("y.png"));
+}
+
+TEST_F(KavconvTools, RenderNeverReplacesItsSourceAndWritesToStdout) {
+  const std::string rle = Converted("rle");
+  const Bytes source = Read(rle);
+  std::filesystem::create_hard_link(dir.File(rle), dir.File("linked.png"));
+  for (const std::string output : {"rle.RLE", "./rle.RLE", "linked.png"}) {
+    const test::ProcessRun run = Kav({"render", rle, "-o", output});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "kavconv: " + output + ": Cannot create output file\n");
+  }
+  EXPECT_EQ(Read(rle), source);
+  ASSERT_EQ(Kav({"render", rle, "-o", "a.png"}).status, 0);
+  const test::ProcessRun piped = Kav({"render", rle, "-o", "-"});
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(Bytes(piped.out.begin(), piped.out.end()), Read("a.png"));
+  EXPECT_FALSE(Exists("-"));
+  // A write failing part-way is one kavconv line with the system's cause, not libpng's own.
+  const std::string noisy = Converted("mzr", {}, test::PictureOf(100, 100, [](int x, int y) {
+                                        return (x * x * 7 + y * y * 13 + x * y) % 251;
+                                      }));
+  const test::ProcessRun limited = Kav({"render", noisy, "-o", "b.png"}, [] {
+    const rlimit limit{2048, 2048};  // the stderr line fits, the PNG does not
+    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  });
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(limited.err, "kavconv: b.png: Cannot write output file: File too large\n");
+  EXPECT_FALSE(Exists("b.png"));
+}
+
+TEST_F(KavconvTools, InfoJudgesAHugeFileByItsHeaderAndGoesOn) {
+  // 100 GB of which only "RL" is written: the header, all zeros, gives dataSize 0.
+  test::WriteFile(dir.File("big.RLE"), {'R', 'L'});
+  std::filesystem::resize_file(dir.File("big.RLE"), std::uintmax_t{100} << 30);
+  const test::ProcessRun run = Kav({"info", "big.RLE", Converted("rle")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "kavconv: big.RLE: damaged RLE file at offset 4118: the file is 107374182400 bytes "
+            "long, but dataSize 0 gives a length of 4118 (4118 + dataSize)\n");
+  EXPECT_TRUE(run.out.starts_with("rle.RLE: RLE, 5 x 3 pixels, ")) << run.out;
+  // Not a byte of a missing file could be read: its error has no offset.
+  EXPECT_EQ(Kav({"info", "--json", "missing"}).out,
+            R"({"file":"missing","format":"unknown","valid":false,"error":{"offset":null,)"
+            R"("reason":"Cannot open this file: No such file or directory"}})"
+            "\n");
+}
+
+TEST_F(KavconvTools, FailedAllocationIsOutOfMemoryAndTheNextFileIsDone) {
+  const std::string rle = dir.File(Converted("rle"));
+  const std::string mzr = dir.File(Converted("mzr"));
+  test::AllocationFaults::FailNth(1);  // the mapping of the first file
+  const test::ProcessRun info = InProcess({"info", rle, mzr});
+  test::AllocationFaults::FailNth(1);
+  const test::ProcessRun render = InProcess({"render", rle, "-o", dir.File("a.png")});
+  test::AllocationFaults::FailNth(2);  // the RLE writer's first block, after the reader's
+  const test::ProcessRun convert = InProcess({"convert", "-q", dir.File("rle.bmp")});
+  test::AllocationFaults::Clear();
+  EXPECT_EQ(info.status, 1);
+  EXPECT_EQ(info.err, "kavconv: " + rle + ": Out of memory\n");
+  EXPECT_TRUE(info.out.starts_with(mzr + ": MZR, 5 x 3 pixels, ")) << info.out;
+  EXPECT_EQ(render.status, 1);
+  EXPECT_EQ(render.err, "kavconv: " + rle + ": Out of memory\n");
+  EXPECT_FALSE(Exists("a.png"));
+  EXPECT_EQ(convert.status, 1);
+  EXPECT_EQ(convert.err, "kavconv: " + dir.File("rle.bmp") + ": Error allocating memory!\n");
+}
+
+TEST_F(KavconvTools, ControlCharactersInNamesArePrintedEscaped) {
+  // Sets the terminal's title, clears it and turns it red; then DEL, the C1 control NEL, a
+  // byte that is not UTF-8 and a backslash.
+  const std::string name = "a\x1B]0;PWNED\a\x1B[2J\x1B[31mred\x7F\xC2\x85\xFF\\";
+  const std::string shown = "a\\x1B]0;PWNED\\x07\\x1B[2J\\x1B[31mred\\x7F\\xC2\\x85\xFF\\";
+  test::WriteFile(dir.File(name + ".bmp"), test::MakeBmp(Palette5()));
+  const test::ProcessRun convert = Kav({"convert", name + ".bmp", name + ".gif"});
+  EXPECT_EQ(convert.out,
+            "SUCCESS!!  " + shown +
+                ".RLE converted!\nError while loading BMP file!\n2 files processed!\n");
+  EXPECT_EQ(convert.err,
+            "kavconv: " + shown + ".gif: Cannot open this file: No such file or directory\n");
+  EXPECT_TRUE(Kav({"info", name + ".RLE"}).out.starts_with(shown + ".RLE: RLE, 5 x 3 "));
+  // Each control character as \u00XX; the bytes that are not UTF-8 kept in "fileHex".
+  EXPECT_TRUE(
+      Kav({"info", "--json", name + ".RLE"})
+          .out.starts_with(
+              R"({"file":"a\u001b]0;PWNED\u0007\u001b[2J\u001b[31mred\u007f\u0085)"
+              "\xEF\xBF\xBD"
+              R"(\\.RLE","fileHex":"611b5d303b50574e4544071b5b324a1b5b33316d7265647fc285ff5c2e524c45",)"));
 }
 
 }  // namespace

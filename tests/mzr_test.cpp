@@ -1,5 +1,4 @@
-// MZR bytes: the header, the 32 tables and the rows against worked values, and the status
-// line's first letter.
+// MZR bytes: the header, the 32 tables and the rows against worked values.
 
 #include "formats/mzr.h"
 
@@ -11,43 +10,29 @@ namespace kav {
 namespace {
 
 using test::Bytes;
+using test::Slice;
 
-Bytes EncodeMzr(const test::BmpSpec& spec, const ConversionSettings& settings = {}) {
-  return test::Encode(spec, FileKind::kMzr, settings);
-}
+const test::BmpSpec kThreeByTwo =
+    test::PictureOf(3, 2, [](int x, int y) { return y == 0 ? 0x10 + x : 0x20 + x; });
 
-test::BmpSpec ThreeByTwo() {
-  return test::PictureOf(3, 2, [](int x, int y) { return y == 0 ? 0x10 + x : 0x20 + x; });
-}
-
-TEST(MzrEncoder, ThreeByTwoFile) {
-  test::BmpSpec spec = ThreeByTwo();
+TEST(MzrEncoder, HeaderAndRowsOfThreeByTwo) {
+  test::BmpSpec spec = kThreeByTwo;
   spec.paddingByte = 0xEE;  // the fourth byte of each stored row, never written
-  const Bytes file = EncodeMzr(
-      spec, {.startColor = 240, .endColor = 255, .transparentColor = 7, .useRemapping = true});
-  ASSERT_EQ(file.size(), kMzrRowsOffset + 6);
-  EXPECT_EQ(test::Slice(file, 0, kMzrHeaderSize),
+  const Bytes file = test::Encode(
+      spec, FileKind::kMzr,
+      {.startColor = 240, .endColor = 255, .transparentColor = 7, .useRemapping = true});
+  ASSERT_EQ(file.size(), 16404u + 6);
+  EXPECT_EQ(Slice(file, 0, 20),
             (Bytes{'K', 'A', 'V', '8', 'B', 'M', 'P', 0, 3, 0, 2, 0, 1, 0, 240, 0, 255, 0, 7, 0}));
-  EXPECT_EQ(test::Slice(file, kMzrRowsOffset, file.size()),
-            (Bytes{0x10, 0x11, 0x12, 0x20, 0x21, 0x22}));
-}
-
-TEST(MzrEncoder, SettingsAreStoredAsTheirLow16Bits) {
-  const Bytes file = EncodeMzr(
-      ThreeByTwo(),
+  EXPECT_EQ(Slice(file, 16404), (Bytes{0x10, 0x11, 0x12, 0x20, 0x21, 0x22}));
+  // Settings are stored as their low 16 bits.
+  const Bytes low = test::Encode(
+      kThreeByTwo, FileKind::kMzr,
       {.startColor = 300, .endColor = -1, .transparentColor = 65536 + 5, .useRemapping = false});
-  EXPECT_EQ(test::Slice(file, kMzrRemappingOffset, kMzrHeaderSize),
-            (Bytes{0, 0, 0x2C, 0x01, 0xFF, 0xFF, 5, 0}));
+  EXPECT_EQ(Slice(low, 12, 20), (Bytes{0, 0, 0x2C, 0x01, 0xFF, 0xFF, 5, 0}));
 }
 
-TEST(MzrEncoder, TooLargeWritesNothing) {
-  const test::LoadedPicture picture(test::PictureOf(65536, 1, [](int x, int) { return x; }));
-  VectorSink sink;
-  EXPECT_EQ(EncodeMzr(picture.view(), {}, sink), EncodeResult::kTooLarge);
-  EXPECT_TRUE(sink.bytes().empty());
-}
-
-TEST(MzrTables, ShadeLevelsOfTheWorkedEntry) {
+TEST(MzrTables, ShadeLevelsAndTintsOfTheWorkedEntry) {
   Palette palette{};
   palette[0] = 0;    // blue
   palette[1] = 255;  // green
@@ -67,13 +52,8 @@ TEST(MzrTables, ShadeLevelsOfTheWorkedEntry) {
   table.fill(0x1234);
   BuildShadeTable(palette, 8, table);  // no such level: the table is left alone
   EXPECT_EQ(table[0], 0x1234);
-}
 
-TEST(MzrTables, TintedPalettesOfTheWorkedEntry) {
-  Palette palette{};
-  palette[0] = 7;
-  palette[1] = 254;
-  palette[2] = 18;
+  palette = {7, 254, 18};
   Palette red{};
   Palette green{};
   Palette blue{};
@@ -85,30 +65,15 @@ TEST(MzrTables, TintedPalettesOfTheWorkedEntry) {
 }
 
 TEST(MzrTables, TablesInFileOrder) {
-  test::BmpSpec spec = ThreeByTwo();
-  spec.palette = test::DefaultPalette();
-  spec.palette[0] = {18, 254, 7};  // the worked entry: its tints are known
-  const Bytes file = EncodeMzr(spec);
-  const auto entry = [&file](std::size_t table, std::size_t index) {
-    return test::Le16(file, kMzrTablesOffset + table * kColourTableBytes + 2 * index);
-  };
+  test::BmpSpec spec = kThreeByTwo;
+  spec.palette = {{18, 254, 7}};  // the worked entry: its tints are known
+  const Bytes file = test::Encode(spec, FileKind::kMzr);
   const std::vector<std::pair<std::size_t, std::uint16_t>> expected{
       {0, 0x00E0},  {3, 0x0DE0},  {4, 0x17E0},  {7, 0xC7F8},
       {12, 0x3EA0}, {20, 0x0FE0}, {28, 0x0EA6}, {31, 0xC7B9}};
   for (const auto& [table, colour] : expected) {
-    EXPECT_EQ(entry(table, 0), colour) << "table " << table;
+    EXPECT_EQ(test::Le16(file, 20 + 512 * table), colour) << "table " << table;
   }
-}
-
-TEST(MzrWriter, StatusLineBeginsUpperCase) {
-  const test::TempDir dir;
-  test::WriteFile(dir.File("hero.bmp"), test::MakeBmp(ThreeByTwo()));
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  test::RecordingHost host;
-  EXPECT_TRUE(ConvertToMzr(host, "hero.bmp", "hero.MZR"));
-  std::filesystem::current_path(previous);
-  EXPECT_EQ(host.statusTexts, std::vector<std::string>{"Hero.MZR converted!"});
 }
 
 }  // namespace

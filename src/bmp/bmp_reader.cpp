@@ -9,6 +9,7 @@
 
 #include "bmp/bmp_header.h"
 #include "bmp/pixel_decoders.h"
+#include "bmp/png_reader.h"
 #include "platform/file.h"
 #include "platform/format_text.h"
 
@@ -20,6 +21,8 @@ constexpr std::string_view kNotBmpText = "This is not a BMP file";
 constexpr std::string_view kNot8BitText = "This BMP file not 8 bit";
 constexpr std::string_view kOutOfMemoryText = "Out of memory";
 constexpr std::string_view kCompressedText = "This BMP file is compressed";
+constexpr std::string_view kPngNoPaletteText = "This PNG file has no palette";
+constexpr std::string_view kPngCorruptText = "This PNG file is corrupt";
 
 std::string_view MessageFor(std::int16_t code) {
   switch (code) {
@@ -33,20 +36,27 @@ std::string_view MessageFor(std::int16_t code) {
       return kOutOfMemoryText;
     case kBmpCompressed:
       return kCompressedText;
+    case kPngNoPalette:
+      return kPngNoPaletteText;
+    case kPngCorrupt:
+      return kPngCorruptText;
     default:
       return kBmpCorruptText;
   }
 }
 
 // The kinds of input the reader takes, told apart by their first bytes.
-enum class InputKind { kBmp, kUnknown };
+enum class InputKind { kBmp, kPng, kUnknown };
 
-constexpr std::size_t kLongestSignature = kBmpSignatureSize;
+constexpr std::size_t kLongestSignature = std::max(kBmpSignatureSize, kPngSignatureSize);
 
 // The one place that decides what an input is.
 InputKind RecogniseInput(std::span<const std::uint8_t> first) {
   if (first.size() >= kBmpSignatureSize && first[0] == 'B' && first[1] == 'M') {
     return InputKind::kBmp;
+  }
+  if (HasPngSignature(first)) {
+    return InputKind::kPng;
   }
   return InputKind::kUnknown;
 }
@@ -265,6 +275,9 @@ std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& 
   switch (RecogniseInput(std::span(first).first(got.value_or(0)))) {
     case InputKind::kBmp:
       code = ReadBmp(recorded, largestDecoded, bitmap);
+      break;
+    case InputKind::kPng:
+      code = ReadPng(recorded, largestDecoded.value_or(PhysicalMemory()), bitmap);
       break;
     case InputKind::kUnknown:
       break;

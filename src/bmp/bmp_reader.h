@@ -1,5 +1,7 @@
 #pragma once
-// ReadBmp8: loads one palette-indexed BMP file for the format writers.
+// ReadBmp8: loads one palette-indexed BMP or PNG file for the format writers. The file's
+// first bytes tell which it is; a PNG is read by ReadPng (png_reader.h) into the same block
+// its uncompressed 8-bit BMP twin would give.
 //
 // The file starts with the 14-byte file header, then an info header whose kind its length
 // (biSize, at offset 14) tells:
@@ -72,6 +74,8 @@ inline constexpr std::int16_t kBmpNotBmp = -3;
 inline constexpr std::int16_t kBmpCorrupt = -4;
 inline constexpr std::int16_t kBmpOutOfMemory = -5;
 inline constexpr std::int16_t kBmpCompressed = -6;
+inline constexpr std::int16_t kPngNoPalette = -7;
+inline constexpr std::int16_t kPngCorrupt = -8;
 
 // The reader's message for a file whose contents do not hold what its header says; writers
 // use it too when a file changes under them while it is being converted.

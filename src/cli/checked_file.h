@@ -1,25 +1,32 @@
 #pragma once
 // A converted file as info and render take it: mapped, never copied, its header judged
-// against its length before the rest is read, then its whole structure checked.
+// against its length before the rest is read, then its whole structure checked by the
+// decoder of include/kav/kav_formats.h.
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 
-#include "formats/decode.h"
+#include "kav/kav_formats.h"
 #include "platform/mapped_file.h"
 
 namespace kav {
 
+// Where a damaged file goes wrong, and one sentence, without a final full stop, saying how.
+struct Damage {
+  std::uint64_t offset = 0;
+  std::string reason;
+};
+
 struct CheckedFile {
-  MappedFile mapped;  // the bytes, which RowDecoder reads for as long as the rows are wanted
+  MappedFile mapped;  // the bytes, which `image` reads for as long as the rows are wanted
   // Why the file could not be read or recognised, and where, when any byte could be read.
   std::optional<std::string> failure;
   std::optional<std::uint64_t> failureOffset;
-  FileKind kind = FileKind::kUnknown;
-  std::optional<DecodedImage> image;
-  std::optional<DecodeError> damage;
+  kav_kind kind = KAV_KIND_NONE;
+  kav_image image{};  // the header once it is sound; the rows when the file is
+  std::optional<Damage> damage;
 
   std::span<const std::uint8_t> bytes() const { return mapped.block.bytes(); }
   bool Sound() const { return !failure && !damage; }
@@ -29,6 +36,10 @@ struct CheckedFile {
 // ("Cannot open this file: No such file or directory"), and a failed allocation is the
 // failure "Out of memory".
 CheckedFile CheckFile(const std::string& path);
+
+// The reason of `error`, with the numbers it carries and what `image` tells of the file
+// (its length; its header once kav_open_header has passed) and the code at the offset.
+std::string DamageText(const kav_image& image, const kav_error& error);
 
 // The failure of a file that shrank while it was read (its missing part reads as zeros).
 inline constexpr std::string_view kShrankText = "the file shrank while it was read";

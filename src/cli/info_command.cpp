@@ -8,8 +8,8 @@
 #include "cli/checked_file.h"
 #include "cli/commands.h"
 #include "cli/printable.h"
-#include "formats/decode.h"
 #include "formats/mzr.h"
+#include "formats/run_length.h"
 #include "platform/format_text.h"
 
 namespace kav {
@@ -29,8 +29,10 @@ constexpr std::array<std::string_view, kEffectTableCount> kEffectTableNames{
 constexpr std::array<std::string_view, kShadePalettes> kShadeGroupNames{"untinted", "red", "green",
                                                                         "blue"};
 
-std::string TableName(FileKind kind, std::size_t table) {
-  if (kind == FileKind::kMzr) {
+using ColourTable = std::array<std::uint16_t, KAV_TABLE_ENTRIES>;
+
+std::string TableName(kav_kind kind, std::size_t table) {
+  if (kind == KAV_KIND_MZR) {
     return FormatText("%s, level %zu", kShadeGroupNames[table / kShadeLevels].data(),
                       table % kShadeLevels);
   }
@@ -45,19 +47,28 @@ std::size_t DistinctColours(const ColourTable& table) {
   return std::set<Rgb565>(table.begin(), table.end()).size();
 }
 
-Json HeaderJson(const DecodedImage& image) {
+// Every colour table of the file, table 0 first.
+std::vector<ColourTable> TablesOf(const kav_image& image) {
+  std::vector<ColourTable> tables(image.table_count);
+  for (unsigned t = 0; t < image.table_count; ++t) {
+    kav_read_table(&image, t, tables[t].data());
+  }
+  return tables;
+}
+
+Json HeaderJson(const kav_image& image) {
   Json header;
-  if (image.mzr) {
-    header["useRemapping"] = image.mzr->useRemapping;
-    header["startColor"] = image.mzr->startColor;
-    header["endColor"] = image.mzr->endColor;
-    header["transparentColor"] = image.mzr->transparentColor;
-  } else if (image.runLength) {
-    header["dataSize"] = image.runLength->dataSize;
-    header["rowTableSize"] = image.runLength->rowTableSize;
-    header["allRowTablesSize"] = image.runLength->allRowTablesSize;
-    header["segmentCount"] = image.runLength->segmentCount;
-    header["codedRowsSize"] = image.runLength->dataSize - image.runLength->allRowTablesSize;
+  if (image.kind == KAV_KIND_MZR) {
+    header["useRemapping"] = image.mzr.use_remapping == 1;
+    header["startColor"] = image.mzr.start_color;
+    header["endColor"] = image.mzr.end_color;
+    header["transparentColor"] = image.mzr.transparent_color;
+  } else {
+    header["dataSize"] = image.rl.data_size;
+    header["rowTableSize"] = image.rl.row_table_size;
+    header["allRowTablesSize"] = image.rl.all_row_tables_size;
+    header["segmentCount"] = image.rl.segment_count;
+    header["codedRowsSize"] = image.rl.data_size - image.rl.all_row_tables_size;
   }
   return header;
 }
@@ -68,7 +79,7 @@ Json ReportJson(const std::string& path, const CheckedFile& report) {
   if (!IsValidUtf8(path)) {
     json["fileHex"] = HexBytes(path);  // "file" has U+FFFD in place of the bytes that are not
   }
-  json["format"] = FileKindName(report.kind);
+  json["format"] = kav_kind_name(report.kind);
   json["valid"] = report.Sound();
   if (report.failure) {
     json["error"] = {{"offset", report.failureOffset ? Json(*report.failureOffset) : Json()},
@@ -80,13 +91,14 @@ Json ReportJson(const std::string& path, const CheckedFile& report) {
     json["error"] = {{"offset", report.damage->offset}, {"reason", report.damage->reason}};
     return json;
   }
-  const DecodedImage& image = *report.image;
+  const kav_image& image = report.image;
   json["width"] = image.width;
   json["height"] = image.height;
   json["header"] = HeaderJson(image);
   Json tables = Json::array();
-  for (std::size_t t = 0; t < image.tables.size(); ++t) {
-    const ColourTable& table = image.tables[t];
+  const std::vector<ColourTable> colours = TablesOf(image);
+  for (std::size_t t = 0; t < colours.size(); ++t) {
+    const ColourTable& table = colours[t];
     tables.push_back({{"table", t},
                       {"name", TableName(image.kind, t)},
                       {"distinctColours", DistinctColours(table)},
@@ -149,27 +161,28 @@ std::string JsonLine(const std::string& path, const CheckedFile& report) {
 }
 
 void PrintText(const std::string& path, const CheckedFile& report, std::ostream& out) {
-  const DecodedImage& image = *report.image;
-  out << Printable(path) << ": " << FileKindName(image.kind) << ", " << image.width << " x "
+  const kav_image& image = report.image;
+  out << Printable(path) << ": " << kav_kind_name(image.kind) << ", " << image.width << " x "
       << image.height << " pixels, " << report.bytes().size() << " bytes, structure valid\n";
-  if (image.mzr) {
-    out << "  useRemapping      " << (image.mzr->useRemapping ? 1 : 0) << '\n'
-        << "  startColor        " << image.mzr->startColor << '\n'
-        << "  endColor          " << image.mzr->endColor << '\n'
-        << "  transparentColor  " << image.mzr->transparentColor << '\n';
-  } else if (image.runLength) {
-    const RunLengthFields& fields = *image.runLength;
-    out << "  dataSize          " << fields.dataSize << '\n'
-        << "  rowTableSize      " << fields.rowTableSize << '\n'
-        << "  allRowTablesSize  " << fields.allRowTablesSize << '\n'
-        << "  segmentCount      " << fields.segmentCount << '\n'
-        << "  coded rows        " << fields.dataSize - fields.allRowTablesSize << " bytes\n";
+  if (image.kind == KAV_KIND_MZR) {
+    out << "  useRemapping      " << unsigned{image.mzr.use_remapping} << '\n'
+        << "  startColor        " << image.mzr.start_color << '\n'
+        << "  endColor          " << image.mzr.end_color << '\n'
+        << "  transparentColor  " << image.mzr.transparent_color << '\n';
+  } else {
+    const kav_rl_fields& fields = image.rl;
+    out << "  dataSize          " << fields.data_size << '\n'
+        << "  rowTableSize      " << fields.row_table_size << '\n'
+        << "  allRowTablesSize  " << fields.all_row_tables_size << '\n'
+        << "  segmentCount      " << fields.segment_count << '\n'
+        << "  coded rows        " << fields.data_size - fields.all_row_tables_size << " bytes\n";
   }
-  out << "  tables            " << image.tables.size()
-      << (image.kind == FileKind::kMzr ? " shade tables" : " effect tables")
+  const std::vector<ColourTable> colours = TablesOf(image);
+  out << "  tables            " << colours.size()
+      << (image.kind == KAV_KIND_MZR ? " shade tables" : " effect tables")
       << " (distinct colours; colours of index 0 and 255)\n";
-  for (std::size_t t = 0; t < image.tables.size(); ++t) {
-    const ColourTable& table = image.tables[t];
+  for (std::size_t t = 0; t < colours.size(); ++t) {
+    const ColourTable& table = colours[t];
     out << FormatText("    %2zu  %-40s %3zu  %s  %s\n", t, TableName(image.kind, t).c_str(),
                       DistinctColours(table), Hex(table.front()).c_str(),
                       Hex(table.back()).c_str());
@@ -181,7 +194,7 @@ void PrintProblem(const std::string& path, const CheckedFile& report, std::ostre
   if (report.failure) {
     line += *report.failure;
   } else {
-    line += "damaged " + std::string(FileKindName(report.kind)) + " file at offset " +
+    line += "damaged " + std::string(kav_kind_name(report.kind)) + " file at offset " +
             std::to_string(report.damage->offset) + ": " + report.damage->reason;
   }
   err << Printable(line) << '\n';

@@ -48,7 +48,7 @@ class RenderCommand final : public Command {
                   "damaged file at offset " + std::to_string(checked.damage->offset) + ": " +
                       checked.damage->reason);
     }
-    const std::optional<std::size_t> table = TableOf(*checked.image, err);
+    const std::optional<unsigned> table = TableOf(checked.image, err);
     if (!table) {
       return kExitUsage;
     }
@@ -57,31 +57,31 @@ class RenderCommand final : public Command {
 
   // The table asked for, or the default; nullopt, once said on `err`, when there is no such
   // table in the file.
-  std::optional<std::size_t> TableOf(const DecodedImage& image, std::ostream& err) const {
-    const long long table = table_.value_or(static_cast<long long>(DefaultTableOf(image.kind)));
-    if (table < 0 || static_cast<unsigned long long>(table) >= image.tables.size()) {
+  std::optional<unsigned> TableOf(const kav_image& image, std::ostream& err) const {
+    const long long table = table_.value_or(kav_plain_table(&image));
+    if (table < 0 || table >= image.table_count) {
       Fail(err, file_,
-           image.kind == FileKind::kMzr ? "--table must be 0 to 31 for MZR files"
-                                        : "--table must be 0 to 7 for RLE and RLS files");
+           image.kind == KAV_KIND_MZR ? "--table must be 0 to 31 for MZR files"
+                                      : "--table must be 0 to 7 for RLE and RLS files");
       return std::nullopt;
     }
-    return static_cast<std::size_t>(table);
+    return static_cast<unsigned>(table);
   }
 
   // Draws the picture row by row from the mapped file onto the output.
-  PngOutcome Draw(const CheckedFile& checked, std::size_t table, std::ostream& out,
+  PngOutcome Draw(const CheckedFile& checked, unsigned table, std::ostream& out,
                   std::ostream& err) const {
-    const DecodedImage& image = *checked.image;
-    RowDecoder rows(image, checked.bytes());
+    const kav_image& image = checked.image;
+    RgbaRows rows(image);
     std::optional<ContactSheet> sheet;
     if (sheet_) {
-      sheet.emplace(image, rows);
+      sheet.emplace(image);
     }
     const RgbaRowSource source = [&](std::uint64_t y, std::span<std::uint8_t> rgba) {
       if (sheet) {
         sheet->RenderRow(y, rgba);
       } else {
-        RenderRow(image, table, rows.Row(static_cast<std::uint32_t>(y)), rgba);
+        rows.Render(static_cast<std::uint32_t>(y), table, rgba);
       }
       // A file that shrinks while it is drawn reads as zeros: the picture is then given up.
       return !checked.mapped.block.Damaged();

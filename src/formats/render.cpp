@@ -1,6 +1,7 @@
 #include "formats/render.h"
 
 #include <algorithm>
+#include <string>
 
 namespace kav {
 namespace {
@@ -59,44 +60,31 @@ bool LabelCovers(std::size_t number, std::uint64_t x, std::uint64_t y) {
 
 }  // namespace
 
-std::size_t DefaultTableOf(FileKind kind) {
-  return kind == FileKind::kMzr ? 4 : 0;
-}
-
-std::optional<std::uint8_t> TransparentIndexOf(const DecodedImage& image) {
-  if (image.mzr) {
-    if (image.mzr->useRemapping && image.mzr->transparentColor <= 255) {
-      return static_cast<std::uint8_t>(image.mzr->transparentColor);
-    }
-    return std::nullopt;
-  }
-  return kBlankIndex;
-}
-
 std::array<std::uint8_t, kRgbaBytes> ToRgba(Rgb565 colour) {
   return {static_cast<std::uint8_t>(Widen5(RedOf(colour))),
           static_cast<std::uint8_t>(Widen6(GreenOf(colour))),
           static_cast<std::uint8_t>(Widen5(BlueOf(colour))), 255};
 }
 
-void RenderRow(const DecodedImage& image, std::size_t table, std::span<const std::uint8_t> row,
-               std::span<std::uint8_t> rgba) {
-  const std::optional<std::uint8_t> transparent = TransparentIndexOf(image);
-  const ColourTable& colours = image.tables.at(table);
-  for (std::size_t x = 0; x < row.size() && (x + 1) * kRgbaBytes <= rgba.size(); ++x) {
-    std::array<std::uint8_t, kRgbaBytes> pixel = ToRgba(colours[row[x]]);
-    if (transparent == row[x]) {
-      pixel[3] = 0;
-    }
+RgbaRows::RgbaRows(const kav_image& image)
+    : image_(image), colours_(image.width), alpha_(image.width) {}
+
+void RgbaRows::Render(std::uint32_t y, unsigned table, std::span<std::uint8_t> rgba) {
+  if (kav_row_rgb565(&image_, y, table, colours_.data(), alpha_.data()) == 0) {
+    return;
+  }
+  for (std::size_t x = 0; x < colours_.size() && (x + 1) * kRgbaBytes <= rgba.size(); ++x) {
+    std::array<std::uint8_t, kRgbaBytes> pixel = ToRgba(colours_[x]);
+    pixel[3] = alpha_[x];
     Put(rgba, x, pixel);
   }
 }
 
-ContactSheet::ContactSheet(const DecodedImage& image, RowDecoder& rows)
+ContactSheet::ContactSheet(const kav_image& image)
     : image_(image),
-      imageRows_(rows),
-      columns_(std::min(kSheetColumns, image.tables.size())),
-      rows_((image.tables.size() + kSheetColumns - 1) / kSheetColumns),
+      imageRows_(image),
+      columns_(std::min<std::size_t>(kSheetColumns, image.table_count)),
+      rows_((image.table_count + kSheetColumns - 1) / kSheetColumns),
       tileWidth_(std::max<std::uint32_t>(image.width, kMinTileWidth)) {}
 
 std::uint64_t ContactSheet::Width() const {
@@ -120,7 +108,7 @@ void ContactSheet::RenderRow(std::uint64_t y, std::span<std::uint8_t> rgba) {
   const std::uint64_t inBand = (y - kGap) % band;
   for (std::size_t column = 0; column < columns_; ++column) {
     const std::size_t table = static_cast<std::size_t>(sheetRow) * kSheetColumns + column;
-    if (sheetRow >= rows_ || table >= image_.tables.size()) {
+    if (sheetRow >= rows_ || table >= image_.table_count) {
       break;
     }
     const std::uint64_t left = kGap + column * (std::uint64_t{tileWidth_} + kGap);
@@ -132,8 +120,8 @@ void ContactSheet::RenderRow(std::uint64_t y, std::span<std::uint8_t> rgba) {
         }
       }
     } else if (inBand < kLabelHeight + image_.height) {
-      kav::RenderRow(image_, table,
-                     imageRows_.Row(static_cast<std::uint32_t>(inBand - kLabelHeight)), tile);
+      imageRows_.Render(static_cast<std::uint32_t>(inBand - kLabelHeight),
+                        static_cast<unsigned>(table), tile);
     }
   }
 }

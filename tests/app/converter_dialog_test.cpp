@@ -365,18 +365,26 @@ class ConverterDialogTest : public QObject {
     QCOMPARE(ChooserStart().start(), dir.path());
   }
 
-  // BMP files in every letter case, and where the next chooser starts.
-  void chooserOffersBmpFiles() {
+  // BMP and PNG files in every letter case, every file under "All Files", a typed name taken
+  // as typed, and where the next chooser starts.
+  void chooserOffersImageFiles() {
     QTemporaryDir dir;
-    for (const QString& name : {u"a.bmp"_s, u"B.BMP"_s, u"c.Bmp"_s, u"notes.txt"_s}) {
+    for (const QString& name :
+         {u"a.bmp"_s, u"B.BMP"_s, u"c.Bmp"_s, u"d.png"_s, u"E.PNG"_s, u"notes.txt"_s, u"hero"_s}) {
       QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
     }
     QFileDialog files;
     ConfigureFileDialog(files, dir.path());
-    QCOMPARE(files.nameFilters(), (QStringList{u"BMP Files (*.bmp)"_s, u"All Files (*.*)"_s}));
+    QCOMPARE(files.nameFilters(),
+             (QStringList{u"Image Files (*.bmp *.png)"_s, u"BMP Files (*.bmp)"_s,
+                          u"PNG Files (*.png)"_s, u"All Files (*)"_s}));
     QCOMPARE(files.fileMode(), QFileDialog::ExistingFiles);
     const auto* view = files.findChild<QAbstractItemView*>(u"listView"_s);
-    QVERIFY(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 3; }));
+    QVERIFY(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 5; }));
+    files.selectNameFilter(u"All Files (*)"_s);
+    QVERIFY(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 7; }));
+    files.selectFile(u"hero"_s);
+    QCOMPARE(files.selectedFiles(), QStringList{dir.filePath(u"hero"_s)});
     QCOMPARE(NextStartFrom({u"/d/a.bmp"_s, u"/d/b.bmp"_s}), u"/d"_s);
     QCOMPARE(NextStartFrom({u"/d/a.bmp"_s}), u"/d/a.bmp"_s);
   }

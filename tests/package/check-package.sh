@@ -44,7 +44,9 @@ for file in usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.x
   usr/share/icons/hicolor/scalable/apps/$id.svg \
   usr/share/man/man1/kavconv.1.gz usr/share/man/man1/kav-graphic-converter.1.gz \
   usr/share/bash-completion/completions/kavconv usr/share/zsh/vendor-completions/_kavconv \
-  usr/share/fish/vendor_completions.d/kavconv.fish \
+  usr/share/fish/vendor_completions.d/kavconv.fish usr/include/kav/kav_formats.h \
+  usr/share/cmake/KavFormats/KavFormatsConfig.cmake usr/share/cmake/KavFormats/KavAddAssets.cmake \
+  usr/share/pkgconfig/kav-formats.pc \
   usr/share/doc/kav-graphic-converter/copyright usr/share/doc/kav-graphic-converter/changelog.gz; do
   [ -s "$root/$file" ] || fail "not in the package: $file"
 done

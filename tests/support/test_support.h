@@ -10,13 +10,23 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "bmp/bitmap_view.h"
-#include "formats/decode.h"
+#include "bmp/bmp_reader.h"
 #include "formats/mzr.h"
+#include "kav/kav_formats.h"
 #include "platform/converter_host.h"
 #include "support/seams.h"
+
+namespace kav {
+
+enum class FileKind { kMzr = KAV_KIND_MZR, kRle = KAV_KIND_RLE, kRls = KAV_KIND_RLS };
+inline std::string_view FileKindName(FileKind kind) {
+  return kav_kind_name(static_cast<kav_kind>(kind));
+}
+
+}  // namespace kav
 
 namespace kav::test {
 
@@ -28,34 +38,29 @@ struct Rgb {
   std::uint8_t blue = 0;
 };
 
-// A picture to store as an 8-bit BMP, with every header field that tests may want to bend.
+// A picture stored as a BMP, with the header fields tests bend.
 struct BmpSpec {
   std::int32_t width = 0;
-  std::int32_t height = 0;           // negative: rows stored top row first
-  std::vector<std::uint8_t> pixels;  // width * |height| indices, top row first
-  std::vector<Rgb> palette;          // empty: a distinct colour per index
-  std::uint8_t paddingByte = 0;      // fills each stored row beyond width
+  std::int32_t height = 0;                // negative: rows stored top row first
+  std::vector<std::uint8_t> pixels = {};  // width * |height| indices, top row first
+  std::vector<Rgb> palette = {};          // empty: entry i is (i, 255 - i, i * 7 mod 256)
+  std::uint8_t paddingByte = 0;           // fills each stored row beyond width
   std::uint32_t infoSize = 40;
   std::uint16_t bitCount = 8;
   std::uint32_t compression = 0;
-  std::uint32_t coloursUsed = 0;                    // palette entries written; 0 writes 256
-  std::optional<std::uint32_t> rowsOffset;          // bfOffBits; default right after the palette
-  std::optional<std::uint32_t> fileSize;            // bfSize; default the real length
-  std::uint8_t reservedByte = 0;                    // the fourth byte of each palette entry
-  std::optional<std::vector<std::uint8_t>> stored;  // what follows bfOffBits instead of the rows
+  std::uint32_t coloursUsed = 0;                 // palette entries written; 0 writes 256
+  std::optional<std::uint32_t> rowsOffset = {};  // bfOffBits; default right after the palette
+  std::optional<std::uint32_t> fileSize = {};    // bfSize; default the real length
+  std::uint8_t reservedByte = 0;                 // the fourth byte of each palette entry
+  std::optional<Bytes> stored = {};              // stored after bfOffBits instead of the rows
 };
-
-// The palette used when a spec gives none: entry i is (i, 255 - i, i * 7 mod 256).
-std::vector<Rgb> DefaultPalette();
 
 Bytes MakeBmp(const BmpSpec& spec);
 
 // A picture of `width` x `height` filled by `pixel(x, y)`, y counting from the top.
 template <typename PixelFunction>
 BmpSpec PictureOf(std::int32_t width, std::int32_t height, PixelFunction pixel) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
+  BmpSpec spec{.width = width, .height = height};
   for (std::int32_t y = 0; y < height; ++y) {
     for (std::int32_t x = 0; x < width; ++x) {
       spec.pixels.push_back(static_cast<std::uint8_t>(pixel(x, y)));
@@ -64,32 +69,29 @@ BmpSpec PictureOf(std::int32_t width, std::int32_t height, PixelFunction pixel) 
   return spec;
 }
 
-// A BMP file read back, as the writers see it.
-class LoadedPicture {
- public:
-  explicit LoadedPicture(Bytes file);
-  explicit LoadedPicture(const BmpSpec& spec) : LoadedPicture(MakeBmp(spec)) {}
-  const BitmapView& view() const { return *view_; }
-
- private:
-  Bytes file_;
-  LoadedBitmap bitmap_;
-  std::optional<BitmapView> view_;
-};
-
 // A BMP file encoded in memory by the writer of `kind`.
 Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& settings = {});
 inline Bytes Encode(const BmpSpec& spec, FileKind kind, const ConversionSettings& settings = {}) {
   return Encode(MakeBmp(spec), kind, settings);
 }
 
+// `file` opened by the decoder (which keeps pointing into it), or nothing when it is refused.
+std::optional<kav_image> Open(const Bytes& file);
+
+// Every palette index of a converted file, top row first, decoded row by row; a test failure
+// and no indices when the decoder refuses the file.
+Bytes Decode(const Bytes& file);
+
+// Bytes [from, to) of `bytes` (to the end when `to` is 0), as far as they exist.
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to = 0);
 std::uint16_t Le16(const Bytes& bytes, std::size_t at);
-std::uint32_t Le32(const Bytes& bytes, std::size_t at);
-// Bytes [from, to) of `bytes`; a failure when they lie outside.
-Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to);
-// Overwrites 2 or 4 bytes of `bytes` at `offset`, little-endian.
-void StoreLe16Into(Bytes& bytes, std::size_t offset, std::uint16_t value);
-void StoreLe32Into(Bytes& bytes, std::size_t offset, std::uint32_t value);
+// `bytes` with each field's `size` bytes at `at` replaced by its value, little-endian.
+struct Field {
+  std::size_t at;
+  std::size_t size;
+  std::uint32_t value;
+};
+Bytes With(Bytes bytes, std::initializer_list<Field> fields);
 
 // The three file writers and how each reports.
 struct Writer {
@@ -100,31 +102,21 @@ struct Writer {
 };
 extern const std::array<Writer, 3> kWriters;
 
-struct RecordedMessage {
-  MessageOwner owner;
-  std::string text;
-  std::string cause = {};
-  bool operator==(const RecordedMessage&) const = default;
-};
-
-// A front end that records every status text and message box, in order.
+// A front end that records what it is told, in order: "status:TEXT", "message:TEXT" (a box
+// without owner), "dialog:TEXT" (a box owned by the main dialog), "readback" and "file:PATH".
 class RecordingHost : public ConverterHost {
  public:
   ConversionSettings settings;
-  std::vector<std::string> statusTexts;
-  std::vector<RecordedMessage> messages;
-  std::vector<std::string> events;  // "status:..", "message:..", "readback", "file:.."
+  std::vector<std::string> events;
+  std::string lastCause;  // of the last box
   bool readBackResult = true;
 
   ConversionSettings Settings() const override { return settings; }
   bool ReadBack() override { return events.push_back("readback"), readBackResult; }
-  void SetStatusText(const std::string& text) override {
-    statusTexts.push_back(text);
-    events.push_back("status:" + text);
-  }
+  void SetStatusText(const std::string& text) override { events.push_back("status:" + text); }
   void ShowError(MessageOwner owner, std::string_view text, std::string_view cause) override {
-    messages.push_back({owner, std::string(text), std::string(cause)});
-    events.push_back("message:" + std::string(text));
+    events.push_back((owner == MessageOwner::kNone ? "message:" : "dialog:") + std::string(text));
+    lastCause = cause;
   }
   void OnFileStarting(std::size_t, std::size_t, const std::string& path) override {
     events.push_back("file:" + path);
@@ -147,13 +139,9 @@ class TempDir {
 
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
-inline bool FileExists(const std::string& path) {
-  return std::filesystem::exists(path);
-}
-// Names of the entries of a folder, sorted.
-std::vector<std::string> ListFolder(const std::filesystem::path& folder);
+std::vector<std::string> ListFolder(const std::filesystem::path& folder);  // sorted names
 
-// A finished process: its exit status (-1 when a signal ended it) and what it printed.
+// A finished kavconv: its exit status (-1 when a signal ended it) and what it printed.
 struct ProcessRun {
   int status = -1;
   std::string out;
@@ -164,11 +152,10 @@ struct ProcessRun {
 inline constexpr int kCannotPrepare = 77;
 
 // Starts kavconv with `arguments`, stdout and stderr going to the files `out` and `err`,
-// after `prepare` (limits, privileges) has run in the child. Returns the child's id.
+// after `prepare` (limits, privileges) has run in the child.
 pid_t StartKavconv(const std::vector<std::string>& arguments, const std::string& out,
                    const std::string& err, const std::function<bool()>& prepare = {});
-// Waits for `child`; its exit status, or -1 when a signal ended it.
-int ExitStatusOf(pid_t child);
+int ExitStatusOf(pid_t child);  // -1 when a signal ended it
 // Runs kavconv to its end, its output kept in files inside `scratch` meanwhile.
 ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch,
                       const std::function<bool()>& prepare = {});

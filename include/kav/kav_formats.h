@@ -1,0 +1,718 @@
+/* kav_formats.h: reads the MZR, RLE and RLS files of KAV Graphic Converter.
+
+   A single-file C99 library, also valid C++. Every file declares the functions by including
+   this header; exactly one C or C++ file of a program also compiles them:
+
+       #define KAV_FORMATS_IMPLEMENTATION
+       #include "kav/kav_formats.h"
+
+   It works on a byte buffer the caller owns and keeps no pointer of its own beyond what a
+   kav_image holds (the buffer, which must outlive it). It allocates nothing, does no I/O,
+   has no global state and needs nothing from the C library beyond <stdint.h>, <stddef.h>
+   and <string.h>: it runs as well on a microcontroller reading from flash as on a desktop
+   reading a mapped file.
+
+   Use:
+     1. kav_open() recognises the buffer, judges its header against its length and checks
+        its whole structure; a damaged file gives a kav_error (offset, reason, numbers).
+     2. The header fields are in the kav_image; kav_read_table() gives each colour table.
+     3. kav_row_indices(), kav_segment_indices() and kav_row_rgb565() decode the pixels.
+   Whatever the bytes, no function reads outside the buffer or writes outside the output
+   it is given; decoding trusts what kav_open() checked, so a buffer that changes after it
+   was opened decodes to wrong pixels (0 where codes are missing), never to a fault.
+
+   THE FILES. Every number is little-endian and unsigned unless told otherwise. A colour
+   table is 256 RGB565 colours (red in bits 15..11, green 10..5, blue 4..0), 512 bytes;
+   entry i is the colour of palette index i. Rows are stored top row first.
+
+   MZR: raw palette indices and 32 shade tables; exactly 16404 + width * height bytes.
+     offset  size            content
+     0       8               magic: "KAV8BMP" and a zero byte
+     8       2               width
+     10      2               height (the number of rows)
+     12      1               useRemapping: 1 or 0
+     13      1               reserved: 0
+     14      2               startColor: first palette index of the remapping range
+     16      2               endColor: last palette index of the remapping range
+     18      2               transparentColor: the index drawn transparent when remapping is on
+     20      32 * 512        shade tables; table 8 * g + L is brightness level L (0 darkest,
+                             4 unchanged, 7 nearest white) of palette g (0 the image's own,
+                             1 red-, 2 green-, 3 blue-tinted): table 4 is the plain palette
+     16404   width * height  palette indices, row after row, no padding
+
+   RLE and RLS: run-length coded rows, cut into segments of 128 columns, with offset tables
+   that locate the first code of every segment of every row.
+     offset  size              content
+     0       2                 signature: "RL" (RLE) or "RS" (RLS)
+     2       4                 dataSize: the file is 4118 + dataSize bytes long
+     6       2                 width, 1 to 65535
+     8       2                 height, 1 to 65535
+     10      8 * 512           effect tables; table 0 is the plain palette
+     4106    4                 rowTableSize = height * 4
+     4110    4                 allRowTablesSize = segmentCount * height * 4
+     4114    2                 segmentCount = (width + 127) / 128 (signed)
+     4116    2                 padding
+     4118    allRowTablesSize  offset tables: for segment s of row r, the 32-bit entry at
+                               4118 + 4 * (s * height + r); its code starts at 4118 + entry
+     ...     the rest          every row's codes, top row first, back to back
+   A row is a sequence of codes, left to right, with no end marker:
+     p, n    a run: n (1 to 128) pixels of index p, where p is run-coded: 255, and in RLS
+             also 250
+     p       one pixel of index p, any index that is not run-coded
+     255 255 at the start of a row only: the whole row is index 255; every entry of the
+             row points at these two bytes
+   A run never crosses a segment boundary or the end of its row, so every segment's code
+   starts at its first column. Index 255 is the background, drawn transparent. */
+
+#ifndef KAV_FORMATS_H
+#define KAV_FORMATS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define KAV_TABLE_ENTRIES 256
+#define KAV_TABLE_BYTES 512
+#define KAV_MZR_TABLE_COUNT 32
+#define KAV_MZR_ROWS_OFFSET 16404
+#define KAV_RL_TABLE_COUNT 8
+#define KAV_RL_OFFSET_TABLES 4118 /* entries are counted from here */
+#define KAV_SEGMENT_WIDTH 128
+#define KAV_MAX_RUN 128
+
+typedef enum kav_kind { KAV_KIND_NONE, KAV_KIND_MZR, KAV_KIND_RLE, KAV_KIND_RLS } kav_kind;
+
+/* Why a file is refused. Each reason has a fixed text (kav_error_text) and says what the
+   offset of its kav_error points at and what its numbers are; unused numbers are 0. */
+typedef enum kav_reason {
+  KAV_OK = 0,
+  KAV_ERR_UNKNOWN_KIND, /* offset 0 */
+  /* MZR */
+  KAV_ERR_MZR_HEADER_CUT, /* offset: the length; [0] the length */
+  KAV_ERR_MZR_MAGIC,      /* offset: the wrong byte; [0] its value, [1] the magic's */
+  KAV_ERR_MZR_REMAPPING,  /* offset 12; [0] the flag */
+  KAV_ERR_MZR_RESERVED,   /* offset 13; [0] the byte */
+  KAV_ERR_MZR_TOO_SHORT,  /* offset: the length; [0] width, [1] height */
+  KAV_ERR_MZR_TOO_LONG,   /* offset: 16404 + width * height; [0] width, [1] height */
+  /* RLE and RLS header, judged before anything after it is read */
+  KAV_ERR_HEADER_CUT,          /* offset: the length; [0] the length */
+  KAV_ERR_TOO_SHORT,           /* offset: the length; [0] dataSize */
+  KAV_ERR_TOO_LONG,            /* offset: 4118 + dataSize; [0] dataSize */
+  KAV_ERR_WIDTH_ZERO,          /* offset 6 */
+  KAV_ERR_HEIGHT_ZERO,         /* offset 8 */
+  KAV_ERR_ROW_TABLE_SIZE,      /* offset 4106; [0] rowTableSize, [1] height */
+  KAV_ERR_SEGMENT_COUNT,       /* offset 4114; [0] segmentCount as stored, [1] width */
+  KAV_ERR_ALL_ROW_TABLES_SIZE, /* offset 4110; [0] allRowTablesSize, [1] the right size */
+  KAV_ERR_NO_CODED_ROWS,       /* offset 2; [0] dataSize, [1] allRowTablesSize */
+  /* RLE and RLS offset tables and codes; positions are counted from 4118, as entries are.
+     The entry for segment s of row r lies at 4118 + 4 * (s * height + r). */
+  KAV_ERR_ENTRY_OUTSIDE,       /* offset: the entry; [0] its value */
+  KAV_ERR_ENTRY_MISPLACED,     /* offset: the entry; [0] its value, [1] where its code is */
+  KAV_ERR_MARKER_ENTRY,        /* offset: the entry; [0] its value, [1] where the marker is */
+  KAV_ERR_RUN_COUNT,           /* offset: the count, after its index; [0] column, [1] row */
+  KAV_ERR_RUN_CROSSES_SEGMENT, /* offset: the run's index, its count next; [0] column, [1] row */
+  KAV_ERR_RUN_PAST_ROW_END,    /* offset: the run's index, its count next; [0] column, [1] row */
+  KAV_ERR_ROWS_CUT,            /* offset: the length; [0] row, [1] pixels it has */
+  KAV_ERR_CODES_AFTER_ROWS,    /* offset: where the last row's code ends */
+  KAV_REASON_COUNT
+} kav_reason;
+
+typedef struct kav_error {
+  size_t offset; /* where in the buffer the fault lies */
+  kav_reason reason;
+  uint32_t number[2]; /* what the reason refers to, as listed above */
+} kav_error;
+
+typedef struct kav_mzr_fields {
+  uint8_t use_remapping;
+  uint16_t start_color;
+  uint16_t end_color;
+  uint16_t transparent_color;
+} kav_mzr_fields;
+
+typedef struct kav_rl_fields {
+  uint32_t data_size;
+  uint32_t row_table_size;
+  uint32_t all_row_tables_size;
+  uint16_t segment_count;
+} kav_rl_fields;
+
+typedef struct kav_image {
+  const uint8_t* bytes; /* the whole file, owned by the caller */
+  size_t size;
+  kav_kind kind;
+  uint16_t width;
+  uint16_t height;      /* the number of rows */
+  unsigned table_count; /* 32 (MZR) or 8 (RLE, RLS) */
+  kav_mzr_fields mzr;   /* MZR only */
+  kav_rl_fields rl;     /* RLE and RLS only */
+} kav_image;
+
+/* The kind of file by its first bytes ("KAV8BMP", "RL", "RS"); names play no part. */
+kav_kind kav_detect(const void* bytes, size_t size);
+/* "MZR", "RLE", "RLS" or "unknown". */
+const char* kav_kind_name(kav_kind kind);
+/* One sentence without a final full stop, or "unknown reason". */
+const char* kav_error_text(kav_reason reason);
+
+/* Opens `bytes` (`size` of them): recognises the file, judges the header against the
+   length and checks the whole structure: every offset entry points at the first code of
+   its segment, run counts are 1 to 128, no run crosses a segment boundary or a row's end,
+   and every coded byte belongs to a row. KAV_OK, or the reason with `error` (which may be
+   NULL) filled in. Costs one pass over the codes. */
+kav_reason kav_open(kav_image* image, const void* bytes, size_t size, kav_error* error);
+/* kav_open in two steps: the header against the length alone, reading nothing after the
+   first 4118 bytes (so a huge damaged file is judged at once), then the offset tables and
+   codes. Once kav_open_header has passed, the header fields stay valid even when
+   kav_check fails, so a fault can be told by row and segment. */
+kav_reason kav_open_header(kav_image* image, const void* bytes, size_t size, kav_error* error);
+kav_reason kav_check(const kav_image* image, kav_error* error);
+
+/* Colour table `table` (0 to table_count - 1) as 256 RGB565 values into `colours`.
+   0 when there is no such table, 1 otherwise. */
+int kav_read_table(const kav_image* image, unsigned table, uint16_t colours[KAV_TABLE_ENTRIES]);
+/* The table of the plain palette: MZR 4, RLE and RLS 0. */
+unsigned kav_plain_table(const kav_image* image);
+/* The index drawn transparent: RLE and RLS 255; MZR the header's transparentColor when
+   remapping is on and it is 0 to 255; otherwise -1. */
+int kav_transparent_index(const kav_image* image);
+
+/* Row `row` (0 is the top) as `width` palette indices. MZR: a pointer into the buffer;
+   RLE and RLS: expanded into `scratch` (`width` bytes), which is returned. NULL when there
+   is no such row. */
+const uint8_t* kav_row_indices(const kav_image* image, uint32_t row, uint8_t* scratch);
+/* Segment `segment` of row `row` (columns 128 * segment on, up to 128 of them) into `out`,
+   decoded from that segment's offset entry: random access that costs the same anywhere in
+   the row. Returns the number of pixels, 0 when there is no such segment. */
+size_t kav_segment_indices(const kav_image* image, uint32_t row, uint32_t segment,
+                           uint8_t out[KAV_SEGMENT_WIDTH]);
+/* Row `row` through colour table `table`: `width` RGB565 colours into `rgb` and `width`
+   alpha bytes into `alpha`, 0 for the transparent index (kav_transparent_index) and 255
+   for every other. 0 when there is no such row or table, 1 otherwise. */
+int kav_row_rgb565(const kav_image* image, uint32_t row, unsigned table, uint16_t* rgb,
+                   uint8_t* alpha);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KAV_FORMATS_H */
+
+#ifdef KAV_FORMATS_IMPLEMENTATION
+#ifndef KAV_FORMATS_IMPLEMENTED
+#define KAV_FORMATS_IMPLEMENTED
+
+#include <string.h>
+
+#ifdef __cplusplus
+#define KAV_CAST(type, value) (static_cast<type>(value))
+extern "C" {
+#else
+#define KAV_CAST(type, value) ((type)(value))
+#endif
+
+#define KAV_MZR_HEADER_SIZE 20
+#define KAV_MZR_MAGIC_SIZE 8
+#define KAV_MZR_REMAPPING 12
+#define KAV_MZR_RESERVED 13
+#define KAV_RL_DATA_SIZE 2
+#define KAV_RL_WIDTH 6
+#define KAV_RL_HEIGHT 8
+#define KAV_RL_TABLES 10
+#define KAV_RL_ROW_TABLE_SIZE 4106
+#define KAV_RL_ALL_ROW_TABLES_SIZE 4110
+#define KAV_RL_SEGMENT_COUNT 4114
+#define KAV_BLANK 255
+#define KAV_SHADOW 250
+
+static const char kav_mzr_magic[KAV_MZR_MAGIC_SIZE] = {'K', 'A', 'V', '8', 'B', 'M', 'P', 0};
+
+static uint32_t kav_le16(const uint8_t* p) {
+  return KAV_CAST(uint32_t, p[0]) | KAV_CAST(uint32_t, p[1]) << 8;
+}
+
+static uint32_t kav_le32(const uint8_t* p) {
+  return kav_le16(p) | kav_le16(p + 2) << 16;
+}
+
+static kav_reason kav_fail(kav_error* error, size_t offset, kav_reason reason, uint32_t first,
+                           uint32_t second) {
+  if (error != NULL) {
+    error->offset = offset;
+    error->reason = reason;
+    error->number[0] = first;
+    error->number[1] = second;
+  }
+  return reason;
+}
+
+static int kav_run_coded(uint8_t index, int rls) {
+  return index == KAV_BLANK || (rls && index == KAV_SHADOW);
+}
+
+/* Whether any of the 8 bytes in `word` is 255 or 250: a byte is zero in ~word or in
+   word ^ 0xFAFA... exactly when it is one of them. */
+static int kav_has_run_byte(uint64_t word) {
+  const uint64_t ones = 0x0101010101010101u;
+  const uint64_t highs = 0x8080808080808080u;
+  const uint64_t blank = ~word;
+  const uint64_t shadow = word ^ (ones * KAV_SHADOW);
+  return (((blank - ones) & ~blank) | ((shadow - ones) & ~shadow)) & highs ? 1 : 0;
+}
+
+/* How many of the first `count` bytes at `codes` are single pixels, before the first
+   run-coded index. */
+static size_t kav_single_pixels(const uint8_t* codes, size_t count, int rls) {
+  size_t i = 0;
+  if (!rls) {
+    const void* found = memchr(codes, KAV_BLANK, count);
+    return found == NULL ? count : KAV_CAST(size_t, KAV_CAST(const uint8_t*, found) - codes);
+  }
+  for (; i + 8 <= count; i += 8) {
+    uint64_t word;
+    memcpy(&word, codes + i, 8);
+    if (kav_has_run_byte(word)) {
+      break;
+    }
+  }
+  while (i < count && !kav_run_coded(codes[i], rls)) {
+    ++i;
+  }
+  return i;
+}
+
+kav_kind kav_detect(const void* bytes, size_t size) {
+  const uint8_t* b = KAV_CAST(const uint8_t*, bytes);
+  if (size >= KAV_MZR_MAGIC_SIZE - 1 && memcmp(b, kav_mzr_magic, KAV_MZR_MAGIC_SIZE - 1) == 0) {
+    return KAV_KIND_MZR; /* the magic's zero byte is checked when the file is opened */
+  }
+  if (size >= 2 && b[0] == 'R' && b[1] == 'L') {
+    return KAV_KIND_RLE;
+  }
+  if (size >= 2 && b[0] == 'R' && b[1] == 'S') {
+    return KAV_KIND_RLS;
+  }
+  return KAV_KIND_NONE;
+}
+
+const char* kav_kind_name(kav_kind kind) {
+  switch (kind) {
+    case KAV_KIND_MZR:
+      return "MZR";
+    case KAV_KIND_RLE:
+      return "RLE";
+    case KAV_KIND_RLS:
+      return "RLS";
+    case KAV_KIND_NONE:
+      break;
+  }
+  return "unknown";
+}
+
+const char* kav_error_text(kav_reason reason) {
+  static const char* const texts[KAV_REASON_COUNT] = {
+      "no fault",
+      "not an MZR, RLE or RLS file: it begins with neither \"KAV8BMP\" nor \"RL\" nor \"RS\"",
+      "the file ends inside the 20-byte MZR header",
+      "an MZR file begins with \"KAV8BMP\" and a zero byte",
+      "the remapping flag is not 0 or 1",
+      "the reserved byte is not 0",
+      "the file is shorter than 16404 + width x height bytes",
+      "the file is longer than 16404 + width x height bytes",
+      "the file ends inside the 4118-byte header",
+      "the file is shorter than 4118 + dataSize bytes",
+      "the file is longer than 4118 + dataSize bytes",
+      "the width is 0",
+      "the height is 0",
+      "rowTableSize is not height x 4",
+      "segmentCount is not the number of 128-column segments of the width",
+      "allRowTablesSize is not segmentCount x rowTableSize",
+      "dataSize leaves no room for coded rows after the offset tables",
+      "an offset entry points outside the coded rows",
+      "an offset entry does not point at the first code of its segment",
+      "an offset entry does not point at its row's 255, 255 marker",
+      "a run count is not 1 to 128",
+      "a run crosses a segment boundary",
+      "a run goes past the end of its row",
+      "the coded rows end inside a row",
+      "the coded rows go on after the last row"};
+  const unsigned index = KAV_CAST(unsigned, reason);
+  return index < KAV_REASON_COUNT ? texts[index] : "unknown reason";
+}
+
+static kav_reason kav_open_mzr(kav_image* image, kav_error* error) {
+  const uint8_t* b = image->bytes;
+  uint32_t expected;
+  size_t i;
+  if (image->size < KAV_MZR_HEADER_SIZE) {
+    return kav_fail(error, image->size, KAV_ERR_MZR_HEADER_CUT, KAV_CAST(uint32_t, image->size), 0);
+  }
+  for (i = 0; i < KAV_MZR_MAGIC_SIZE; ++i) {
+    const uint8_t magic = KAV_CAST(uint8_t, kav_mzr_magic[i]);
+    if (b[i] != magic) {
+      return kav_fail(error, i, KAV_ERR_MZR_MAGIC, b[i], magic);
+    }
+  }
+  if (b[KAV_MZR_REMAPPING] > 1) {
+    return kav_fail(error, KAV_MZR_REMAPPING, KAV_ERR_MZR_REMAPPING, b[KAV_MZR_REMAPPING], 0);
+  }
+  if (b[KAV_MZR_RESERVED] != 0) {
+    return kav_fail(error, KAV_MZR_RESERVED, KAV_ERR_MZR_RESERVED, b[KAV_MZR_RESERVED], 0);
+  }
+  /* At most 16404 + 65535 * 65535, which fits 32 bits. */
+  expected = KAV_MZR_ROWS_OFFSET + kav_le16(b + 8) * kav_le16(b + 10);
+  if (image->size < expected) {
+    return kav_fail(error, image->size, KAV_ERR_MZR_TOO_SHORT, kav_le16(b + 8), kav_le16(b + 10));
+  }
+  if (image->size > expected) {
+    return kav_fail(error, expected, KAV_ERR_MZR_TOO_LONG, kav_le16(b + 8), kav_le16(b + 10));
+  }
+  image->width = KAV_CAST(uint16_t, kav_le16(b + 8));
+  image->height = KAV_CAST(uint16_t, kav_le16(b + 10));
+  image->table_count = KAV_MZR_TABLE_COUNT;
+  image->mzr.use_remapping = b[KAV_MZR_REMAPPING];
+  image->mzr.start_color = KAV_CAST(uint16_t, kav_le16(b + 14));
+  image->mzr.end_color = KAV_CAST(uint16_t, kav_le16(b + 16));
+  image->mzr.transparent_color = KAV_CAST(uint16_t, kav_le16(b + 18));
+  return KAV_OK;
+}
+
+/* The header's sizes must agree with each other and with the length, so that every later
+   read of the offset tables lies inside the buffer. */
+static kav_reason kav_open_run_length(kav_image* image, kav_error* error) {
+  const uint8_t* b = image->bytes;
+  uint32_t data_size, width, height, row_table_size, all_row_tables_size, stored_segments;
+  uint32_t segments;
+  if (image->size < KAV_RL_OFFSET_TABLES) {
+    return kav_fail(error, image->size, KAV_ERR_HEADER_CUT, KAV_CAST(uint32_t, image->size), 0);
+  }
+  data_size = kav_le32(b + KAV_RL_DATA_SIZE);
+  width = kav_le16(b + KAV_RL_WIDTH);
+  height = kav_le16(b + KAV_RL_HEIGHT);
+  row_table_size = kav_le32(b + KAV_RL_ROW_TABLE_SIZE);
+  all_row_tables_size = kav_le32(b + KAV_RL_ALL_ROW_TABLES_SIZE);
+  stored_segments = kav_le16(b + KAV_RL_SEGMENT_COUNT);
+  segments = (width + KAV_SEGMENT_WIDTH - 1) / KAV_SEGMENT_WIDTH;
+  if (image->size - KAV_RL_OFFSET_TABLES < data_size) {
+    return kav_fail(error, image->size, KAV_ERR_TOO_SHORT, data_size, 0);
+  }
+  if (image->size - KAV_RL_OFFSET_TABLES > data_size) {
+    return kav_fail(error, KAV_RL_OFFSET_TABLES + KAV_CAST(size_t, data_size), KAV_ERR_TOO_LONG,
+                    data_size, 0);
+  }
+  if (width == 0) {
+    return kav_fail(error, KAV_RL_WIDTH, KAV_ERR_WIDTH_ZERO, 0, 0);
+  }
+  if (height == 0) {
+    return kav_fail(error, KAV_RL_HEIGHT, KAV_ERR_HEIGHT_ZERO, 0, 0);
+  }
+  if (row_table_size != height * 4) {
+    return kav_fail(error, KAV_RL_ROW_TABLE_SIZE, KAV_ERR_ROW_TABLE_SIZE, row_table_size, height);
+  }
+  if (stored_segments != segments) {
+    return kav_fail(error, KAV_RL_SEGMENT_COUNT, KAV_ERR_SEGMENT_COUNT, stored_segments, width);
+  }
+  if (all_row_tables_size != segments * row_table_size) {
+    return kav_fail(error, KAV_RL_ALL_ROW_TABLES_SIZE, KAV_ERR_ALL_ROW_TABLES_SIZE,
+                    all_row_tables_size, segments * row_table_size);
+  }
+  if (data_size <= all_row_tables_size) {
+    return kav_fail(error, KAV_RL_DATA_SIZE, KAV_ERR_NO_CODED_ROWS, data_size, all_row_tables_size);
+  }
+  image->width = KAV_CAST(uint16_t, width);
+  image->height = KAV_CAST(uint16_t, height);
+  image->table_count = KAV_RL_TABLE_COUNT;
+  image->rl.data_size = data_size;
+  image->rl.row_table_size = row_table_size;
+  image->rl.all_row_tables_size = all_row_tables_size;
+  image->rl.segment_count = KAV_CAST(uint16_t, segments);
+  return KAV_OK;
+}
+
+kav_reason kav_open_header(kav_image* image, const void* bytes, size_t size, kav_error* error) {
+  const kav_kind kind = kav_detect(bytes, size);
+  kav_reason reason;
+  memset(image, 0, sizeof *image);
+  image->bytes = KAV_CAST(const uint8_t*, bytes);
+  image->size = size;
+  if (kind == KAV_KIND_NONE) {
+    return kav_fail(error, 0, KAV_ERR_UNKNOWN_KIND, 0, 0);
+  }
+  reason = kind == KAV_KIND_MZR ? kav_open_mzr(image, error) : kav_open_run_length(image, error);
+  if (reason == KAV_OK) {
+    image->kind = kind;
+  }
+  return reason;
+}
+
+/* Walking the codes: where decoding has arrived in the coded rows of a file whose header
+   has passed. Positions count from 4118, as offset entries do. */
+typedef struct kav_walk {
+  const kav_image* image;
+  const uint8_t* body; /* the buffer from 4118 on */
+  size_t body_size;    /* dataSize */
+  size_t position;
+  int rls;
+  kav_error* error;
+} kav_walk;
+
+static size_t kav_entry_index(const kav_image* image, uint32_t segment, uint32_t row) {
+  return KAV_CAST(size_t, segment) * image->height + row;
+}
+
+static uint32_t kav_entry(const kav_walk* walk, uint32_t segment, uint32_t row) {
+  return kav_le32(walk->body + 4 * kav_entry_index(walk->image, segment, row));
+}
+
+static size_t kav_entry_offset(const kav_image* image, uint32_t segment, uint32_t row) {
+  return KAV_RL_OFFSET_TABLES + 4 * kav_entry_index(image, segment, row);
+}
+
+static kav_reason kav_check_entries_inside(const kav_walk* walk) {
+  const kav_image* image = walk->image;
+  uint32_t segment, row;
+  for (segment = 0; segment < image->rl.segment_count; ++segment) {
+    for (row = 0; row < image->height; ++row) {
+      const uint32_t entry = kav_entry(walk, segment, row);
+      if (entry < image->rl.all_row_tables_size || entry >= image->rl.data_size) {
+        return kav_fail(walk->error, kav_entry_offset(image, segment, row), KAV_ERR_ENTRY_OUTSIDE,
+                        entry, 0);
+      }
+    }
+  }
+  return KAV_OK;
+}
+
+/* The entry of `segment` of `row` must point where decoding has arrived. */
+static kav_reason kav_check_entry(const kav_walk* walk, uint32_t segment, uint32_t row,
+                                  kav_reason reason) {
+  const uint32_t entry = kav_entry(walk, segment, row);
+  if (entry != walk->position) {
+    return kav_fail(walk->error, kav_entry_offset(walk->image, segment, row), reason, entry,
+                    KAV_CAST(uint32_t, walk->position));
+  }
+  return KAV_OK;
+}
+
+/* The codes of `row` from `column` to `end`, the end of a segment. */
+static kav_reason kav_check_segment(kav_walk* walk, uint32_t row, uint32_t column, uint32_t end) {
+  const uint8_t* body = walk->body;
+  while (column < end) {
+    const size_t left = walk->body_size - walk->position;
+    if (left == 0 || (kav_run_coded(body[walk->position], walk->rls) && left == 1)) {
+      return kav_fail(walk->error, walk->image->size, KAV_ERR_ROWS_CUT, row, column);
+    }
+    if (kav_run_coded(body[walk->position], walk->rls)) {
+      const uint32_t count = body[walk->position + 1];
+      const size_t at = KAV_RL_OFFSET_TABLES + walk->position;
+      if (count == 0 || count > KAV_MAX_RUN) {
+        return kav_fail(walk->error, at + 1, KAV_ERR_RUN_COUNT, column, row);
+      }
+      if (count > end - column) {
+        return kav_fail(
+            walk->error, at,
+            end == walk->image->width ? KAV_ERR_RUN_PAST_ROW_END : KAV_ERR_RUN_CROSSES_SEGMENT,
+            column, row);
+      }
+      column += count;
+      walk->position += 2;
+    } else {
+      const size_t room = end - column < left ? end - column : left;
+      const size_t singles = kav_single_pixels(body + walk->position, room, walk->rls);
+      column += KAV_CAST(uint32_t, singles);
+      walk->position += singles;
+    }
+  }
+  return KAV_OK;
+}
+
+static kav_reason kav_check_row(kav_walk* walk, uint32_t row) {
+  const kav_image* image = walk->image;
+  const uint8_t* codes = walk->body + walk->position;
+  uint32_t segment;
+  kav_reason reason = kav_check_entry(walk, 0, row, KAV_ERR_ENTRY_MISPLACED);
+  if (reason != KAV_OK) {
+    return reason;
+  }
+  if (walk->position + 1 < walk->body_size && codes[0] == KAV_BLANK && codes[1] == KAV_BLANK) {
+    for (segment = 1; segment < image->rl.segment_count; ++segment) {
+      reason = kav_check_entry(walk, segment, row, KAV_ERR_MARKER_ENTRY);
+      if (reason != KAV_OK) {
+        return reason;
+      }
+    }
+    walk->position += 2;
+    return KAV_OK;
+  }
+  for (segment = 0; segment < image->rl.segment_count; ++segment) {
+    const uint32_t column = segment * KAV_SEGMENT_WIDTH;
+    const uint32_t end =
+        image->width - column < KAV_SEGMENT_WIDTH ? image->width : column + KAV_SEGMENT_WIDTH;
+    if (segment > 0) {
+      reason = kav_check_entry(walk, segment, row, KAV_ERR_ENTRY_MISPLACED);
+    }
+    if (reason == KAV_OK) {
+      reason = kav_check_segment(walk, row, column, end);
+    }
+    if (reason != KAV_OK) {
+      return reason;
+    }
+  }
+  return KAV_OK;
+}
+
+kav_reason kav_check(const kav_image* image, kav_error* error) {
+  kav_walk walk;
+  kav_reason reason;
+  uint32_t row;
+  if (image->kind == KAV_KIND_MZR) {
+    return KAV_OK; /* the header and the length say everything */
+  }
+  if (image->kind == KAV_KIND_NONE) {
+    return kav_fail(error, 0, KAV_ERR_UNKNOWN_KIND, 0, 0);
+  }
+  walk.image = image;
+  walk.body = image->bytes + KAV_RL_OFFSET_TABLES;
+  walk.body_size = image->rl.data_size;
+  walk.position = image->rl.all_row_tables_size;
+  walk.rls = image->kind == KAV_KIND_RLS;
+  walk.error = error;
+  reason = kav_check_entries_inside(&walk);
+  for (row = 0; reason == KAV_OK && row < image->height; ++row) {
+    reason = kav_check_row(&walk, row);
+  }
+  if (reason == KAV_OK && walk.position != walk.body_size) {
+    reason = kav_fail(error, KAV_RL_OFFSET_TABLES + walk.position, KAV_ERR_CODES_AFTER_ROWS, 0, 0);
+  }
+  return reason;
+}
+
+kav_reason kav_open(kav_image* image, const void* bytes, size_t size, kav_error* error) {
+  const kav_reason reason = kav_open_header(image, bytes, size, error);
+  return reason != KAV_OK ? reason : kav_check(image, error);
+}
+
+int kav_read_table(const kav_image* image, unsigned table, uint16_t colours[KAV_TABLE_ENTRIES]) {
+  const size_t start = image->kind == KAV_KIND_MZR ? KAV_MZR_HEADER_SIZE : KAV_RL_TABLES;
+  unsigned i;
+  if (table >= image->table_count) {
+    return 0;
+  }
+  for (i = 0; i < KAV_TABLE_ENTRIES; ++i) {
+    colours[i] =
+        KAV_CAST(uint16_t, kav_le16(image->bytes + start + KAV_TABLE_BYTES * table + 2 * i));
+  }
+  return 1;
+}
+
+unsigned kav_plain_table(const kav_image* image) {
+  return image->kind == KAV_KIND_MZR ? 4 : 0;
+}
+
+int kav_transparent_index(const kav_image* image) {
+  if (image->kind != KAV_KIND_MZR) {
+    return KAV_BLANK;
+  }
+  return image->mzr.use_remapping && image->mzr.transparent_color <= 255
+             ? image->mzr.transparent_color
+             : -1;
+}
+
+/* Expands the codes of segment `segment` of `row` into `count` pixels. Every read is
+   bounded by the buffer and every write by `count`: pixels that codes do not reach are 0,
+   and runs are cut at `count`. */
+static void kav_expand(const kav_image* image, uint32_t segment, uint32_t row, uint8_t* out,
+                       size_t count) {
+  const size_t entry_at = kav_entry_offset(image, segment, row);
+  const int rls = image->kind == KAV_KIND_RLS;
+  const uint8_t* b = image->bytes;
+  const size_t size = image->size;
+  const uint32_t entry = kav_le32(b + entry_at);
+  size_t at = entry < size - KAV_RL_OFFSET_TABLES ? KAV_RL_OFFSET_TABLES + entry : size;
+  size_t x = 0;
+  if (size - at >= 2 && b[at] == KAV_BLANK && b[at + 1] == KAV_BLANK) {
+    memset(out, KAV_BLANK, count);
+    return;
+  }
+  while (x < count && at < size) {
+    const uint8_t index = b[at];
+    if (kav_run_coded(index, rls)) {
+      size_t run = size - at >= 2 ? b[at + 1] : 0;
+      if (run > count - x) {
+        run = count - x;
+      }
+      memset(out + x, index, run);
+      x += run;
+      at += 2;
+    } else {
+      const size_t room = count - x < size - at ? count - x : size - at;
+      const size_t singles = kav_single_pixels(b + at, room, rls);
+      memcpy(out + x, b + at, singles);
+      x += singles;
+      at += singles;
+    }
+  }
+  if (x < count) {
+    memset(out + x, 0, count - x);
+  }
+}
+
+const uint8_t* kav_row_indices(const kav_image* image, uint32_t row, uint8_t* scratch) {
+  if (row >= image->height) {
+    return NULL;
+  }
+  if (image->kind == KAV_KIND_MZR) {
+    return image->bytes + KAV_MZR_ROWS_OFFSET + KAV_CAST(size_t, row) * image->width;
+  }
+  kav_expand(image, 0, row, scratch, image->width);
+  return scratch;
+}
+
+size_t kav_segment_indices(const kav_image* image, uint32_t row, uint32_t segment,
+                           uint8_t out[KAV_SEGMENT_WIDTH]) {
+  const uint32_t column = segment * KAV_SEGMENT_WIDTH;
+  size_t count;
+  if (row >= image->height ||
+      segment >= (image->width + KAV_SEGMENT_WIDTH - 1u) / KAV_SEGMENT_WIDTH) {
+    return 0;
+  }
+  count = image->width - column < KAV_SEGMENT_WIDTH ? image->width - column : KAV_SEGMENT_WIDTH;
+  if (image->kind == KAV_KIND_MZR) {
+    memcpy(out, kav_row_indices(image, row, NULL) + column, count);
+  } else {
+    kav_expand(image, segment, row, out, count);
+  }
+  return count;
+}
+
+int kav_row_rgb565(const kav_image* image, uint32_t row, unsigned table, uint16_t* rgb,
+                   uint8_t* alpha) {
+  const size_t start = image->kind == KAV_KIND_MZR ? KAV_MZR_HEADER_SIZE : KAV_RL_TABLES;
+  const int transparent = kav_transparent_index(image);
+  const uint8_t* colours;
+  const uint8_t* indices;
+  size_t x;
+  if (row >= image->height || table >= image->table_count) {
+    return 0;
+  }
+  colours = image->bytes + start + KAV_TABLE_BYTES * table;
+  /* RLE and RLS rows are expanded into `alpha`, each index read before its alpha is set. */
+  indices = kav_row_indices(image, row, alpha);
+  for (x = 0; x < image->width; ++x) {
+    const uint8_t index = indices[x];
+    rgb[x] = KAV_CAST(uint16_t, kav_le16(colours + 2 * index));
+    alpha[x] = index == transparent ? 0 : 255;
+  }
+  return 1;
+}
+
+#ifdef __cplusplus
+}
+#endif
+#undef KAV_CAST
+
+#endif /* KAV_FORMATS_IMPLEMENTED */
+#endif /* KAV_FORMATS_IMPLEMENTATION */
