@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
-"""Draws the program icon in res/icons/: 32 x 32 and 16 x 16, 16 colours each.
+"""Draws the program icon in res/icons/: 32 x 32 and 16 x 16, 16 colours each (the window
+icon), and the desktop's sizes drawn to match them: a scalable SVG and smooth RGBA PNGs at
+48, 64, 128 and 256 pixels.
 
 Run from the project root: python3 scripts/make-icon.py
 The icon is a small landscape picture lying on a page of coloured runs: a bitmap turned
-into run-length data. Both sizes are drawn from simple shapes into 4-bit palette PNGs, so
-the files can be rebuilt at any time with the same bytes.
+into run-length data. The small sizes are drawn from simple shapes into 4-bit palette PNGs;
+the large ones from the same shapes as vectors on the 32-pixel grid, in the same colours,
+written once as SVG and filled with 4 x 4 samples per pixel for the PNGs. Every file can be
+rebuilt at any time with the same bytes.
 """
 import os
 import struct
@@ -129,11 +133,163 @@ def write_png(path, canvas):
         f.write(chunk(b"IEND", b""))
 
 
+# The 32-pixel icon as vectors on its grid: a pixel (x, y) covers [x, x + 1] x [y, y + 1].
+# Each shape is ("rect", left, top, right, bottom), ("disc", cx, cy, radius) or
+# ("polygon", points), with its palette colour; later shapes cover earlier ones.
+ROOT2 = 2 ** 0.5
+
+
+def hill_crest(x):
+    """The top of the picture's hill at x, as icon32's picture() draws it."""
+    t = (x - 1.5) / 17
+    return 18 - 6 * (1 - (2 * t - 0.8) ** 2)
+
+
+def hill(offset):
+    xs = [2 + i / 4 for i in range(0, 69)]
+    return [(x, min(hill_crest(x) + offset, 18)) for x in xs] + [(19, 18), (2, 18)]
+
+
+def vector_icon():
+    shapes = [
+        # The page with its corner folded down, outlined in black.
+        (("polygon", [(12, 9), (25.5, 9), (31, 14.5), (31, 31), (12, 31)]), BLACK),
+        (("polygon", [(13, 10), (26.5 - ROOT2, 10), (30, 13.5 + ROOT2), (30, 30), (13, 30)]),
+         WHITE),
+        (("polygon", [(25.5, 9), (25.5, 14.5), (31, 14.5)]), BLACK),
+        (("polygon", [(26.5, 10 + ROOT2), (26.5, 13.5), (30 - ROOT2, 13.5)]), WHITE),
+    ]
+    rows = [
+        (14, [(4, RED), (6, BLUE)]),
+        (17, [(7, TEAL), (3, YELLOW), (4, RED)]),
+        (20, [(2, BLUE), (9, GREY), (4, GREEN)]),
+        (23, [(5, RED), (5, NAVY), (2, YELLOW)]),
+        (26, [(8, GREEN), (4, MAGENTA)]),
+    ]
+    for y, runs in rows:
+        x = 14
+        for length, colour in runs:
+            shapes.append((("rect", x, y, x + length, y + 2), colour))
+            x += length
+    # The framed landscape: sky, sun and a green hill, over the page.
+    shapes += [
+        (("rect", 1, 1, 20, 19), BLACK),
+        (("rect", 2, 2, 19, 18), CYAN),
+        (("disc", 14.5, 6.5, 3.0), YELLOW),
+        (("polygon", hill(0)), GREEN),
+        (("polygon", hill(1)), DARK_GREEN),
+    ]
+    return shapes
+
+
+def inside(shape, x, y):
+    kind = shape[0]
+    if kind == "rect":
+        _, left, top, right, bottom = shape
+        return left <= x < right and top <= y < bottom
+    if kind == "disc":
+        _, cx, cy, radius = shape
+        return (x - cx) ** 2 + (y - cy) ** 2 <= radius * radius
+    points = shape[1]
+    crossings = False
+    for (x1, y1), (x2, y2) in zip(points, points[1:] + points[:1]):
+        if (y1 > y) != (y2 > y) and x < x1 + (y - y1) * (x2 - x1) / (y2 - y1):
+            crossings = not crossings
+    return crossings
+
+
+def bounds(shape):
+    kind = shape[0]
+    if kind == "rect":
+        return shape[1:]
+    if kind == "disc":
+        _, cx, cy, radius = shape
+        return cx - radius, cy - radius, cx + radius, cy + radius
+    xs = [x for x, _ in shape[1]]
+    ys = [y for _, y in shape[1]]
+    return min(xs), min(ys), max(xs), max(ys)
+
+
+def render(shapes, size, samples=4):
+    """RGBA rows of the shapes at `size` pixels, each pixel the mean of samples x samples."""
+    grid = size * samples
+    scale = grid / 32
+    cover = [[None] * grid for _ in range(grid)]
+    for shape, colour in shapes:
+        left, top, right, bottom = bounds(shape)
+        for gy in range(max(0, int(top * scale)), min(grid, int(bottom * scale) + 1)):
+            y = (gy + 0.5) / scale
+            row = cover[gy]
+            for gx in range(max(0, int(left * scale)), min(grid, int(right * scale) + 1)):
+                if inside(shape, (gx + 0.5) / scale, y):
+                    row[gx] = colour
+    rows = []
+    for py in range(size):
+        row = bytearray()
+        for px in range(size):
+            red = green = blue = alpha = 0
+            for gy in range(py * samples, (py + 1) * samples):
+                for gx in range(px * samples, (px + 1) * samples):
+                    colour = cover[gy][gx]
+                    if colour is not None:
+                        r, g, b = PALETTE[colour]
+                        red, green, blue, alpha = red + r, green + g, blue + b, alpha + 1
+            if alpha == 0:
+                row += bytes(4)
+            else:
+                row += bytes((round(red / alpha), round(green / alpha), round(blue / alpha),
+                              round(255 * alpha / (samples * samples))))
+        rows.append(bytes(row))
+    return rows
+
+
+def write_rgba_png(path, rows):
+    size = len(rows)
+    data = b"".join(b"\0" + row for row in rows)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(data, 9)))
+        f.write(chunk(b"IEND", b""))
+
+
+def number(value):
+    return f"{value:.3f}".rstrip("0").rstrip(".")
+
+
+def write_svg(path, shapes):
+    lines = ['<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" '
+             'viewBox="0 0 32 32">']
+    for shape, colour in shapes:
+        fill = "#%02x%02x%02x" % PALETTE[colour]
+        kind = shape[0]
+        if kind == "rect":
+            _, left, top, right, bottom = shape
+            lines.append(f'  <rect x="{number(left)}" y="{number(top)}" '
+                         f'width="{number(right - left)}" height="{number(bottom - top)}" '
+                         f'fill="{fill}"/>')
+        elif kind == "disc":
+            _, cx, cy, radius = shape
+            lines.append(f'  <circle cx="{number(cx)}" cy="{number(cy)}" r="{number(radius)}" '
+                         f'fill="{fill}"/>')
+        else:
+            points = " ".join(f"{number(x)},{number(y)}" for x, y in shape[1])
+            lines.append(f'  <polygon points="{points}" fill="{fill}"/>')
+    lines.append("</svg>")
+    with open(path, "w", encoding="ascii") as f:
+        f.write("\n".join(lines) + "\n")
+
+
 def main():
     folder = os.path.join("res", "icons")
     os.makedirs(folder, exist_ok=True)
     write_png(os.path.join(folder, "kav-graphic-converter-32.png"), icon32())
     write_png(os.path.join(folder, "kav-graphic-converter-16.png"), icon16())
+    shapes = vector_icon()
+    write_svg(os.path.join(folder, "kav-graphic-converter.svg"), shapes)
+    for size in (48, 64, 128, 256):
+        write_rgba_png(os.path.join(folder, f"kav-graphic-converter-{size}.png"),
+                       render(shapes, size))
 
 
 if __name__ == "__main__":

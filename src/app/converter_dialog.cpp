@@ -4,13 +4,20 @@
 #include <utility>
 
 #include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QTimer>
+#include <QUrl>
 
 #include "app/about_dialog.h"
-#include "app/qt_file_chooser.h"
 #include "app/whole_number.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace. The resources live in a static
@@ -24,6 +31,8 @@ namespace {
 
 constexpr std::int32_t kLowestColor = 0;
 constexpr std::int32_t kHighestColor = 255;
+// How long files named on the command line wait for the dialog to become active.
+constexpr std::chrono::milliseconds kActivationWait{1000};
 
 // The 16-colour artwork at both of its sizes, so that no size is scaled from the other.
 QIcon ProgramIcon() {
@@ -38,12 +47,33 @@ void ShowFromStart(QLineEdit& edit, const QString& text) {
   edit.setCursorPosition(0);
 }
 
+// The local files (not folders) among dropped URLs, in their order.
+QStringList DroppedFiles(const QMimeData& data) {
+  QStringList files;
+  for (const QUrl& url : data.urls()) {
+    if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir()) {
+      files.append(QFileInfo(url.toLocalFile()).absoluteFilePath());
+    }
+  }
+  return files;
+}
+
+// The file chooser of files already chosen (dropped, or named on the command line).
+class ChosenFiles final : public FileChooser {
+ public:
+  explicit ChosenFiles(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+  std::optional<std::vector<std::string>> ChooseFiles() override { return paths_; }
+
+ private:
+  std::vector<std::string> paths_;
+};
+
 }  // namespace
 
 ConverterDialog::ConverterDialog(QWidget* parent)
     : QDialog(parent),
       digitsOnly_(QRegularExpression(QStringLiteral("[0-9]*"))),
-      chooser_(std::make_unique<QtFileChooser>(this)) {
+      chooser_(std::make_unique<QtFileChooser>(this, chooserStart_)) {
   InitKavResources();
   ui.setupUi(this);
   // A top-level window of its own, with a taskbar entry, a close box and no other buttons.
@@ -51,7 +81,9 @@ ConverterDialog::ConverterDialog(QWidget* parent)
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   for (QLineEdit* edit : {ui.startColorEdit, ui.endColorEdit, ui.transparentColorEdit}) {
     edit->setValidator(&digitsOnly_);
+    edit->setAcceptDrops(false);  // a drop on a field goes to the dialog, which takes files
   }
+  setAcceptDrops(true);
   connect(ui.quitButton, &QPushButton::clicked, this, &ConverterDialog::accept);
   connect(ui.convertFileButton, &QPushButton::clicked, this, &ConverterDialog::OnConvertFile);
   OnInitDialog();
@@ -170,9 +202,18 @@ bool ConverterDialog::ExchangeFormat(bool readBack) {
 bool ConverterDialog::FailOn(QLineEdit& edit, const QString& message) {
   QMessageBox box(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
   RunModal(box);
+  ReturnFocus();
   edit.setFocus();
   edit.selectAll();
   return false;
+}
+
+void ConverterDialog::ReturnFocus() {
+  QWidget* window = progressDialog();
+  window = window != nullptr && window->isVisible() ? window : this;
+  if (window->isVisible()) {
+    window->activateWindow();
+  }
 }
 
 void ConverterDialog::accept() {
@@ -195,25 +236,85 @@ void ConverterDialog::ShowError(MessageOwner owner, std::string_view text,
       QString::fromUtf8(kErrorCaption.data(), static_cast<qsizetype>(kErrorCaption.size())),
       QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok,
       parent);
+  box.setInformativeText(currentFile_);  // which file of a batch of several failed
+  // A file name is shown as it is, even one that looks like markup.
+  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+    label->setTextFormat(Qt::PlainText);
+  }
   RunModal(box);
+  ReturnFocus();
 }
 
 void ConverterDialog::OnConvertFile() {
+  RunBatchWith(*chooser_);
+}
+
+void ConverterDialog::ConvertFiles(const QStringList& paths) {
+  if (progress_ || paths.isEmpty()) {
+    return;
+  }
+  chooserStart_.Remember(paths);
+  ChosenFiles chosen(EncodeNames(paths));
+  RunBatchWith(chosen);
+}
+
+void ConverterDialog::ConvertFilesOnceActive(const QStringList& paths) {
+  pendingFiles_ = paths;
+  QTimer::singleShot(isActiveWindow() ? std::chrono::milliseconds(0) : kActivationWait, this,
+                     &ConverterDialog::ConvertPendingFiles);
+}
+
+void ConverterDialog::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && !pendingFiles_.isEmpty()) {
+    QTimer::singleShot(0, this, &ConverterDialog::ConvertPendingFiles);
+  }
+}
+
+void ConverterDialog::ConvertPendingFiles() {
+  ConvertFiles(std::exchange(pendingFiles_, {}));
+}
+
+void ConverterDialog::RunBatchWith(FileChooser& chooser) {
   if (progress_) {
     return;  // a batch is running already
   }
   progress_.emplace(*this, progressDelay_);
   try {
-    kav::OnConvertFile(*this, *chooser_);
+    kav::OnConvertFile(*this, chooser);
   } catch (const std::exception& failure) {
     // Nothing may escape into Qt's event handling: the batch ends here, and says why.
     ShowError(MessageOwner::kMainDialog, failure.what(), {});
   }
   progress_.reset();
+  currentFile_.clear();
+  ReturnFocus();
+}
+
+void ConverterDialog::dragEnterEvent(QDragEnterEvent* event) {
+  dragMoveEvent(event);
+}
+
+void ConverterDialog::dragMoveEvent(QDragMoveEvent* event) {
+  if (!progress_ && !DroppedFiles(*event->mimeData()).isEmpty()) {
+    event->acceptProposedAction();
+  }
+}
+
+void ConverterDialog::dropEvent(QDropEvent* event) {
+  const QStringList files = DroppedFiles(*event->mimeData());
+  if (progress_ || files.isEmpty()) {
+    return;
+  }
+  event->acceptProposedAction();
+  // The batch runs once the drop is over, so that the program it came from is not kept
+  // waiting for the answer, nor its drag cursor held over message boxes.
+  QTimer::singleShot(0, this, [this, files] { ConvertFiles(files); });
 }
 
 void ConverterDialog::OnFileStarting(std::size_t index, std::size_t total,
                                      const std::string& path) {
+  currentFile_ = total > 1 ? QFile::decodeName(path.c_str()) : QString();
   if (progress_) {
     progress_->FileStarting(index, total, path);
   }

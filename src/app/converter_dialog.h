@@ -17,6 +17,7 @@
 #include <QString>
 
 #include "app/batch_progress.h"
+#include "app/qt_file_chooser.h"
 #include "convert/batch.h"
 #include "platform/converter_host.h"
 #include "ui_converter_dialog.h"
@@ -48,6 +49,13 @@ class ConverterDialog : public QDialog, public ConverterHost {
   void OnSysCommand(std::uint32_t id);
   // "Convert File": the batch, with this dialog's file chooser.
   void OnConvertFile();
+  // Converts `paths` (absolute) as one batch, exactly as if they had been chosen with
+  // "Convert File": dropped files and files named on the command line. Nothing happens while
+  // a batch runs.
+  void ConvertFiles(const QStringList& paths);
+  // ConvertFiles once the dialog is active (or has waited a moment for the window manager),
+  // so that the batch's boxes open over it: the files named on the command line.
+  void ConvertFilesOnceActive(const QStringList& paths);
 
   // The settings as they stood after the last exchange; `format` is -1 when no format
   // button was selected.
@@ -74,6 +82,11 @@ class ConverterDialog : public QDialog, public ConverterHost {
   virtual int RunModal(QDialog& dialog);
   // A right click opens the window menu.
   void contextMenuEvent(QContextMenuEvent* event) override;
+  // Files dropped on the dialog are converted; anything else dropped is refused.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   bool ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t& setting);
@@ -81,6 +94,12 @@ class ConverterDialog : public QDialog, public ConverterHost {
   bool ExchangeRemapping(bool readBack);
   bool ExchangeFormat(bool readBack);
   bool FailOn(QLineEdit& edit, const QString& message);
+  // Runs a batch with `chooser`, the progress dialog and a last word for any failure.
+  void RunBatchWith(FileChooser& chooser);
+  // Gives the keyboard back after a message box: to the progress dialog while it shows,
+  // otherwise to this dialog.
+  void ReturnFocus();
+  void ConvertPendingFiles();
   // The format buttons in the order of the format values.
   std::array<QRadioButton*, 3> FormatButtons() const;
 
@@ -89,9 +108,12 @@ class ConverterDialog : public QDialog, public ConverterHost {
   QRegularExpressionValidator digitsOnly_;
   ConversionSettings settings_;
   QString statusText_;
+  ChooserStart chooserStart_;
   std::unique_ptr<FileChooser> chooser_;
   std::chrono::milliseconds progressDelay_ = kProgressDelay;
   std::optional<BatchProgress> progress_;  // while a batch runs
+  QString currentFile_;                    // in a batch of more than one file
+  QStringList pendingFiles_;               // waiting for the dialog to become active
 };
 
 }  // namespace kav

@@ -2,7 +2,11 @@
 // files.
 
 #include <csignal>
+#include <cstdio>
 
+#include <QFile>
+
+#include "app/command_line.h"
 #include "app/converter_app.h"
 #include "platform/file.h"
 #include "platform/standard_descriptors.h"
@@ -11,11 +15,22 @@ int main(int argc, char** argv) {
   // First of all: no output file may take the number of a closed standard descriptor, where
   // messages meant for the terminal would land in it. Without /dev/null it runs as it can.
   kav::OpenClosedStandardDescriptors();
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) {
+    arguments.append(QFile::decodeName(argv[i]));
+  }
+  // --help, --version and usage errors are answered before Qt looks for a display.
+  const kav::CommandLine line = kav::ReadCommandLine(arguments);
+  std::fputs(line.out.toLocal8Bit().constData(), stdout);
+  std::fputs(line.err.toLocal8Bit().constData(), stderr);
+  if (line.exitStatus) {
+    return *line.exitStatus;
+  }
   // As in kavconv: a write beyond the file size limit fails with "Cannot write output file",
   // and a batch ended by a signal (a closing session) leaves no temporary file behind.
   std::signal(SIGXFSZ, SIG_IGN);
   kav::InstallInterruptCleanup();
   kav::ConverterApp app(argc, argv);
-  app.InitInstance();
+  app.InitInstance(line.files);
   return 0;
 }

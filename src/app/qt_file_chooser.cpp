@@ -4,8 +4,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QSettings>
 
 namespace kav {
+namespace {
+
+constexpr const char* kFolderKey = "chooser/folder";
+
+}  // namespace
 
 QString NextStartFrom(const QStringList& chosen) {
   if (chosen.isEmpty()) {
@@ -41,20 +47,41 @@ void ConfigureFileDialog(QFileDialog& dialog, const QString& start) {
   }
 }
 
+ChooserStart::ChooserStart() {
+  const QString folder = QSettings().value(QString::fromLatin1(kFolderKey)).toString();
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+    start_ = folder;
+  }
+}
+
+void ChooserStart::Remember(const QStringList& converted) {
+  if (converted.isEmpty()) {
+    return;
+  }
+  start_ = NextStartFrom(converted);
+  // Written at once, so that quitting has nothing left to save.
+  QSettings().setValue(QString::fromLatin1(kFolderKey),
+                       QFileInfo(converted.front()).absolutePath());
+}
+
 std::optional<std::vector<std::string>> QtFileChooser::ChooseFiles() {
   QFileDialog dialog(owner_);
-  ConfigureFileDialog(dialog, start_);
+  ConfigureFileDialog(dialog, start_.start());
   if (dialog.exec() != QDialog::Accepted) {
     return std::nullopt;
   }
   const QStringList chosen = dialog.selectedFiles();
-  start_ = NextStartFrom(chosen);
-  std::vector<std::string> paths;
-  paths.reserve(static_cast<std::size_t>(chosen.size()));
-  for (const QString& path : chosen) {
-    paths.push_back(QFile::encodeName(path).toStdString());
+  start_.Remember(chosen);
+  return EncodeNames(chosen);
+}
+
+std::vector<std::string> EncodeNames(const QStringList& paths) {
+  std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(paths.size()));
+  for (const QString& path : paths) {
+    names.push_back(QFile::encodeName(path).toStdString());
   }
-  return paths;
+  return names;
 }
 
 }  // namespace kav

@@ -27,18 +27,33 @@ QString NextStartFrom(const QStringList& chosen);
 // for the dialog's own default).
 void ConfigureFileDialog(QFileDialog& dialog, const QString& start);
 
-class QtFileChooser final : public FileChooser {
+// Where the chooser starts. Within a run, after the files last converted (chosen, dropped or
+// named on the command line) as NextStartFrom says; between runs, in their folder, which is
+// the one thing the program keeps (in its QSettings).
+class ChooserStart {
  public:
-  // Every chooser is modal to `owner`, which must outlive this object.
-  explicit QtFileChooser(QWidget* owner) : owner_(owner) {}
+  ChooserStart();  // the folder kept from the last run, when it still exists
 
-  std::optional<std::vector<std::string>> ChooseFiles() override;
-
+  void Remember(const QStringList& converted);
   const QString& start() const { return start_; }
 
  private:
-  QWidget* owner_;
-  QString start_;  // kept from one batch to the next; a cancelled chooser leaves it
+  QString start_;
 };
+
+class QtFileChooser final : public FileChooser {
+ public:
+  // Every chooser is modal to `owner`; both must outlive this object.
+  QtFileChooser(QWidget* owner, ChooserStart& start) : owner_(owner), start_(start) {}
+
+  std::optional<std::vector<std::string>> ChooseFiles() override;
+
+ private:
+  QWidget* owner_;
+  ChooserStart& start_;  // a cancelled chooser leaves it
+};
+
+// Paths as the core takes them: in the file system's encoding.
+std::vector<std::string> EncodeNames(const QStringList& paths);
 
 }  // namespace kav

@@ -1,6 +1,7 @@
 // The dialog through its widgets: layout and defaults, the data exchange with every validation
 // case, Quit, Enter, Escape and closing, the window menu and the About box, "Convert File"
-// batches with their messages, progress and Cancel, and the file chooser's settings.
+// batches with their messages, progress and Cancel, dropped files and files named on the
+// command line, and the file chooser's settings and the folder it keeps.
 
 #include <functional>
 #include <stdexcept>
@@ -8,6 +9,8 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include "app/command_line.h"
+#include "app/converter_app.h"
 #include "app/converter_dialog.h"
 #include "app/qt_file_chooser.h"
 
@@ -53,7 +56,7 @@ struct ScriptedChooser : FileChooser {
 // The main dialog with every modal window recorded and closed at once.
 class ScriptedDialog : public ConverterDialog {
  public:
-  QStringList shown;                // "title: text (warning, owned)"
+  QStringList shown;                // "title: text [informative text] (warning, owned)"
   std::size_t cancelAt = SIZE_MAX;  // the file at whose start Cancel is pressed
   QString progressAtCancel;
 
@@ -82,10 +85,13 @@ class ScriptedDialog : public ConverterDialog {
     const auto* box = qobject_cast<QMessageBox*>(&dialog);
     const bool warning = box != nullptr && box->icon() == QMessageBox::Warning &&
                          box->standardButtons() == QMessageBox::Ok;
-    shown.append(
-        u"%1: %2 (%3%4)"_s.arg(dialog.windowTitle(), box ? box->text() : TextsOf(dialog).join(u'|'),
-                               warning ? u"warning, "_s : QString(),
-                               dialog.parentWidget() == this ? u"owned"_s : u"no owner"_s));
+    const QString more = box && !box->informativeText().isEmpty()
+                             ? u" [%1]"_s.arg(box->informativeText())
+                             : QString();
+    shown.append(u"%1: %2%3 (%4%5)"_s.arg(
+        dialog.windowTitle(), box ? box->text() : TextsOf(dialog).join(u'|'), more,
+        warning ? u"warning, "_s : QString(),
+        dialog.parentWidget() == this ? u"owned"_s : u"no owner"_s));
     return QDialog::Accepted;
   }
   void OnFileStarting(std::size_t index, std::size_t total, const std::string& path) override {
@@ -121,6 +127,18 @@ Paths OddFiles(const QTemporaryDir& dir) {
   }
   return paths;
 }
+// Drops `data` as Qt hands drops on: to the nearest widget, from `taker` up, that takes
+// drops. True when that widget accepted it.
+bool Drop(QWidget* taker, const QMimeData& data) {
+  while (taker != nullptr && !taker->acceptDrops()) {
+    taker = taker->parentWidget();
+  }
+  QDragEnterEvent enter({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  drop.ignore();
+  return taker != nullptr && QApplication::sendEvent(taker, &enter) && enter.isAccepted() &&
+         QApplication::sendEvent(taker, &drop) && drop.isAccepted();
+}
 constexpr const char* kEnd = "endColorEdit";
 constexpr const char* kStart = "startColorEdit";
 constexpr const char* kTransparent = "transparentColorEdit";
@@ -133,6 +151,15 @@ class ConverterDialogTest : public QObject {
   Q_OBJECT
 
  private Q_SLOTS:
+  void initTestCase() {
+    QVERIFY(settingsHome_.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsHome_.path());
+    ConverterApp::DescribeApplication();
+    // No display name of its own: Qt would append it to every title but the main window's,
+    // giving "Error — KAV Graphic Converter".
+    QCOMPARE(QGuiApplication::applicationDisplayName(), u"kav-graphic-converter"_s);
+  }
+
   void layoutDefaultsAndTabOrder() {
     ScriptedDialog dialog;
     QCOMPARE(dialog.windowTitle(), u"KAV Graphic Converter"_s);
@@ -279,13 +306,16 @@ class ConverterDialogTest : public QObject {
     QCOMPARE(dialog.statusText(), u"Error while converting!"_s);
     QVERIFY(QDir(dir.path()).mkdir(u"c.MZR"_s));  // a folder where the output should go
     dialog.Convert(Paths{paths[2]});
-    QCOMPARE(dialog.shown, (QStringList{u"Error: out of memory (warning, owned)"_s,
-                                        u"Error: This BMP file is corrupt (warning, no owner)"_s,
-                                        u"Error: Cannot create output file (warning, owned)"_s}));
+    // In a batch of several files the box names the one that failed.
+    QCOMPARE(dialog.shown,
+             (QStringList{u"Error: out of memory (warning, owned)"_s,
+                          u"Error: This BMP file is corrupt [%1] (warning, no owner)"_s.arg(
+                              dir.filePath(u"b.BMP"_s)),
+                          u"Error: Cannot create output file (warning, owned)"_s}));
   }
 
   // The progress dialog shows once the batch has run longer than the delay; Cancel stops the
-  // batch after the file being converted.
+  // batch after the file being converted, and the dialog has the keyboard again.
   void cancelStopsAfterTheCurrentFile() {
     QTemporaryDir dir;
     const Paths paths = OddFiles(dir);
@@ -302,6 +332,37 @@ class ConverterDialogTest : public QObject {
     QCOMPARE(dialog.progressAtCancel, u"Converting file 2 of 5:\nb.BMP (modal)"_s);
     QCOMPARE(dialog.statusText(), u"2 files processed!"_s);
     QCOMPARE(dialog.progressDialog(), nullptr);  // gone with the batch
+    QTRY_COMPARE(QApplication::activeWindow(), &dialog);
+  }
+
+  // Files dropped on the dialog, or named on its command line, are converted as one batch as
+  // if chosen, and the chooser starts in their folder from then on, in the next run too.
+  // Anything else dropped is refused, on the colour fields too.
+  void droppedAndNamedFilesConvertAsChosen() {
+    QTemporaryDir dir;
+    const Paths paths = OddFiles(dir);
+    QVERIFY(QFile::resize(QString::fromStdString(paths[1]), 2));
+    ScriptedDialog dialog;
+    dialog.show();
+    QMimeData text;
+    text.setText(u"7"_s);
+    QVERIFY(!Drop(&dialog.Child(kStart), text));
+    text.setUrls({QUrl::fromLocalFile(dir.filePath(u"a.bmp"_s)), QUrl(u"https://x.org/c.bmp"_s),
+                  QUrl::fromLocalFile(dir.path()), QUrl::fromLocalFile(dir.filePath(u"b.BMP"_s)),
+                  QUrl::fromLocalFile(dir.filePath(u"c.bmp"_s))});
+    QVERIFY(Drop(&dialog.Child(kStart), text));
+    QTRY_COMPARE(dialog.statusText(), u"3 files processed!"_s);
+    QCOMPARE(dialog.shown,
+             QStringList{u"Error: This BMP file is corrupt [%1] (warning, no owner)"_s.arg(
+                 dir.filePath(u"b.BMP"_s))});
+    QDir::setCurrent(dir.path());
+    const CommandLine line = ReadCommandLine({u"kav-graphic-converter"_s, u"d.bmp"_s, u"e.bmp"_s});
+    QCOMPARE(line.files, (QStringList{dir.filePath(u"d.bmp"_s), dir.filePath(u"e.bmp"_s)}));
+    QTemporaryDir elsewhere;
+    ChooserStart().Remember({elsewhere.filePath(u"x.bmp"_s)});  // the folder of another run
+    dialog.ConvertFilesOnceActive(line.files);
+    QTRY_COMPARE(dialog.statusText(), u"2 files processed!"_s);
+    QCOMPARE(ChooserStart().start(), dir.path());
   }
 
   // BMP and PNG files in every letter case, every file under "All Files", a typed name taken
@@ -327,6 +388,9 @@ class ConverterDialogTest : public QObject {
     QCOMPARE(NextStartFrom({u"/d/a.bmp"_s, u"/d/b.bmp"_s}), u"/d"_s);
     QCOMPARE(NextStartFrom({u"/d/a.bmp"_s}), u"/d/a.bmp"_s);
   }
+
+ private:
+  QTemporaryDir settingsHome_;  // QSettings' user folder, for the folder the chooser keeps
 };
 
 }  // namespace kav

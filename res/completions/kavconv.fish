@@ -1,0 +1,43 @@
+# fish completion for kavconv(1)
+
+set -l commands convert info render
+
+complete -c kavconv -f
+complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -s h -l help -d 'Print help and exit'
+complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -l version -d 'Print the version and exit'
+complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a convert -d 'Convert BMP images to MZR, RLE or RLS files'
+complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a info -d 'Check converted files and print their headers'
+complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a render -d 'Draw a converted file as a PNG'
+
+# convert
+set -l convert "__fish_seen_subcommand_from convert"
+complete -c kavconv -n $convert -s f -l format -x -a 'mzr rle rls' -d 'Output format'
+complete -c kavconv -n $convert -l start -x -d 'MZR start colour (0-255)'
+complete -c kavconv -n $convert -l end -x -d 'MZR end colour (0-255)'
+complete -c kavconv -n $convert -l transparent -x -d 'MZR transparent colour (0-255)'
+complete -c kavconv -n $convert -l no-remapping -d 'Clear the MZR remapping flag'
+complete -c kavconv -n $convert -s j -l jobs -x -d 'Files converted at once'
+complete -c kavconv -n $convert -l fail-fast -d 'Start no new file after a failure'
+complete -c kavconv -n $convert -s q -l quiet -d 'Print no status lines and no progress'
+complete -c kavconv -n $convert -s o -l output -r -F -d 'The output file'
+complete -c kavconv -n $convert -l output-dir -x -a '(__fish_complete_directories)' -d 'The folder the outputs go to'
+complete -c kavconv -n $convert -s u -l update -d 'Convert only files newer than their outputs'
+complete -c kavconv -n $convert -l emit -x -a 'binary c both' -d 'What to write'
+complete -c kavconv -n $convert -l c-name -x -d 'The name of the C array'
+complete -c kavconv -n $convert -l watch -d 'Convert files again whenever they change'
+complete -c kavconv -n $convert -s h -l help -d 'Print help and exit'
+complete -c kavconv -n $convert -a '(__fish_complete_suffix .bmp; __fish_complete_suffix .BMP; __fish_complete_suffix .dib)'
+
+# info
+set -l info "__fish_seen_subcommand_from info"
+complete -c kavconv -n $info -l json -d 'Print one JSON object per file'
+complete -c kavconv -n $info -s h -l help -d 'Print help and exit'
+complete -c kavconv -n $info -a '(__fish_complete_suffix .MZR; __fish_complete_suffix .RLE; __fish_complete_suffix .mzr; __fish_complete_suffix .rle)'
+
+# render
+set -l render "__fish_seen_subcommand_from render"
+complete -c kavconv -n $render -s o -l output -r -a '(__fish_complete_suffix .png)' -d 'The PNG file to write, - for standard output'
+complete -c kavconv -n $render -l table -x -d 'The colour table to draw through'
+complete -c kavconv -n $render -l sheet -d 'Draw every table on one contact sheet'
+complete -c kavconv -n $render -s h -l help -d 'Print help and exit'
+complete -c kavconv -n $render -a '(__fish_complete_suffix .MZR; __fish_complete_suffix .RLE; __fish_complete_suffix .mzr; __fish_complete_suffix .rle)'
