@@ -33,9 +33,7 @@ namespace kav::test {
 using Bytes = std::vector<std::uint8_t>;
 
 struct Rgb {
-  std::uint8_t red = 0;
-  std::uint8_t green = 0;
-  std::uint8_t blue = 0;
+  std::uint8_t red = 0, green = 0, blue = 0;
 };
 
 // A picture stored as a BMP, with the header fields tests bend.
@@ -87,8 +85,7 @@ Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to = 0);
 std::uint16_t Le16(const Bytes& bytes, std::size_t at);
 // `bytes` with each field's `size` bytes at `at` replaced by its value, little-endian.
 struct Field {
-  std::size_t at;
-  std::size_t size;
+  std::size_t at, size;
   std::uint32_t value;
 };
 Bytes With(Bytes bytes, std::initializer_list<Field> fields);
@@ -144,8 +141,7 @@ std::vector<std::string> ListFolder(const std::filesystem::path& folder);  // so
 // A finished kavconv: its exit status (-1 when a signal ended it) and what it printed.
 struct ProcessRun {
   int status = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 // The exit status of a kavconv child whose `prepare` failed.
