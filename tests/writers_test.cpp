@@ -2,7 +2,6 @@
 // success, every failure of the output shell they share (create, write, size, allocation)
 // with its exact message, output files that appear only when whole, and mapped input.
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,12 +76,6 @@ TEST(Writers, WriteTheEncodedFileAndSaySo) {
   }
 }
 
-test::BmpSpec Sized(int width, int height) {
-  test::BmpSpec spec = test::PictureOf(width, std::abs(height), [](int x, int) { return x % 3; });
-  spec.height = height;
-  return spec;
-}
-
 // Every way a writer fails: what it says (LOAD standing for the writer's status line after a
 // failed load), and the folder, its files and the memory blocks left as they were.
 TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
@@ -100,11 +93,11 @@ TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
   std::vector<Case> cases{
       // 65536 columns need a 17-bit width, 65536 rows a 17-bit height; refused before any
       // block after the reader's.
-      {"65536 x 1", {}, Sized(65536, 1), 2, false, {tooLarge}},
-      {"1 x 65536", {}, Sized(1, 65536), 2, false, {tooLarge}},
-      {"1 x -65536", {}, Sized(1, -65536), 2, false, {tooLarge}},
-      {"0 x 3", {}, Sized(0, 3), 2, true, {noPixels}},
-      {"3 x 0", {}, Sized(3, 0), 2, true, {noPixels}},
+      {"65536 x 1", {}, {.width = 65536, .height = 1}, 2, false, {tooLarge}},
+      {"1 x 65536", {}, {.width = 1, .height = 65536}, 2, false, {tooLarge}},
+      {"1 x -65536", {}, {.width = 1, .height = -65536}, 2, false, {tooLarge}},
+      {"0 x 3", {}, {.width = 0, .height = 3}, 2, true, {noPixels}},
+      {"3 x 0", {}, {.width = 3, .height = 0}, 2, true, {noPixels}},
       {"the reader's block", {}, kSprite, 1, false, {"message:Out of memory", "LOAD"}},
       {"the offset tables", {}, kSprite, 2, true, {noMemory}},
       {"the row buffer", {}, kSprite, 3, true, {noMemory}},
