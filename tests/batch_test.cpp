@@ -74,53 +74,54 @@ std::string Converted(const std::string& output) {
   return "status:SUCCESS!!  DIR/" + output + " converted!";
 }
 
-// The sequential batch, with settings that fail validation (which stops no file): a.bmp and
-// c.bmp are 4 x 2 pictures, a.dib 2 x 1, and b.bmp is not a BMP.
+// Each file made in `dir` as a picture `width` x 1, or as no BMP for width 0; their paths.
+std::vector<std::string> Inputs(const test::TempDir& dir,
+                                const std::vector<std::pair<std::string, int>>& files) {
+  std::vector<std::string> paths;
+  for (const auto& [name, width] : files) {
+    paths.push_back(dir.File(name));
+    test::WriteFile(paths.back(), width == 0 ? test::Bytes{'n', 'o', 't'}
+                                             : test::MakeBmp({.width = width, .height = 1}));
+  }
+  return paths;
+}
+
+// The sequential batch, with settings that fail validation (which stops no file).
 TEST(Batch, GoesOnOrStopsAfterAFailureAsTheFormatSays) {
   const struct {
     std::int32_t format;
-    std::vector<std::string> files;
+    std::vector<std::pair<std::string, int>> files;
     std::vector<std::string> lines;
     std::map<std::string, std::string> outputs;
   } cases[] = {{kFormatRle,
-                {"a.bmp", "b.bmp", "c.bmp"},
+                {{"a.bmp", 4}, {"b.bmp", 0}, {"c.bmp", 3}},
                 {"file:DIR/a.bmp", "readback", Converted("a.RLE"), "file:DIR/b.bmp", "readback",
                  "message:This is not a BMP file", "status:Error while loading BMP file!",
                  "file:DIR/c.bmp", "readback", Converted("c.RLE"), "status:3 files processed!"},
-                {{"a.RLE", "RLE 4x2"}, {"c.RLE", "RLE 4x2"}}},
+                {{"a.RLE", "RLE 4x1"}, {"c.RLE", "RLE 3x1"}}},
                // An MZR failure ends the batch, without summary.
                {kFormatMzr,
-                {"a.bmp", "b.bmp", "c.bmp"},
+                {{"a.bmp", 4}, {"b.bmp", 0}, {"c.bmp", 3}},
                 {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!", "file:DIR/b.bmp",
                  "readback", "message:This is not a BMP file", "status:Error while converting!"},
-                {{"a.MZR", "MZR 4x2"}}},
+                {{"a.MZR", "MZR 4x1"}}},
                // One file keeps the writer's status line; format -1 is MZR.
                {-1,
-                {"a.bmp"},
+                {{"a.bmp", 4}},
                 {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!"},
-                {{"a.MZR", "MZR 4x2"}}},
+                {{"a.MZR", "MZR 4x1"}}},
                // The later file wins the same output name.
                {kFormatMzr,
-                {"a.bmp", "a.dib"},
+                {{"a.bmp", 4}, {"a.dib", 2}},
                 {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!", "file:DIR/a.dib",
                  "readback", "status:DIR/a.MZR converted!", "status:2 files processed!"},
                 {{"a.MZR", "MZR 2x1"}}}};
   for (const auto& c : cases) {
     test::TempDir dir;
-    const test::Bytes bmp = test::MakeBmp(test::PictureOf(4, 2, [](int x, int) { return x; }));
-    test::WriteFile(dir.File("a.bmp"), bmp);
-    test::WriteFile(dir.File("b.bmp"), {'n', 'o', 't'});
-    test::WriteFile(dir.File("c.bmp"), bmp);
-    test::WriteFile(dir.File("a.dib"),
-                    test::MakeBmp(test::PictureOf(2, 1, [](int, int) { return 2; })));
-    std::vector<std::string> paths;
-    for (const std::string& file : c.files) {
-      paths.push_back(dir.File(file));
-    }
     RecordingHost host;
     host.settings.format = c.format;
     host.readBackResult = false;
-    RunBatch(host, paths);
+    RunBatch(host, Inputs(dir, c.files));
     EXPECT_EQ(Lines(host, dir.path()), c.lines);
     EXPECT_EQ(Outputs(dir.path()), c.outputs);
   }
@@ -193,13 +194,7 @@ TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
     SCOPED_TRACE(c.files[0].first);
     test::TempDir dir;
     std::filesystem::create_directory_symlink(".", dir.path() / "l");
-    std::vector<std::string> paths;
-    for (const auto& [name, width] : c.files) {
-      paths.push_back(dir.File(name));
-      test::WriteFile(paths.back(), width == 0 ? test::Bytes{'n', 'o', 't'}
-                                               : test::MakeBmp(test::PictureOf(
-                                                     width, 1, [](int x, int) { return x; })));
-    }
+    const std::vector<std::string> paths = Inputs(dir, c.files);
     std::mutex mutex;
     std::condition_variable changed;
     std::set<std::string> reached;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 #include <vector>
 
 namespace kav {
@@ -26,9 +27,7 @@ Rgb565 Grey(Rgb565 colour) {
 }
 
 struct Channels {
-  unsigned r;
-  unsigned g;
-  unsigned b;
+  unsigned r, g, b;
   bool operator==(const Channels&) const = default;
 };
 
@@ -43,12 +42,7 @@ TEST(ColorEffects, EdgeCases) {
     EXPECT_EQ(Apply(LightenRgb565, 0xF800, level), 0xF800) << level;
     EXPECT_EQ(Apply(TintRedRgb565, 0xF800, level), 0xF800) << level;
   }
-  const struct {
-    Effect effect;
-    int level;
-    Rgb565 in;
-    Rgb565 out;
-  } cases[] = {
+  const std::vector<std::tuple<Effect, int, Rgb565, Rgb565>> cases{
       {TintCyanRgb565, 1, 0xFFFF, 0xFFFF},
       // Blue non-zero lets green rise from 0; blue itself has headroom 1 and stays 31.
       {LightenRgb565, 1, 0x001F, 0x003F},
@@ -64,8 +58,8 @@ TEST(ColorEffects, EdgeCases) {
       {TintRedRgb565, 8, 0x1234, 0x49AF},
       {TintBlueRgb565, 8, 0x1234, 0x123A},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Apply(c.effect, c.in, c.level), c.out) << &c - cases;
+  for (const auto& [effect, level, in, out] : cases) {
+    EXPECT_EQ(Apply(effect, in, level), out) << level << " on " << in;
   }
   // Darken rounds down up to level 4 and up from level 5, in red, green and blue alike.
   const std::array<unsigned, 8> ofOne = {1, 0, 0, 0, 0, 1, 1, 1};
@@ -83,17 +77,14 @@ TEST(ColorEffects, EdgeCases) {
 // Over every colour: a level outside an effect's range changes nothing, and inside it each
 // channel moves only the way the effect allows (1: up or stays, -1: down or stays, 0: stays).
 TEST(ColorEffects, BlackStaysAndEveryChannelMovesOnlyTheWayItsEffectAllows) {
-  const struct {
-    Effect effect;
-    std::array<int, 3> moves;
-  } effects[] = {{LightenRgb565, {1, 1, 1}},
-                 {DarkenRgb565, {-1, -1, -1}},
-                 {TintRedRgb565, {1, -1, -1}},
-                 {TintCyanRgb565, {-1, 1, 1}},
-                 {TintBlueRgb565, {-1, 0, 1}}};
+  const std::pair<Effect, std::array<int, 3>> effects[] = {{LightenRgb565, {1, 1, 1}},
+                                                           {DarkenRgb565, {-1, -1, -1}},
+                                                           {TintRedRgb565, {1, -1, -1}},
+                                                           {TintCyanRgb565, {-1, 1, 1}},
+                                                           {TintBlueRgb565, {-1, 0, 1}}};
   for (const auto& e : effects) {
     for (int level = -32768; level <= 32767; ++level) {
-      ASSERT_EQ(Apply(e.effect, 0x0000, level), 0) << &e - effects << " level " << level;
+      ASSERT_EQ(Apply(e.first, 0x0000, level), 0) << &e - effects << " level " << level;
     }
   }
   EXPECT_EQ(Grey(0x0000), 0);
@@ -107,12 +98,12 @@ TEST(ColorEffects, BlackStaysAndEveryChannelMovesOnlyTheWayItsEffectAllows) {
     const Channels c = Split(colour);
     for (const auto& e : effects) {
       for (const int level : outside) {
-        ASSERT_EQ(Apply(e.effect, colour, level), colour) << &e - effects << " level " << level;
+        ASSERT_EQ(Apply(e.first, colour, level), colour) << &e - effects << " level " << level;
       }
       for (int level = 1; level <= 8; ++level) {
-        const Channels got = Split(Apply(e.effect, colour, level));
-        ASSERT_TRUE(allowed(c.r, got.r, e.moves[0]) && allowed(c.g, got.g, e.moves[1]) &&
-                    allowed(c.b, got.b, e.moves[2]))
+        const Channels got = Split(Apply(e.first, colour, level));
+        ASSERT_TRUE(allowed(c.r, got.r, e.second[0]) && allowed(c.g, got.g, e.second[1]) &&
+                    allowed(c.b, got.b, e.second[2]))
             << &e - effects << " level " << level << " on " << v;
       }
     }
