@@ -103,6 +103,11 @@ class Kavconv : public ::testing::Test {
   }
 
   bool Exists(const std::string& name) const { return std::filesystem::exists(dir.File(name)); }
+
+  // The exit status, a space and what went to stderr.
+  static std::string Err(const test::ProcessRun& run) {
+    return std::to_string(run.status) + " " + run.err;
+  }
 };
 
 class KavconvTools : public Kavconv {};
@@ -133,17 +138,15 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
   test::WriteFile(dir.File("b.bmp"), {'x'});
   const test::ProcessRun run =
       Kav({"convert", "-f", "mzr", Picture("a.bmp"), "b.bmp", Picture("c.bmp")});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "kavconv: b.bmp: This is not a BMP file\n");
+  EXPECT_EQ(Err(run), "1 kavconv: b.bmp: This is not a BMP file\n");
   EXPECT_EQ(run.out,
             "A.MZR converted!\nError while converting!\nC.MZR converted!\n3 files processed!\n");
   // A failure shown in the status line alone gets its error line too, even with -q.
   const test::ProcessRun quiet =
       Kav({"convert", "-q", "a.bmp", "missing.bmp", Picture("empty.bmp", 0, 3)});
-  EXPECT_EQ(quiet.status, 1);
   EXPECT_EQ(quiet.out, "");
-  EXPECT_EQ(quiet.err,
-            "kavconv: missing.bmp: Cannot open this file: No such file or directory\n"
+  EXPECT_EQ(Err(quiet),
+            "1 kavconv: missing.bmp: Cannot open this file: No such file or directory\n"
             "kavconv: empty.bmp: Error: this image has no pixels!\n");
   // --fail-fast starts no new file after a failure; one running in parallel is abandoned.
   for (const std::string jobs : {"1", "2"}) {
@@ -205,8 +208,7 @@ TEST_F(Kavconv, FailedWritesToStdoutAreErrors) {
       const int full = open("/dev/full", O_WRONLY);
       return full >= 0 && dup2(full, STDOUT_FILENO) == STDOUT_FILENO;
     });
-    EXPECT_EQ(run.status, 1) << arguments[0];
-    EXPECT_EQ(run.err, "kavconv: write error: No space left on device\n") << arguments[0];
+    EXPECT_EQ(Err(run), "1 kavconv: write error: No space left on device\n") << arguments[0];
   }
 }
 
@@ -230,8 +232,7 @@ TEST_F(Kavconv, FileSizeLimitFailsOnlyTheOutputsThatDoNotFit) {
           const rlimit limit{32 * 1024, 32 * 1024};
           return setrlimit(RLIMIT_FSIZE, &limit) == 0;
         });
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kavconv: b.bmp: Cannot write output file: File too large\n");
+    EXPECT_EQ(Err(run), "1 kavconv: b.bmp: Cannot write output file: File too large\n");
     EXPECT_EQ(Exists("b." + extension), !older.empty());
     EXPECT_EQ(Read("b." + extension), older);
     EXPECT_TRUE(IsWholeFile("a." + extension, 5, 3));
@@ -258,8 +259,7 @@ TEST_F(Kavconv, ReadOnlyFolderRefusesTheOutputAndKeepsTheOlderOne) {
     if (run.status == test::kCannotPrepare) {
       GTEST_SKIP() << "cannot run as an ordinary user here";
     }
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kavconv: a.bmp: Cannot create output file: Permission denied\n");
+    EXPECT_EQ(Err(run), "1 kavconv: a.bmp: Cannot create output file: Permission denied\n");
     EXPECT_EQ(test::ReadFile(older), (Bytes{9, 9, 9}));
   }
   EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"a.MZR", "a.RLE", "a.bmp"}));
@@ -327,9 +327,8 @@ TEST_F(KavconvTools, InfoAndRenderGiveOnePreciseLinePerDamagedFile) {
   const test::ProcessRun json = Kav({"info", "--json", "bad.RLE"});
   EXPECT_EQ(json.status, 1);
   EXPECT_EQ(nlohmann::json::parse(json.out)["valid"], false);
-  const test::ProcessRun render = Kav({"render", "bad.RLE", "-o", "z.png"});
-  EXPECT_EQ(render.status, 1);
-  EXPECT_EQ(render.err, "kavconv: bad.RLE: damaged file at offset 4128: " + reason);
+  EXPECT_EQ(Err(Kav({"render", "bad.RLE", "-o", "z.png"})),
+            "1 kavconv: bad.RLE: damaged file at offset 4128: " + reason);
   test::WriteFile(dir.File("bad.RLE"), test::With(small, {{1, 1, 'X'}}));
   EXPECT_EQ(Kav({"info", "bad.RLE"}).err, "kavconv: bad.RLE: not an MZR, RLE or RLS file\n");
   EXPECT_EQ(Kav({"render", "bad.RLE", "-o", "z.png"}).err,
@@ -370,9 +369,8 @@ TEST_F(KavconvTools, RenderSheetAndTableLimits) {
        {std::tuple{"rls.RLE", "8", "--table must be 0 to 7 for RLE and RLS files"},
         {"rls.RLE", "-1", "--table must be 0 to 7 for RLE and RLS files"},
         {"mzr.MZR", "32", "--table must be 0 to 31 for MZR files"}}) {
-    const test::ProcessRun run = Kav({"render", file, "--table", table, "-o", "y.png"});
-    EXPECT_EQ(run.status, 2) << table;
-    EXPECT_EQ(run.err, "kavconv: " + std::string(file) + ": " + text + "\n");
+    EXPECT_EQ(Err(Kav({"render", file, "--table", table, "-o", "y.png"})),
+              "2 kavconv: " + std::string(file) + ": " + text + "\n");
   }
   EXPECT_FALSE(Exists("y.png"));
 }
@@ -382,9 +380,8 @@ TEST_F(KavconvTools, RenderNeverReplacesItsSourceAndWritesToStdout) {
   const Bytes source = Read(rle);
   std::filesystem::create_hard_link(dir.File(rle), dir.File("linked.png"));
   for (const std::string output : {"rle.RLE", "./rle.RLE", "linked.png"}) {
-    const test::ProcessRun run = Kav({"render", rle, "-o", output});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kavconv: " + output + ": Cannot create output file\n");
+    EXPECT_EQ(Err(Kav({"render", rle, "-o", output})),
+              "1 kavconv: " + output + ": Cannot create output file\n");
   }
   EXPECT_EQ(Read(rle), source);
   ASSERT_EQ(Kav({"render", rle, "-o", "a.png"}).status, 0);
@@ -400,8 +397,7 @@ TEST_F(KavconvTools, RenderNeverReplacesItsSourceAndWritesToStdout) {
     const rlimit limit{2048, 2048};  // the stderr line fits, the PNG does not
     return setrlimit(RLIMIT_FSIZE, &limit) == 0;
   });
-  EXPECT_EQ(limited.status, 1);
-  EXPECT_EQ(limited.err, "kavconv: b.png: Cannot write output file: File too large\n");
+  EXPECT_EQ(Err(limited), "1 kavconv: b.png: Cannot write output file: File too large\n");
   EXPECT_FALSE(Exists("b.png"));
 }
 
@@ -410,9 +406,8 @@ TEST_F(KavconvTools, InfoJudgesAHugeFileByItsHeaderAndGoesOn) {
   test::WriteFile(dir.File("big.RLE"), {'R', 'L'});
   std::filesystem::resize_file(dir.File("big.RLE"), std::uintmax_t{100} << 30);
   const test::ProcessRun run = Kav({"info", "big.RLE", Converted("rle")});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err,
-            "kavconv: big.RLE: damaged RLE file at offset 4118: the file is 107374182400 bytes "
+  EXPECT_EQ(Err(run),
+            "1 kavconv: big.RLE: damaged RLE file at offset 4118: the file is 107374182400 bytes "
             "long, but dataSize 0 gives a length of 4118 (4118 + dataSize)\n");
   EXPECT_TRUE(run.out.starts_with("rle.RLE: RLE, 5 x 3 pixels, ")) << run.out;
   // Not a byte of a missing file could be read: its error has no offset.
@@ -432,14 +427,11 @@ TEST_F(KavconvTools, FailedAllocationIsOutOfMemoryAndTheNextFileIsDone) {
   test::AllocationFaults::FailNth(2);  // the RLE writer's first block, after the reader's
   const test::ProcessRun convert = InProcess({"convert", "-q", dir.File("rle.bmp")});
   test::AllocationFaults::Clear();
-  EXPECT_EQ(info.status, 1);
-  EXPECT_EQ(info.err, "kavconv: " + rle + ": Out of memory\n");
+  EXPECT_EQ(Err(info), "1 kavconv: " + rle + ": Out of memory\n");
   EXPECT_TRUE(info.out.starts_with(mzr + ": MZR, 5 x 3 pixels, ")) << info.out;
-  EXPECT_EQ(render.status, 1);
-  EXPECT_EQ(render.err, "kavconv: " + rle + ": Out of memory\n");
+  EXPECT_EQ(Err(render), "1 kavconv: " + rle + ": Out of memory\n");
   EXPECT_FALSE(Exists("a.png"));
-  EXPECT_EQ(convert.status, 1);
-  EXPECT_EQ(convert.err, "kavconv: " + dir.File("rle.bmp") + ": Error allocating memory!\n");
+  EXPECT_EQ(Err(convert), "1 kavconv: " + dir.File("rle.bmp") + ": Error allocating memory!\n");
 }
 
 TEST_F(KavconvTools, ControlCharactersInNamesArePrintedEscaped) {
