@@ -82,38 +82,36 @@ std::vector<std::string> Inputs(const test::TempDir& dir,
   return paths;
 }
 
-// The sequential batch, with settings that fail validation (which stops no file).
+// The sequential batch, with settings that fail validation (which stops no file): the
+// format, the files, what the host is told and the outputs.
 TEST(Batch, GoesOnOrStopsAfterAFailureAsTheFormatSays) {
-  const struct {
-    std::int32_t format;
-    std::vector<std::pair<std::string, int>> files;
-    std::vector<std::string> lines;
-    std::map<std::string, std::string> outputs;
-  } cases[] = {{kFormatRle,
-                {{"a.bmp", 4}, {"b.bmp", 0}, {"c.bmp", 3}},
-                {"file:DIR/a.bmp", "readback", Converted("a.RLE"), "file:DIR/b.bmp", "readback",
-                 "message:This is not a BMP file", "status:Error while loading BMP file!",
-                 "file:DIR/c.bmp", "readback", Converted("c.RLE"), "status:3 files processed!"},
-                {{"a.RLE", "RLE 4x1"}, {"c.RLE", "RLE 3x1"}}},
-               // An MZR failure ends the batch, without summary.
-               {kFormatMzr,
-                {{"a.bmp", 4}, {"b.bmp", 0}, {"c.bmp", 3}},
-                {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!", "file:DIR/b.bmp",
-                 "readback", "message:This is not a BMP file", "status:Error while converting!"},
-                {{"a.MZR", "MZR 4x1"}}},
-               // One file keeps the writer's status line; format -1 is MZR.
-               {-1,
-                {{"a.bmp", 4}},
-                {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!"},
-                {{"a.MZR", "MZR 4x1"}}}};
-  for (const auto& c : cases) {
+  const std::vector<std::tuple<std::int32_t, std::vector<std::pair<std::string, int>>,
+                               std::vector<std::string>, std::map<std::string, std::string>>>
+      cases{{kFormatRle,
+             {{"a.bmp", 4}, {"b.bmp", 0}, {"c.bmp", 3}},
+             {"file:DIR/a.bmp", "readback", Converted("a.RLE"), "file:DIR/b.bmp", "readback",
+              "message:This is not a BMP file", "status:Error while loading BMP file!",
+              "file:DIR/c.bmp", "readback", Converted("c.RLE"), "status:3 files processed!"},
+             {{"a.RLE", "RLE 4x1"}, {"c.RLE", "RLE 3x1"}}},
+            // An MZR failure ends the batch, without summary.
+            {kFormatMzr,
+             {{"a.bmp", 4}, {"b.bmp", 0}, {"c.bmp", 3}},
+             {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!", "file:DIR/b.bmp",
+              "readback", "message:This is not a BMP file", "status:Error while converting!"},
+             {{"a.MZR", "MZR 4x1"}}},
+            // One file keeps the writer's status line; format -1 is MZR.
+            {-1,
+             {{"a.bmp", 4}},
+             {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!"},
+             {{"a.MZR", "MZR 4x1"}}}};
+  for (const auto& [format, files, lines, outputs] : cases) {
     test::TempDir dir;
     RecordingHost host;
-    host.settings.format = c.format;
+    host.settings.format = format;
     host.readBackResult = false;
-    RunBatch(host, Inputs(dir, c.files));
-    EXPECT_EQ(Lines(host, dir.path()), c.lines);
-    EXPECT_EQ(Outputs(dir.path()), c.outputs);
+    RunBatch(host, Inputs(dir, files));
+    EXPECT_EQ(Lines(host, dir.path()), lines);
+    EXPECT_EQ(Outputs(dir.path()), outputs);
   }
 }
 

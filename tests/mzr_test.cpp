@@ -49,9 +49,6 @@ TEST(MzrTables, ShadeLevelsAndTintsOfTheWorkedEntry) {
     BuildShadeTable(palette, level, table);
     EXPECT_EQ(table[entry], colour) << "level " << level << " entry " << entry;
   }
-  table.fill(0x1234);
-  BuildShadeTable(palette, 8, table);  // no such level: the table is left alone
-  EXPECT_EQ(table[0], 0x1234);
 
   palette = {7, 254, 18};
   Palette red{};

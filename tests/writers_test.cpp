@@ -76,16 +76,12 @@ TEST(Writers, WriteTheEncodedFileAndSaySo) {
 }
 
 // Every way a writer fails: what it says (LOAD standing for the writer's status line after a
-// failed load), and the folder, its files and the memory blocks left as they were.
+// failed load), and the folder, its files and the memory blocks left as they were. Each case:
+// what, the output (none: sprite.OUT), the picture, the block request that fails (0: none),
+// whether only RLE and RLS fail (MZR writes header and tables for an empty image), events.
 TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
-  struct Case {
-    std::string what;
-    std::function<std::string(Workspace&)> output;  // empty: sprite.OUT
-    test::BmpSpec picture;
-    std::uint64_t failedAllocation;  // 0: none
-    bool runLengthOnly;              // MZR writes header and tables for an empty image
-    std::vector<std::string> events;
-  };
+  using Case = std::tuple<std::string, std::function<std::string(Workspace&)>, test::BmpSpec,
+                          std::uint64_t, bool, std::vector<std::string>>;
   const std::string tooLarge = "dialog:This image is too large for this format";
   const std::string noPixels = "status:Error: this image has no pixels!";
   const std::string noMemory = "status:Error allocating memory!";
@@ -120,23 +116,23 @@ TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
   for (const auto& [what, output] : uncreatable) {
     cases.push_back({what, output, kSprite, 0, false, {"dialog:Cannot create output file"}});
   }
-  for (const Case& c : cases) {
+  for (const auto& [what, makeOutput, picture, failedAllocation, runLengthOnly, events] : cases) {
     for (const Writer& writer : test::kWriters) {
-      if (c.runLengthOnly && writer.kind == FileKind::kMzr) {
+      if (runLengthOnly && writer.kind == FileKind::kMzr) {
         continue;
       }
-      SCOPED_TRACE(std::string(FileKindName(writer.kind)) + ": " + c.what);
-      Workspace work(c.picture);
-      const std::string output = c.output ? c.output(work) : work.output;
+      SCOPED_TRACE(std::string(FileKindName(writer.kind)) + ": " + what);
+      Workspace work(picture);
+      const std::string output = makeOutput ? makeOutput(work) : work.output;
       const std::map<std::string, Bytes> before = work.Files();
       const std::size_t live = test::LiveBlocks();
       RecordingHost host;
-      test::AllocationFaults::FailNth(c.failedAllocation);
+      test::AllocationFaults::FailNth(failedAllocation);
       EXPECT_FALSE(writer.convert(host, work.source, output));
       test::AllocationFaults::Clear();
-      std::vector<std::string> events = c.events;
-      std::ranges::replace(events, std::string("LOAD"), "status:" + writer.loadErrorStatus);
-      EXPECT_EQ(host.events, events);
+      std::vector<std::string> told = events;
+      std::ranges::replace(told, std::string("LOAD"), "status:" + writer.loadErrorStatus);
+      EXPECT_EQ(host.events, told);
       EXPECT_TRUE(work.Files() == before);
       EXPECT_EQ(test::LiveBlocks(), live);
     }
