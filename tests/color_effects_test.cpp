@@ -1,7 +1,5 @@
-// The six RGB565 effects: the named edge cases, and over all 65536 colours
-// that black never changes, that no level outside an effect's range changes anything, and
-// that every channel moves only the way its effect allows (a channel that left its range
-// would carry into or borrow from its neighbour and show as a wrong move there).
+// The six RGB565 effects: named edge cases, and over all 65536 colours the moves each allows
+// (a channel that left its range would carry into or borrow from its neighbour).
 
 #include "color/effects.h"
 

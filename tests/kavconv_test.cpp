@@ -127,11 +127,6 @@ TEST_F(Kavconv, ConvertsWithTheGivenSettingsOrTheDialogsDefaults) {
   EXPECT_EQ(Read("a.RLE").at(1), 'L');
   EXPECT_EQ(Kav({"convert", "-f", "RLS", "a.bmp"}).status, 0);
   EXPECT_EQ(Read("a.RLE").at(1), 'S');
-  // A palette PNG gives the outputs of its BMP twin, named after it alike.
-  std::filesystem::copy_file(KAV_PALETTE_DIR "/c16.pil-p.png", dir.File("hero.png"));
-  EXPECT_EQ(Kav({"convert", "hero.png"}).out, "SUCCESS!!  hero.RLE converted!\n");
-  EXPECT_EQ(Read("hero.RLE"),
-            test::Encode(test::ReadFile(KAV_PALETTE_DIR "/c16.bmp"), FileKind::kRle));
 }
 
 TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
