@@ -1,4 +1,4 @@
-#include "support/seams.h"
+#include "support/test_support.h"
 
 #include <atomic>
 

@@ -1,6 +1,7 @@
 #pragma once
 // Shared test helpers: BMP files built in memory and encoded by every writer, a front end that
-// records what it is told, temporary folders, files and kavconv processes.
+// records what it is told, failing and counted blocks, temporary folders, files and kavconv
+// processes.
 
 #include <sys/types.h>
 
@@ -17,7 +18,6 @@
 #include "formats/mzr.h"
 #include "kav/kav_formats.h"
 #include "platform/converter_host.h"
-#include "support/seams.h"
 
 namespace kav {
 
@@ -119,6 +119,17 @@ class RecordingHost : public ConverterHost {
     events.push_back("file:" + path);
   }
 };
+
+// The tests' side of the seams of platform/test_seams.h. AllocationFaults::FailNth(n) makes
+// the n-th block request from the call fail (n >= 1); LiveBlocks() counts the blocks anyone
+// in this process holds; AllowUnnamedOutputFiles(false) makes every output start as a hidden
+// temporary file, where by default unnamed files are used where the system can.
+struct AllocationFaults {
+  static void FailNth(std::uint64_t n);
+  static void Clear();
+};
+std::size_t LiveBlocks();
+void AllowUnnamedOutputFiles(bool allowed);
 
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
