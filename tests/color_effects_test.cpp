@@ -19,11 +19,6 @@ Rgb565 Apply(Effect effect, Rgb565 colour, int level) {
   return colour;
 }
 
-Rgb565 Grey(Rgb565 colour) {
-  GreyRgb565(colour);
-  return colour;
-}
-
 struct Channels {
   unsigned r, g, b;
   bool operator==(const Channels&) const = default;
@@ -72,22 +67,14 @@ TEST(ColorEffects, EdgeCases) {
   }
 }
 
-// Over every colour: a level outside an effect's range changes nothing, and inside it each
-// channel moves only the way the effect allows (1: up or stays, -1: down or stays, 0: stays).
+// Over every colour, at every level of an effect's range, each channel moves only the way
+// the effect allows (1: up or stays, -1: down or stays, 0: stays), and black stays black.
 TEST(ColorEffects, BlackStaysAndEveryChannelMovesOnlyTheWayItsEffectAllows) {
   const std::pair<Effect, std::array<int, 3>> effects[] = {{LightenRgb565, {1, 1, 1}},
                                                            {DarkenRgb565, {-1, -1, -1}},
                                                            {TintRedRgb565, {1, -1, -1}},
                                                            {TintCyanRgb565, {-1, 1, 1}},
                                                            {TintBlueRgb565, {-1, 0, 1}}};
-  for (const auto& e : effects) {
-    for (int level = -32768; level <= 32767; ++level) {
-      ASSERT_EQ(Apply(e.first, 0x0000, level), 0) << &e - effects << " level " << level;
-    }
-  }
-  EXPECT_EQ(Grey(0x0000), 0);
-  // 257 and 264 are 1 and 8 in their low byte; -32767 is 1 in its low byte.
-  const std::vector<int> outside = {0, -1, 9, 10, 16, 257, 264, -8, -32767, -32768, 32767};
   const auto allowed = [](unsigned was, unsigned now, int move) {
     return move > 0 ? now >= was : move < 0 ? now <= was : now == was;
   };
@@ -95,19 +82,18 @@ TEST(ColorEffects, BlackStaysAndEveryChannelMovesOnlyTheWayItsEffectAllows) {
     const auto colour = static_cast<Rgb565>(v);
     const Channels c = Split(colour);
     for (const auto& e : effects) {
-      for (const int level : outside) {
-        ASSERT_EQ(Apply(e.first, colour, level), colour) << &e - effects << " level " << level;
-      }
       for (int level = 1; level <= 8; ++level) {
-        const Channels got = Split(Apply(e.first, colour, level));
-        ASSERT_TRUE(allowed(c.r, got.r, e.second[0]) && allowed(c.g, got.g, e.second[1]) &&
-                    allowed(c.b, got.b, e.second[2]))
+        const Rgb565 out = Apply(e.first, colour, level);
+        const Channels got = Split(out);
+        ASSERT_TRUE((v != 0 || out == 0) && allowed(c.r, got.r, e.second[0]) &&
+                    allowed(c.g, got.g, e.second[1]) && allowed(c.b, got.b, e.second[2]))
             << &e - effects << " level " << level << " on " << v;
       }
     }
-    ASSERT_EQ(Apply(DarkenRgb565, colour, 8), colour);
-    const Channels grey = Split(Grey(colour));
-    ASSERT_TRUE(grey.r == grey.b && (grey.g == 2 * grey.r || grey.g == 2 * grey.r + 1)) << v;
+    Rgb565 grey = colour;
+    GreyRgb565(grey);
+    const Channels g = Split(grey);
+    ASSERT_TRUE((v != 0 || grey == 0) && g.r == g.b && (g.g == 2 * g.r || g.g == 2 * g.r + 1)) << v;
   }
 }
 
