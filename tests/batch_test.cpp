@@ -135,18 +135,16 @@ class CommitPoint final : public ConverterHost {
 };
 
 // Files that wait for points other files reach take, on every run, the course that real
-// files take only sometimes.
+// files take only sometimes. The inputs are in DIR, where l links to DIR itself; a file waits
+// for its points before it starts: "commit 3" (file 3 asks to put its output in place), "end 4"
+// (file 4 is converted or has failed).
 TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
   const std::vector<std::string> failed{"message:This is not a BMP file",
                                         "status:Error while loading BMP file!"};
   const struct {
     unsigned jobs;
     bool failFast;
-    // The inputs in DIR (where l links to DIR itself), each with its picture's width, 0 for
-    // a file that is no BMP.
     std::vector<std::pair<std::string, int>> files;
-    // Points a file waits for before it starts: "commit 3" (file 3 asks to put its output
-    // in place), "end 4" (file 4 is converted or has failed).
     std::map<std::size_t, std::set<std::string>> waits;
     std::vector<std::string> lines;
     std::map<std::string, std::string> outputs;

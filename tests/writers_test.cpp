@@ -172,10 +172,7 @@ TEST(OutputFile, SharedFolderFollowsOnlyTheLinksOfItsOwnerOrTheUser) {
   }
   constexpr uid_t kRoot = 0;
   constexpr uid_t kNobody = 65534;
-  struct Link {
-    std::string at, to;
-    uid_t owner;
-  };
+  using Link = std::tuple<std::string, std::string, uid_t>;  // at, to, owner
   const std::vector<std::tuple<std::string, uid_t, std::vector<Link>, std::string, bool>> cases{
       // what, the shared folder's owner, its links, the output in it, whether followed
       {"another user's link", kRoot, {{"x.OUT", "../victim/x.OUT", kNobody}}, "x.OUT", false},
@@ -197,9 +194,9 @@ TEST(OutputFile, SharedFolderFollowsOnlyTheLinksOfItsOwnerOrTheUser) {
     test::WriteFile(victim, {1, 2, 3});
     std::filesystem::create_directory(shared);
     ASSERT_EQ(chown(shared.c_str(), folderOwner, folderOwner) | chmod(shared.c_str(), 01777), 0);
-    for (const Link& link : links) {
-      const std::string at = shared + "/" + link.at;
-      ASSERT_EQ(symlink(link.to.c_str(), at.c_str()) | lchown(at.c_str(), link.owner, 0), 0);
+    for (const auto& [at, to, owner] : links) {
+      const std::string path = shared + "/" + at;
+      ASSERT_EQ(symlink(to.c_str(), path.c_str()) | lchown(path.c_str(), owner, 0), 0);
     }
     RecordingHost host;
     EXPECT_EQ(test::kWriters[1].convert(host, work.source, shared + "/" + output), followed);
