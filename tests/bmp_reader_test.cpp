@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
-#include <map>
 #include <utility>
 
 #include "bmp/bitmap_view.h"
@@ -26,8 +25,9 @@ using test::With;
 
 const BmpSpec kSmall = test::PictureOf(3, 2, [](int x, int y) { return 10 * y + x + 1; });
 
-// `bytes` refused with `code` and one unowned box of `text`; nothing handed over or left.
-void ExpectRefused(const Bytes& bytes, std::int16_t code, const std::string& text) {
+// `bytes` refused with `code` and one unowned box (its text, the code's, is checked for every
+// code by malformed_test.cpp); nothing handed over or left.
+void ExpectRefused(const Bytes& bytes, std::int16_t code) {
   const std::size_t live = test::LiveBlocks();
   test::RecordingHost host;
   LoadedBitmap bitmap;
@@ -35,7 +35,7 @@ void ExpectRefused(const Bytes& bytes, std::int16_t code, const std::string& tex
   bitmap.height = 5678;
   MemorySource source(bytes);
   EXPECT_EQ(ReadBmp8(source, host, bitmap), code);
-  EXPECT_EQ(host.events, std::vector<std::string>{"message:" + text});
+  EXPECT_TRUE(host.events.size() == 1 && host.events[0].starts_with("message:"));
   EXPECT_FALSE(bitmap.block);
   EXPECT_EQ(bitmap.width, 1234) << "width must be untouched on failure";
   EXPECT_EQ(bitmap.height, 5678) << "height must be untouched on failure";
@@ -47,11 +47,6 @@ void ExpectRefused(const Bytes& bytes, std::int16_t code, const std::string& tex
 TEST(BmpReader, RefusesTheFirstFaultWithItsCodeAndMessage) {
   // bfType at 0, bfSize 2, biSize 14, biWidth 18, biHeight 22, biBitCount 28, biCompression 30.
   const Bytes small = MakeBmp(kSmall);
-  const std::map<std::int16_t, std::string> texts{{kBmpNotBmp, "This is not a BMP file"},
-                                                  {kBmpCorrupt, "This BMP file is corrupt"},
-                                                  {kBmpNot8Bit, "This BMP file not 8 bit"},
-                                                  {kBmpOutOfMemory, "Out of memory"},
-                                                  {kBmpCompressed, "This BMP file is compressed"}};
   const std::vector<std::tuple<const char*, Bytes, std::int16_t>> cases{
       {"MB, 24 bits", With(small, {{0, 1, 'M'}, {28, 2, 24}}), kBmpNotBmp},
       {"24 bits, header cut at 53", Slice(With(small, {{28, 2, 24}}), 0, 53), kBmpCorrupt},
@@ -70,7 +65,7 @@ TEST(BmpReader, RefusesTheFirstFaultWithItsCodeAndMessage) {
   };
   for (const auto& [name, bytes, code] : cases) {
     SCOPED_TRACE(name);
-    ExpectRefused(bytes, code, texts.at(code));
+    ExpectRefused(bytes, code);
   }
 }
 
@@ -85,7 +80,7 @@ TEST(BmpReader, FailedAllocationIsOutOfMemory) {
        {std::pair{MakeBmp(kSmall), 1U}, std::pair{MakeBmp(rle), 1U}, std::pair{MakeBmp(rle), 2U},
         std::pair{png, 1U}, std::pair{png, 2U}}) {
     test::AllocationFaults::FailNth(nth);
-    ExpectRefused(bytes, kBmpOutOfMemory, "Out of memory");
+    ExpectRefused(bytes, kBmpOutOfMemory);
     test::AllocationFaults::Clear();
   }
 }
