@@ -116,9 +116,8 @@ TEST_F(Kavconv, ConvertsWithTheGivenSettingsOrTheDialogsDefaults) {
   const test::ProcessRun run =
       Kav({"convert", "--format", "mzr", "--start", "3", "--end", "4", "--transparent", "5",
            "--no-remapping", Picture("a.bmp"), Picture("b.bmp")});
-  EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "A.MZR converted!\nB.MZR converted!\n2 files processed!\n");
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Err(run), "0 ");
   EXPECT_EQ(test::Slice(Read("a.MZR"), 12, 20), (Bytes{0, 0, 3, 0, 4, 0, 5, 0}));
   EXPECT_TRUE(IsWholeFile("a.MZR", 5, 3));
   EXPECT_EQ(Kav({"convert", "-f", "mzr", "a.bmp"}).status, 0);

@@ -160,8 +160,7 @@ TEST(OutputFile, NothingAtTheTargetUntilCommitAndNothingLeftOnFailure) {
   ASSERT_TRUE(file.Create(dir.File("link.MZR"), "") && file.Write(Bytes{1, 2}) && file.Commit());
   EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.MZR")));
   EXPECT_EQ(ReadFile(real), (Bytes{1, 2}));
-  struct stat info {};
-  EXPECT_TRUE(stat(real.c_str(), &info) == 0 && (info.st_mode & 07777) == 0640);
+  EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms{0640});
 }
 
 TEST(OutputFile, SharedFolderFollowsOnlyTheLinksOfItsOwnerOrTheUser) {
