@@ -21,24 +21,20 @@ Bytes MakeBmp(const BmpSpec& spec) {
   const auto rows = static_cast<std::uint32_t>(std::abs(spec.height));
   const std::uint32_t biSizeImage = ((width + 3) & ~3u) * rows;
   const std::uint32_t entries = spec.coloursUsed == 0 ? 256 : spec.coloursUsed;
-  const std::uint32_t paletteEnd = 14 + spec.infoSize + 4 * entries;
-  const std::uint32_t bfOffBits = spec.rowsOffset.value_or(paletteEnd);
-  const std::uint32_t bfSize = spec.fileSize.value_or(
-      std::max(paletteEnd, bfOffBits) +
-      (spec.stored ? static_cast<std::uint32_t>(spec.stored->size()) : biSizeImage));
-  const std::uint32_t biSize = spec.infoSize;
+  const std::uint32_t bfOffBits = 54 + 4 * entries;  // the 40-byte header, then the palette
+  const std::uint32_t bfSize =
+      bfOffBits + (spec.stored ? static_cast<std::uint32_t>(spec.stored->size()) : biSizeImage);
   const auto biWidth = static_cast<std::uint32_t>(spec.width);
   const auto biHeight = static_cast<std::uint32_t>(spec.height);
   const std::uint32_t biBitCount = spec.bitCount;
   const std::uint32_t biCompression = spec.compression;
   const std::uint32_t biClrUsed = spec.coloursUsed;
   const std::initializer_list<Field> header = {
-      {0, 2, 0x4D42},         {2, 4, bfSize},       {10, 4, bfOffBits}, {14, 4, biSize},
+      {0, 2, 0x4D42},         {2, 4, bfSize},       {10, 4, bfOffBits}, {14, 4, 40},
       {18, 4, biWidth},       {22, 4, biHeight},    {26, 2, 1},         {28, 2, biBitCount},
       {30, 4, biCompression}, {34, 4, biSizeImage}, {38, 4, 2835},      {42, 4, 2835},
       {46, 4, biClrUsed}};
-  Bytes out = With(Bytes(14 + std::max(biSize, 40u)), header);
-  out.resize(14 + spec.infoSize);
+  Bytes out = With(Bytes(54), header);
   for (std::uint32_t i = 0; i < entries; ++i) {
     const auto n = static_cast<std::uint8_t>(i);
     const Rgb colour = i < spec.palette.size() ? spec.palette[i]
@@ -47,7 +43,6 @@ Bytes MakeBmp(const BmpSpec& spec) {
                                                : Rgb{};
     out.insert(out.end(), {colour.blue, colour.green, colour.red, spec.reservedByte});
   }
-  out.resize(bfOffBits);
   if (spec.stored) {
     out.insert(out.end(), spec.stored->begin(), spec.stored->end());
     return out;

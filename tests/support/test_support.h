@@ -36,21 +36,18 @@ struct Rgb {
   std::uint8_t red = 0, green = 0, blue = 0;
 };
 
-// A picture stored as a BMP, with the header fields tests bend.
+// A picture stored as a BMP with a 40-byte header, with the header fields tests bend.
 struct BmpSpec {
   std::int32_t width = 0;
   std::int32_t height = 0;                // negative: rows stored top row first
   std::vector<std::uint8_t> pixels = {};  // width * |height| indices, top row first
   std::vector<Rgb> palette = {};          // empty: entry i is (i, 255 - i, i * 7 mod 256)
   std::uint8_t paddingByte = 0;           // fills each stored row beyond width
-  std::uint32_t infoSize = 40;
   std::uint16_t bitCount = 8;
   std::uint32_t compression = 0;
-  std::uint32_t coloursUsed = 0;                 // palette entries written; 0 writes 256
-  std::optional<std::uint32_t> rowsOffset = {};  // bfOffBits; default right after the palette
-  std::optional<std::uint32_t> fileSize = {};    // bfSize; default the real length
-  std::uint8_t reservedByte = 0;                 // the fourth byte of each palette entry
-  std::optional<Bytes> stored = {};              // stored after bfOffBits instead of the rows
+  std::uint32_t coloursUsed = 0;     // palette entries written; 0 writes 256
+  std::uint8_t reservedByte = 0;     // the fourth byte of each palette entry
+  std::optional<Bytes> stored = {};  // stored after the palette instead of the rows
 };
 
 Bytes MakeBmp(const BmpSpec& spec);
