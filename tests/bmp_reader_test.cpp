@@ -5,12 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <functional>
 #include <utility>
 
-#include "bmp/bitmap_view.h"
 #include "platform/byte_source.h"
 #include "support/test_support.h"
 
