@@ -145,8 +145,8 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
   // --fail-fast starts no new file after a failure; one running in parallel is abandoned.
   for (const std::string jobs : {"1", "2"}) {
     const test::ProcessRun failFast = Kav({"convert", "--fail-fast", "-j", jobs, "b.bmp", "c.bmp"});
-    EXPECT_EQ(failFast.status, 1);
-    EXPECT_EQ(failFast.out, "Error while loading BMP file!\n");
+    EXPECT_EQ(Err(failFast) + failFast.out,
+              "1 kavconv: b.bmp: This is not a BMP file\nError while loading BMP file!\n");
     EXPECT_FALSE(Exists("c.RLE"));
   }
 }
@@ -167,8 +167,7 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
   }
   EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
   const test::ProcessRun version = Kav({"--version"});
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "1.0.0.1\n");
+  EXPECT_EQ(Err(version) + version.out, "0 1.0.0.1\n");
 }
 
 TEST_F(Kavconv, ClosedStandardStreamsNeverReceiveOutputs) {
