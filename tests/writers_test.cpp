@@ -144,8 +144,7 @@ TEST(OutputFile, NothingAtTheTargetUntilCommitAndNothingLeftOnFailure) {
   EXPECT_EQ(ReadFile(dir.File("out.MZR")), bytes);
   // The target turns into a folder after the output was created, so the last step fails.
   OutputFile late;
-  ASSERT_TRUE(late.Create(dir.File("new.MZR"), ""));
-  ASSERT_TRUE(late.Write(Bytes(5000, 0x33)));
+  ASSERT_TRUE(late.Create(dir.File("new.MZR"), "") && late.Write(Bytes(5000, 0x33)));
   std::filesystem::create_directory(dir.File("new.MZR"));
   test::WriteFile(dir.File("new.MZR/keep"), {1});
   EXPECT_FALSE(late.Commit());

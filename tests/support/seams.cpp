@@ -36,11 +36,6 @@ void test::AllocationFaults::FailNth(std::uint64_t n) {
   failing = n;
 }
 
-void test::AllocationFaults::Clear() {
-  requests = 0;
-  failing = 0;
-}
-
 std::size_t test::LiveBlocks() {
   return liveBlocks.load();
 }
