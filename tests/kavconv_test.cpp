@@ -54,13 +54,17 @@ class Kavconv : public ::testing::Test {
     });
   }
 
-  static test::ProcessRun InProcess(const std::vector<std::string>& arguments) {
+  // kavconv run in this process with its `failing`-th block request failing.
+  static test::ProcessRun InProcess(std::uint64_t failing,
+                                    const std::vector<std::string>& arguments) {
     std::vector<const char*> argv{"kavconv"};
     for (const std::string& argument : arguments) {
       argv.push_back(argument.c_str());
     }
     std::ostringstream out, err;
+    test::AllocationFaults::FailNth(failing);
     const int status = RunKavconv(static_cast<int>(argv.size()), argv.data(), out, err);
+    test::AllocationFaults::Clear();
     return {status, out.str(), err.str()};
   }
 
@@ -410,13 +414,10 @@ TEST_F(KavconvTools, InfoJudgesAHugeFileByItsHeaderAndGoesOn) {
 TEST_F(KavconvTools, FailedAllocationIsOutOfMemoryAndTheNextFileIsDone) {
   const std::string rle = dir.File(Converted("rle"));
   const std::string mzr = dir.File(Converted("mzr"));
-  test::AllocationFaults::FailNth(1);  // the mapping of the first file
-  const test::ProcessRun info = InProcess({"info", rle, mzr});
-  test::AllocationFaults::FailNth(1);
-  const test::ProcessRun render = InProcess({"render", rle, "-o", dir.File("a.png")});
-  test::AllocationFaults::FailNth(2);  // the RLE writer's first block, after the reader's
-  const test::ProcessRun convert = InProcess({"convert", "-q", dir.File("rle.bmp")});
-  test::AllocationFaults::Clear();
+  // The mapping of the first file; the RLE writer's first block, after the reader's.
+  const test::ProcessRun info = InProcess(1, {"info", rle, mzr});
+  const test::ProcessRun render = InProcess(1, {"render", rle, "-o", dir.File("a.png")});
+  const test::ProcessRun convert = InProcess(2, {"convert", "-q", dir.File("rle.bmp")});
   EXPECT_EQ(Err(info), "1 kavconv: " + rle + ": Out of memory\n");
   EXPECT_TRUE(info.out.starts_with(mzr + ": MZR, 5 x 3 pixels, ")) << info.out;
   EXPECT_EQ(Err(render), "1 kavconv: " + rle + ": Out of memory\n");

@@ -91,10 +91,9 @@ TEST(RunLengthEffectTables, WorkedPaletteEntries) {
 TEST(RunLengthRows, TheLongestRowsFitTheirBuffer) {
   // In RLS, alternating 255 and 250 costs two bytes a pixel, the most any row can cost.
   for (const std::uint32_t width : {1u, 2u, 127u, 128u, 129u, 1000u}) {
-    Bytes row(width);
-    for (std::size_t x = 0; x < width; ++x) {
-      row[x] = x % 2 == 0 ? 255 : 250;
-    }
+    const Bytes row = PictureOf(static_cast<int>(width), 1, [](int x, int) {
+                        return x % 2 == 0 ? 255 : 250;
+                      }).pixels;
     // Exactly sized, so that the sanitizer build sees any write past the end.
     Bytes out(static_cast<std::size_t>(MaxCodedRowBytes(width)));
     std::vector<std::uint32_t> starts(SegmentCountFor(width));

@@ -161,11 +161,8 @@ pid_t StartKavconv(const std::vector<std::string>& arguments, const std::string&
                    const std::string& err, const std::function<bool()>& prepare) {
   std::vector<std::string> words{KAVCONV_PATH};
   words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) {
-    argv.push_back(word.data());
-  }
-  argv.push_back(nullptr);
+  std::vector<char*> argv(words.size() + 1, nullptr);  // ending in a null pointer
+  std::ranges::transform(words, argv.begin(), [](std::string& word) { return word.data(); });
   const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const pid_t child = fork();
