@@ -64,9 +64,7 @@ TEST(BmpReader, RefusesTheFirstFaultWithItsCodeAndMessage) {
 }
 
 TEST(BmpReader, FailedAllocationIsOutOfMemory) {
-  BmpSpec rle = kSmall;
-  rle.compression = 1;
-  rle.stored = Bytes{3, 1, 0, 1};
+  const BmpSpec rle{.width = 3, .height = 2, .compression = 1, .stored = Bytes{3, 1, 0, 1}};
   const Bytes png = test::ReadFile(KAV_MALFORMED_DIR "/png-base.png");
   // The block of a raw file; of an RLE file, the decoded block and then the stream's; of a
   // PNG, the file's bytes and then the decoded block.

@@ -125,9 +125,8 @@ TEST(MalformedFiles, RleStreamsCutShortOrLeavingThePicture) {
   }
 }
 
-TEST(MalformedFiles, MissingFileFolderOrFifoCannotBeOpened) {
+TEST(MalformedFiles, FolderOrFifoCannotBeOpened) {
   const std::vector<std::function<void(const std::string&)>> inputs{
-      [](const std::string&) {},
       [](const std::string& to) { std::filesystem::create_directory(to); },
       // Opening a FIFO must not wait for a writer to appear.
       [](const std::string& to) { ASSERT_EQ(mkfifo(to.c_str(), 0600), 0); }};

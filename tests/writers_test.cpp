@@ -209,13 +209,12 @@ TEST(OutputFile, RemovesTemporariesLeftByEndedProcessesOfTheSameOutput) {
   }
   ASSERT_EQ(test::ExitStatusOf(ended), 0);  // reaped: no process has its id now
   const std::string gone = std::to_string(ended);
-  const std::string running = std::to_string(getpid());
   const std::string longName = std::string(251, 'n') + ".RLE";
   test::TempDir dir;
   const std::vector<std::pair<std::string, bool>> planted{
       // name, whether kept
       {".x.RLE.kav-" + gone + "-1.tmp", false},
-      {".x.RLE.kav-" + running + "-1.tmp", true},
+      {".x.RLE.kav-" + std::to_string(getpid()) + "-1.tmp", true},
       {".y.RLE.kav-" + gone + "-1.tmp", true},
       {".x.RLE.kav-" + gone + "-1.tmpx", true},
       {".x.RLE.kav-" + gone + ".tmp", true},
@@ -229,8 +228,7 @@ TEST(OutputFile, RemovesTemporariesLeftByEndedProcessesOfTheSameOutput) {
   test::WriteFile(dir.File(longName), {1});
   for (const std::string& output : {std::string("x.RLE"), longName}) {
     OutputFile file;
-    ASSERT_TRUE(file.Create(dir.File(output), ""));
-    ASSERT_TRUE(file.Write(Bytes{7}) && file.Commit());
+    ASSERT_TRUE(file.Create(dir.File(output), "") && file.Write(Bytes{7}) && file.Commit());
   }
   for (const auto& [name, kept] : planted) {
     EXPECT_EQ(std::filesystem::exists(dir.File(name)), kept) << name;
@@ -247,11 +245,9 @@ TEST(OutputFile, InterruptRemovesTemporaryFiles) {
     if (child == 0) {
       test::AllowUnnamedOutputFiles(unnamed);  // false: both outputs have a named temporary file
       InstallInterruptCleanup();
-      OutputFile first;
-      OutputFile second;
-      if (first.Create(dir.File("old.MZR"), "") && second.Create(dir.File("new.MZR"), "")) {
-        first.Write(Bytes{1});
-        second.Write(Bytes{1});
+      OutputFile first, second;
+      if (first.Create(dir.File("old.MZR"), "") && second.Create(dir.File("new.MZR"), "") &&
+          first.Write(Bytes{1}) && second.Write(Bytes{1})) {
         raise(signal);
       }
       _exit(3);  // not reached when the signal ends the process
