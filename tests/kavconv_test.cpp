@@ -107,8 +107,8 @@ class Kavconv : public ::testing::Test {
   bool Exists(const std::string& name) const { return std::filesystem::exists(dir.File(name)); }
 
   // The exit status, a space and what went to stderr.
-  static std::string Err(const test::ProcessRun& run) {
-    return std::to_string(run.status) + " " + run.err;
+  static std::string Err(const test::ProcessRun& r) {
+    return std::to_string(r.status) + " " + r.err;
   }
 };
 
