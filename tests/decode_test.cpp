@@ -27,8 +27,7 @@ BmpSpec Generate(std::int32_t width, std::int32_t height, std::mt19937& random) 
   const auto pick = [&random](int bound) {
     return std::uniform_int_distribution<int>(0, bound - 1)(random);
   };
-  int left = 0;
-  int index = 0;
+  int left = 0, index = 0;
   return PictureOf(width, height, [&](int x, int y) {
     if (y % 4 == 1) {
       const int kind = y / 4 % 3;

@@ -55,8 +55,7 @@ TEST(Writers, WriteTheEncodedFileAndSaySo) {
     test::WriteFile(work.output, Bytes(100000, 0xEE));  // longer than the new file
     const std::size_t live = test::LiveBlocks();
     RecordingHost host;
-    host.settings.startColor = 1;
-    host.settings.useRemapping = false;
+    host.settings = {.startColor = 1, .useRemapping = false};
     // Past the blocks whose failures are checked below: any further block would fail.
     test::AllocationFaults::FailNth(writer.kind == FileKind::kMzr ? 2 : 4);
     EXPECT_TRUE(writer.convert(host, work.source, work.output));
