@@ -164,8 +164,8 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
                                              {"unknown", "a.bmp"},
                                              {}}) {
     const test::ProcessRun run = Kav(arguments);
-    EXPECT_EQ(run.status, 2) << ::testing::PrintToString(arguments);
-    EXPECT_TRUE(run.err.ends_with("\nRun with --help for more information.\n")) << run.err;
+    EXPECT_TRUE(run.status == 2 && run.err.ends_with("\nRun with --help for more information.\n"))
+        << ::testing::PrintToString(arguments) << run.err;
   }
   EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
   const test::ProcessRun version = Kav({"--version"});
