@@ -14,6 +14,7 @@
 #include "bench_images.h"
 #include "bmp/bitmap_view.h"
 #include "bmp/bmp_reader.h"
+#include "formats/c_header.h"
 #include "formats/mzr.h"
 #include "formats/run_length.h"
 #include "kav/kav_formats.h"
@@ -113,6 +114,19 @@ void EncodeRls(benchmark::State& state, Content content) {
   EncodeRunLength(state, content, kav::RunLengthVariant::kRls);
 }
 
+// Bytes processed: the header text written; the picture's pixel bytes stand in for a file.
+void EncodeCHeader(benchmark::State& state) {
+  const kav::LoadedBitmap bitmap = Load(Picture(state.range(0), Content::kNoise));
+  const std::span<const std::uint8_t> bytes = bitmap.block.bytes();
+  std::uint64_t text = 0;
+  for (auto _ : state) {
+    CountingSink sink;
+    kav::EncodeCHeader(bytes, "picture_MZR", sink);
+    text = sink.count;
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text));
+}
+
 // The picture's RLE or RLS file, made once.
 const std::vector<std::uint8_t>& Encoded(std::int64_t megapixels, Content content,
                                          kav::RunLengthVariant variant) {
@@ -204,6 +218,7 @@ BENCHMARK_CAPTURE(EncodeRle, alternating, Content::kAlternating)->Apply(Sizes);
 BENCHMARK_CAPTURE(EncodeRls, sprite, Content::kSprite)->Apply(Sizes);
 BENCHMARK_CAPTURE(EncodeRls, noise, Content::kNoise)->Apply(Sizes);
 BENCHMARK_CAPTURE(EncodeRls, alternating, Content::kAlternating)->Apply(Sizes);
+BENCHMARK(EncodeCHeader)->Apply(Sizes);
 
 BENCHMARK_CAPTURE(Open, rle_sprite, Content::kSprite, kav::RunLengthVariant::kRle)->Apply(Sizes);
 BENCHMARK_CAPTURE(Open, rle_noise, Content::kNoise, kav::RunLengthVariant::kRle)->Apply(Sizes);

@@ -15,6 +15,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/KavFormatsConfigVersion.c
                                  COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/KavFormatsConfig.cmake
               ${PROJECT_BINARY_DIR}/KavFormatsConfigVersion.cmake
+              ${CMAKE_CURRENT_LIST_DIR}/KavAddAssets.cmake
         DESTINATION ${kav_package_dir})
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/kav-formats.pc.in ${PROJECT_BINARY_DIR}/kav-formats.pc

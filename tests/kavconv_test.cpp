@@ -118,7 +118,7 @@ TEST_F(Kavconv, ConvertsWithTheGivenSettingsOrTheDialogsDefaults) {
   const test::ProcessRun run =
       Kav({"convert", "--format", "mzr", "--start", "3", "--end", "4", "--transparent", "5",
            "--no-remapping", Picture("a.bmp"), Picture("b.bmp")});
-  EXPECT_EQ(run.out, "A.MZR converted!\nB.MZR converted!\n2 files processed!\n");
+  EXPECT_EQ(run.out, "a.MZR converted!\nb.MZR converted!\n2 files processed!\n");
   EXPECT_EQ(Err(run), "0 ");
   EXPECT_EQ(test::Slice(Read("a.MZR"), 12, 20), (Bytes{0, 0, 3, 0, 4, 0, 5, 0}));
   EXPECT_TRUE(IsWholeFile("a.MZR", 5, 3));
@@ -136,7 +136,7 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
       Kav({"convert", "-f", "mzr", Picture("a.bmp"), "b.bmp", Picture("c.bmp")});
   EXPECT_EQ(Err(run), "1 kavconv: b.bmp: This is not a BMP file\n");
   EXPECT_EQ(run.out,
-            "A.MZR converted!\nError while converting!\nC.MZR converted!\n3 files processed!\n");
+            "a.MZR converted!\nError while converting!\nc.MZR converted!\n3 files processed!\n");
   // A failure shown in the status line alone gets its error line too, even with -q.
   const test::ProcessRun quiet =
       Kav({"convert", "-q", "a.bmp", "missing.bmp", Picture("empty.bmp", 0, 3)});

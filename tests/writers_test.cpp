@@ -294,7 +294,7 @@ TEST_F(MappedInput, ShrunkSourceAbandonsTheOutput) {
   // The rows reach the kernel straight from the mapping, so the fault shows as a failed
   // write rather than a signal; either way the source counts as damaged.
   const WriteOutcome outcome =
-      WriteOutputFile(host, dir.File("large.MZR"), source, bitmap.block, [&](OutputFile& file) {
+      WriteOutputFile(host, dir.File("large.MZR"), source, bitmap.block, [&](OutputStream& file) {
         std::filesystem::resize_file(source, 5000);
         FileSink sink(file);
         EncodeMzr(*view, {}, sink);

@@ -1,7 +1,10 @@
-// kavconv convert: 8-bit BMP files to MZR, RLE or RLS files beside them.
+// kavconv convert: palette BMP files, and the pictures in folders, to MZR, RLE or RLS files
+// (or C headers of them) beside them or where the options say, then, with --watch, again
+// whenever they change.
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -9,14 +12,33 @@
 
 #include "cli/command_line_host.h"
 #include "cli/commands.h"
+#include "cli/printable.h"
 #include "cli/progress_bar.h"
+#include "cli/watch.h"
+#include "convert/inputs.h"
 #include "convert/parallel_batch.h"
+#include "convert/up_to_date.h"
+#include "formats/c_header.h"
 
 namespace kav {
 namespace {
 
 const std::map<std::string, std::int32_t> kFormats{
     {"mzr", kFormatMzr}, {"rle", kFormatRle}, {"rls", kFormatRls}};
+const std::map<std::string, Emit> kEmits{
+    {"binary", Emit::kBinary}, {"c", Emit::kHeader}, {"both", Emit::kBoth}};
+
+bool IsFolder(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::is_directory(path, ignored);
+}
+
+// The inputs the arguments name, in argument order, and the folders that could not be read.
+struct Arguments {
+  std::vector<BatchInput> inputs;
+  std::vector<PathFailure> failures;
+  std::vector<std::optional<FolderWalk>> walks;  // for each argument: its walk, if a folder
+};
 
 std::string FormatName(std::int32_t format) {
   for (const auto& [name, value] : kFormats) {
@@ -33,18 +55,35 @@ class ConvertCommand final : public Command {
   int Run(std::ostream& out, std::ostream& err) override;
 
  private:
+  // The text of a usage error in the options that CLI11 cannot check, or nullopt.
+  std::optional<std::string> UsageError() const;
+  Arguments Gather(std::int32_t format) const;
+  // Watches what the arguments name; false, with the cause printed, when it cannot.
+  bool Arm(ChangeWatch& watch, const Arguments& arguments) const;
+  // The batch, with a progress bar on a terminal.
+  BatchOutcome Convert(CommandLineHost& host, std::span<const BatchInput> inputs,
+                       std::ostream& err) const;
+  ConvertFileFunction Converter() const { return update_ ? ConvertUnlessUpToDate : ConvertFile; }
+
   ConversionSettings settings_;  // the defaults, until the options say otherwise
   std::string format_ = FormatName(settings_.format);
   bool noRemapping_ = false;
   bool failFast_ = false;
   bool quiet_ = false;
   unsigned jobs_ = std::max(1u, std::thread::hardware_concurrency());
+  OutputPlacement placement_;
+  bool update_ = false;
+  std::string emit_ = "binary";
+  std::optional<std::string> headerName_;
+  bool watch_ = false;
   std::vector<std::string> files_;
 };
 
 ConvertCommand::ConvertCommand(CLI::App& app)
     : Command(app.add_subcommand(
-          "convert", "Convert 8-bit BMP files; each output is written beside its source.")) {
+          "convert",
+          "Convert palette BMP files, and the pictures in folders; each output is written "
+          "beside its source unless -o or --output-dir says otherwise.")) {
   subcommand_->add_option("-f,--format", format_, "Output format: mzr, rle or rls")
       ->transform(CLI::IsMember({"mzr", "rle", "rls"}, CLI::ignore_case))
       ->capture_default_str();
@@ -60,37 +99,149 @@ ConvertCommand::ConvertCommand(CLI::App& app)
       ->check(colour)
       ->capture_default_str();
   subcommand_->add_flag("--no-remapping", noRemapping_, "Clear the MZR remapping flag");
-  subcommand_->add_flag("--fail-fast", failFast_, "Start no new file after a failure");
+  CLI::Option* failFast =
+      subcommand_->add_flag("--fail-fast", failFast_, "Start no new file after a failure");
   subcommand_->add_flag("-q,--quiet", quiet_, "Print no status lines and no progress");
   subcommand_->add_option("-j,--jobs", jobs_, "Files converted at once (default: every core)")
       ->check(CLI::Range(1u, 1024u))
       ->capture_default_str();
-  subcommand_->add_option("FILE", files_, "BMP files to convert")->required();
+  CLI::Option* output =
+      subcommand_
+          ->add_option("-o,--output", placement_.file,
+                       "With one input file: the output's path, whatever its name")
+          ->type_name("OUT");
+  subcommand_
+      ->add_option("--output-dir", placement_.folder,
+                   "Write outputs under DIR: a file's directly in it, a folder's pictures at "
+                   "their paths inside that folder (folders are made as needed)")
+      ->type_name("DIR")
+      ->excludes(output);
+  subcommand_->add_flag("-u,--update", update_,
+                        "Skip an input whose outputs are not older than it and were written in "
+                        "this format with these settings");
+  subcommand_
+      ->add_option("--emit", emit_,
+                   "binary, c (a C header of the bytes, named after the output plus .h) or both")
+      ->transform(CLI::IsMember({"binary", "c", "both"}, CLI::ignore_case))
+      ->capture_default_str();
+  subcommand_
+      ->add_option("--c-name", headerName_,
+                   "The C header's array name (one input file only; default: the "
+                   "output's file name as a C identifier)")
+      ->type_name("NAME");
+  subcommand_
+      ->add_flag("--watch", watch_,
+                 "After converting, convert each input again whenever it changes, until Ctrl-C")
+      ->excludes(failFast);
+  subcommand_
+      ->add_option("FILE", files_,
+                   "BMP files, and folders whose .bmp and .png files (at any depth) are converted")
+      ->required();
 }
 
-int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
-  ConversionSettings settings = settings_;
-  settings.format = kFormats.at(format_);
-  settings.useRemapping = settings.useRemapping && !noRemapping_;
-  CommandLineHost host(settings, quiet_, out, err);
+std::optional<std::string> ConvertCommand::UsageError() const {
+  const bool oneFile = files_.size() == 1 && !IsFolder(files_.front());
+  if (!placement_.file.empty() && !oneFile) {
+    return "--output takes exactly one input file; for folders and several files use "
+           "--output-dir";
+  }
+  if (headerName_ && !oneFile) {
+    return "--c-name takes exactly one input file";
+  }
+  if (headerName_ && kEmits.at(emit_) == Emit::kBinary) {
+    return "--c-name needs --emit c or --emit both";
+  }
+  if (headerName_ && !IsCIdentifier(*headerName_)) {
+    return "--c-name: " + *headerName_ + " is not a C identifier";
+  }
+  return std::nullopt;
+}
+
+Arguments ConvertCommand::Gather(std::int32_t format) const {
+  Arguments arguments;
+  for (const std::string& path : files_) {
+    arguments.walks.emplace_back();
+    if (!IsFolder(path)) {
+      arguments.inputs.push_back(InputOfFile(path, placement_, format));
+      continue;
+    }
+    FolderWalk& walk = arguments.walks.back().emplace(WalkFolder(path));
+    for (const std::string& picture : walk.pictures) {
+      arguments.inputs.push_back(InputUnderFolder(path, picture, placement_, format));
+    }
+    arguments.failures.insert(arguments.failures.end(), walk.failures.begin(), walk.failures.end());
+  }
+  return arguments;
+}
+
+bool ConvertCommand::Arm(ChangeWatch& watch, const Arguments& arguments) const {
+  if (!watch.Open()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (arguments.walks[i]) {
+      watch.WatchFolder(i, files_[i], *arguments.walks[i]);
+    } else {
+      watch.WatchFile(i, files_[i]);
+    }
+  }
+  return true;
+}
+
+BatchOutcome ConvertCommand::Convert(CommandLineHost& host, std::span<const BatchInput> inputs,
+                                     std::ostream& err) const {
   std::optional<ProgressBar> progress;
   const std::size_t columns = TerminalColumns();
-  if (!quiet_ && columns > 0 && files_.size() > 1) {
-    progress.emplace(err, files_.size(), columns);
+  if (!quiet_ && columns > 0 && inputs.size() > 1) {
+    progress.emplace(err, inputs.size(), columns);
     host.ShowProgressOn(&*progress, isatty(STDOUT_FILENO) != 0);
   }
   ParallelBatchOptions batch{
       .jobs = jobs_,
       .policy = {.stopAfterMzrFailure = false, .stopAfterAnyFailure = failFast_},
-      .onProgress = {}};
+      .onProgress = {},
+      .convertFile = Converter()};
   if (progress) {
     batch.onProgress = [&progress](std::size_t done, std::size_t) { progress->Update(done); };
   }
-  const BatchOutcome outcome = RunParallelBatch(host, files_, batch);
+  const BatchOutcome outcome = RunParallelBatch(host, inputs, batch);
   if (progress) {
     progress->Clear();
+    host.ShowProgressOn(nullptr, false);
   }
-  return outcome.failed == 0 ? kExitSuccess : kExitFailure;
+  return outcome;
+}
+
+int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
+  if (const std::optional<std::string> usage = UsageError()) {
+    err << Printable(*usage) << "\nRun with --help for more information.\n" << std::flush;
+    return kExitUsage;
+  }
+  ConversionSettings settings = settings_;
+  settings.format = kFormats.at(format_);
+  settings.useRemapping = settings.useRemapping && !noRemapping_;
+  settings.emitted = kEmits.at(emit_);
+  settings.headerName = headerName_.value_or("");
+  CommandLineHost host(settings, quiet_, out, err);
+  const Arguments arguments = Gather(settings.format);
+  PrintPathFailures(err, arguments.failures, "Cannot read this folder");
+  // Made before any conversion, so that threads group outputs by their folders' identities.
+  const std::vector<PathFailure> unmade = MakeOutputFolders(arguments.inputs);
+  PrintPathFailures(err, unmade, "Cannot create this folder");
+  std::optional<ChangeWatch> watch;
+  if (watch_) {  // armed before converting, so that nothing changed meanwhile is missed
+    EndInterruptsWithStatus(kExitSuccess);  // Ctrl-C is how a watch ends
+    if (!Arm(watch.emplace(host, placement_, Converter(), err), arguments)) {
+      return kExitFailure;
+    }
+  }
+  const BatchOutcome outcome = Convert(host, arguments.inputs, err);
+  if (watch) {
+    err << "Watching for changes; press Ctrl-C to stop.\n" << std::flush;
+    return watch->Run();
+  }
+  const bool failed = outcome.failed > 0 || !arguments.failures.empty() || !unmade.empty();
+  return failed ? kExitFailure : kExitSuccess;
 }
 
 }  // namespace

@@ -34,16 +34,34 @@ bool ConvertFile(ConverterHost& host, std::int32_t format, const std::string& so
   return ConvertToMzr(host, sourcePath, outputPath);
 }
 
+std::string OutputPathOf(const BatchInput& input, std::int32_t format) {
+  return input.output.empty() ? MakeOutputPath(input.source, ExtensionForFormat(format))
+                              : input.output;
+}
+
+std::vector<BatchInput> InputsBesideSources(std::span<const std::string> paths) {
+  std::vector<BatchInput> inputs;
+  inputs.reserve(paths.size());
+  for (const std::string& path : paths) {
+    inputs.push_back({.source = path, .output = {}});
+  }
+  return inputs;
+}
+
 BatchOutcome RunBatch(ConverterHost& host, std::span<const std::string> paths,
                       const BatchPolicy& policy) {
+  return RunBatch(host, InputsBesideSources(paths), policy, ConvertFile);
+}
+
+BatchOutcome RunBatch(ConverterHost& host, std::span<const BatchInput> inputs,
+                      const BatchPolicy& policy, const ConvertFileFunction& convertFile) {
   BatchOutcome outcome;
-  for (const std::string& sourcePath : paths) {
-    host.OnFileStarting(outcome.taken, paths.size(), sourcePath);
+  for (const BatchInput& input : inputs) {
+    host.OnFileStarting(outcome.taken, inputs.size(), input.source);
     ++outcome.taken;
     host.ReadBack();  // a failed validation is shown by the host; the file is converted anyway
     const std::int32_t format = host.Settings().format;
-    const std::string outputPath = MakeOutputPath(sourcePath, ExtensionForFormat(format));
-    if (!ConvertFile(host, format, sourcePath, outputPath)) {
+    if (!convertFile(host, format, input.source, OutputPathOf(input, format))) {
       ++outcome.failed;
       if (FailureStopsBatch(policy, format)) {
         outcome.stoppedByFailure = true;

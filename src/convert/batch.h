@@ -1,8 +1,9 @@
 #pragma once
 // The conversion batch: every chosen file converted on its own, one after the other, into
-// the format the settings select, with its output beside it.
+// the format the settings select, with its output beside it or where the front end says.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,6 +32,16 @@ struct BatchOutcome {
   bool stoppedByFailure = false;
 };
 
+// One file of a batch and where its output goes. An empty output goes beside the source,
+// named for the format the file is converted in.
+struct BatchInput {
+  std::string source;
+  std::string output;
+};
+
+// The output of `input` converted in `format`.
+std::string OutputPathOf(const BatchInput& input, std::int32_t format);
+
 // Whether a failed file ends the batch: any failure under --fail-fast, and in the dialog a
 // failed MZR conversion (every format value but RLE and RLS selects MZR).
 bool FailureStopsBatch(const BatchPolicy& policy, std::int32_t format);
@@ -43,11 +54,22 @@ void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome);
 bool ConvertFile(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
                  const std::string& outputPath);
 
+// Converts one file as ConvertFile does, telling `host` what happens.
+using ConvertFileFunction =
+    std::function<bool(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
+                       const std::string& outputPath)>;
+
 // Converts every path in order. Before each file the settings are read back (a failed
 // validation does not stop the file). After a stopping failure the rest is skipped and no
 // summary is shown; otherwise a batch of more than one path ends with "%d files processed!".
 BatchOutcome RunBatch(ConverterHost& host, std::span<const std::string> paths,
                       const BatchPolicy& policy = {});
+// The same over inputs with outputs of their own, each converted by `convertFile`.
+BatchOutcome RunBatch(ConverterHost& host, std::span<const BatchInput> inputs,
+                      const BatchPolicy& policy, const ConvertFileFunction& convertFile);
+
+// The inputs of `paths`, each output beside its source.
+std::vector<BatchInput> InputsBesideSources(std::span<const std::string> paths);
 
 // "Convert File": asks the chooser, then runs the batch; a cancelled chooser changes nothing.
 BatchOutcome OnConvertFile(ConverterHost& host, FileChooser& chooser);

@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "convert/output_path.h"
 #include "platform/format_text.h"
 
 namespace kav {
@@ -85,14 +84,16 @@ class OutputIdentities {
   std::unordered_map<std::string, std::string> folders_;  // by the folder's spelling
 };
 
-// For each path, the nearest earlier path whose output is the same file, or kNoFile.
-std::vector<std::size_t> EarlierWithSameOutput(std::span<const std::string> paths,
+// For each input, the nearest earlier input whose output is the same file, or kNoFile. A C
+// header is named after its binary file in the same folder, so binary files that differ
+// give headers that differ too.
+std::vector<std::size_t> EarlierWithSameOutput(std::span<const BatchInput> inputs,
                                                std::int32_t format) {
   OutputIdentities identities;
   std::unordered_map<std::string, std::size_t> lastWithOutput;
-  std::vector<std::size_t> earlier(paths.size(), kNoFile);
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    const std::string output = MakeOutputPath(paths[i], ExtensionForFormat(format));
+  std::vector<std::size_t> earlier(inputs.size(), kNoFile);
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const std::string output = OutputPathOf(inputs[i], format);
     const auto [entry, added] = lastWithOutput.try_emplace(identities.Of(output), i);
     if (!added) {
       earlier[i] = std::exchange(entry->second, i);
@@ -108,16 +109,16 @@ std::vector<std::size_t> EarlierWithSameOutput(std::span<const std::string> path
 // file has succeeded, since any of them may still fail.
 class ParallelRun {
  public:
-  ParallelRun(std::span<const std::string> paths, const ConversionSettings& settings,
+  ParallelRun(std::span<const BatchInput> inputs, const ConversionSettings& settings,
               const ConvertFileFunction& convertFile)
-      : paths_(paths),
+      : inputs_(inputs),
         settings_(settings),
         convertFile_(convertFile),
-        results_(paths.size()),
-        chainedAfter_(paths.size(), kNoFile) {}
+        results_(inputs.size()),
+        chainedAfter_(inputs.size(), kNoFile) {}
 
   void Convert(unsigned jobs, bool failureStops) {
-    earlierSameOutput_ = EarlierWithSameOutput(paths_, settings_.format);
+    earlierSameOutput_ = EarlierWithSameOutput(inputs_, settings_.format);
     failureStops_ = failureStops;
     for (unsigned i = 0; i < jobs; ++i) {
       workers_.emplace_back([this] { Work(); });
@@ -132,7 +133,7 @@ class ParallelRun {
         reportedDone_ = done_;
         const std::size_t done = done_;
         lock.unlock();
-        options.onProgress(done, paths_.size());
+        options.onProgress(done, inputs_.size());
         lock.lock();
         continue;
       }
@@ -162,7 +163,7 @@ class ParallelRun {
 
  private:
   void Work() {
-    for (std::size_t index = nextFile_++; index < paths_.size(); index = nextFile_++) {
+    for (std::size_t index = nextFile_++; index < inputs_.size(); index = nextFile_++) {
       if (!TakeOrChain(index)) {
         continue;
       }
@@ -192,9 +193,9 @@ class ParallelRun {
       return {FileState::kSkipped, {}};
     }
     RecordedFile recorder(settings_, [this, index] { return MayPutInPlace(index); });
-    const std::string& source = paths_[index];
-    const std::string output = MakeOutputPath(source, ExtensionForFormat(settings_.format));
-    const bool converted = convertFile_(recorder, settings_.format, source, output);
+    const BatchInput& input = inputs_[index];
+    const bool converted = convertFile_(recorder, settings_.format, input.source,
+                                        OutputPathOf(input, settings_.format));
     if (!converted && failureStops_) {
       StopAfter(index);
     }
@@ -230,7 +231,7 @@ class ParallelRun {
     return next;
   }
 
-  std::span<const std::string> paths_;
+  std::span<const BatchInput> inputs_;
   ConversionSettings settings_;
   const ConvertFileFunction& convertFile_;
   std::vector<std::size_t> earlierSameOutput_;
@@ -262,18 +263,23 @@ void Replay(ConverterHost& host, const FileResult& result) {
 
 BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const std::string> paths,
                               const ParallelBatchOptions& options) {
-  if (options.jobs <= 1 || paths.size() <= 1) {
-    return RunBatch(host, paths, options.policy);
+  return RunParallelBatch(host, InputsBesideSources(paths), options);
+}
+
+BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const BatchInput> inputs,
+                              const ParallelBatchOptions& options) {
+  if (options.jobs <= 1 || inputs.size() <= 1) {
+    return RunBatch(host, inputs, options.policy, options.convertFile);
   }
   host.ReadBack();
   const ConversionSettings settings = host.Settings();
   const bool failureStops = FailureStopsBatch(options.policy, settings.format);
-  ParallelRun run(paths, settings, options.convertFile);
-  run.Convert(std::min<unsigned>(options.jobs, static_cast<unsigned>(paths.size())), failureStops);
+  ParallelRun run(inputs, settings, options.convertFile);
+  run.Convert(std::min<unsigned>(options.jobs, static_cast<unsigned>(inputs.size())), failureStops);
   BatchOutcome outcome;
-  for (std::size_t i = 0; i < paths.size(); ++i) {
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
     const FileResult& result = run.Await(i, options);
-    host.OnFileStarting(i, paths.size(), paths[i]);
+    host.OnFileStarting(i, inputs.size(), inputs[i].source);
     ++outcome.taken;
     Replay(host, result);
     if (result.state == FileState::kFailed) {

@@ -14,30 +14,28 @@
 
 namespace kav {
 
-// Converts one file as ConvertFile does, telling `host` what happens.
-using ConvertFileFunction =
-    std::function<bool(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
-                       const std::string& outputPath)>;
-
 struct ParallelBatchOptions {
   unsigned jobs = 1;  // threads converting files; 1 runs the plain sequential batch
   BatchPolicy policy;
   // Called on the calling thread whenever another file has finished.
   std::function<void(std::size_t done, std::size_t total)> onProgress;
-  // What converts each file on the threads; tests put their own here to decide when a
-  // file gets where.
+  // What converts each file, on the threads or alone: kavconv's -u puts its own here, and
+  // tests theirs to decide when a file gets where.
   ConvertFileFunction convertFile = ConvertFile;
 };
 
-// Converts every path as RunBatch does. Files whose outputs are the same file (one name in
-// one folder, however the folder is spelt) are converted one after the other in argument
-// order, so the later one's output stands. A stopping failure ends the batch at the first
+// Converts every input as RunBatch does. Inputs whose outputs are the same file (one name in
+// one folder, however the folder is spelt; the folders must exist) are converted one after
+// the other in argument order, so the later one's output stands. A stopping failure ends the batch at the first
 // failing file in argument order, as in RunBatch: every file before it is converted and
 // reported, even one not yet started when the failure is seen; a later file is not
 // reported, and its output is not put in place even if it was being written. A stop the
 // host requests ends the batch after the file just reported; later files not yet put in
 // place are abandoned. The summary follows when more than one path was taken and no
 // failure stopped the batch.
+BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const BatchInput> inputs,
+                              const ParallelBatchOptions& options);
+// The same with every output beside its source.
 BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const std::string> paths,
                               const ParallelBatchOptions& options);
 

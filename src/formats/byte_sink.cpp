@@ -1,8 +1,43 @@
 #include "formats/byte_sink.h"
 
 #include <algorithm>
+#include <limits>
+#include <new>
 
 namespace kav {
+
+bool MemoryOutput::Write(std::span<const std::uint8_t> bytes) {
+  if (failed_ || bytes.size() > std::numeric_limits<std::size_t>::max() - position_) {
+    failed_ = true;
+    return false;
+  }
+  const std::size_t end = position_ + bytes.size();
+  try {
+    if (end > bytes_.size()) {
+      bytes_.resize(end);  // a gap left by Seek() reads as zeros
+    }
+  } catch (const std::bad_alloc&) {
+    failed_ = true;
+    return false;
+  }
+  std::copy(bytes.begin(), bytes.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(position_));
+  position_ = end;
+  return true;
+}
+
+bool MemoryOutput::WriteGather(std::span<const std::span<const std::uint8_t>> pieces) {
+  return std::all_of(pieces.begin(), pieces.end(),
+                     [this](std::span<const std::uint8_t> piece) { return Write(piece); });
+}
+
+bool MemoryOutput::Seek(std::uint64_t offset) {
+  if (failed_ || offset > std::numeric_limits<std::size_t>::max()) {
+    failed_ = true;
+    return false;
+  }
+  position_ = static_cast<std::size_t>(offset);
+  return true;
+}
 
 void FileSink::Write(std::span<const std::uint8_t> bytes) {
   if (bytes.size() > buffer_.size() / 2) {

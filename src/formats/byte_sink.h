@@ -1,6 +1,6 @@
 #pragma once
 // Where encoders put their bytes: memory (tests, fuzzing, decoding checks), a counter, or an
-// output file through a buffer.
+// output stream through a buffer.
 
 #include <array>
 #include <cstdint>
@@ -32,12 +32,28 @@ class VectorSink final : public ByteSink {
   std::vector<std::uint8_t> bytes_;
 };
 
+// An output stream in memory: the encoded file when it is written in more than one form.
+class MemoryOutput final : public OutputStream {
+ public:
+  // False, and every later write too, when memory runs out.
+  bool Write(std::span<const std::uint8_t> bytes) override;
+  bool WriteGather(std::span<const std::span<const std::uint8_t>> pieces) override;
+  bool Seek(std::uint64_t offset) override;
+  bool OutOfMemory() const { return failed_; }
+  std::span<const std::uint8_t> bytes() const { return bytes_; }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::size_t position_ = 0;
+  bool failed_ = false;
+};
+
 // Collects writes into few large system calls: small writes are copied into a buffer,
 // lasting ones are only referenced, and both go out together, in order, in one gathered
 // write when the buffer or the list of pieces is full.
 class FileSink final : public ByteSink {
  public:
-  explicit FileSink(OutputFile& file) : file_(file) {}
+  explicit FileSink(OutputStream& file) : file_(file) {}
   void Write(std::span<const std::uint8_t> bytes) override;
   void WriteLasting(std::span<const std::uint8_t> bytes) override;
   // Writes out everything pending; false when any write so far has failed.
@@ -49,7 +65,7 @@ class FileSink final : public ByteSink {
   static constexpr std::size_t kShortestPiece = 2048;
   void AddPiece(std::span<const std::uint8_t> piece);
 
-  OutputFile& file_;
+  OutputStream& file_;
   std::array<std::uint8_t, kBufferSize> buffer_;
   std::size_t used_ = 0;
   std::array<std::span<const std::uint8_t>, kMaxPieces> pieces_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "formats/output_shell.h"
-#include "platform/format_text.h"
 
 namespace kav {
 namespace {
@@ -135,21 +134,13 @@ bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
   if (!FitsFileHeader(*view)) {
     return RefuseTooLarge(host, bitmap);
   }
-  int error = 0;
-  const WriteOutcome outcome = WriteOutputFile(
-      host, outputPath, sourcePath, bitmap.block,
-      [&](OutputFile& file) {
-        FileSink sink(file);
-        EncodeMzr(*view, settings, sink);
-        return sink.Flush();
-      },
-      &error);
-  bitmap.block.Release();
-  if (!ReportWriteOutcome(host, outcome, kLoadErrorText, error)) {
-    return false;
-  }
-  host.SetStatusText(UpperCaseFirst(FormatText(kConvertedFormat, outputPath.c_str())));
-  return true;
+  return WriteOutputs(host, outputPath, sourcePath, bitmap.block,
+                      {.loadErrorStatus = kLoadErrorText, .writtenFormat = kConvertedFormat},
+                      [&](OutputStream& file) {
+                        FileSink sink(file);
+                        EncodeMzr(*view, settings, sink);
+                        return sink.Flush();
+                      });
 }
 
 }  // namespace kav

@@ -73,9 +73,9 @@ enum class EncodeResult { kOk, kTooLarge };
 EncodeResult EncodeMzr(const BitmapView& bitmap, const ConversionSettings& settings,
                        ByteSink& sink);
 
-// Converts one BMP file into an MZR file and reports the outcome to `host`: the status
-// text "%s converted!" (first letter upper-cased) on success; "Error while converting!"
-// when the source cannot be loaded; an owned message box when the output cannot be
+// Converts one BMP file into an MZR file (or its C header, as the settings ask) and reports
+// the outcome to `host`: the status text "%s converted!" for each file written; "Error while
+// converting!" when the source cannot be loaded; an owned message box when the output cannot be
 // created or written or the image is too large. True on success.
 bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
                   const std::string& outputPath);

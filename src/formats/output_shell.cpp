@@ -1,9 +1,37 @@
 #include "formats/output_shell.h"
 
 #include "bmp/bmp_reader.h"
+#include "formats/c_header.h"
 #include "platform/format_text.h"
 
 namespace kav {
+namespace {
+
+// Writes one output whose bytes are ready, and reports it.
+bool WriteReady(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
+                const WriterTexts& texts, const std::function<bool(ByteSink&)>& encode) {
+  static const MemoryBlock kNoSource;
+  int error = 0;
+  const WriteOutcome outcome = WriteOutputFile(
+      host, outputPath, sourcePath, kNoSource,
+      [&encode](OutputStream& file) {
+        FileSink sink(file);
+        return encode(sink) && sink.Flush();
+      },
+      &error);
+  if (!ReportWriteOutcome(host, outcome, texts.loadErrorStatus, error)) {
+    return false;
+  }
+  host.SetStatusText(FormatText(texts.writtenFormat, outputPath.c_str()));
+  return true;
+}
+
+std::string_view FileNameOf(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
 
 std::optional<BitmapView> LoadSource(ConverterHost& host, const std::string& sourcePath,
                                      LoadedBitmap& bitmap, std::string_view loadErrorStatus) {
@@ -26,7 +54,7 @@ bool RefuseTooLarge(ConverterHost& host, LoadedBitmap& bitmap) {
 
 WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
                              const std::string& sourcePath, const MemoryBlock& source,
-                             const std::function<bool(OutputFile&)>& write, int* error) {
+                             const std::function<bool(OutputStream&)>& write, int* error) {
   OutputFile file;
   const auto failed = [&file, error](WriteOutcome outcome) {
     if (error != nullptr) {
@@ -71,6 +99,55 @@ bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome, std::string_v
       return false;
   }
   return false;
+}
+
+std::string HeaderPathOf(const std::string& outputPath) {
+  return outputPath + ".h";
+}
+
+std::string HeaderNameOf(const std::string& outputPath, const ConversionSettings& settings) {
+  return settings.headerName.empty() ? CIdentifierFor(FileNameOf(outputPath)) : settings.headerName;
+}
+
+bool WriteOutputs(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
+                  MemoryBlock& source, const WriterTexts& texts,
+                  const std::function<bool(OutputStream&)>& write) {
+  const ConversionSettings settings = host.Settings();
+  if (settings.emitted == Emit::kBinary) {  // straight into the file, with no copy in memory
+    int error = 0;
+    const WriteOutcome outcome =
+        WriteOutputFile(host, outputPath, sourcePath, source, write, &error);
+    source.Release();
+    if (!ReportWriteOutcome(host, outcome, texts.loadErrorStatus, error)) {
+      return false;
+    }
+    host.SetStatusText(FormatText(texts.writtenFormat, outputPath.c_str()));
+    return true;
+  }
+  MemoryOutput encoded;
+  const bool whole = write(encoded);
+  const bool damaged = source.Damaged();
+  source.Release();
+  if (damaged) {
+    return ReportWriteOutcome(host, WriteOutcome::kSourceDamaged, texts.loadErrorStatus);
+  }
+  if (!whole) {
+    host.SetStatusText(std::string(kAllocationErrorText));
+    return false;
+  }
+  const std::span<const std::uint8_t> bytes = encoded.bytes();
+  if (settings.emitted == Emit::kBoth &&
+      !WriteReady(host, outputPath, sourcePath, texts, [bytes](ByteSink& sink) {
+        sink.Write(bytes);
+        return true;
+      })) {
+    return false;
+  }
+  const std::string name = HeaderNameOf(outputPath, settings);
+  return WriteReady(host, HeaderPathOf(outputPath), sourcePath, texts, [&](ByteSink& sink) {
+    EncodeCHeader(bytes, name, sink);
+    return true;
+  });
 }
 
 }  // namespace kav

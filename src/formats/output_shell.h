@@ -15,6 +15,7 @@ namespace kav {
 inline constexpr std::string_view kCannotCreateText = "Cannot create output file";
 inline constexpr std::string_view kCannotWriteText = "Cannot write output file";
 inline constexpr std::string_view kTooLargeText = "This image is too large for this format";
+inline constexpr std::string_view kAllocationErrorText = "Error allocating memory!";
 
 // Loads the BMP file at `sourcePath` into `bitmap` for a writer. When it cannot be loaded (the
 // reader has shown why), the status line becomes `loadErrorStatus` and the result is empty.
@@ -34,7 +35,7 @@ enum class WriteOutcome { kWritten, kCannotCreate, kCannotWrite, kSourceDamaged,
 // untouched; `error`, when given, is set to the errno of the failed call (0 when none failed).
 WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
                              const std::string& sourcePath, const MemoryBlock& source,
-                             const std::function<bool(OutputFile&)>& write, int* error = nullptr);
+                             const std::function<bool(OutputStream&)>& write, int* error = nullptr);
 
 // Tells the user about a failed outcome: an owned message box, or for a damaged source the
 // reader's unowned "This BMP file is corrupt" followed by `loadErrorStatus` in the status
@@ -42,5 +43,25 @@ WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
 // failed call's `error` goes with the message as its cause. True when the file was written.
 bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome, std::string_view loadErrorStatus,
                         int error = 0);
+
+// How a writer reports: the status line after a failed load, and the status line of each file
+// written, "%s" standing for its path.
+struct WriterTexts {
+  std::string_view loadErrorStatus;
+  const char* writtenFormat;
+};
+
+// The C header of the output `outputPath`: its path, and its array's name as the settings
+// give it or, by default, from the output's file name.
+std::string HeaderPathOf(const std::string& outputPath);
+std::string HeaderNameOf(const std::string& outputPath, const ConversionSettings& settings);
+
+// Writes and reports the files the settings ask for: the binary file at `outputPath`, a C
+// header of the same bytes at `outputPath` + ".h", or the two, each with its own status line
+// once it is in place (the binary's first). `write` fills an output from its start;
+// `source` is released once it is no longer needed. True when every file was written.
+bool WriteOutputs(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
+                  MemoryBlock& source, const WriterTexts& texts,
+                  const std::function<bool(OutputStream&)>& write);
 
 }  // namespace kav

@@ -156,10 +156,11 @@ void WriteRunLengthHead(const BitmapView& bitmap, RunLengthVariant variant,
 // FitsFileHeader.
 std::vector<std::uint8_t> EncodeRunLength(const BitmapView& bitmap, RunLengthVariant variant);
 
-// Convert one BMP file to RLE or RLS and report to `host`: "SUCCESS!!  %s converted!" on
-// success, "Error while loading BMP file!" or "Error allocating memory!" in the status line,
-// owned message boxes when the output cannot be created or written or the image is too
-// large. True on success (the dialog's batch goes on either way).
+// Convert one BMP file to RLE or RLS (or its C header, as the settings ask) and report to
+// `host`: "SUCCESS!!  %s converted!" for each file written, "Error while loading BMP file!" or
+// "Error allocating memory!" in the status line, owned message boxes when the output cannot be
+// created or written or the image is too large. True on success (the dialog's batch goes on either
+// way).
 bool ConvertToRle(ConverterHost& host, const std::string& sourcePath,
                   const std::string& outputPath);
 bool ConvertToRls(ConverterHost& host, const std::string& sourcePath,

@@ -5,13 +5,11 @@
 
 #include "formats/output_shell.h"
 #include "formats/run_length.h"
-#include "platform/format_text.h"
 
 namespace kav {
 namespace {
 
 constexpr std::string_view kLoadErrorText = "Error while loading BMP file!";
-constexpr std::string_view kAllocationErrorText = "Error allocating memory!";
 constexpr std::string_view kEmptyImageText = "Error: this image has no pixels!";
 constexpr const char* kSuccessFormat = "SUCCESS!!  %s converted!";
 
@@ -56,7 +54,7 @@ bool DataSizeFits(const BitmapView& view, RunLengthVariant variant, RunLengthLay
 
 // One pass over the pixels: the coded rows go first, after room for the head, and the head
 // follows once coding has given every offset.
-bool WriteRunLengthFile(OutputFile& file, const BitmapView& view, RunLengthVariant variant,
+bool WriteRunLengthFile(OutputStream& file, const BitmapView& view, RunLengthVariant variant,
                         RunLengthLayout& layout, CodingBuffers& buffers) {
   if (!file.Seek(layout.HeadSize())) {
     return false;
@@ -94,18 +92,11 @@ bool ConvertToRunLength(ConverterHost& host, const std::string& sourcePath,
   if (!DataSizeFits(*view, variant, layout, *buffers)) {
     return RefuseTooLarge(host, bitmap);
   }
-  int error = 0;
-  const WriteOutcome outcome = WriteOutputFile(
-      host, outputPath, sourcePath, bitmap.block,
-      [&](OutputFile& file) { return WriteRunLengthFile(file, *view, variant, layout, *buffers); },
-      &error);
-  bitmap.block.Release();
-  buffers.reset();
-  if (!ReportWriteOutcome(host, outcome, kLoadErrorText, error)) {
-    return false;
-  }
-  host.SetStatusText(FormatText(kSuccessFormat, outputPath.c_str()));
-  return true;
+  return WriteOutputs(host, outputPath, sourcePath, bitmap.block,
+                      {.loadErrorStatus = kLoadErrorText, .writtenFormat = kSuccessFormat},
+                      [&](OutputStream& file) {
+                        return WriteRunLengthFile(file, *view, variant, layout, *buffers);
+                      });
 }
 
 }  // namespace

@@ -24,6 +24,10 @@ inline constexpr std::int32_t kFormatMzr = 0;
 inline constexpr std::int32_t kFormatRle = 1;
 inline constexpr std::int32_t kFormatRls = 2;
 
+// What a conversion writes: the binary file, a C header holding its bytes (named after it
+// plus ".h"), or both, the header after the binary.
+enum class Emit : std::uint8_t { kBinary, kHeader, kBoth };
+
 // The settings of one conversion. The initialisers are the defaults every front end starts
 // with; nothing else states them.
 struct ConversionSettings {
@@ -32,6 +36,8 @@ struct ConversionSettings {
   std::int32_t endColor = 255;
   std::int32_t transparentColor = 0;
   bool useRemapping = true;
+  Emit emitted = Emit::kBinary;
+  std::string headerName{};  // the C header's array; empty: named after the output file
 };
 
 class ConverterHost : public MessageBoxes {

@@ -65,6 +65,19 @@ class Descriptor {
   int fd_ = -1;
 };
 
+// Where a writer puts its bytes: an output file, or memory when the same bytes are wanted in
+// more than one form.
+class OutputStream {
+ public:
+  virtual ~OutputStream() = default;
+  // Appends all bytes; after the first failure every later write fails too.
+  virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
+  // Appends every piece in order.
+  virtual bool WriteGather(std::span<const std::span<const std::uint8_t>> pieces) = 0;
+  // Moves to `offset` from the start; later writes go there (a gap reads as zeros).
+  virtual bool Seek(std::uint64_t offset) = 0;
+};
+
 // The output of one conversion. Create() refuses what must not be written over: a folder,
 // anything but a regular file, an existing read-only file, or the file at `protectedPath`
 // (the source being converted). The bytes go to a file without a name in the target's folder
@@ -79,20 +92,18 @@ class Descriptor {
 // such a link may have been planted to make the program overwrite a file its owner cannot
 // write, and Create() refuses it. Temporary files of this output left by a process that ended
 // without removing them (SIGKILL) are removed when the output is created.
-class OutputFile {
+class OutputFile final : public OutputStream {
  public:
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() { Abandon(); }
+  ~OutputFile() override { Abandon(); }
 
   bool Create(const std::string& target, const std::string& protectedPath);
-  // Appends all bytes; after the first failure every later write fails too.
-  bool Write(std::span<const std::uint8_t> bytes);
-  // Appends every piece in order, in as few system calls as possible.
-  bool WriteGather(std::span<const std::span<const std::uint8_t>> pieces);
-  // Moves to `offset` from the start; later writes go there (a gap reads as zeros).
-  bool Seek(std::uint64_t offset);
+  bool Write(std::span<const std::uint8_t> bytes) override;
+  // In as few system calls as possible.
+  bool WriteGather(std::span<const std::span<const std::uint8_t>> pieces) override;
+  bool Seek(std::uint64_t offset) override;
   // Whether a write failed because the bytes to write could not be read: a mapped source
   // file that shrank while it was being converted.
   bool FailedReadingSource() const { return failedReadingSource_; }
@@ -131,5 +142,9 @@ class OutputFile {
 // Makes SIGINT, SIGTERM and SIGHUP remove every temporary output file of this process
 // before the process ends as the signal asks, so an interrupted batch leaves no partial file.
 void InstallInterruptCleanup();
+
+// From now on SIGINT ends the process, once the temporary files are removed, with exit status
+// `status` instead of by the signal: an interrupt is how a user ends a run that waits forever.
+void EndInterruptsWithStatus(int status);
 
 }  // namespace kav

@@ -23,13 +23,6 @@ std::string FormatText(const char* format, ...) {
   return text;
 }
 
-std::string UpperCaseFirst(std::string text) {
-  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') {
-    text[0] = static_cast<char>(text[0] - 'a' + 'A');
-  }
-  return text;
-}
-
 std::string SystemErrorText(int error) {
   // strerror() may share one buffer between threads; the GNU strerror_r returns either its
   // own constant text or the buffer it was given.

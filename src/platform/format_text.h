@@ -8,10 +8,6 @@ namespace kav {
 // printf-style formatting into a string that grows to fit.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// The text with its first character upper-cased when it is a to z; every other character,
-// and a first character outside a to z, stays as it is.
-std::string UpperCaseFirst(std::string text);
-
 // What the system says of error number `error` (an errno value): "No such file or directory".
 std::string SystemErrorText(int error);
 

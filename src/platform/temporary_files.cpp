@@ -44,6 +44,7 @@ std::array<TemporarySlot, kTemporarySlots> liveTemporaryFiles{};
 // its change is complete, so the handler's sweep never sees a file half registered or a
 // name being freed, and never misses a file being created.
 std::atomic<bool> terminating{false};
+std::atomic<int> interruptExitStatus{-1};  // -1: SIGINT ends the process as a signal
 std::atomic<int> changesInFlight{0};
 thread_local int changesOnThisThread = 0;
 
@@ -64,6 +65,10 @@ extern "C" void RemoveTemporariesAndEnd(int signal) {
     if (name != nullptr && folder >= 0) {
       unlinkat(folder, name, 0);
     }
+  }
+  const int status = interruptExitStatus.load();
+  if (signal == SIGINT && status >= 0) {
+    _exit(status);
   }
   std::signal(signal, SIG_DFL);
   std::raise(signal);
@@ -269,6 +274,10 @@ void InstallInterruptCleanup() {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     sigaction(signal, &action, nullptr);
   }
+}
+
+void EndInterruptsWithStatus(int status) {
+  interruptExitStatus = status;
 }
 
 }  // namespace kav

@@ -1,24 +1,35 @@
 # Installs the build in BUILD_DIR into WORK/prefix, then builds the project in this folder
-# against it, which converts SAMPLES with kav::kavconv and builds its program with
-# kav::formats, and runs the program on what it converted; then builds the same program with
-# plain cc and pkg-config and runs that too.
+# against it, which converts copies of SAMPLES with kav_add_assets() and builds its program
+# with kav::formats, and runs the program on what it converted; touches one picture and checks
+# that only it is converted again; then builds the same program with plain cc and pkg-config
+# and runs that too.
 function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output)
   if(NOT result EQUAL 0)
     string(REPLACE ";" " " command "${ARGN}")
-    message(FATAL_ERROR "failed (${result}): ${command}")
+    message(FATAL_ERROR "failed (${result}): ${command}\n${output}")
   endif()
+  set(output "${output}" PARENT_SCOPE)
 endfunction()
 
 set(prefix ${WORK}/prefix)
 set(build ${WORK}/build)
 file(REMOVE_RECURSE ${WORK})
+file(COPY ${SAMPLES}/sprite.bmp ${SAMPLES}/wide.bmp DESTINATION ${WORK}/pictures)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR} -B ${build} -DCMAKE_PREFIX_PATH=${prefix}
-    -DKAV_SAMPLES=${SAMPLES})
+    -DKAV_SAMPLES=${WORK}/pictures)
 run(${CMAKE_COMMAND} --build ${build})
 file(STRINGS ${build}/pairs.txt pairs)
 run(${build}/consumer ${pairs})
+
+execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 1.1)  # past the file times' resolution
+file(TOUCH ${WORK}/pictures/wide.bmp)
+run(${CMAKE_COMMAND} --build ${build})
+string(REGEX MATCHALL "Converting [^ ]+" converted "${output}")
+if(NOT converted STREQUAL "Converting wide.bmp;Converting wide.bmp;Converting wide.bmp")
+  message(FATAL_ERROR "touching wide.bmp converted: ${converted}\n${output}")
+endif()
 
 run(${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/share/pkgconfig
     sh -c "cc $(pkg-config --cflags kav-formats) -o ${WORK}/plain ${CMAKE_CURRENT_LIST_DIR}/consumer.c")

@@ -5,6 +5,9 @@
 
 #define KAV_FORMATS_IMPLEMENTATION
 #include "kav/kav_formats.h"
+#ifdef KAV_ASSET_DIR
+#include "sprite.RLE.h" /* kav_add_assets() with EMIT both: the same bytes, compiled in */
+#endif
 
 static unsigned char asset[1 << 20];
 static unsigned char bmp[1 << 20];
@@ -59,6 +62,13 @@ static int matches(const kav_image* image) {
 
 int main(int argc, char** argv) {
   int i;
+#ifdef KAV_ASSET_DIR
+  const size_t size = load(KAV_ASSET_DIR "/sprite.RLE", asset, sizeof asset);
+  if (size != SPRITE_RLE_SIZE || memcmp(asset, sprite_RLE, size) != 0) {
+    fprintf(stderr, "sprite.RLE.h does not hold the bytes of sprite.RLE\n");
+    return 1;
+  }
+#endif
   for (i = 1; i + 1 < argc; i += 2) {
     kav_image image;
     kav_error error;

@@ -1,0 +1,96 @@
+# kav_add_assets(<target> FORMAT mzr|rle|rls [START n] [END n] [TRANSPARENT n] [NO_REMAPPING]
+#                [OUTPUT_DIR dir] [EMIT binary|c|both] SOURCES <pictures>...)
+#
+# Adds a build rule per picture that runs kav::kavconv on it when it (or the converter)
+# changes, and makes <target> depend on the results. The outputs are named as kavconv names
+# them (hero.bmp gives hero.MZR or hero.RLE; EMIT c or both adds hero.RLE.h) and go to
+# OUTPUT_DIR, by default ${CMAKE_CURRENT_BINARY_DIR}/kav_assets/<target>. A compiled <target>
+# gets KAV_ASSET_DIR="<output dir>" and, with EMIT c or both, the output folder on its include
+# path. Two pictures that would give one output stop the configuration.
+function(kav_add_assets target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_REMAPPING"
+                        "FORMAT;START;END;TRANSPARENT;OUTPUT_DIR;EMIT" "SOURCES")
+  set(usage "kav_add_assets(${target})")
+  if(NOT TARGET ${target})
+    message(FATAL_ERROR "${usage}: no target named ${target}")
+  endif()
+  if(arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "${usage}: unknown arguments ${arg_UNPARSED_ARGUMENTS}")
+  endif()
+  string(TOLOWER "${arg_FORMAT}" format)
+  if(NOT format MATCHES "^(mzr|rle|rls)$")
+    message(FATAL_ERROR "${usage}: FORMAT must be mzr, rle or rls")
+  endif()
+  if(NOT arg_EMIT)
+    set(arg_EMIT binary)
+  endif()
+  if(NOT arg_EMIT MATCHES "^(binary|c|both)$")
+    message(FATAL_ERROR "${usage}: EMIT must be binary, c or both")
+  endif()
+  if(NOT arg_SOURCES)
+    message(FATAL_ERROR "${usage}: no SOURCES")
+  endif()
+  if(NOT arg_OUTPUT_DIR)
+    set(arg_OUTPUT_DIR ${CMAKE_CURRENT_BINARY_DIR}/kav_assets/${target})
+  endif()
+  cmake_path(ABSOLUTE_PATH arg_OUTPUT_DIR BASE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+             NORMALIZE OUTPUT_VARIABLE output_dir)
+  file(MAKE_DIRECTORY ${output_dir})
+
+  set(options -q -f ${format} --emit ${arg_EMIT})
+  foreach(setting IN ITEMS START END TRANSPARENT)
+    if(DEFINED arg_${setting})
+      string(TOLOWER ${setting} flag)
+      list(APPEND options --${flag} ${arg_${setting}})
+    endif()
+  endforeach()
+  if(arg_NO_REMAPPING)
+    list(APPEND options --no-remapping)
+  endif()
+  set(extension RLE)  # RLS files are named *.RLE too
+  if(format STREQUAL "mzr")
+    set(extension MZR)
+  endif()
+
+  set(all_outputs)
+  foreach(source IN LISTS arg_SOURCES)
+    cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE)
+    cmake_path(GET source STEM LAST_ONLY stem)
+    set(binary ${output_dir}/${stem}.${extension})
+    # Across every call, so that two targets or two calls cannot overwrite each other either.
+    get_property(earlier GLOBAL PROPERTY "kav_asset_source:${binary}")
+    if(earlier)
+      message(FATAL_ERROR "${usage}: ${earlier} and ${source} would both give ${binary}")
+    endif()
+    set_property(GLOBAL PROPERTY "kav_asset_source:${binary}" ${source})
+    set(outputs)
+    if(NOT arg_EMIT STREQUAL "c")
+      list(APPEND outputs ${binary})
+    endif()
+    if(NOT arg_EMIT STREQUAL "binary")
+      list(APPEND outputs ${binary}.h)
+    endif()
+    cmake_path(GET source FILENAME name)
+    add_custom_command(OUTPUT ${outputs}
+                       COMMAND kav::kavconv convert ${options} -o ${binary} ${source}
+                       DEPENDS ${source} kav::kavconv
+                       COMMENT "Converting ${name} to ${extension} (${format})"
+                       VERBATIM)
+    list(APPEND all_outputs ${outputs})
+  endforeach()
+
+  # One target per call, so that several calls on one target each have their own.
+  set(index 0)
+  while(TARGET ${target}_kav_assets_${index})
+    math(EXPR index "${index} + 1")
+  endwhile()
+  add_custom_target(${target}_kav_assets_${index} DEPENDS ${all_outputs})
+  add_dependencies(${target} ${target}_kav_assets_${index})
+  get_target_property(type ${target} TYPE)
+  if(NOT type MATCHES "^(UTILITY|INTERFACE_LIBRARY)$")
+    target_compile_definitions(${target} PRIVATE KAV_ASSET_DIR="${output_dir}")
+    if(NOT arg_EMIT STREQUAL "binary")
+      target_include_directories(${target} PRIVATE ${output_dir})
+    endif()
+  endif()
+endfunction()

@@ -1,0 +1,103 @@
+#include "convert/inputs.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "convert/output_path.h"
+
+namespace fs = std::filesystem;
+
+namespace kav {
+namespace {
+
+bool EndsWithIgnoringCase(std::string_view name, std::string_view ending) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return name.size() >= ending.size() &&
+         std::equal(ending.begin(), ending.end(),
+                    name.end() - static_cast<std::ptrdiff_t>(ending.size()),
+                    [&lower](char a, char b) { return a == lower(b); });
+}
+
+// The output of `relative` under the output folder, or "" (beside its source) without one.
+std::string PlacedOutput(const fs::path& relative, const OutputPlacement& placement,
+                         std::int32_t format) {
+  if (placement.folder.empty()) {
+    return {};
+  }
+  return MakeOutputPath((fs::path(placement.folder) / relative).native(),
+                        ExtensionForFormat(format));
+}
+
+}  // namespace
+
+bool IsPictureName(std::string_view name) {
+  return !name.starts_with('.') &&
+         (EndsWithIgnoringCase(name, ".bmp") || EndsWithIgnoringCase(name, ".png"));
+}
+
+FolderWalk WalkFolder(const std::string& folder) {
+  FolderWalk walk;
+  std::vector<fs::path> pending{fs::path()};
+  while (!pending.empty()) {
+    const fs::path relative = std::move(pending.back());
+    pending.pop_back();
+    walk.folders.push_back(relative.native());
+    const fs::path here = fs::path(folder) / relative;
+    std::error_code error;
+    for (fs::directory_iterator entries(here, error), end; !error && entries != end;
+         entries.increment(error)) {
+      const fs::directory_entry& entry = *entries;
+      const std::string name = entry.path().filename().native();
+      std::error_code ignored;  // an entry that vanished or cannot be looked at is no picture
+      if (name.starts_with('.')) {
+        continue;
+      }
+      if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) {
+        pending.push_back(relative / name);
+      } else if (IsPictureName(name) && entry.is_regular_file(ignored)) {
+        walk.pictures.push_back((relative / name).native());
+      }
+    }
+    if (error) {
+      walk.failures.push_back({here.native(), error});
+    }
+  }
+  std::sort(walk.pictures.begin(), walk.pictures.end());
+  return walk;
+}
+
+BatchInput InputOfFile(const std::string& path, const OutputPlacement& placement,
+                       std::int32_t format) {
+  if (!placement.file.empty()) {
+    return {.source = path, .output = placement.file};
+  }
+  return {.source = path, .output = PlacedOutput(fs::path(path).filename(), placement, format)};
+}
+
+BatchInput InputUnderFolder(const std::string& folder, const std::string& relative,
+                            const OutputPlacement& placement, std::int32_t format) {
+  return {.source = (fs::path(folder) / relative).native(),
+          .output = PlacedOutput(relative, placement, format)};
+}
+
+std::vector<PathFailure> MakeOutputFolders(std::span<const BatchInput> inputs) {
+  std::set<fs::path> folders;
+  std::vector<PathFailure> failures;
+  for (const BatchInput& input : inputs) {
+    const fs::path folder = fs::path(input.output).parent_path();
+    if (folder.empty() || !folders.insert(folder).second) {
+      continue;
+    }
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error) {
+      failures.push_back({folder.native(), error});
+    }
+  }
+  return failures;
+}
+
+}  // namespace kav

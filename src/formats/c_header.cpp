@@ -1,0 +1,140 @@
+#include "formats/c_header.h"
+
+#include <algorithm>
+#include <array>
+
+namespace kav {
+namespace {
+
+constexpr std::size_t kBytesPerLine = 16;
+constexpr std::size_t kByteTextSize = 6;                                      // " 0x4b,"
+constexpr std::size_t kLineTextSize = 1 + kBytesPerLine * kByteTextSize + 1;  // ' ' ... '\n'
+// The array's text is handed on in pieces this large, which a file sink writes without
+// copying them first.
+constexpr std::size_t kTextPieceSize = 512 * 1024;
+constexpr std::string_view kArrayStart = "static const unsigned char ";
+constexpr std::string_view kInitialiserStart = " = {\n";
+
+using ByteText = std::array<char, kByteTextSize>;
+
+constexpr std::array<ByteText, 256> kByteTexts = [] {
+  constexpr std::string_view hex = "0123456789abcdef";
+  std::array<ByteText, 256> texts{};
+  for (std::size_t value = 0; value < texts.size(); ++value) {
+    texts[value] = {' ', '0', 'x', hex[value >> 4], hex[value & 15], ','};
+  }
+  return texts;
+}();
+
+bool IsAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsNameCharacter(char c) {
+  return IsAsciiLetter(c) || IsDigit(c) || c == '_';
+}
+bool IsUtf8Continuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
+
+void WriteText(ByteSink& sink, std::string_view text) {
+  sink.Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
+std::string UpperCased(std::string_view name) {
+  std::string upper(name);
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  });
+  return upper;
+}
+
+// The initialiser's lines, built in pieces of whole lines.
+void WriteArrayLines(std::span<const std::uint8_t> bytes, ByteSink& sink) {
+  std::vector<char> piece(kTextPieceSize);
+  std::size_t used = 0;
+  for (std::size_t at = 0; at < bytes.size(); at += kBytesPerLine) {
+    if (used + kLineTextSize > piece.size()) {
+      WriteText(sink, {piece.data(), used});
+      used = 0;
+    }
+    piece[used++] = ' ';
+    for (const std::uint8_t value : bytes.subspan(at, std::min(kBytesPerLine, bytes.size() - at))) {
+      std::copy_n(kByteTexts[value].data(), kByteTextSize, piece.data() + used);
+      used += kByteTextSize;
+    }
+    piece[used++] = '\n';
+  }
+  WriteText(sink, {piece.data(), used});
+}
+
+}  // namespace
+
+std::string CIdentifierFor(std::string_view fileName) {
+  std::string name;
+  bool inCharacter = false;  // within a UTF-8 character already written as '_'
+  for (const char c : fileName) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!(inCharacter && IsUtf8Continuation(byte))) {
+      name += IsNameCharacter(c) ? c : '_';
+    }
+    inCharacter = byte >= 0x80;
+  }
+  if (name.empty() || IsDigit(name.front())) {
+    name.insert(name.begin(), '_');
+  }
+  return name;
+}
+
+bool IsCIdentifier(std::string_view name) {
+  return !name.empty() && !IsDigit(name.front()) &&
+         std::all_of(name.begin(), name.end(), IsNameCharacter);
+}
+
+void EncodeCHeader(std::span<const std::uint8_t> bytes, std::string_view name, ByteSink& sink) {
+  const std::string upper = UpperCased(name);
+  const std::string size = std::to_string(bytes.size());
+  const std::string length = bytes.empty() ? "1" : size;
+  WriteText(sink, "#ifndef " + upper + "_H\n#define " + upper + "_H\n\n#define " + upper +
+                      "_SIZE " + size + "\n\n#ifdef __cplusplus\nalignas(4)\n#else\n_Alignas(4)\n" +
+                      "#endif\n" + std::string(kArrayStart) + std::string(name) + "[" + length +
+                      "]" + std::string(kInitialiserStart));
+  static constexpr std::array<std::uint8_t, 1> kZero{0};
+  WriteArrayLines(bytes.empty() ? std::span<const std::uint8_t>(kZero) : bytes, sink);
+  WriteText(sink, "};\n\n#endif\n");
+}
+
+std::optional<CHeaderStart> ReadCHeaderStart(std::string_view text, std::size_t count) {
+  const std::size_t nameStart = text.find(kArrayStart);
+  if (nameStart == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const std::size_t nameEnd = text.find('[', nameStart + kArrayStart.size());
+  const std::size_t bytesStart = text.find(kInitialiserStart, nameEnd);
+  if (nameEnd == std::string_view::npos || bytesStart == std::string_view::npos) {
+    return std::nullopt;
+  }
+  CHeaderStart start;
+  start.name =
+      text.substr(nameStart + kArrayStart.size(), nameEnd - nameStart - kArrayStart.size());
+  const auto hexValue = [](char c) {
+    return IsDigit(c) ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+  };
+  std::size_t at = bytesStart + kInitialiserStart.size();
+  while (start.bytes.size() < count) {
+    at = std::min(text.find_first_not_of(" \n", at), text.size());
+    const std::string_view entry = text.substr(at, kByteTextSize - 1);  // "0x4b,"
+    const int high = entry.size() == kByteTextSize - 1 ? hexValue(entry[2]) : -1;
+    const int low = high >= 0 ? hexValue(entry[3]) : -1;
+    if (!entry.starts_with("0x") || low < 0 || entry[4] != ',') {
+      break;
+    }
+    start.bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    at += entry.size();
+  }
+  return start;
+}
+
+}  // namespace kav

@@ -1,0 +1,212 @@
+// kavconv convert in a build: folders walked, outputs placed with -o and --output-dir, partial
+// rebuilds with -u, C headers that compilers accept, and --watch.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <sstream>
+#include <thread>
+
+#include "cli/kavconv.h"
+#include "convert/inputs.h"
+#include "support/test_support.h"
+
+namespace kav {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class Pipeline : public ::testing::Test {
+ protected:
+  test::TempDir dir;
+
+  // A BMP of `width` x `height` at `name` under the folder, its folders made.
+  std::string Picture(const std::string& name, int width = 3, int height = 2) {
+    fs::create_directories(fs::path(dir.File(name)).parent_path());
+    test::WriteFile(dir.File(name), test::MakeBmp(test::PictureOf(width, height, [](int x, int y) {
+                      return (x * 5 + y) % 256;
+                    })));
+    return dir.File(name);
+  }
+  std::uint16_t WidthOf(const std::string& name) {
+    const test::Bytes file = test::ReadFile(dir.File(name));
+    const std::optional<kav_image> image = test::Open(file);
+    return image ? static_cast<std::uint16_t>(image->width) : 0;
+  }
+  // kavconv in this process; every mention of the folder in its lines written as "D".
+  test::ProcessRun Kav(std::vector<std::string> arguments) {
+    std::vector<const char*> argv{"kavconv", "convert"};
+    for (const std::string& argument : arguments) {
+      argv.push_back(argument.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunKavconv(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, Short(out.str()), Short(err.str())};
+  }
+  std::string Short(const std::string& text) const { return Replaced(text, dir.path(), "D"); }
+  static std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+      text.replace(at, from.size(), to);
+    }
+    return text;
+  }
+  std::string Text(const std::string& name) const {
+    const test::Bytes bytes = test::ReadFile(dir.File(name));
+    return Short(std::string(bytes.begin(), bytes.end()));
+  }
+};
+
+TEST_F(Pipeline, FolderWalkTakesPicturesInByteOrderAndPassesOverHiddenAndLinkedFolders) {
+  for (const char* name : {"b.bmp", "A.PNG", ".h.bmp", "notes.txt", "sub/c.Bmp", "sub/deeper/d.bmp",
+                           ".hidden/x.bmp", "a.b/f.bmp", "folder.bmp/e.bmp", "x.bmpx"}) {
+    Picture(name);
+  }
+  fs::create_directory_symlink(".", dir.File("loop"));
+  fs::create_symlink("sub/c.Bmp", dir.File("link.bmp"));
+  fs::create_symlink("nowhere", dir.File("dangling.bmp"));
+  const FolderWalk walk = WalkFolder(dir.path());
+  EXPECT_EQ(walk.pictures,
+            (std::vector<std::string>{"A.PNG", "a.b/f.bmp", "b.bmp", "folder.bmp/e.bmp", "link.bmp",
+                                      "sub/c.Bmp", "sub/deeper/d.bmp"}));
+  std::vector<std::string> folders = walk.folders;
+  std::sort(folders.begin(), folders.end());
+  EXPECT_EQ(folders, (std::vector<std::string>{"", "a.b", "folder.bmp", "sub", "sub/deeper"}));
+  fs::create_directory(dir.File("empty"));
+  EXPECT_EQ(Kav({dir.File("empty")}).status, 0);
+}
+
+TEST_F(Pipeline, OutputsGoWhereAskedAndTheLaterOfTwoWinsAsInASequentialRun) {
+  Picture("one/hero.bmp", 1000, 1000);  // slow: without grouping the next one finishes first
+  Picture("in/hero.bmp", 3);
+  Picture("in/sub/hero.bmp", 4);
+  const auto run = [this](const std::string& jobs) {
+    return Kav({"-j", jobs, "--output-dir", dir.File("out" + jobs), "--emit", "both", "-f", "mzr",
+                dir.File("one/hero.bmp"), dir.File("in")});
+  };
+  const test::ProcessRun sequential = run("1");
+  EXPECT_EQ(
+      sequential.out,
+      "D/out1/hero.MZR converted!\nD/out1/hero.MZR.h converted!\n"
+      "D/out1/hero.MZR converted!\nD/out1/hero.MZR.h converted!\n"
+      "D/out1/sub/hero.MZR converted!\nD/out1/sub/hero.MZR.h converted!\n3 files processed!\n");
+  EXPECT_EQ(WidthOf("out1/hero.MZR"), 3);
+  EXPECT_EQ(WidthOf("out1/sub/hero.MZR"), 4);
+  const test::ProcessRun parallel = run("4");
+  EXPECT_EQ(parallel.out, Replaced(sequential.out, "out1", "out4"));
+  for (const char* name : {"hero.MZR", "hero.MZR.h", "sub/hero.MZR", "sub/hero.MZR.h"}) {
+    EXPECT_EQ(test::ReadFile(dir.File("out4/") + name), test::ReadFile(dir.File("out1/") + name))
+        << name;
+  }
+  EXPECT_EQ(Kav({"-o", dir.File("o/deep/any.bin"), dir.File("one/hero.bmp")}).status, 0);
+  EXPECT_EQ(WidthOf("o/deep/any.bin"), 1000);
+  for (const std::vector<std::string>& usage : std::vector<std::vector<std::string>>{
+           {"-o", dir.File("x"), dir.File("in")},
+           {"-o", dir.File("x"), dir.File("one/hero.bmp"), dir.File("in/hero.bmp")},
+           {"--emit", "c", "--c-name", "x", dir.File("in")},
+           {"--emit", "c", "--c-name", "9x", dir.File("one/hero.bmp")},
+           {"--watch", "--fail-fast", dir.File("in")}}) {
+    const test::ProcessRun refused = Kav(usage);
+    EXPECT_EQ(refused.status, 2) << refused.err;
+  }
+  EXPECT_EQ(Kav({"-o", dir.File("x"), dir.File("in")}).err,
+            "--output takes exactly one input file; for folders and several files use "
+            "--output-dir\nRun with --help for more information.\n");
+  EXPECT_FALSE(fs::exists(dir.File("x")));
+}
+
+TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceAndWrittenAlike) {
+  const std::string source = Picture("a.bmp");
+  const auto age = [&](const char* output, std::chrono::nanoseconds by) {
+    fs::last_write_time(dir.File(output), fs::last_write_time(source) - by);
+  };
+  struct Step {
+    std::vector<std::string> options;
+    const char* aged;  // an output set this much older than the source first, or nullptr
+    std::chrono::nanoseconds by;
+    std::string out;
+  };
+  const std::vector<Step> steps{
+      {{"--emit", "both"},
+       nullptr,
+       0ns,
+       "SUCCESS!!  D/a.RLE converted!\nSUCCESS!!  D/a.RLE.h converted!\n"},
+      {{"--emit", "both"}, "a.RLE", 0ns, "D/a.RLE is up to date\nD/a.RLE.h is up to date\n"},
+      {{"--emit", "both"},
+       "a.RLE.h",
+       1ns,
+       "SUCCESS!!  D/a.RLE converted!\nSUCCESS!!  D/a.RLE.h converted!\n"},
+      {{"-f", "rls"}, nullptr, 0ns, "SUCCESS!!  D/a.RLE converted!\n"},
+      {{"-f", "rls", "--emit", "c"}, nullptr, 0ns, "SUCCESS!!  D/a.RLE.h converted!\n"},
+      {{"-f", "rls", "--emit", "c"}, nullptr, 0ns, "D/a.RLE.h is up to date\n"},
+      {{"-f", "rls", "--emit", "c", "--c-name", "art"},
+       nullptr,
+       0ns,
+       "SUCCESS!!  D/a.RLE.h converted!\n"},
+      {{"-f", "mzr"}, nullptr, 0ns, "D/a.MZR converted!\n"},
+      {{"-f", "mzr"}, nullptr, 0ns, "D/a.MZR is up to date\n"},
+      {{"-f", "mzr", "--start", "3"}, nullptr, 0ns, "D/a.MZR converted!\n"},
+      {{"-f", "mzr", "--start", "3", "--no-remapping"}, nullptr, 0ns, "D/a.MZR converted!\n"}};
+  for (const Step& step : steps) {
+    if (step.aged != nullptr) {
+      age(step.aged, step.by);
+    }
+    std::vector<std::string> arguments{"-u", source};
+    arguments.insert(arguments.begin(), step.options.begin(), step.options.end());
+    EXPECT_EQ(Kav(arguments).out, step.out) << ::testing::PrintToString(step.options);
+  }
+  EXPECT_EQ(Kav({"-u", source, source}).out,
+            "SUCCESS!!  D/a.RLE converted!\nD/a.RLE is up to date\n2 files processed!\n");
+}
+
+TEST_F(Pipeline, CHeaderCompilesAsC11AndCxx11AndHoldsTheBinarysBytes) {
+  Picture("9 lives-\u00e9.bmp", 300);
+  ASSERT_EQ(Kav({"--emit", "both", dir.File("9 lives-\u00e9.bmp")}).status, 0);
+  test::WriteFile(dir.File("check.c"), [] {
+    const std::string program =
+        "#include <stdio.h>\n#include <string.h>\n#include \"9 lives-\u00e9.RLE.h\"\n"
+        "int main(int argc, char** argv) {\n  static unsigned char bytes[1 << 16];\n"
+        "  FILE* file = fopen(argv[argc - 1], \"rb\");\n"
+        "  size_t size = fread(bytes, 1, sizeof bytes, file);\n"
+        "  return size != _9_LIVES___RLE_SIZE || sizeof _9_lives___RLE != size ||\n"
+        "         memcmp(bytes, _9_lives___RLE, size) != 0 ||\n"
+        "         __alignof__(_9_lives___RLE) < 4;\n}\n";
+    return test::Bytes(program.begin(), program.end());
+  }());
+  fs::copy_file(dir.File("check.c"), dir.File("check.cpp"));
+  const std::string flags = " -Wall -Wextra -pedantic -Werror -o " + dir.File("check") + " ";
+  const std::string run = " && " + dir.File("check") + " '" + dir.File("9 lives-\u00e9.RLE") + "'";
+  EXPECT_EQ(std::system(("cc -std=c11" + flags + dir.File("check.c") + run).c_str()), 0);
+  EXPECT_EQ(std::system(("c++ -std=c++11" + flags + dir.File("check.cpp") + run).c_str()), 0);
+}
+
+TEST_F(Pipeline, WatchConvertsWhatChangesAndEndsCleanlyOnInterrupt) {
+  Picture("art/old.bmp");
+  const pid_t child = test::StartKavconv({"convert", "--watch", "-f", "mzr", dir.File("art")},
+                                         dir.File("out"), dir.File("err"));
+  const auto waitFor = [](const std::function<bool()>& condition) {
+    for (int tries = 0; tries < 500 && !condition(); ++tries) {
+      std::this_thread::sleep_for(20ms);
+    }
+    return condition();
+  };
+  ASSERT_TRUE(
+      waitFor([&] { return Text("err") == "Watching for changes; press Ctrl-C to stop.\n"; }));
+  Picture("art/.saving", 7);
+  fs::rename(dir.File("art/.saving"), dir.File("art/new.bmp"));  // as editors save
+  Picture("art/sub/deep.bmp", 6);
+  EXPECT_TRUE(waitFor([&] { return Text("out").ends_with("D/art/sub/deep.MZR converted!\n"); }));
+  kill(child, SIGINT);
+  EXPECT_EQ(test::ExitStatusOf(child), 0);
+  EXPECT_EQ(Text("out"),
+            "D/art/old.MZR converted!\nD/art/new.MZR converted!\nD/art/sub/deep.MZR converted!\n");
+  EXPECT_EQ(WidthOf("art/new.MZR"), 7);
+  EXPECT_EQ(test::ListFolder(dir.File("art")),
+            (std::vector<std::string>{"new.MZR", "new.bmp", "old.MZR", "old.bmp", "sub"}));
+}
+
+}  // namespace
+}  // namespace kav
