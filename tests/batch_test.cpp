@@ -1,5 +1,5 @@
-// The conversion batch: output names, the choice of writer, when it stops and the summary,
-// and the parallel batch giving what the sequential one gives.
+// The conversion batch: output names, the choice of writer, when it stops and the summary;
+// the parallel batch gives what the sequential one gives.
 
 #include "convert/batch.h"
 
@@ -34,10 +34,6 @@ TEST(OutputPath, ReplacesOrAddsTheExtensionAndProgressFitsTheLine) {
            {folder + "/hero.bmp", "MZR", folder + "/hero.MZR"}}) {
     EXPECT_EQ(MakeOutputPath(source, extension), output);
   }
-  const std::vector<std::string_view> extensions{
-      ExtensionForFormat(kFormatRle), ExtensionForFormat(kFormatRls),
-      ExtensionForFormat(kFormatMzr), ExtensionForFormat(-1), ExtensionForFormat(3)};
-  EXPECT_EQ(extensions, (std::vector<std::string_view>{"RLE", "RLE", "MZR", "MZR", "MZR"}));
   EXPECT_EQ(ProgressBar::Render(50, 200, 2.0, 120),
             "[######..................] 50/200 files  2.0 s  25.0 files/s");
   EXPECT_EQ(ProgressBar::Render(0, 10, 0.0, 20).size(), 19u);  // never wraps
@@ -54,17 +50,15 @@ std::vector<std::string> Lines(const RecordingHost& host, const std::filesystem:
   return lines;
 }
 
-// The outputs in `folder`, each as its kind and size ("RLE 4x2").
+// The outputs in `folder`, each as its kind and width ("RLE 4").
 std::map<std::string, std::string> Outputs(const std::filesystem::path& folder) {
   std::map<std::string, std::string> outputs;
   for (const std::string& name : test::ListFolder(folder)) {
-    if (name != "l" && !name.ends_with(".bmp") && !name.ends_with(".dib")) {
-      const test::Bytes file = test::ReadFile(folder / name);
-      const std::optional<kav_image> image = test::Open(file);
-      outputs[name] = !image
-                          ? "damaged"
-                          : std::string(kav_kind_name(image->kind)) + " " +
-                                std::to_string(image->width) + "x" + std::to_string(image->height);
+    if (name.ends_with(".RLE") || name.ends_with(".MZR")) {
+      const std::optional<kav_image> image = test::Open(test::ReadFile(folder / name));
+      outputs[name] =
+          image ? std::string(kav_kind_name(image->kind)) + " " + std::to_string(image->width)
+                : "damaged";
     }
   }
   return outputs;
@@ -74,55 +68,48 @@ std::string Converted(const std::string& output) {
   return "status:SUCCESS!!  DIR/" + output + " converted!";
 }
 
-// The sequential batch, with settings that fail validation (which stops no file): a.bmp and
-// c.bmp are 4 x 2 pictures, a.dib 2 x 1, and b.bmp is not a BMP.
+// Each file made in `dir` as a picture `width` x 1, or as no BMP for width 0; their paths.
+std::vector<std::string> Inputs(const test::TempDir& dir,
+                                const std::vector<std::pair<std::string, int>>& files) {
+  std::vector<std::string> paths;
+  for (const auto& [name, width] : files) {
+    paths.push_back(dir.File(name));
+    test::WriteFile(paths.back(), width == 0 ? test::Bytes{'n', 'o', 't'}
+                                             : test::MakeBmp({.width = width, .height = 1}));
+  }
+  return paths;
+}
+
+// The sequential batch, with settings that fail validation (which stops no file): the
+// format, the files, what the host is told and the outputs.
 TEST(Batch, GoesOnOrStopsAfterAFailureAsTheFormatSays) {
-  const struct {
-    std::int32_t format;
-    std::vector<std::string> files;
-    std::vector<std::string> lines;
-    std::map<std::string, std::string> outputs;
-  } cases[] = {{kFormatRle,
-                {"a.bmp", "b.bmp", "c.bmp"},
-                {"file:DIR/a.bmp", "readback", Converted("a.RLE"), "file:DIR/b.bmp", "readback",
-                 "message:This is not a BMP file", "status:Error while loading BMP file!",
-                 "file:DIR/c.bmp", "readback", Converted("c.RLE"), "status:3 files processed!"},
-                {{"a.RLE", "RLE 4x2"}, {"c.RLE", "RLE 4x2"}}},
-               // An MZR failure ends the batch, without summary.
-               {kFormatMzr,
-                {"a.bmp", "b.bmp", "c.bmp"},
-                {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!", "file:DIR/b.bmp",
-                 "readback", "message:This is not a BMP file", "status:Error while converting!"},
-                {{"a.MZR", "MZR 4x2"}}},
-               // One file keeps the writer's status line; format -1 is MZR.
-               {-1,
-                {"a.bmp"},
-                {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!"},
-                {{"a.MZR", "MZR 4x2"}}},
-               // The later file wins the same output name.
-               {kFormatMzr,
-                {"a.bmp", "a.dib"},
-                {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!", "file:DIR/a.dib",
-                 "readback", "status:DIR/a.MZR converted!", "status:2 files processed!"},
-                {{"a.MZR", "MZR 2x1"}}}};
-  for (const auto& c : cases) {
+  const std::vector<std::tuple<std::int32_t, std::vector<std::pair<std::string, int>>,
+                               std::vector<std::string>, std::map<std::string, std::string>>>
+      cases{{kFormatRle,
+             {{"a.bmp", 4}, {"b.bmp", 0}, {"c.bmp", 3}},
+             {"file:DIR/a.bmp", "readback", Converted("a.RLE"), "file:DIR/b.bmp", "readback",
+              "message:This is not a BMP file", "status:Error while loading BMP file!",
+              "file:DIR/c.bmp", "readback", Converted("c.RLE"), "status:3 files processed!"},
+             {{"a.RLE", "RLE 4"}, {"c.RLE", "RLE 3"}}},
+            // An MZR failure ends the batch, without summary.
+            {kFormatMzr,
+             {{"a.bmp", 4}, {"b.bmp", 0}, {"c.bmp", 3}},
+             {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!", "file:DIR/b.bmp",
+              "readback", "message:This is not a BMP file", "status:Error while converting!"},
+             {{"a.MZR", "MZR 4"}}},
+            // One file keeps the writer's status line; format -1 is MZR.
+            {-1,
+             {{"a.bmp", 4}},
+             {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!"},
+             {{"a.MZR", "MZR 4"}}}};
+  for (const auto& [format, files, lines, outputs] : cases) {
     test::TempDir dir;
-    const test::Bytes bmp = test::MakeBmp(test::PictureOf(4, 2, [](int x, int) { return x; }));
-    test::WriteFile(dir.File("a.bmp"), bmp);
-    test::WriteFile(dir.File("b.bmp"), {'n', 'o', 't'});
-    test::WriteFile(dir.File("c.bmp"), bmp);
-    test::WriteFile(dir.File("a.dib"),
-                    test::MakeBmp(test::PictureOf(2, 1, [](int, int) { return 2; })));
-    std::vector<std::string> paths;
-    for (const std::string& file : c.files) {
-      paths.push_back(dir.File(file));
-    }
     RecordingHost host;
-    host.settings.format = c.format;
+    host.settings.format = format;
     host.readBackResult = false;
-    RunBatch(host, paths);
-    EXPECT_EQ(Lines(host, dir.path()), c.lines);
-    EXPECT_EQ(Outputs(dir.path()), c.outputs);
+    RunBatch(host, Inputs(dir, files));
+    EXPECT_EQ(Lines(host, dir.path()), lines);
+    EXPECT_EQ(Outputs(dir.path()), outputs);
   }
 }
 
@@ -146,18 +133,16 @@ class CommitPoint final : public ConverterHost {
 };
 
 // Files that wait for points other files reach take, on every run, the course that real
-// files take only sometimes.
+// files take only sometimes. The inputs are in DIR, where l links to DIR itself; a file waits
+// for its points before it starts: "commit 3" (file 3 asks to put its output in place), "end 4"
+// (file 4 is converted or has failed).
 TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
   const std::vector<std::string> failed{"message:This is not a BMP file",
                                         "status:Error while loading BMP file!"};
   const struct {
     unsigned jobs;
     bool failFast;
-    // The inputs in DIR (where l links to DIR itself), each with its picture's width, 0 for
-    // a file that is no BMP.
     std::vector<std::pair<std::string, int>> files;
-    // Points a file waits for before it starts: "commit 3" (file 3 asks to put its output
-    // in place), "end 4" (file 4 is converted or has failed).
     std::map<std::size_t, std::set<std::string>> waits;
     std::vector<std::string> lines;
     std::map<std::string, std::string> outputs;
@@ -170,7 +155,7 @@ TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
        {{2, {"commit 3", "end 5"}}, {4, {"commit 5"}}},
        {"readback", "file:DIR/a.bmp", Converted("a.RLE"), "file:DIR/b.bmp", Converted("b.RLE"),
         "file:DIR/bad.bmp", failed[0], failed[1]},
-       {{"a.RLE", "RLE 3x1"}, {"b.RLE", "RLE 4x1"}}},
+       {{"a.RLE", "RLE 3"}, {"b.RLE", "RLE 4"}}},
       // pic.bmp follows pic.dib, which waits until the failure after them has made the batch
       // abandon later.bmp: both still count.
       {3,
@@ -179,7 +164,7 @@ TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
        {{0, {"end 3"}}, {2, {"commit 3"}}},
        {"readback", "file:DIR/pic.dib", Converted("pic.RLE"), "file:DIR/pic.bmp",
         Converted("pic.RLE"), "file:DIR/bad.bmp", failed[0], failed[1]},
-       {{"pic.RLE", "RLE 5x1"}}},
+       {{"pic.RLE", "RLE 5"}}},
       // One output through a linked folder: l/a.dib follows a.bmp even though a.bmp waits
       // until b.bmp, taken after l/a.dib, has ended.
       {2,
@@ -188,18 +173,12 @@ TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
        {{0, {"end 2"}}},
        {"readback", "file:DIR/a.bmp", Converted("a.RLE"), "file:DIR/l/a.dib", Converted("l/a.RLE"),
         "file:DIR/b.bmp", Converted("b.RLE"), "status:3 files processed!"},
-       {{"a.RLE", "RLE 9x1"}, {"b.RLE", "RLE 3x1"}}}};
+       {{"a.RLE", "RLE 9"}, {"b.RLE", "RLE 3"}}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.files[0].first);
     test::TempDir dir;
     std::filesystem::create_directory_symlink(".", dir.path() / "l");
-    std::vector<std::string> paths;
-    for (const auto& [name, width] : c.files) {
-      paths.push_back(dir.File(name));
-      test::WriteFile(paths.back(), width == 0 ? test::Bytes{'n', 'o', 't'}
-                                               : test::MakeBmp(test::PictureOf(
-                                                     width, 1, [](int x, int) { return x; })));
-    }
+    const std::vector<std::string> paths = Inputs(dir, c.files);
     std::mutex mutex;
     std::condition_variable changed;
     std::set<std::string> reached;

@@ -32,47 +32,31 @@ TEST(MzrEncoder, HeaderAndRowsOfThreeByTwo) {
   EXPECT_EQ(Slice(low, 12, 20), (Bytes{0, 0, 0x2C, 0x01, 0xFF, 0xFF, 5, 0}));
 }
 
-TEST(MzrTables, ShadeLevelsAndTintsOfTheWorkedEntry) {
-  Palette palette{};
-  palette[0] = 0;    // blue
-  palette[1] = 255;  // green
-  palette[2] = 5;    // red
-  // Levels 3 and 7 multiply before dividing, which shows in green: 10 at level 3 gives 7,
-  // not 10 - 10 / 4 = 8, and 248 at level 7 gives 253, not 248 + 3 * (7 / 4) = 251.
-  palette[4] = palette[5] = palette[6] = 10;
-  palette[8] = palette[9] = palette[10] = 248;
-  const std::vector<std::tuple<unsigned, std::size_t, std::uint16_t>> expected{
-      {0, 0, 0x00E0}, {1, 0, 0x01E0}, {2, 0, 0x03E0}, {3, 0, 0x05E0}, {4, 0, 0x07E0},
-      {5, 0, 0x47E7}, {6, 0, 0x87EF}, {7, 0, 0xC7F7}, {3, 1, 0x0020}, {7, 2, 0xFFFF}};
-  ColourTable table{};
-  for (const auto& [level, entry, colour] : expected) {
-    BuildShadeTable(palette, level, table);
-    EXPECT_EQ(table[entry], colour) << "level " << level << " entry " << entry;
-  }
-  table.fill(0x1234);
-  BuildShadeTable(palette, 8, table);  // no such level: the table is left alone
-  EXPECT_EQ(table[0], 0x1234);
-
-  palette = {7, 254, 18};
-  Palette red{};
-  Palette green{};
-  Palette blue{};
+TEST(MzrTables, TintsOfTheWorkedEntry) {
+  Palette red{}, green{}, blue{};
   red[3] = green[3] = blue[3] = 0x77;  // the fourth byte stays untouched
-  MakeTintedPalettes(palette, red, green, blue);
+  MakeTintedPalettes(Palette{7, 254, 18}, red, green, blue);
   EXPECT_EQ(std::vector(red.begin(), red.begin() + 4), (Bytes{6, 212, 57, 0x77}));
   EXPECT_EQ(std::vector(green.begin(), green.begin() + 4), (Bytes{6, 254, 15, 0x77}));
   EXPECT_EQ(std::vector(blue.begin(), blue.begin() + 4), (Bytes{48, 212, 15, 0x77}));
 }
 
-TEST(MzrTables, TablesInFileOrder) {
+// The 32 tables in file order: levels 0 to 7 of the palette, then of its red, green and blue
+// tints. Entry 0 at every level; levels 3 and 7 multiply before dividing, which shows in green:
+// entry 1, 10 at level 3, gives 7, not 10 - 10 / 4 = 8, and entry 2, 248 at level 7, gives 253,
+// not 248 + 3 * (7 / 4) = 251. Entry 3 is the worked entry, whose tints are known.
+TEST(MzrTables, ShadeLevelsOfEachTableInFileOrder) {
   test::BmpSpec spec = kThreeByTwo;
-  spec.palette = {{18, 254, 7}};  // the worked entry: its tints are known
+  spec.palette = {{5, 255, 0}, {10, 10, 10}, {248, 248, 248}, {18, 254, 7}};
   const Bytes file = test::Encode(spec, FileKind::kMzr);
-  const std::vector<std::pair<std::size_t, std::uint16_t>> expected{
-      {0, 0x00E0},  {3, 0x0DE0},  {4, 0x17E0},  {7, 0xC7F8},
-      {12, 0x3EA0}, {20, 0x0FE0}, {28, 0x0EA6}, {31, 0xC7B9}};
-  for (const auto& [table, colour] : expected) {
-    EXPECT_EQ(test::Le16(file, 20 + 512 * table), colour) << "table " << table;
+  const std::vector<std::tuple<std::size_t, std::size_t, std::uint16_t>> expected{
+      {0, 0, 0x00E0},  {1, 0, 0x01E0},  {2, 0, 0x03E0}, {3, 0, 0x05E0}, {4, 0, 0x07E0},
+      {5, 0, 0x47E7},  {6, 0, 0x87EF},  {7, 0, 0xC7F7}, {3, 1, 0x0020}, {7, 2, 0xFFFF},
+      {0, 3, 0x00E0},  {3, 3, 0x0DE0},  {4, 3, 0x17E0}, {7, 3, 0xC7F8}, {12, 3, 0x3EA0},
+      {20, 3, 0x0FE0}, {28, 3, 0x0EA6}, {31, 3, 0xC7B9}};
+  for (const auto& [table, entry, colour] : expected) {
+    EXPECT_EQ(test::Le16(file, 20 + 512 * table + 2 * entry), colour)
+        << "table " << table << " entry " << entry;
   }
 }
 

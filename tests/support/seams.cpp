@@ -1,4 +1,4 @@
-#include "support/seams.h"
+#include "support/test_support.h"
 
 #include <atomic>
 
@@ -15,8 +15,7 @@ std::atomic<bool> unnamedAllowed{true};
 }  // namespace
 
 bool seams::FailBlockRequest() {
-  const std::uint64_t number = ++requests;
-  return failing.load() != 0 && number == failing.load();
+  return failing.load() != 0 && ++requests == failing.load();  // counted while one may fail
 }
 
 void seams::BlockTaken() {
@@ -34,11 +33,6 @@ bool seams::UnnamedOutputFilesAllowed() {
 void test::AllocationFaults::FailNth(std::uint64_t n) {
   requests = 0;
   failing = n;
-}
-
-void test::AllocationFaults::Clear() {
-  requests = 0;
-  failing = 0;
 }
 
 std::size_t test::LiveBlocks() {

@@ -1,6 +1,7 @@
 #pragma once
 // Shared test helpers: BMP files built in memory and encoded by every writer, a front end that
-// records what it is told, temporary folders, files and kavconv processes.
+// records what it is told, failing and counted blocks, temporary folders, files and kavconv
+// processes.
 
 #include <sys/types.h>
 
@@ -17,7 +18,6 @@
 #include "formats/mzr.h"
 #include "kav/kav_formats.h"
 #include "platform/converter_host.h"
-#include "support/seams.h"
 
 namespace kav {
 
@@ -33,26 +33,21 @@ namespace kav::test {
 using Bytes = std::vector<std::uint8_t>;
 
 struct Rgb {
-  std::uint8_t red = 0;
-  std::uint8_t green = 0;
-  std::uint8_t blue = 0;
+  std::uint8_t red = 0, green = 0, blue = 0;
 };
 
-// A picture stored as a BMP, with the header fields tests bend.
+// A picture stored as a BMP with a 40-byte header, with the header fields tests bend.
 struct BmpSpec {
   std::int32_t width = 0;
   std::int32_t height = 0;                // negative: rows stored top row first
   std::vector<std::uint8_t> pixels = {};  // width * |height| indices, top row first
   std::vector<Rgb> palette = {};          // empty: entry i is (i, 255 - i, i * 7 mod 256)
   std::uint8_t paddingByte = 0;           // fills each stored row beyond width
-  std::uint32_t infoSize = 40;
   std::uint16_t bitCount = 8;
   std::uint32_t compression = 0;
-  std::uint32_t coloursUsed = 0;                 // palette entries written; 0 writes 256
-  std::optional<std::uint32_t> rowsOffset = {};  // bfOffBits; default right after the palette
-  std::optional<std::uint32_t> fileSize = {};    // bfSize; default the real length
-  std::uint8_t reservedByte = 0;                 // the fourth byte of each palette entry
-  std::optional<Bytes> stored = {};              // stored after bfOffBits instead of the rows
+  std::uint32_t coloursUsed = 0;     // palette entries written; 0 writes 256
+  std::uint8_t reservedByte = 0;     // the fourth byte of each palette entry
+  std::optional<Bytes> stored = {};  // stored after the palette instead of the rows
 };
 
 Bytes MakeBmp(const BmpSpec& spec);
@@ -87,8 +82,7 @@ Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to = 0);
 std::uint16_t Le16(const Bytes& bytes, std::size_t at);
 // `bytes` with each field's `size` bytes at `at` replaced by its value, little-endian.
 struct Field {
-  std::size_t at;
-  std::size_t size;
+  std::size_t at, size;
   std::uint32_t value;
 };
 Bytes With(Bytes bytes, std::initializer_list<Field> fields);
@@ -123,6 +117,17 @@ class RecordingHost : public ConverterHost {
   }
 };
 
+// The tests' side of the seams of platform/test_seams.h. AllocationFaults::FailNth(n) makes
+// the n-th block request from the call fail (n >= 1); LiveBlocks() counts the blocks anyone
+// in this process holds; AllowUnnamedOutputFiles(false) makes every output start as a hidden
+// temporary file, where by default unnamed files are used where the system can.
+struct AllocationFaults {
+  static void FailNth(std::uint64_t n);
+  static void Clear() { FailNth(0); }
+};
+std::size_t LiveBlocks();
+void AllowUnnamedOutputFiles(bool allowed);
+
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
  public:
@@ -144,8 +149,7 @@ std::vector<std::string> ListFolder(const std::filesystem::path& folder);  // so
 // A finished kavconv: its exit status (-1 when a signal ended it) and what it printed.
 struct ProcessRun {
   int status = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 // The exit status of a kavconv child whose `prepare` failed.
