@@ -9,29 +9,10 @@
 #include <span>
 #include <vector>
 
-#include "bmp/bitmap_view.h"
-#include "bmp/bmp_reader.h"
 #include "bmp/png_reader.h"
-#include "formats/mzr.h"
-#include "formats/run_length.h"
-#include "platform/byte_source.h"
+#include "read_and_encode.h"
 
 namespace {
-
-class SilentMessages final : public kav::MessageBoxes {
- public:
-  void ShowError(kav::MessageOwner /*owner*/, std::string_view /*text*/,
-                 std::string_view /*cause*/) override {}
-};
-
-class CountingSink final : public kav::ByteSink {
- public:
-  void Write(std::span<const std::uint8_t> bytes) override { count += bytes.size(); }
-  std::uint64_t count = 0;
-};
-
-// As in bmp_convert: every path is reached with pictures this small.
-constexpr std::uint64_t kLargestDecoded = std::uint64_t{64} << 10;
 
 constexpr std::size_t kSignatureSize = kav::kPngSignatureSize;
 constexpr std::size_t kLengthSize = 4;
@@ -73,27 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::vector<std::uint8_t> file(input.begin(), input.end());
   MendCrcs(file);
-  SilentMessages messages;
-  kav::MemorySource source(file);
-  kav::LoadedBitmap bitmap;
-  if (kav::ReadBmp8(source, messages, bitmap, kLargestDecoded) != kav::kBmpOk) {
-    return 0;
-  }
-  const std::optional<kav::BitmapView> view = kav::ViewBitmap(bitmap);
-  if (!view || !view->topDown) {
-    __builtin_trap();  // a PNG is handed over top row first, in a block long enough for it
-  }
-  CountingSink mzr;
-  if (kav::EncodeMzr(*view, {}, mzr) == kav::EncodeResult::kOk &&
-      mzr.count != kav::kMzrRowsOffset + std::uint64_t{view->width} * view->rowCount) {
-    __builtin_trap();
-  }
-  if (view->width > 0 && view->rowCount > 0 && kav::FitsFileHeader(*view)) {
-    for (const auto variant : {kav::RunLengthVariant::kRle, kav::RunLengthVariant::kRls}) {
-      if (kav::EncodeRunLength(*view, variant).size() < kav::kRowTablesOffset) {
-        __builtin_trap();
-      }
-    }
-  }
+  kav::fuzz::ReadAndEncode(file, /*topDown=*/true);  // a PNG is handed over top row first
   return 0;
 }
