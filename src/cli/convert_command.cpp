@@ -82,7 +82,7 @@ class ConvertCommand final : public Command {
 ConvertCommand::ConvertCommand(CLI::App& app)
     : Command(app.add_subcommand(
           "convert",
-          "Convert palette BMP files, and the pictures in folders; each output is written "
+          "Convert palette BMP and PNG files, and the pictures in folders; each output is written "
           "beside its source unless -o or --output-dir says otherwise.")) {
   subcommand_->add_option("-f,--format", format_, "Output format: mzr, rle or rls")
       ->transform(CLI::IsMember({"mzr", "rle", "rls"}, CLI::ignore_case))
@@ -134,8 +134,9 @@ ConvertCommand::ConvertCommand(CLI::App& app)
                  "After converting, convert each input again whenever it changes, until Ctrl-C")
       ->excludes(failFast);
   subcommand_
-      ->add_option("FILE", files_,
-                   "BMP files, and folders whose .bmp and .png files (at any depth) are converted")
+      ->add_option(
+          "FILE", files_,
+          "BMP and PNG files, and folders whose .bmp and .png files (at any depth) are converted")
       ->required();
 }
 
