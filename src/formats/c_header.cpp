@@ -7,15 +7,14 @@ namespace kav {
 namespace {
 
 constexpr std::size_t kBytesPerLine = 16;
-constexpr std::size_t kByteTextSize = 6;                                      // " 0x4b,"
-constexpr std::size_t kLineTextSize = 1 + kBytesPerLine * kByteTextSize + 1;  // ' ' ... '\n'
+constexpr std::size_t kLineTextSize = 1 + kBytesPerLine * kCHeaderByteText + 1;  // ' ' ... '\n'
 // The array's text is handed on in pieces this large, which a file sink writes without
 // copying them first.
 constexpr std::size_t kTextPieceSize = 512 * 1024;
 constexpr std::string_view kArrayStart = "static const unsigned char ";
 constexpr std::string_view kInitialiserStart = " = {\n";
 
-using ByteText = std::array<char, kByteTextSize>;
+using ByteText = std::array<char, kCHeaderByteText>;
 
 constexpr std::array<ByteText, 256> kByteTexts = [] {
   constexpr std::string_view hex = "0123456789abcdef";
@@ -62,8 +61,8 @@ void WriteArrayLines(std::span<const std::uint8_t> bytes, ByteSink& sink) {
     }
     piece[used++] = ' ';
     for (const std::uint8_t value : bytes.subspan(at, std::min(kBytesPerLine, bytes.size() - at))) {
-      std::copy_n(kByteTexts[value].data(), kByteTextSize, piece.data() + used);
-      used += kByteTextSize;
+      std::copy_n(kByteTexts[value].data(), kCHeaderByteText, piece.data() + used);
+      used += kCHeaderByteText;
     }
     piece[used++] = '\n';
   }
@@ -125,8 +124,8 @@ std::optional<CHeaderStart> ReadCHeaderStart(std::string_view text, std::size_t 
   std::size_t at = bytesStart + kInitialiserStart.size();
   while (start.bytes.size() < count) {
     at = std::min(text.find_first_not_of(" \n", at), text.size());
-    const std::string_view entry = text.substr(at, kByteTextSize - 1);  // "0x4b,"
-    const int high = entry.size() == kByteTextSize - 1 ? hexValue(entry[2]) : -1;
+    const std::string_view entry = text.substr(at, kCHeaderByteText - 1);  // "0x4b,"
+    const int high = entry.size() == kCHeaderByteText - 1 ? hexValue(entry[2]) : -1;
     const int low = high >= 0 ? hexValue(entry[3]) : -1;
     if (!entry.starts_with("0x") || low < 0 || entry[4] != ',') {
       break;

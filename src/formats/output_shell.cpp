@@ -7,6 +7,16 @@
 namespace kav {
 namespace {
 
+// Reports a written output with its status line, or why it was not written.
+bool ReportWritten(ConverterHost& host, WriteOutcome outcome, int error, const WriterTexts& texts,
+                   const std::string& outputPath) {
+  if (!ReportWriteOutcome(host, outcome, texts.loadErrorStatus, error)) {
+    return false;
+  }
+  host.SetStatusText(FormatText(texts.writtenFormat, outputPath.c_str()));
+  return true;
+}
+
 // Writes one output whose bytes are ready, and reports it.
 bool WriteReady(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
                 const WriterTexts& texts, const std::function<bool(ByteSink&)>& encode) {
@@ -19,11 +29,7 @@ bool WriteReady(ConverterHost& host, const std::string& outputPath, const std::s
         return encode(sink) && sink.Flush();
       },
       &error);
-  if (!ReportWriteOutcome(host, outcome, texts.loadErrorStatus, error)) {
-    return false;
-  }
-  host.SetStatusText(FormatText(texts.writtenFormat, outputPath.c_str()));
-  return true;
+  return ReportWritten(host, outcome, error, texts, outputPath);
 }
 
 std::string_view FileNameOf(std::string_view path) {
@@ -118,11 +124,7 @@ bool WriteOutputs(ConverterHost& host, const std::string& outputPath, const std:
     const WriteOutcome outcome =
         WriteOutputFile(host, outputPath, sourcePath, source, write, &error);
     source.Release();
-    if (!ReportWriteOutcome(host, outcome, texts.loadErrorStatus, error)) {
-      return false;
-    }
-    host.SetStatusText(FormatText(texts.writtenFormat, outputPath.c_str()));
-    return true;
+    return ReportWritten(host, outcome, error, texts, outputPath);
   }
   MemoryOutput encoded;
   const bool whole = write(encoded);
