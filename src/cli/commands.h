@@ -33,5 +33,6 @@ class Command {
 std::unique_ptr<Command> AddConvertCommand(CLI::App& app);
 std::unique_ptr<Command> AddInfoCommand(CLI::App& app);
 std::unique_ptr<Command> AddRenderCommand(CLI::App& app);
+std::unique_ptr<Command> AddThumbnailCommand(CLI::App& app);
 
 }  // namespace kav
