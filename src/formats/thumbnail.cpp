@@ -80,6 +80,7 @@ ThumbnailRows::ThumbnailRows(const kav_image& image, unsigned table, ThumbnailSi
       size_(size),
       averaging_(size.width < image.width || size.height < image.height),
       transparent_(kav_transparent_index(&image)),
+      blank_(transparent_ >= 0 ? kEveryByte * static_cast<std::uint64_t>(transparent_) : 0),
       scratch_(image.width) {
   // The decoder draws every index fully opaque or fully transparent, so premultiplied, an
   // opaque colour stays as it is and a transparent one is 0.
@@ -94,6 +95,7 @@ ThumbnailRows::ThumbnailRows(const kav_image& image, unsigned table, ThumbnailSi
       pixels_[index] |= std::uint64_t{rgba[lane]} << (kLaneBits * lane);
     }
   }
+  blankSum_ = SumWord(blank_);
   if (!averaging_) {
     for (std::uint32_t x = 0; x < size.width; ++x) {
       nearest_.push_back(NearestSource(x, image.width, size.width));
@@ -253,20 +255,15 @@ ThumbnailRows::PackedPixel ThumbnailRows::SumWord(std::uint64_t word) const {
   return ((at(0) + at(1)) + (at(2) + at(3))) + ((at(4) + at(5)) + (at(6) + at(7)));
 }
 
-// The packed sum of at most 256 pixels. Eight transparent pixels in a row add nothing, and
-// are passed over at once.
+// The packed sum of at most 256 pixels. Eight transparent pixels in a row are passed over at
+// once.
 ThumbnailRows::PackedPixel ThumbnailRows::SumPacked(std::span<const std::uint8_t> indices) const {
   PackedPixel sum = 0;
   std::size_t x = 0;
-  if (transparent_ >= 0) {
-    const std::uint64_t blank = kEveryByte * static_cast<std::uint64_t>(transparent_);
-    for (; x + kWordPixels <= indices.size(); x += kWordPixels) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, indices.subspan(x, kWordPixels).data(), kWordPixels);
-      if (word != blank) {
-        sum += SumWord(word);
-      }
-    }
+  for (; x + kWordPixels <= indices.size(); x += kWordPixels) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, indices.subspan(x, kWordPixels).data(), kWordPixels);
+    sum += word == blank_ ? blankSum_ : SumWord(word);
   }
   for (; x < indices.size(); ++x) {
     sum += pixels_[indices[x]];

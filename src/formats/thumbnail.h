@@ -76,7 +76,10 @@ class ThumbnailRows {
   ThumbnailSize size_;
   bool averaging_;
   std::array<PackedPixel, KAV_TABLE_ENTRIES> pixels_{};
-  int transparent_;                     // the transparent index, -1 for none
+  int transparent_;  // the transparent index, -1 for none
+  // Eight transparent indices (eight 0 when there are none), and what they add up to.
+  std::uint64_t blank_;
+  PackedPixel blankSum_ = 0;
   std::vector<std::uint8_t> scratch_;   // one decoded picture row
   std::int64_t decodedRow_ = -1;        // the picture row in scratch_, -1 for none
   std::vector<std::uint32_t> nearest_;  // scaling up: the picture column of each column
