@@ -35,18 +35,23 @@ std::uint32_t NearestSource(std::uint32_t target, std::uint32_t sources, std::ui
                                     (2 * std::uint64_t{targets}));
 }
 
-}  // namespace
-
-ThumbnailSize FitThumbnail(std::uint32_t width, std::uint32_t height, std::uint32_t size) {
-  const std::uint32_t longer = std::max(width, height);
-  const std::uint32_t shorter = std::min(width, height);
-  if (longer == 0) {
-    return {};
+// Widens `packed` into `sums`, each lane times `weight`.
+void AddWeighted(std::array<std::uint64_t, 4>& sums, std::uint64_t packed, std::uint64_t weight) {
+  for (unsigned lane = 0; lane < kRgbaBytes; ++lane) {
+    sums[lane] += LaneOf(packed, lane) * weight;
   }
-  const auto fitted = static_cast<std::uint32_t>(
-      std::max<std::uint64_t>(1, RoundedQuotient(std::uint64_t{shorter} * size, longer)));
-  return width >= height ? ThumbnailSize{size, fitted} : ThumbnailSize{fitted, size};
 }
+
+// How one side of the thumbnail covers the same side of the picture. Picture pixel i spans
+// [i * targets, (i + 1) * targets) and thumbnail pixel t spans [t * sources, (t + 1) * sources)
+// on a common scale, so every overlap is a whole number: the weight of that picture pixel in
+// that thumbnail pixel, the weights of each thumbnail pixel adding up to `sources`.
+struct Cover {
+  std::uint32_t first = 0;  // the first picture pixel it overlaps, with `firstWeight`
+  std::uint32_t last = 0;   // the last, with `lastWeight`; those between weigh `targets` each
+  std::uint64_t firstWeight = 0;
+  std::uint64_t lastWeight = 0;
+};
 
 Cover CoverOf(std::uint32_t target, std::uint32_t sources, std::uint32_t targets) {
   const std::uint64_t low = std::uint64_t{target} * sources;
@@ -63,16 +68,18 @@ Cover CoverOf(std::uint32_t target, std::uint32_t sources, std::uint32_t targets
   return cover;
 }
 
-namespace {
-
-// Widens `packed` into `sums`, each lane times `weight`.
-void AddWeighted(std::array<std::uint64_t, 4>& sums, std::uint64_t packed, std::uint64_t weight) {
-  for (unsigned lane = 0; lane < kRgbaBytes; ++lane) {
-    sums[lane] += LaneOf(packed, lane) * weight;
-  }
-}
-
 }  // namespace
+
+ThumbnailSize FitThumbnail(std::uint32_t width, std::uint32_t height, std::uint32_t size) {
+  const std::uint32_t longer = std::max(width, height);
+  const std::uint32_t shorter = std::min(width, height);
+  if (longer == 0) {
+    return {};
+  }
+  const auto fitted = static_cast<std::uint32_t>(
+      std::max<std::uint64_t>(1, RoundedQuotient(std::uint64_t{shorter} * size, longer)));
+  return width >= height ? ThumbnailSize{size, fitted} : ThumbnailSize{fitted, size};
+}
 
 ThumbnailRows::ThumbnailRows(const kav_image& image, unsigned table, ThumbnailSize size,
                              std::uint32_t firstRow)
@@ -96,23 +103,31 @@ ThumbnailRows::ThumbnailRows(const kav_image& image, unsigned table, ThumbnailSi
     }
   }
   blankSum_ = SumWord(blank_);
-  if (!averaging_) {
+  if (averaging_) {
+    PlanColumns();
+    // The first picture row that reaches into thumbnail row `firstRow`.
+    nextSourceRow_ =
+        static_cast<std::uint32_t>(std::uint64_t{firstRow} * image.height / size.height);
+  } else {
     for (std::uint32_t x = 0; x < size.width; ++x) {
       nearest_.push_back(NearestSource(x, image.width, size.width));
     }
-    return;
   }
+}
+
+// A partly covered picture column is an edge of the plan; one wholly covered, of weight equal
+// to the thumbnail's width, belongs to its inside.
+void ThumbnailRows::PlanColumns() {
   std::uint32_t widest = 0;
-  for (std::uint32_t x = 0; x < size.width; ++x) {
-    const Cover cover = CoverOf(x, image.width, size.width);
+  for (std::uint32_t x = 0; x < size_.width; ++x) {
+    const Cover cover = CoverOf(x, image_.width, size_.width);
     ColumnPlan plan{.from = cover.first, .to = cover.last + 1};
-    if (cover.firstWeight < size.width) {
-      plan = {.from = cover.first + 1,
-              .to = plan.to,
-              .left = cover.first,
-              .leftWeight = cover.firstWeight};
+    if (cover.firstWeight < size_.width) {
+      plan.from = cover.first + 1;
+      plan.left = cover.first;
+      plan.leftWeight = cover.firstWeight;
     }
-    if (cover.last > cover.first && cover.lastWeight < size.width) {
+    if (cover.last > cover.first && cover.lastWeight < size_.width) {
       plan.to = cover.last;
       plan.right = cover.last;
       plan.rightWeight = cover.lastWeight;
@@ -120,14 +135,12 @@ ThumbnailRows::ThumbnailRows(const kav_image& image, unsigned table, ThumbnailSi
     widest = std::max(widest, plan.to - plan.from);
     plans_.push_back(plan);
   }
-  // The first picture row that reaches into thumbnail row `firstRow`.
-  nextSourceRow_ = static_cast<std::uint32_t>(std::uint64_t{firstRow} * image.height / size.height);
   packedRowsMax_ = static_cast<std::uint32_t>(kPackedPixelsMax / std::max(widest, 1u));
-  packed_.resize(size.width);
-  inside_.resize(size.width);
-  edges_.resize(size.width);
-  partial_.resize(size.width);
-  next_.resize(size.width);
+  packed_.resize(size_.width);
+  inside_.resize(size_.width);
+  edges_.resize(size_.width);
+  partial_.resize(size_.width);
+  next_.resize(size_.width);
 }
 
 void ThumbnailRows::Render(std::uint32_t y, std::span<std::uint8_t> rgba) {
@@ -141,14 +154,16 @@ void ThumbnailRows::Render(std::uint32_t y, std::span<std::uint8_t> rgba) {
 void ThumbnailRows::NearestRow(std::uint32_t y, std::span<std::uint8_t> rgba) {
   const std::uint32_t row = NearestSource(y, image_.height, size_.height);
   if (decodedRow_ != row) {
-    const std::uint8_t* decoded = kav_row_indices(&image_, row, scratch_.data());
-    if (decoded != scratch_.data() && decoded != nullptr) {
-      std::memcpy(scratch_.data(), decoded, scratch_.size());
-    }
+    // MZR rows are read where they lie; RLE and RLS rows stay in scratch_ until the next.
+    decoded_ = kav_row_indices(&image_, row, scratch_.data());
     decodedRow_ = row;
   }
+  if (decoded_ == nullptr) {
+    return;
+  }
+  const std::span<const std::uint8_t> indices(decoded_, image_.width);
   for (std::size_t x = 0; x < nearest_.size() && (x + 1) * kRgbaBytes <= rgba.size(); ++x) {
-    const PackedPixel pixel = pixels_[scratch_[nearest_[x]]];
+    const PackedPixel pixel = pixels_[indices[nearest_[x]]];
     for (unsigned lane = 0; lane < kRgbaBytes; ++lane) {
       rgba[x * kRgbaBytes + lane] = static_cast<std::uint8_t>(LaneOf(pixel, lane));
     }

@@ -22,18 +22,6 @@ struct ThumbnailSize {
 // the shorter round(shorter x size / longer), halves rounded up, and at least 1.
 ThumbnailSize FitThumbnail(std::uint32_t width, std::uint32_t height, std::uint32_t size);
 
-// How one side of the thumbnail covers the same side of the picture. Picture pixel i spans
-// [i * targets, (i + 1) * targets) and thumbnail pixel t spans [t * sources, (t + 1) * sources)
-// on a common scale, so every overlap is a whole number: the weight of that picture pixel in
-// that thumbnail pixel, the weights of each thumbnail pixel adding up to `sources`.
-struct Cover {
-  std::uint32_t first = 0;  // the first picture pixel it overlaps, with `firstWeight`
-  std::uint32_t last = 0;   // the last, with `lastWeight`; those between weigh `targets` each
-  std::uint64_t firstWeight = 0;
-  std::uint64_t lastWeight = 0;
-};
-Cover CoverOf(std::uint32_t target, std::uint32_t sources, std::uint32_t targets);
-
 // The thumbnail of an opened, checked file through colour table `table`, as 4 bytes a pixel
 // (red, green, blue, alpha). A thumbnail at least as large as the picture takes each pixel's
 // nearest picture pixel; a smaller one averages the picture pixels it covers, weighted by
@@ -60,6 +48,7 @@ class ThumbnailRows {
     std::uint64_t leftWeight = 0, rightWeight = 0;
   };
 
+  void PlanColumns();
   void NearestRow(std::uint32_t y, std::span<std::uint8_t> rgba);
   void AveragedRow(std::uint32_t y, std::span<std::uint8_t> rgba);
   void AddSourceRow(std::uint32_t row, std::uint32_t y);
@@ -80,9 +69,10 @@ class ThumbnailRows {
   // Eight transparent indices (eight 0 when there are none), and what they add up to.
   std::uint64_t blank_;
   PackedPixel blankSum_ = 0;
-  std::vector<std::uint8_t> scratch_;   // one decoded picture row
-  std::int64_t decodedRow_ = -1;        // the picture row in scratch_, -1 for none
-  std::vector<std::uint32_t> nearest_;  // scaling up: the picture column of each column
+  std::vector<std::uint8_t> scratch_;      // one decoded picture row
+  const std::uint8_t* decoded_ = nullptr;  // the last picture row decoded, `decodedRow_`
+  std::int64_t decodedRow_ = -1;           // -1 for none
+  std::vector<std::uint32_t> nearest_;     // scaling up: the picture column of each column
   // Scaling down, for each thumbnail column: its plan, and the sums gathered for the row being
   // made. Rows that lie wholly in it add their full-weight pixels unweighted, first packed
   // (for up to `packedRowsMax_` rows, 0 when a plan is too wide to pack), then in `inside_`;
