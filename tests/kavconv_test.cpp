@@ -398,15 +398,15 @@ TEST_F(KavconvTools, RenderNeverReplacesItsSourceAndWritesToStdout) {
 
 TEST_F(KavconvTools, ThumbnailFitsTheLongerSideToTheSizeAndKeepsTheAspect) {
   // Wide, a half rounded up, tall, a side of at least 1, and 1 x 1 scaled up.
-  for (const auto& [width, height, size, thumbnailWidth, thumbnailHeight] :
-       {std::tuple{10, 4, "5", 5u, 2u},
-        {8, 3, "4", 4u, 2u},
-        {3, 7, "4", 2u, 4u},
-        {100, 1, "10", 10u, 1u},
-        {1, 1, "16", 16u, 16u}}) {
-    const std::string rle =
-        Converted("rle", {}, test::PictureOf(width, height, [](int, int) { return 2; }));
-    ASSERT_EQ(Err(Kav({"thumbnail", "-s", size, rle, "t.png"})), "0 ");
+  for (const auto& [format, width, height, size, thumbnailWidth, thumbnailHeight] :
+       {std::tuple{"rle", 10, 4, "5", 5u, 2u},
+        {"rls", 8, 3, "4", 4u, 2u},
+        {"mzr", 3, 7, "4", 2u, 4u},
+        {"rle", 100, 1, "10", 10u, 1u},
+        {"mzr", 1, 1, "16", 16u, 16u}}) {
+    const std::string file =
+        Converted(format, {}, test::PictureOf(width, height, [](int, int) { return 2; }));
+    ASSERT_EQ(Err(Kav({"thumbnail", "-s", size, file, "t.png"})), "0 ");
     const Png png = ReadPng("t.png");
     EXPECT_EQ(png.width, thumbnailWidth);
     EXPECT_EQ(png.height, thumbnailHeight);

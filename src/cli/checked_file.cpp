@@ -31,7 +31,17 @@ std::optional<std::string> MappingFailure(const MappedFile& mapped) {
   return std::nullopt;
 }
 
-void Check(const std::string& path, CheckedFile& checked) {
+// What a step of the check found: a file that shrank meanwhile is refused for that first, as
+// its missing part read as zeros.
+void Judge(CheckedFile& checked, bool sound, const kav_error& error) {
+  if (checked.mapped.block.Damaged()) {
+    checked.failure = kShrankText;
+  } else if (!sound) {
+    checked.damage = Damage{error.offset, DamageText(checked.image, error)};
+  }
+}
+
+void Open(const std::string& path, CheckedFile& checked) {
   checked.mapped = MapWholeFile(path);
   checked.failure = MappingFailure(checked.mapped);
   if (checked.failure) {
@@ -45,14 +55,13 @@ void Check(const std::string& path, CheckedFile& checked) {
     return;
   }
   kav_error error{};
-  const bool sound =
-      kav_open_header(&checked.image, bytes.data(), bytes.size(), &error) == KAV_OK &&
-      kav_check(&checked.image, &error) == KAV_OK;
-  if (checked.mapped.block.Damaged()) {
-    checked.failure = kShrankText;
-  } else if (!sound) {
-    checked.damage = Damage{error.offset, DamageText(checked.image, error)};
-  }
+  const bool sound = kav_open_header(&checked.image, bytes.data(), bytes.size(), &error) == KAV_OK;
+  Judge(checked, sound, error);
+}
+
+void CheckRest(CheckedFile& checked) {
+  kav_error error{};
+  Judge(checked, kav_check(&checked.image, &error) == KAV_OK, error);
 }
 
 // The byte at `offset` of the file, 0 outside it.
@@ -205,14 +214,30 @@ std::string DamageText(const kav_image& image, const kav_error& error) {
 }
 
 CheckedFile CheckFile(const std::string& path) {
+  CheckedFile checked = OpenFile(path);
+  if (checked.Sound()) {
+    CheckStructure(checked);
+  }
+  return checked;
+}
+
+CheckedFile OpenFile(const std::string& path) {
   CheckedFile checked;
   try {
-    Check(path, checked);
+    Open(path, checked);
   } catch (const std::bad_alloc&) {
     checked = CheckedFile{};
     checked.failure = "Out of memory";
   }
   return checked;
+}
+
+void CheckStructure(CheckedFile& checked) {
+  try {
+    CheckRest(checked);
+  } catch (const std::bad_alloc&) {
+    checked.failure = "Out of memory";
+  }
 }
 
 }  // namespace kav

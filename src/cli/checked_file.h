@@ -37,6 +37,13 @@ struct CheckedFile {
 // failure "Out of memory".
 CheckedFile CheckFile(const std::string& path);
 
+// CheckFile in two steps, so that rows can be decoded while the rest is checked: OpenFile maps
+// the file and judges its header (`image` holds it when the result is Sound()), and
+// CheckStructure then checks the offset tables and codes. It only adds a failure or damage,
+// so another thread may read `mapped` and `image` meanwhile.
+CheckedFile OpenFile(const std::string& path);
+void CheckStructure(CheckedFile& checked);
+
 // The reason of `error`, with the numbers it carries and what `image` tells of the file
 // (its length; its header once kav_open_header has passed) and the code at the offset.
 std::string DamageText(const kav_image& image, const kav_error& error);

@@ -4,6 +4,7 @@
 // made.
 
 #include <algorithm>
+#include <future>
 #include <new>
 #include <ostream>
 #include <thread>
@@ -46,20 +47,23 @@ class ThumbnailCommand final : public Command {
   }
 
  private:
+  // A thumbnail small enough to be drawn whole is drawn while the file's structure is checked
+  // (on another thread), and written only when the file is sound.
   int Draw(std::ostream& err) const {
-    const CheckedFile checked = CheckFile(file_);
-    if (checked.failure) {
-      return Fail(err, file_, *checked.failure);
+    CheckedFile checked = OpenFile(file_);
+    if (!checked.Sound()) {
+      return Refuse(checked, err);
     }
-    if (checked.damage) {
-      return Fail(err, file_,
-                  "damaged file at offset " + std::to_string(checked.damage->offset) + ": " +
-                      checked.damage->reason);
-    }
+    std::future<void> structure = std::async(std::launch::async | std::launch::deferred,
+                                             [&checked] { CheckStructure(checked); });
     const kav_image& image = checked.image;
     const ThumbnailSize size = FitThumbnail(image.width, image.height, size_);
     Thumbnail rows(image, kav_plain_table(&image), size,
                    std::max(1u, std::thread::hardware_concurrency()));
+    structure.get();
+    if (!checked.Sound()) {
+      return Refuse(checked, err);
+    }
     const RgbaRowSource source = [&](std::uint64_t y, std::span<std::uint8_t> rgba) {
       rows.Render(static_cast<std::uint32_t>(y), rgba);
       // A file that shrinks while it is drawn reads as zeros: the thumbnail is then given up.
@@ -67,6 +71,15 @@ class ThumbnailCommand final : public Command {
     };
     const PngWarnings warnings = [&](std::string_view text) { Fail(err, output_, text); };
     return Report(WriteRgbaPngFile(output_, file_, size.width, size.height, source, warnings), err);
+  }
+
+  int Refuse(const CheckedFile& checked, std::ostream& err) const {
+    if (checked.failure) {
+      return Fail(err, file_, *checked.failure);
+    }
+    return Fail(err, file_,
+                "damaged file at offset " + std::to_string(checked.damage->offset) + ": " +
+                    checked.damage->reason);
   }
 
   int Report(const PngOutcome& outcome, std::ostream& err) const {
