@@ -421,6 +421,11 @@ TEST_F(KavconvTools, ThumbnailFitsTheLongerSideToTheSizeAndKeepsTheAspect) {
   EXPECT_EQ(png.At(1, 1), (Rgba{255, 0, 0, 255}));
   EXPECT_EQ(png.At(2, 0), (Rgba{0, 0, 255, 255}));
   EXPECT_EQ(Kav({"thumbnail", "-s", "0", "rle.RLE", "u.png"}).status, 2);
+  // An MZR file may hold a picture 0 pixels wide.
+  const Bytes empty = test::Slice(test::Encode(Palette5(), FileKind::kMzr), 0, 16404);
+  test::WriteFile(dir.File("empty.MZR"), test::With(empty, {{8, 2, 0}}));
+  EXPECT_EQ(Err(Kav({"thumbnail", "-s", "4", "empty.MZR", "u.png"})),
+            "1 kavconv: empty.MZR: the picture has no pixels\n");
   EXPECT_FALSE(Exists("u.png"));
 }
 

@@ -73,7 +73,7 @@ Cover CoverOf(std::uint32_t target, std::uint32_t sources, std::uint32_t targets
 ThumbnailSize FitThumbnail(std::uint32_t width, std::uint32_t height, std::uint32_t size) {
   const std::uint32_t longer = std::max(width, height);
   const std::uint32_t shorter = std::min(width, height);
-  if (longer == 0) {
+  if (shorter == 0) {
     return {};
   }
   const auto fitted = static_cast<std::uint32_t>(

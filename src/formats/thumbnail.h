@@ -1,7 +1,7 @@
 #pragma once
-// Thumbnails of converted files: one colour table drawn to fit a square, row by row. Source
+// Thumbnails of converted files: one colour table drawn to fit a square, row by row. Picture
 // rows are decoded one at a time and folded into the thumbnail's rows as they come, so a
-// picture of any size needs memory for one source row and two thumbnail rows only.
+// picture of any size needs memory for one of its rows and a few thumbnail rows only.
 
 #include <array>
 #include <cstdint>
@@ -19,14 +19,17 @@ struct ThumbnailSize {
 };
 
 // The size of a width x height picture fitted to size x size: the longer side becomes `size`,
-// the shorter round(shorter x size / longer), halves rounded up, and at least 1.
+// the shorter round(shorter x size / longer), halves rounded up, and at least 1. A picture
+// without pixels (an MZR file may be 0 pixels wide or high) has none: 0 x 0.
 ThumbnailSize FitThumbnail(std::uint32_t width, std::uint32_t height, std::uint32_t size);
 
-// The thumbnail of an opened, checked file through colour table `table`, as 4 bytes a pixel
-// (red, green, blue, alpha). A thumbnail at least as large as the picture takes each pixel's
-// nearest picture pixel; a smaller one averages the picture pixels it covers, weighted by
-// area, over premultiplied alpha, so transparent pixels add no colour. Pixels that come out
-// fully transparent are 0, 0, 0, 0.
+// The thumbnail of an opened file through colour table `table`, as 4 bytes a pixel (red,
+// green, blue, alpha), of a size FitThumbnail gives for its picture (not 0 x 0). The decoder
+// reads only inside the file whatever its codes, so drawing may go on while the file is
+// checked; a damaged file's pixels are wrong, and the thumbnail is then thrown away. A thumbnail at
+// least as large as the picture takes each pixel's nearest picture pixel; a smaller one averages
+// the picture pixels it covers, weighted by area, over premultiplied alpha, so transparent pixels
+// add no colour. Pixels that come out fully transparent are 0, 0, 0, 0.
 class ThumbnailRows {
  public:
   ThumbnailRows(const kav_image& image, unsigned table, ThumbnailSize size,
