@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       kav::FitThumbnail(image.width, image.height, static_cast<std::uint32_t>(size % 61 + 1));
   if (fitted.width != 0) {
     const std::vector<std::uint8_t> thumbnail =
-        kav::DrawThumbnail(image, kav_plain_table(&image), fitted, 2);
+        kav::DrawThumbnail(image, kav_plain_table(&image), fitted, 1);
     Require(thumbnail.size() == std::size_t{fitted.width} * fitted.height * kav::kRgbaBytes);
   }
   if (opened == KAV_OK) {
