@@ -74,7 +74,9 @@ class ThumbnailCommand final : public Command {
       return !checked.mapped.block.Damaged();
     };
     const PngWarnings warnings = [&](std::string_view text) { Fail(err, output_, text); };
-    return Report(WriteRgbaPngFile(output_, file_, size.width, size.height, source, warnings), err);
+    return Report(WriteRgbaPngFile(output_, file_, size.width, size.height, source, warnings,
+                                   PngCompression::kFast),
+                  err);
   }
 
   int Refuse(const CheckedFile& checked, std::ostream& err) const {
