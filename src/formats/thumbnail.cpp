@@ -1,6 +1,7 @@
 #include "formats/thumbnail.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <future>
 
@@ -18,6 +19,10 @@ constexpr std::size_t kPackedPixelsMax = 256;
 constexpr std::size_t kWordPixels = 8;
 constexpr std::uint64_t kEveryByte = 0x0101010101010101u;
 constexpr std::size_t kWholeThumbnailBytes = std::size_t{64} << 20;
+// A thumbnail drawn on several threads is cut into this many bands per thread: small enough
+// to even out threads that run at different speeds, large enough that the picture row each
+// band shares with the one before is decoded twice rarely.
+constexpr std::uint32_t kBandsPerThread = 8;
 
 std::uint64_t LaneOf(std::uint64_t packed, unsigned lane) {
   return packed >> (kLaneBits * lane) & kLaneMask;
@@ -40,6 +45,32 @@ void AddWeighted(std::array<std::uint64_t, 4>& sums, std::uint64_t packed, std::
   for (unsigned lane = 0; lane < kRgbaBytes; ++lane) {
     sums[lane] += LaneOf(packed, lane) * weight;
   }
+}
+
+// The packed sum of `indices`, at most 256 of them. Eight pixels of the index `blank` in a row
+// (the transparent one) add `blankSum` at once; others are added by two sums that do not wait
+// on each other.
+std::uint64_t SumPacked(const std::array<std::uint64_t, KAV_TABLE_ENTRIES>& pixels,
+                        std::uint64_t blank, std::uint64_t blankSum,
+                        std::span<const std::uint8_t> indices) {
+  std::uint64_t even = 0, odd = 0;
+  std::size_t x = 0;
+  for (; x + kWordPixels <= indices.size(); x += kWordPixels) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, indices.subspan(x, kWordPixels).data(), kWordPixels);
+    if (word == blank) {
+      even += blankSum;
+      continue;
+    }
+    for (std::size_t i = x; i < x + kWordPixels; i += 2) {
+      even += pixels[indices[i]];
+      odd += pixels[indices[i + 1]];
+    }
+  }
+  for (; x < indices.size(); ++x) {
+    even += pixels[indices[x]];
+  }
+  return even + odd;
 }
 
 // How one side of the thumbnail covers the same side of the picture. Picture pixel i spans
@@ -102,7 +133,7 @@ ThumbnailRows::ThumbnailRows(const kav_image& image, unsigned table, ThumbnailSi
       pixels_[index] |= std::uint64_t{rgba[lane]} << (kLaneBits * lane);
     }
   }
-  blankSum_ = SumWord(blank_);
+  blankSum_ = kWordPixels * pixels_[blank_ & 0xFF];
   if (averaging_) {
     PlanColumns();
     // The first picture row that reaches into thumbnail row `firstRow`.
@@ -205,12 +236,13 @@ void ThumbnailRows::AddFullRow(std::span<const std::uint8_t> indices) {
     const ColumnPlan& plan = plans_[x];
     const std::span<const std::uint8_t> inside = indices.subspan(plan.from, plan.to - plan.from);
     if (packedRowsMax_ > 0) {
-      packed_[x] += SumPacked(inside);
+      packed_[x] += SumPacked(pixels_, blank_, blankSum_, inside);
     } else {
       for (std::size_t from = 0; from < inside.size(); from += kPackedPixelsMax) {
         AddWeighted(
             inside_[x],
-            SumPacked(inside.subspan(from).first(std::min(kPackedPixelsMax, inside.size() - from))),
+            SumPacked(pixels_, blank_, blankSum_,
+                      inside.subspan(from).first(std::min(kPackedPixelsMax, inside.size() - from))),
             1);
       }
     }
@@ -237,7 +269,8 @@ void ThumbnailRows::AddPartialRow(std::span<const std::uint8_t> indices, std::ui
     for (std::size_t from = 0; from < inside.size(); from += kPackedPixelsMax) {
       AddWeighted(
           sums,
-          SumPacked(inside.subspan(from).first(std::min(kPackedPixelsMax, inside.size() - from))),
+          SumPacked(pixels_, blank_, blankSum_,
+                    inside.subspan(from).first(std::min(kPackedPixelsMax, inside.size() - from))),
           size_.width);
     }
     for (unsigned lane = 0; lane < kRgbaBytes; ++lane) {
@@ -261,29 +294,6 @@ ThumbnailRows::Sums ThumbnailRows::EdgesOf(const ColumnPlan& plan,
   AddWeighted(sums, pixels_[indices[plan.left]], plan.leftWeight);
   AddWeighted(sums, pixels_[indices[plan.right]], plan.rightWeight);
   return sums;
-}
-
-// The packed sum of the eight indices in `word`, added as a tree so that the additions do not
-// wait on each other.
-ThumbnailRows::PackedPixel ThumbnailRows::SumWord(std::uint64_t word) const {
-  const auto at = [&](unsigned byte) { return pixels_[word >> (8 * byte) & 0xFF]; };
-  return ((at(0) + at(1)) + (at(2) + at(3))) + ((at(4) + at(5)) + (at(6) + at(7)));
-}
-
-// The packed sum of at most 256 pixels. Eight transparent pixels in a row are passed over at
-// once.
-ThumbnailRows::PackedPixel ThumbnailRows::SumPacked(std::span<const std::uint8_t> indices) const {
-  PackedPixel sum = 0;
-  std::size_t x = 0;
-  for (; x + kWordPixels <= indices.size(); x += kWordPixels) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, indices.subspan(x, kWordPixels).data(), kWordPixels);
-    sum += word == blank_ ? blankSum_ : SumWord(word);
-  }
-  for (; x < indices.size(); ++x) {
-    sum += pixels_[indices[x]];
-  }
-  return sum;
 }
 
 // Every thumbnail pixel's weights add up to width x height of the picture: alpha is the
@@ -316,22 +326,28 @@ std::vector<std::uint8_t> DrawThumbnail(const kav_image& image, unsigned table, 
                                         unsigned threads) {
   const std::size_t rowBytes = std::size_t{size.width} * kRgbaBytes;
   std::vector<std::uint8_t> rgba(rowBytes * size.height);
-  const std::uint32_t bands = std::clamp<std::uint32_t>(threads, 1, std::max(size.height, 1u));
-  const auto drawBand = [&](std::uint32_t band) {
-    const auto first = static_cast<std::uint32_t>(std::uint64_t{size.height} * band / bands);
-    const auto end = static_cast<std::uint32_t>(std::uint64_t{size.height} * (band + 1) / bands);
-    ThumbnailRows rows(image, table, size, first);
-    for (std::uint32_t y = first; y < end; ++y) {
-      rows.Render(y, std::span(rgba).subspan(y * rowBytes, rowBytes));
+  const std::uint32_t workers = std::clamp<std::uint32_t>(threads, 1, std::max(size.height, 1u));
+  const std::uint32_t bands = std::min(size.height, workers == 1 ? 1 : workers * kBandsPerThread);
+  std::atomic<std::uint32_t> nextBand{0};
+  // Each worker takes the next band not yet taken, so a thread slowed by other work (the
+  // check of the file) takes fewer.
+  const auto work = [&] {
+    for (std::uint32_t band = nextBand++; band < bands; band = nextBand++) {
+      const auto first = static_cast<std::uint32_t>(std::uint64_t{size.height} * band / bands);
+      const auto end = static_cast<std::uint32_t>(std::uint64_t{size.height} * (band + 1) / bands);
+      ThumbnailRows rows(image, table, size, first);
+      for (std::uint32_t y = first; y < end; ++y) {
+        rows.Render(y, std::span(rgba).subspan(y * rowBytes, rowBytes));
+      }
     }
   };
-  // The other bands on threads of their own (or, where none can be started, here when their
-  // results are asked for); the first one here meanwhile.
+  // The other workers on threads of their own (or, where none can be started, here when their
+  // results are asked for, with nothing left to take); one here meanwhile.
   std::vector<std::future<void>> others;
-  for (std::uint32_t band = 1; band < bands; ++band) {
-    others.push_back(std::async(std::launch::async | std::launch::deferred, drawBand, band));
+  for (std::uint32_t worker = 1; worker < workers; ++worker) {
+    others.push_back(std::async(std::launch::async | std::launch::deferred, work));
   }
-  drawBand(0);
+  work();
   for (std::future<void>& other : others) {
     other.get();
   }

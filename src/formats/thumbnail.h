@@ -60,8 +60,6 @@ class ThumbnailRows {
                      std::uint64_t inNext);
   void FlushPacked();
   Sums EdgesOf(const ColumnPlan& plan, std::span<const std::uint8_t> indices) const;
-  PackedPixel SumWord(std::uint64_t word) const;
-  PackedPixel SumPacked(std::span<const std::uint8_t> indices) const;
   void Emit(std::span<std::uint8_t> rgba);
 
   const kav_image& image_;
@@ -91,8 +89,8 @@ class ThumbnailRows {
   std::uint32_t nextSourceRow_ = 0;
 };
 
-// The whole thumbnail, width * height * 4 bytes, its rows cut into as many bands as there are
-// `threads` (at least 1), each band made by a ThumbnailRows of its own at the same time.
+// The whole thumbnail, width * height * 4 bytes, drawn on `threads` threads (at least 1): its
+// rows cut into bands, each band made by a ThumbnailRows of its own.
 std::vector<std::uint8_t> DrawThumbnail(const kav_image& image, unsigned table, ThumbnailSize size,
                                         unsigned threads);
 
