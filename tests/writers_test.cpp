@@ -141,7 +141,7 @@ TEST(OutputFile, NothingAtTheTargetUntilCommitAndNothingLeftOnFailure) {
   ASSERT_TRUE(late.Create(dir.File("new.MZR"), "") && late.Write(Bytes(5000, 0x33)));
   std::filesystem::create_directory(dir.File("new.MZR"));
   test::WriteFile(dir.File("new.MZR/keep"), {1});
-  EXPECT_TRUE(!late.Commit() && late.LastError() == EISDIR);
+  EXPECT_TRUE(!late.Commit() && late.LastError() == std::errc::is_a_directory);
   EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"new.MZR", "out.MZR"}));
   EXPECT_EQ(ListFolder(dir.File("new.MZR")), std::vector<std::string>{"keep"});
   // Replacing a file through a link keeps the link and the file's permissions.

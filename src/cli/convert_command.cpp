@@ -17,6 +17,7 @@
 #include "cli/watch.h"
 #include "convert/inputs.h"
 #include "convert/parallel_batch.h"
+#include "convert/planned_outputs.h"
 #include "convert/up_to_date.h"
 #include "formats/c_header.h"
 
@@ -27,6 +28,21 @@ const std::map<std::string, std::int32_t> kFormats{
     {"mzr", kFormatMzr}, {"rle", kFormatRle}, {"rls", kFormatRls}};
 const std::map<std::string, Emit> kEmits{
     {"binary", Emit::kBinary}, {"c", Emit::kHeader}, {"both", Emit::kBoth}};
+
+// Prints "kavconv: A and B would both write OUT" for each pair of inputs that would write
+// one file where kavconv placed the outputs itself; whether there was any.
+bool ReportCollisions(std::ostream& err, std::span<const BatchInput> inputs,
+                      const ConversionSettings& settings) {
+  const std::vector<OutputCollision> collisions =
+      FindCollisions(inputs, PlanOutputs(inputs, settings), SourceFiles(inputs));
+  for (const OutputCollision& collision : collisions) {
+    err << Printable("kavconv: " + inputs[collision.first].source + " and " +
+                     inputs[collision.second].source + " would both write " + collision.path)
+        << '\n';
+  }
+  err << std::flush;
+  return !collisions.empty();
+}
 
 bool IsFolder(const std::string& path) {
   std::error_code ignored;
@@ -109,12 +125,14 @@ ConvertCommand::ConvertCommand(CLI::App& app)
       subcommand_
           ->add_option("-o,--output", placement_.file,
                        "With one input file: the output's path, whatever its name")
-          ->type_name("OUT");
+          ->type_name("OUT")
+          ->check(kPathNotEmpty);
   subcommand_
       ->add_option("--output-dir", placement_.folder,
                    "Write outputs under DIR: a file's directly in it, a folder's pictures at "
                    "their paths inside that folder (folders are made as needed)")
       ->type_name("DIR")
+      ->check(kPathNotEmpty)
       ->excludes(output);
   subcommand_->add_flag("-u,--update", update_,
                         "Skip an input whose outputs are not older than it and were written in "
@@ -226,13 +244,18 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   CommandLineHost host(settings, quiet_, out, err);
   const Arguments arguments = Gather(settings.format);
   PrintPathFailures(err, arguments.failures, "Cannot read this folder");
+  if (ReportCollisions(err, arguments.inputs, settings)) {
+    return kExitUsage;  // before any folder is made
+  }
   // Made before any conversion, so that threads group outputs by their folders' identities.
   const std::vector<PathFailure> unmade = MakeOutputFolders(arguments.inputs);
   PrintPathFailures(err, unmade, "Cannot create this folder");
   std::optional<ChangeWatch> watch;
   if (watch_) {  // armed before converting, so that nothing changed meanwhile is missed
     EndInterruptsWithStatus(kExitSuccess);  // Ctrl-C is how a watch ends
-    if (!Arm(watch.emplace(host, placement_, Converter(), err), arguments)) {
+    const ConvertFileFunction convert =
+        RefusingSources(std::make_shared<const SourceFiles>(arguments.inputs), Converter());
+    if (!Arm(watch.emplace(host, placement_, convert, err), arguments)) {
       return kExitFailure;
     }
   }

@@ -25,11 +25,11 @@ struct ParallelBatchOptions {
 };
 
 // Converts every input as RunBatch does. Inputs whose outputs are the same file (one name in
-// one folder, however the folder is spelt; the folders must exist) are converted one after
-// the other in argument order, so the later one's output stands. A stopping failure ends the batch at the first
-// failing file in argument order, as in RunBatch: every file before it is converted and
-// reported, even one not yet started when the failure is seen; a later file is not
-// reported, and its output is not put in place even if it was being written. A stop the
+// one folder once links are followed, however it is spelt; the folders must exist) are
+// converted one after the other in argument order, so the later one's output stands. A stopping
+// failure ends the batch at the first failing file in argument order, as in RunBatch: every file
+// before it is converted and reported, even one not yet started when the failure is seen; a later
+// file is not reported, and its output is not put in place even if it was being written. A stop the
 // host requests ends the batch after the file just reported; later files not yet put in
 // place are abandoned. The summary follows when more than one path was taken and no
 // failure stopped the batch.

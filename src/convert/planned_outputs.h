@@ -1,0 +1,85 @@
+#pragma once
+// The files a batch will write, known before anything is converted: which input writes each
+// and which file each is once links are followed. From them come the inputs that must follow
+// one another on threads, the inputs that would write one file where kavconv placed the
+// outputs itself, and the outputs that would replace an input of the batch.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "convert/batch.h"
+
+namespace kav {
+
+inline constexpr std::size_t kNoInput = SIZE_MAX;
+
+// One file a batch will write.
+struct PlannedOutput {
+  std::size_t input = 0;  // the place in the batch of the input that writes it
+  std::string path;       // as its writer is given it
+  // The same text for every spelling of one file: OutputIdentity(), or where the path cannot
+  // be walked yet (its folders are made later), the path made absolute and canonical.
+  std::string file;
+};
+
+// The paths that converting into `outputPath` with `settings` writes, in the order they are
+// written: the binary file, its C header, or both. Room for more (frames of one picture).
+std::vector<std::string> FilesWritten(const std::string& outputPath,
+                                      const ConversionSettings& settings);
+
+// Every file that converting `inputs` with `settings` writes, in argument order.
+std::vector<PlannedOutput> PlanOutputs(std::span<const BatchInput> inputs,
+                                       const ConversionSettings& settings);
+
+// For each of `inputCount` inputs, the nearest earlier input that writes one of its files
+// too, or kNoInput.
+std::vector<std::size_t> EarlierWithSameOutput(std::span<const PlannedOutput> outputs,
+                                               std::size_t inputCount);
+
+// The files the sources of a batch are, by device and inode, so that no output replaces one
+// and one source named twice is known as one.
+class SourceFiles {
+ public:
+  explicit SourceFiles(std::span<const BatchInput> inputs);
+  // Whether the file at `path`, its links followed, is one of the sources.
+  bool Holds(const std::string& path) const;
+  // Whether inputs `a` and `b` are one file; false when either cannot be looked at.
+  bool Same(std::size_t a, std::size_t b) const;
+
+ private:
+  using FileId = std::pair<dev_t, ino_t>;
+  static std::optional<FileId> IdOf(const std::string& path);
+  std::vector<std::optional<FileId>> ids_;
+  std::set<FileId> all_;
+};
+
+// Two inputs that would both write the file at `path`.
+struct OutputCollision {
+  std::size_t first = 0;
+  std::size_t second = 0;
+  std::string path;
+};
+
+// The pairs of inputs that would write one file where either must write its own
+// (BatchInput::exclusiveOutputs), unless they are one source named twice: each pair once, at
+// the first file they share, in the order of the later input's outputs.
+std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
+                                            std::span<const PlannedOutput> outputs,
+                                            const SourceFiles& sources);
+
+// `convertFile`, except that a file whose outputs include a source of `sources` is not
+// converted: that output is refused ("Cannot create output file", cause "it is an input of
+// this batch") as a writer refuses an output it cannot create.
+ConvertFileFunction RefusingSources(std::shared_ptr<const SourceFiles> sources,
+                                    ConvertFileFunction convertFile);
+
+}  // namespace kav
