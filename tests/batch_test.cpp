@@ -146,6 +146,7 @@ TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
     std::map<std::size_t, std::set<std::string>> waits;
     std::vector<std::string> lines;
     std::map<std::string, std::string> outputs;
+    std::vector<std::pair<std::string, std::string>> links = {};  // the user's: at, to
   } cases[] = {
       // bad.bmp fails once c.bmp is at its commit point and the failure of worse.bmp has made
       // the batch abandon d.bmp: c.bmp is abandoned too, and only bad.bmp is reported.
@@ -173,11 +174,23 @@ TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
        {{0, {"end 2"}}},
        {"readback", "file:DIR/a.bmp", Converted("a.RLE"), "file:DIR/l/a.dib", Converted("l/a.RLE"),
         "file:DIR/b.bmp", Converted("b.RLE"), "status:3 files processed!"},
-       {{"a.RLE", "RLE 9"}, {"b.RLE", "RLE 3"}}}};
+       {{"a.RLE", "RLE 9"}, {"b.RLE", "RLE 3"}}},
+      // One output through the user's link b.RLE to a.RLE: b.bmp follows a.bmp as above.
+      {2,
+       false,
+       {{"a.bmp", 5}, {"b.bmp", 9}, {"c.bmp", 3}},
+       {{0, {"end 2"}}},
+       {"readback", "file:DIR/a.bmp", Converted("a.RLE"), "file:DIR/b.bmp", Converted("b.RLE"),
+        "file:DIR/c.bmp", Converted("c.RLE"), "status:3 files processed!"},
+       {{"a.RLE", "RLE 9"}, {"b.RLE", "RLE 9"}, {"c.RLE", "RLE 3"}},
+       {{"b.RLE", "a.RLE"}}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.files[0].first);
     test::TempDir dir;
     std::filesystem::create_directory_symlink(".", dir.path() / "l");
+    for (const auto& [at, to] : c.links) {
+      std::filesystem::create_symlink(to, dir.path() / at);
+    }
     const std::vector<std::string> paths = Inputs(dir, c.files);
     std::mutex mutex;
     std::condition_variable changed;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <numeric>
+#include <set>
 #include <unordered_map>
 
 #include "formats/output_shell.h"
@@ -94,12 +95,10 @@ std::vector<std::size_t> EarlierWithSameOutput(std::span<const PlannedOutput> ou
 }
 
 SourceFiles::SourceFiles(std::span<const BatchInput> inputs) {
-  ids_.reserve(inputs.size());
-  for (const BatchInput& input : inputs) {
-    ids_.push_back(IdOf(input.source));
-    if (ids_.back()) {
-      all_.insert(*ids_.back());
-    }
+  firstAlike_.reserve(inputs.size());
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const std::optional<FileId> id = IdOf(inputs[i].source);
+    firstAlike_.push_back(id ? first_.try_emplace(*id, i).first->second : i);
   }
 }
 
@@ -113,11 +112,7 @@ std::optional<SourceFiles::FileId> SourceFiles::IdOf(const std::string& path) {
 
 bool SourceFiles::Holds(const std::string& path) const {
   const std::optional<FileId> id = IdOf(path);
-  return id && all_.contains(*id);
-}
-
-bool SourceFiles::Same(std::size_t a, std::size_t b) const {
-  return ids_.at(a) && ids_.at(a) == ids_.at(b);
+  return id && first_.contains(*id);
 }
 
 std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
@@ -134,8 +129,9 @@ std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
     }
     const bool exclusive =
         inputs[first.input].exclusiveOutputs || inputs[output.input].exclusiveOutputs;
-    if (exclusive && !sources.Same(first.input, output.input) &&
-        found.emplace(first.input, output.input).second) {
+    const std::size_t a = sources.FirstAlike(first.input);
+    const std::size_t b = sources.FirstAlike(output.input);
+    if (exclusive && a != b && found.emplace(a, b).second) {
       collisions.push_back({.first = first.input, .second = output.input, .path = first.path});
     }
   }

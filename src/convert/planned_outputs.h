@@ -8,9 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <utility>
@@ -52,14 +52,15 @@ class SourceFiles {
   explicit SourceFiles(std::span<const BatchInput> inputs);
   // Whether the file at `path`, its links followed, is one of the sources.
   bool Holds(const std::string& path) const;
-  // Whether inputs `a` and `b` are one file; false when either cannot be looked at.
-  bool Same(std::size_t a, std::size_t b) const;
+  // The first input whose source is the same file as input `input`'s, or `input` itself when
+  // it cannot be looked at.
+  std::size_t FirstAlike(std::size_t input) const { return firstAlike_.at(input); }
 
  private:
   using FileId = std::pair<dev_t, ino_t>;
   static std::optional<FileId> IdOf(const std::string& path);
-  std::vector<std::optional<FileId>> ids_;
-  std::set<FileId> all_;
+  std::map<FileId, std::size_t> first_;  // each source file's first input
+  std::vector<std::size_t> firstAlike_;
 };
 
 // Two inputs that would both write the file at `path`.
@@ -70,8 +71,8 @@ struct OutputCollision {
 };
 
 // The pairs of inputs that would write one file where either must write its own
-// (BatchInput::exclusiveOutputs), unless they are one source named twice: each pair once, at
-// the first file they share, in the order of the later input's outputs.
+// (BatchInput::exclusiveOutputs), unless they are one source named twice: each pair of
+// sources once, at the first file they share, in the order of the later input's outputs.
 std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
                                             std::span<const PlannedOutput> outputs,
                                             const SourceFiles& sources);
