@@ -128,7 +128,6 @@ TEST_F(Pipeline, OutputsGoWhereAskedAndTwoInputsOfOnePlacedOutputAreAUsageError)
   for (const std::vector<std::string>& usage : std::vector<std::vector<std::string>>{
            {"-o", dir.File("x"), dir.File("in")},
            {"-o", dir.File("x"), dir.File("one/hero.bmp"), dir.File("in/b.bmp")},
-           {"-o", "", dir.File("in/b.bmp")},
            {"--output-dir", "", dir.File("in/b.bmp")},
            {"--emit", "c", "--c-name", "x", dir.File("in")},
            {"--emit", "c", "--c-name", "9x", dir.File("one/hero.bmp")},
