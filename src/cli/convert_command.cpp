@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -33,8 +34,11 @@ const std::map<std::string, Emit> kEmits{
 // one file where kavconv placed the outputs itself; whether there was any.
 bool ReportCollisions(std::ostream& err, std::span<const BatchInput> inputs,
                       const ConversionSettings& settings) {
+  if (std::ranges::none_of(inputs, &BatchInput::exclusiveOutputs)) {
+    return false;  // files named beside their sources: the later one's output stands
+  }
   const std::vector<OutputCollision> collisions =
-      FindCollisions(inputs, PlanOutputs(inputs, settings), SourceFiles(inputs));
+      FindCollisions(inputs, PlanOutputs(inputs, settings));
   for (const OutputCollision& collision : collisions) {
     err << Printable("kavconv: " + inputs[collision.first].source + " and " +
                      inputs[collision.second].source + " would both write " + collision.path)

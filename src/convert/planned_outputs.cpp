@@ -16,17 +16,47 @@ namespace fs = std::filesystem;
 namespace kav {
 namespace {
 
-// See PlannedOutput::file. An identity begins with a digit, a spelling with '/', so the two
-// never meet.
-std::string FileOf(const std::string& path) {
-  if (std::optional<std::string> identity = OutputIdentity(path)) {
-    return *identity;
-  }
+// The spelling of `path` from the root with its existing part's links resolved, for a path
+// that cannot be walked yet. It begins with '/', an identity with a digit, so the two never
+// meet.
+std::string SpellingOf(const fs::path& path) {
   std::error_code error;
   const fs::path absolute = fs::absolute(path, error).lexically_normal();
   const fs::path canonical = fs::weakly_canonical(absolute, error);
   return (error ? absolute : canonical).native();
 }
+
+// PlannedOutput::file for the outputs of one batch. Nearly every output is no link: it is its
+// folder, looked at once per batch, and its name there. Only a link is walked as its writer
+// will walk it.
+class OutputFiles {
+ public:
+  std::string Of(const std::string& output) {
+    const fs::path path(output);
+    struct stat info {};
+    if (lstat(output.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+      std::optional<std::string> identity = OutputIdentity(output);
+      return identity ? std::move(*identity) : SpellingOf(path);
+    }
+    return FolderOf(path.parent_path()) + path.filename().native();
+  }
+
+ private:
+  // The folder's identity as OutputIdentity() gives it, with a '/'.
+  const std::string& FolderOf(const fs::path& folder) {
+    auto [entry, added] = folders_.try_emplace(folder.native());
+    if (added) {
+      struct stat info {};
+      entry->second = stat(folder.empty() ? "." : folder.c_str(), &info) == 0
+                          ? std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino)
+                          : SpellingOf(folder);
+      entry->second += '/';
+    }
+    return entry->second;
+  }
+
+  std::unordered_map<std::string, std::string> folders_;  // by the folder's spelling
+};
 
 // Inputs joined into groups, each named by one of its inputs.
 class InputGroups {
@@ -63,11 +93,12 @@ std::vector<std::string> FilesWritten(const std::string& outputPath,
 
 std::vector<PlannedOutput> PlanOutputs(std::span<const BatchInput> inputs,
                                        const ConversionSettings& settings) {
+  OutputFiles files;
   std::vector<PlannedOutput> outputs;
   outputs.reserve(inputs.size());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     for (std::string& path : FilesWritten(OutputPathOf(inputs[i], settings.format), settings)) {
-      std::string file = FileOf(path);
+      std::string file = files.Of(path);
       outputs.push_back({.input = i, .path = std::move(path), .file = std::move(file)});
     }
   }
@@ -95,10 +126,10 @@ std::vector<std::size_t> EarlierWithSameOutput(std::span<const PlannedOutput> ou
 }
 
 SourceFiles::SourceFiles(std::span<const BatchInput> inputs) {
-  firstAlike_.reserve(inputs.size());
-  for (std::size_t i = 0; i < inputs.size(); ++i) {
-    const std::optional<FileId> id = IdOf(inputs[i].source);
-    firstAlike_.push_back(id ? first_.try_emplace(*id, i).first->second : i);
+  for (const BatchInput& input : inputs) {
+    if (const std::optional<FileId> id = IdOf(input.source)) {
+      ids_.insert(*id);
+    }
   }
 }
 
@@ -112,26 +143,31 @@ std::optional<SourceFiles::FileId> SourceFiles::IdOf(const std::string& path) {
 
 bool SourceFiles::Holds(const std::string& path) const {
   const std::optional<FileId> id = IdOf(path);
-  return id && first_.contains(*id);
+  return id && ids_.contains(*id);
 }
 
+// Only the sources of inputs that share an output are looked at, so a batch without a
+// collision costs no look at its sources.
 std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
-                                            std::span<const PlannedOutput> outputs,
-                                            const SourceFiles& sources) {
+                                            std::span<const PlannedOutput> outputs) {
   std::unordered_map<std::string, const PlannedOutput*> firstWriter;
-  std::set<std::pair<std::size_t, std::size_t>> found;
+  std::set<std::pair<std::string, std::string>> found;  // by the sources' files
   std::vector<OutputCollision> collisions;
+  const auto sourceOf = [&inputs](std::size_t input) {
+    const std::optional<SourceFiles::FileId> id = SourceFiles::IdOf(inputs[input].source);
+    return id ? std::to_string(id->first) + ":" + std::to_string(id->second)
+              : "#" + std::to_string(input);
+  };
   for (const PlannedOutput& output : outputs) {
     const auto [entry, added] = firstWriter.try_emplace(output.file, &output);
     const PlannedOutput& first = *entry->second;
-    if (added || first.input == output.input) {
+    if (added || first.input == output.input ||
+        !(inputs[first.input].exclusiveOutputs || inputs[output.input].exclusiveOutputs)) {
       continue;
     }
-    const bool exclusive =
-        inputs[first.input].exclusiveOutputs || inputs[output.input].exclusiveOutputs;
-    const std::size_t a = sources.FirstAlike(first.input);
-    const std::size_t b = sources.FirstAlike(output.input);
-    if (exclusive && a != b && found.emplace(a, b).second) {
+    const std::string a = sourceOf(first.input);
+    const std::string b = sourceOf(output.input);
+    if (a != b && found.emplace(a, b).second) {
       collisions.push_back({.first = first.input, .second = output.input, .path = first.path});
     }
   }

@@ -8,9 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <utility>
@@ -45,22 +45,18 @@ std::vector<PlannedOutput> PlanOutputs(std::span<const BatchInput> inputs,
 std::vector<std::size_t> EarlierWithSameOutput(std::span<const PlannedOutput> outputs,
                                                std::size_t inputCount);
 
-// The files the sources of a batch are, by device and inode, so that no output replaces one
-// and one source named twice is known as one.
+// The files the sources of a batch are, by device and inode, so that no output replaces one.
 class SourceFiles {
  public:
+  using FileId = std::pair<dev_t, ino_t>;
   explicit SourceFiles(std::span<const BatchInput> inputs);
   // Whether the file at `path`, its links followed, is one of the sources.
   bool Holds(const std::string& path) const;
-  // The first input whose source is the same file as input `input`'s, or `input` itself when
-  // it cannot be looked at.
-  std::size_t FirstAlike(std::size_t input) const { return firstAlike_.at(input); }
+  // The file at `path`, its links followed, or nullopt when it cannot be looked at.
+  static std::optional<FileId> IdOf(const std::string& path);
 
  private:
-  using FileId = std::pair<dev_t, ino_t>;
-  static std::optional<FileId> IdOf(const std::string& path);
-  std::map<FileId, std::size_t> first_;  // each source file's first input
-  std::vector<std::size_t> firstAlike_;
+  std::set<FileId> ids_;
 };
 
 // Two inputs that would both write the file at `path`.
@@ -74,8 +70,7 @@ struct OutputCollision {
 // (BatchInput::exclusiveOutputs), unless they are one source named twice: each pair of
 // sources once, at the first file they share, in the order of the later input's outputs.
 std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
-                                            std::span<const PlannedOutput> outputs,
-                                            const SourceFiles& sources);
+                                            std::span<const PlannedOutput> outputs);
 
 // `convertFile`, except that a file whose outputs include a source of `sources` is not
 // converted: that output is refused ("Cannot create output file", cause "it is an input of
