@@ -126,10 +126,9 @@ std::vector<std::size_t> EarlierWithSameOutput(std::span<const PlannedOutput> ou
 }
 
 SourceFiles::SourceFiles(std::span<const BatchInput> inputs) {
+  paths_.reserve(inputs.size());
   for (const BatchInput& input : inputs) {
-    if (const std::optional<FileId> id = IdOf(input.source)) {
-      ids_.insert(*id);
-    }
+    paths_.push_back(input.source);
   }
 }
 
@@ -143,7 +142,17 @@ std::optional<SourceFiles::FileId> SourceFiles::IdOf(const std::string& path) {
 
 bool SourceFiles::Holds(const std::string& path) const {
   const std::optional<FileId> id = IdOf(path);
-  return id && ids_.contains(*id);
+  if (!id) {
+    return false;
+  }
+  std::call_once(lookedAt_, [this] {
+    for (const std::string& source : paths_) {
+      if (const std::optional<FileId> sourceId = IdOf(source)) {
+        ids_.insert(*sourceId);
+      }
+    }
+  });
+  return ids_.contains(*id);
 }
 
 // Only the sources of inputs that share an output are looked at, so a batch without a

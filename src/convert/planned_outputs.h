@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <span>
@@ -46,6 +47,8 @@ std::vector<std::size_t> EarlierWithSameOutput(std::span<const PlannedOutput> ou
                                                std::size_t inputCount);
 
 // The files the sources of a batch are, by device and inode, so that no output replaces one.
+// They are looked at the first time an output already exists, so a batch of new outputs
+// never looks at them; any thread may ask.
 class SourceFiles {
  public:
   using FileId = std::pair<dev_t, ino_t>;
@@ -56,7 +59,9 @@ class SourceFiles {
   static std::optional<FileId> IdOf(const std::string& path);
 
  private:
-  std::set<FileId> ids_;
+  std::vector<std::string> paths_;
+  mutable std::once_flag lookedAt_;
+  mutable std::set<FileId> ids_;  // once looked at
 };
 
 // Two inputs that would both write the file at `path`.
