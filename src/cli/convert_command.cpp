@@ -30,22 +30,27 @@ const std::map<std::string, std::int32_t> kFormats{
 const std::map<std::string, Emit> kEmits{
     {"binary", Emit::kBinary}, {"c", Emit::kHeader}, {"both", Emit::kBoth}};
 
-// Prints "kavconv: A and B would both write OUT" for each pair of inputs that would write
-// one file where kavconv placed the outputs itself; whether there was any.
-bool ReportCollisions(std::ostream& err, std::span<const BatchInput> inputs,
-                      const ConversionSettings& settings) {
+// The outputs of `inputs` planned, or nullopt once each pair of inputs that would write one
+// file where kavconv placed the outputs itself is printed ("kavconv: A and B would both write
+// OUT"). Files named beside their sources are left to the batch to plan: the later one's
+// output stands.
+std::optional<std::vector<PlannedOutput>> PlanWithoutCollisions(
+    std::ostream& err, std::span<const BatchInput> inputs, const ConversionSettings& settings) {
   if (std::ranges::none_of(inputs, &BatchInput::exclusiveOutputs)) {
-    return false;  // files named beside their sources: the later one's output stands
+    return std::vector<PlannedOutput>{};
   }
-  const std::vector<OutputCollision> collisions =
-      FindCollisions(inputs, PlanOutputs(inputs, settings));
+  std::vector<PlannedOutput> planned = PlanOutputs(inputs, settings);
+  const std::vector<OutputCollision> collisions = FindCollisions(inputs, planned);
   for (const OutputCollision& collision : collisions) {
     err << Printable("kavconv: " + inputs[collision.first].source + " and " +
                      inputs[collision.second].source + " would both write " + collision.path)
         << '\n';
   }
   err << std::flush;
-  return !collisions.empty();
+  if (!collisions.empty()) {
+    return std::nullopt;
+  }
+  return planned;
 }
 
 bool IsFolder(const std::string& path) {
@@ -82,7 +87,7 @@ class ConvertCommand final : public Command {
   bool Arm(ChangeWatch& watch, const Arguments& arguments) const;
   // The batch, with a progress bar on a terminal.
   BatchOutcome Convert(CommandLineHost& host, std::span<const BatchInput> inputs,
-                       std::ostream& err) const;
+                       std::span<const PlannedOutput> planned, std::ostream& err) const;
   ConvertFileFunction Converter() const { return update_ ? ConvertUnlessUpToDate : ConvertFile; }
 
   ConversionSettings settings_;  // the defaults, until the options say otherwise
@@ -212,6 +217,7 @@ bool ConvertCommand::Arm(ChangeWatch& watch, const Arguments& arguments) const {
 }
 
 BatchOutcome ConvertCommand::Convert(CommandLineHost& host, std::span<const BatchInput> inputs,
+                                     std::span<const PlannedOutput> planned,
                                      std::ostream& err) const {
   std::optional<ProgressBar> progress;
   const std::size_t columns = TerminalColumns();
@@ -223,7 +229,8 @@ BatchOutcome ConvertCommand::Convert(CommandLineHost& host, std::span<const Batc
       .jobs = jobs_,
       .policy = {.stopAfterMzrFailure = false, .stopAfterAnyFailure = failFast_},
       .onProgress = {},
-      .convertFile = Converter()};
+      .convertFile = Converter(),
+      .plannedOutputs = planned};
   if (progress) {
     batch.onProgress = [&progress](std::size_t done, std::size_t) { progress->Update(done); };
   }
@@ -248,7 +255,9 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   CommandLineHost host(settings, quiet_, out, err);
   const Arguments arguments = Gather(settings.format);
   PrintPathFailures(err, arguments.failures, "Cannot read this folder");
-  if (ReportCollisions(err, arguments.inputs, settings)) {
+  const std::optional<std::vector<PlannedOutput>> planned =
+      PlanWithoutCollisions(err, arguments.inputs, settings);
+  if (!planned) {
     return kExitUsage;  // before any folder is made
   }
   // Made before any conversion, so that threads group outputs by their folders' identities.
@@ -263,7 +272,7 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
       return kExitFailure;
     }
   }
-  const BatchOutcome outcome = Convert(host, arguments.inputs, err);
+  const BatchOutcome outcome = Convert(host, arguments.inputs, *planned, err);
   if (watch) {
     err << "Watching for changes; press Ctrl-C to stop.\n" << std::flush;
     return watch->Run();

@@ -67,8 +67,9 @@ class ParallelRun {
         results_(inputs.size()),
         chainedAfter_(inputs.size(), kNoFile) {}
 
-  void Convert(unsigned jobs, bool failureStops) {
-    earlierSameOutput_ = EarlierWithSameOutput(PlanOutputs(inputs_, settings_), inputs_.size());
+  void Convert(unsigned jobs, bool failureStops, std::span<const PlannedOutput> planned) {
+    earlierSameOutput_ = EarlierWithSameOutput(planned, inputs_.size());
+    writingOverSource_ = WritingOverSources(inputs_, planned);
     failureStops_ = failureStops;
     for (unsigned i = 0; i < jobs; ++i) {
       workers_.emplace_back([this] { Work(); });
@@ -144,8 +145,10 @@ class ParallelRun {
     }
     RecordedFile recorder(settings_, [this, index] { return MayPutInPlace(index); });
     const BatchInput& input = inputs_[index];
-    const bool converted = convertFile_(recorder, settings_.format, input.source,
-                                        OutputPathOf(input, settings_.format));
+    const bool converted = writingOverSource_[index]
+                               ? RefuseSourceAsOutput(recorder)
+                               : convertFile_(recorder, settings_.format, input.source,
+                                              OutputPathOf(input, settings_.format));
     if (!converted && failureStops_) {
       StopAfter(index);
     }
@@ -185,6 +188,7 @@ class ParallelRun {
   ConversionSettings settings_;
   const ConvertFileFunction& convertFile_;
   std::vector<std::size_t> earlierSameOutput_;
+  std::vector<bool> writingOverSource_;
   bool failureStops_ = false;
   std::atomic<std::size_t> nextFile_{0};
   std::atomic<std::size_t> stopAt_{kNoFile};  // changed only under `mutex_`
@@ -224,10 +228,13 @@ BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const BatchInput> i
   host.ReadBack();
   const ConversionSettings settings = host.Settings();
   const bool failureStops = FailureStopsBatch(options.policy, settings.format);
-  const ConvertFileFunction convertFile =
-      RefusingSources(std::make_shared<const SourceFiles>(inputs), options.convertFile);
-  ParallelRun run(inputs, settings, convertFile);
-  run.Convert(std::min<unsigned>(options.jobs, static_cast<unsigned>(inputs.size())), failureStops);
+  std::vector<PlannedOutput> planned;
+  if (options.plannedOutputs.empty()) {
+    planned = PlanOutputs(inputs, settings);
+  }
+  ParallelRun run(inputs, settings, options.convertFile);
+  run.Convert(std::min<unsigned>(options.jobs, static_cast<unsigned>(inputs.size())), failureStops,
+              options.plannedOutputs.empty() ? planned : options.plannedOutputs);
   BatchOutcome outcome;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const FileResult& result = run.Await(i, options);

@@ -31,14 +31,21 @@ std::string SpellingOf(const fs::path& path) {
 // will walk it.
 class OutputFiles {
  public:
-  std::string Of(const std::string& output) {
+  PlannedOutput Of(std::size_t input, std::string output) {
     const fs::path path(output);
+    PlannedOutput planned{.input = input, .path = std::move(output), .file = {}, .existing = {}};
     struct stat info {};
-    if (lstat(output.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-      std::optional<std::string> identity = OutputIdentity(output);
-      return identity ? std::move(*identity) : SpellingOf(path);
+    if (lstat(planned.path.c_str(), &info) != 0) {
+      planned.file = FolderOf(path.parent_path()) + path.filename().native();
+    } else if (!S_ISLNK(info.st_mode)) {
+      planned.file = FolderOf(path.parent_path()) + path.filename().native();
+      planned.existing = FileId{info.st_dev, info.st_ino};
+    } else {
+      std::optional<std::string> identity = OutputIdentity(planned.path);
+      planned.file = identity ? std::move(*identity) : SpellingOf(path);
+      planned.existing = SourceFiles::IdOf(planned.path);
     }
-    return FolderOf(path.parent_path()) + path.filename().native();
+    return planned;
   }
 
  private:
@@ -98,8 +105,7 @@ std::vector<PlannedOutput> PlanOutputs(std::span<const BatchInput> inputs,
   outputs.reserve(inputs.size());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     for (std::string& path : FilesWritten(OutputPathOf(inputs[i], settings.format), settings)) {
-      std::string file = files.Of(path);
-      outputs.push_back({.input = i, .path = std::move(path), .file = std::move(file)});
+      outputs.push_back(files.Of(i, std::move(path)));
     }
   }
   return outputs;
@@ -132,7 +138,7 @@ SourceFiles::SourceFiles(std::span<const BatchInput> inputs) {
   }
 }
 
-std::optional<SourceFiles::FileId> SourceFiles::IdOf(const std::string& path) {
+std::optional<FileId> SourceFiles::IdOf(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
     return std::nullopt;
@@ -140,8 +146,7 @@ std::optional<SourceFiles::FileId> SourceFiles::IdOf(const std::string& path) {
   return FileId{info.st_dev, info.st_ino};
 }
 
-bool SourceFiles::Holds(const std::string& path) const {
-  const std::optional<FileId> id = IdOf(path);
+bool SourceFiles::Holds(const std::optional<FileId>& id) const {
   if (!id) {
     return false;
   }
@@ -163,7 +168,7 @@ std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
   std::set<std::pair<std::string, std::string>> found;  // by the sources' files
   std::vector<OutputCollision> collisions;
   const auto sourceOf = [&inputs](std::size_t input) {
-    const std::optional<SourceFiles::FileId> id = SourceFiles::IdOf(inputs[input].source);
+    const std::optional<FileId> id = SourceFiles::IdOf(inputs[input].source);
     return id ? std::to_string(id->first) + ":" + std::to_string(id->second)
               : "#" + std::to_string(input);
   };
@@ -183,6 +188,23 @@ std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
   return collisions;
 }
 
+std::vector<bool> WritingOverSources(std::span<const BatchInput> inputs,
+                                     std::span<const PlannedOutput> outputs) {
+  const SourceFiles sources(inputs);
+  std::vector<bool> writing(inputs.size(), false);
+  for (const PlannedOutput& output : outputs) {
+    if (sources.Holds(output.existing)) {
+      writing[output.input] = true;
+    }
+  }
+  return writing;
+}
+
+bool RefuseSourceAsOutput(ConverterHost& host) {
+  host.ShowError(MessageOwner::kMainDialog, kCannotCreateText, ErrorText(OutputRefusal::kInput));
+  return false;
+}
+
 ConvertFileFunction RefusingSources(std::shared_ptr<const SourceFiles> sources,
                                     ConvertFileFunction convertFile) {
   return [sources = std::move(sources), convertFile = std::move(convertFile)](
@@ -190,9 +212,7 @@ ConvertFileFunction RefusingSources(std::shared_ptr<const SourceFiles> sources,
              const std::string& output) {
     for (const std::string& path : FilesWritten(output, host.Settings())) {
       if (sources->Holds(path)) {
-        host.ShowError(MessageOwner::kMainDialog, kCannotCreateText,
-                       ErrorText(OutputRefusal::kInput));
-        return false;
+        return RefuseSourceAsOutput(host);
       }
     }
     return convertFile(host, format, source, output);

@@ -23,6 +23,9 @@ namespace kav {
 
 inline constexpr std::size_t kNoInput = SIZE_MAX;
 
+// A file by device and inode.
+using FileId = std::pair<dev_t, ino_t>;
+
 // One file a batch will write.
 struct PlannedOutput {
   std::size_t input = 0;  // the place in the batch of the input that writes it
@@ -30,6 +33,7 @@ struct PlannedOutput {
   // The same text for every spelling of one file: OutputIdentity(), or where the path cannot
   // be walked yet (its folders are made later), the path made absolute and canonical.
   std::string file;
+  std::optional<FileId> existing;  // what is at the path now, its links followed
 };
 
 // The paths that converting into `outputPath` with `settings` writes, in the order they are
@@ -51,10 +55,10 @@ std::vector<std::size_t> EarlierWithSameOutput(std::span<const PlannedOutput> ou
 // never looks at them; any thread may ask.
 class SourceFiles {
  public:
-  using FileId = std::pair<dev_t, ino_t>;
   explicit SourceFiles(std::span<const BatchInput> inputs);
   // Whether the file at `path`, its links followed, is one of the sources.
-  bool Holds(const std::string& path) const;
+  bool Holds(const std::string& path) const { return Holds(IdOf(path)); }
+  bool Holds(const std::optional<FileId>& file) const;
   // The file at `path`, its links followed, or nullopt when it cannot be looked at.
   static std::optional<FileId> IdOf(const std::string& path);
 
@@ -77,9 +81,16 @@ struct OutputCollision {
 std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
                                             std::span<const PlannedOutput> outputs);
 
-// `convertFile`, except that a file whose outputs include a source of `sources` is not
-// converted: that output is refused ("Cannot create output file", cause "it is an input of
-// this batch") as a writer refuses an output it cannot create.
+// For each input of `inputs`, whether one of its planned `outputs` is one of their sources.
+std::vector<bool> WritingOverSources(std::span<const BatchInput> inputs,
+                                     std::span<const PlannedOutput> outputs);
+
+// Refuses an output that is a source of the batch as a writer refuses an output it cannot
+// create: "Cannot create output file", cause "it is an input of this batch". Always false.
+bool RefuseSourceAsOutput(ConverterHost& host);
+
+// `convertFile`, except that a file whose outputs include a source of `sources`, looked at
+// just before it is converted, is refused (RefuseSourceAsOutput).
 ConvertFileFunction RefusingSources(std::shared_ptr<const SourceFiles> sources,
                                     ConvertFileFunction convertFile);
 
