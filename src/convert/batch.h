@@ -65,9 +65,9 @@ using ConvertFileFunction =
 
 // Converts every path in order. Before each file the settings are read back (a failed
 // validation does not stop the file). An output that is one of the batch's sources is
-// refused ("Cannot create output file": "it is an input of this batch"). After a stopping failure
-// the rest is skipped and no summary is shown; otherwise a batch of more than one path ends with
-// "%d files processed!".
+// refused ("Cannot create output file": "it is an input of this batch"). After a stopping
+// failure the rest is skipped and no summary is shown; otherwise a batch of more than one
+// path ends with "%d files processed!".
 BatchOutcome RunBatch(ConverterHost& host, std::span<const std::string> paths,
                       const BatchPolicy& policy = {});
 // The same over inputs with outputs of their own, each converted by `convertFile`.
