@@ -172,6 +172,7 @@ TEST(DecodeDamage, EachFaultIsRefusedAtItsOffsetWithItsReason) {
     EXPECT_EQ(error.offset, offset) << reason;
     // The whole line, then cut to 11 characters; the length is the whole line's either way.
     std::array<char, 160> line{}, cut{};
+    cut.fill('#');
     EXPECT_EQ(kav_error_describe(&image, &error, line.data(), line.size()), reason.size());
     EXPECT_EQ(std::string(line.data()), reason);
     EXPECT_EQ(kav_error_describe(&image, &error, cut.data(), 12), reason.size());
@@ -240,8 +241,13 @@ std::vector<Pixel> Reference(const kav_image& image, const std::array<Pixel, 256
 // and each corner, lie wholly outside (as far as int goes), or show columns on both sides of
 // a segment boundary with the first visible one inside a segment.
 TEST(DecodeDraw, ClippedDrawingLeavesWhatThePlainReferenceDoes) {
-  std::mt19937 random(7);
-  const BmpSpec spec = Generate(300, 7, random);
+  // Stretches of six: 255, 250 and two of single pixels, shifted by five from row to row, so
+  // that every first visible column falls inside each kind of code in some row; row 1 is the
+  // marker and row 5 runs of 250 across both segment boundaries.
+  const BmpSpec spec = PictureOf(300, 7, [](int x, int y) {
+    const int stretch = (x + 5 * y) / 6 % 4;
+    return y == 1 || (y != 5 && stretch == 0) ? 255 : y == 5 || stretch == 1 ? 250 : x * 7 % 250;
+  });
   const std::vector<Bytes> files{Encode(spec, FileKind::kMzr, {.transparentColor = 255}),
                                  Encode(spec, FileKind::kMzr, {.useRemapping = false}),
                                  Encode(spec, FileKind::kRle), Encode(spec, FileKind::kRls)};
