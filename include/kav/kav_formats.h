@@ -130,8 +130,7 @@ extern "C" {
 #define KAV_MZR_LEVEL_PLAIN 4
 
 /* Flags of kav_draw_rgb565 and kav_draw_rgba8888. */
-#define KAV_DRAW_SWAP_BYTES 1u /* each RGB565 colour written high byte first (big-endian panels) \
-                                */
+#define KAV_DRAW_SWAP_BYTES 1u /* RGB565 written high byte first, for big-endian panels */
 #define KAV_DRAW_FLIP_X 2u     /* the image mirrored left to right, in the same columns */
 
 typedef enum kav_kind { KAV_KIND_NONE, KAV_KIND_MZR, KAV_KIND_RLE, KAV_KIND_RLS } kav_kind;
