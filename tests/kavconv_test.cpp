@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <png.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,6 +162,8 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
                                              {"convert", "--transparent", "x", "a.bmp"},
                                              {"convert", "--format", "png", "a.bmp"},
                                              {"convert"},
+                                             {"convert", "-o", "", "a.bmp"},
+                                             {"render", "a.bmp", "-o", ""},
                                              {"unknown", "a.bmp"},
                                              {}}) {
     const test::ProcessRun run = Kav(arguments);
@@ -260,6 +263,23 @@ TEST_F(Kavconv, ReadOnlyFolderRefusesTheOutputAndKeepsTheOlderOne) {
   EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"a.MZR", "a.RLE", "a.bmp"}));
 }
 
+TEST_F(Kavconv, RefusedOutputsSayWhyAndNoInputIsReplaced) {
+  // a.RLE is the user's link to b.bmp, an input of the same batch; a FIFO stands where the
+  // output of f.bmp would go.
+  std::filesystem::create_symlink("b.bmp", dir.File("a.RLE"));
+  ASSERT_EQ(mkfifo(dir.File("f.RLE").c_str(), 0644), 0);
+  const Bytes b = Read(Picture("b.bmp", 7, 2));
+  for (const std::string jobs : {"1", "2"}) {
+    const test::ProcessRun run =
+        Kav({"convert", "-q", "-j", jobs, Picture("a.bmp"), "b.bmp", Picture("f.bmp")});
+    EXPECT_EQ(Err(run),
+              "1 kavconv: a.bmp: Cannot create output file: it is an input of this batch\n"
+              "kavconv: f.bmp: Cannot create output file: not a regular file\n");
+    EXPECT_EQ(Read("b.bmp"), b);
+    EXPECT_TRUE(IsWholeFile("b.RLE", 7, 2));
+  }
+}
+
 TEST_F(Kavconv, TwoProcessesWritingOneOutputLeaveOneWholeFile) {
   // a.bmp and a.dib both give a.RLE; each process converts its own source over and over
   // while this one keeps reading the output.
@@ -346,6 +366,8 @@ TEST_F(KavconvTools, RenderGivesThePaletteColoursAndTransparency) {
   EXPECT_EQ(png.At(2, 0)[3], 0);  // index 2
   EXPECT_EQ(png.At(2, 1)[3], 255);
   EXPECT_EQ(png.At(0, 0), (Rgba{255, 0, 0, 255}));
+  ASSERT_EQ(Kav({"render", Converted("mzr", {"--transparent", "255"}), "-o", "d.png"}).status, 0);
+  EXPECT_EQ(ReadPng("d.png").At(2, 1)[3], 0);  // index 255, the last index there is
   const std::string plain = Converted("mzr", {"--transparent", "2", "--no-remapping"});
   ASSERT_EQ(Kav({"render", plain, "--table", "0", "-o", "c.png"}).status, 0);
   png = ReadPng("c.png");
@@ -376,8 +398,10 @@ TEST_F(KavconvTools, RenderNeverReplacesItsSourceAndWritesToStdout) {
   std::filesystem::create_hard_link(dir.File(rle), dir.File("linked.png"));
   for (const std::string output : {"rle.RLE", "./rle.RLE", "linked.png"}) {
     EXPECT_EQ(Err(Kav({"render", rle, "-o", output})),
-              "1 kavconv: " + output + ": Cannot create output file\n");
+              "1 kavconv: " + output + ": Cannot create output file: it is the file being drawn\n");
   }
+  EXPECT_EQ(Err(Kav({"thumbnail", "-s", "8", rle, "linked.png"})),
+            "1 kavconv: linked.png: Cannot create output file: it is the file being drawn\n");
   EXPECT_EQ(Read(rle), source);
   ASSERT_EQ(Kav({"render", rle, "-o", "a.png"}).status, 0);
   const test::ProcessRun piped = Kav({"render", rle, "-o", "-"});
@@ -421,6 +445,7 @@ TEST_F(KavconvTools, ThumbnailFitsTheLongerSideToTheSizeAndKeepsTheAspect) {
   EXPECT_EQ(png.At(1, 1), (Rgba{255, 0, 0, 255}));
   EXPECT_EQ(png.At(2, 0), (Rgba{0, 0, 255, 255}));
   EXPECT_EQ(Kav({"thumbnail", "-s", "0", "rle.RLE", "u.png"}).status, 2);
+  EXPECT_EQ(Kav({"thumbnail", "-s", "4", "rle.RLE", ""}).status, 2);
   // An MZR file may hold a picture 0 pixels wide.
   const Bytes empty = test::Slice(test::Encode(Palette5(), FileKind::kMzr), 0, 16404);
   test::WriteFile(dir.File("empty.MZR"), test::With(empty, {{8, 2, 0}}));

@@ -35,7 +35,9 @@ class ThumbnailCommand final : public Command {
         ->check(CLI::Range(1u, kLargestSize))
         ->required();
     subcommand_->add_option("FILE", file_, "The converted file")->required();
-    subcommand_->add_option("OUT", output_, "The PNG file to write")->required();
+    subcommand_->add_option("OUT", output_, "The PNG file to write")
+        ->required()
+        ->check(kPathNotEmpty);
   }
 
   int Run(std::ostream& /*out*/, std::ostream& err) override {
