@@ -1,8 +1,9 @@
 // Each encoder in memory, and the reader, on pictures of 1, 16 and 64 megapixels; the decoder
 // of include/kav/kav_formats.h on their RLE and RLS files: opening (the whole check), every
 // row to indices beside memcpy of the same rows, and one segment of every row of the widest
-// picture, from its start, middle and end; and drawing sprites into a frame buffer in each
-// format beside a keyed copy and memcpy of the same sprites decoded beforehand.
+// picture, from its start, middle and end; drawing sprites into a frame buffer in each
+// format beside a keyed copy and memcpy of the same sprites decoded beforehand; and a
+// 256-pixel thumbnail on one thread and two.
 
 #include <benchmark/benchmark.h>
 
@@ -20,6 +21,7 @@
 #include "formats/c_header.h"
 #include "formats/mzr.h"
 #include "formats/run_length.h"
+#include "formats/thumbnail.h"
 #include "kav/kav_formats.h"
 #include "platform/byte_source.h"
 
@@ -423,6 +425,18 @@ void DrawWindow(benchmark::State& state, std::size_t kind) {
   state.SetItemsProcessed(state.iterations() * VisibleOf(sprite, place).Pixels());
 }
 
+// The thumbnail kavconv thumbnail -s 256 draws, every band decoding its own rows; the file is
+// opened (and checked) once, outside the timing.
+void Thumbnail(benchmark::State& state, Content content) {
+  const kav_image image = Opened(Encoded(state.range(0), content, kav::RunLengthVariant::kRle));
+  const kav::ThumbnailSize size = kav::FitThumbnail(image.width, image.height, 256);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        kav::DrawThumbnail(image, 0, size, static_cast<unsigned>(state.range(1))));
+  }
+  state.SetBytesProcessed(state.iterations() * image.width * image.height);
+}
+
 void Sizes(benchmark::internal::Benchmark* benchmark) {
   benchmark->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 }
@@ -455,6 +469,14 @@ BENCHMARK_CAPTURE(DecodeRows, rls_noise, Content::kNoise, kav::RunLengthVariant:
 BENCHMARK_CAPTURE(MemcpyRows, sprite, Content::kSprite)->Apply(Sizes);
 BENCHMARK_CAPTURE(MemcpyRows, noise, Content::kNoise)->Apply(Sizes);
 BENCHMARK(DecodeSegment)->Arg(0)->Arg(255)->Arg(511);
+BENCHMARK_CAPTURE(Thumbnail, sprite, Content::kSprite)
+    ->ArgsProduct({{64}, {1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Thumbnail, noise, Content::kNoise)
+    ->ArgsProduct({{64}, {1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK(DrawSpritesKeyedCopy);
 BENCHMARK(DrawSpritesMemcpy);

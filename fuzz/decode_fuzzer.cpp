@@ -1,6 +1,8 @@
-// Any bytes through the decoder of include/kav/kav_formats.h and rendering. Whenever the header
-// passes, every row and segment is decoded whether or not the rest of the file is sound, as
-// for a file that changed after it was opened: nothing may be read or written out of bounds.
+// Any bytes through the decoder of include/kav/kav_formats.h, rendering and thumbnails. Whenever
+// the header passes, every row and segment is decoded, and a thumbnail drawn (as kavconv
+// thumbnail draws it while the rest is checked), whether or not the rest of the file is
+// sound, as for a file that changed after it was opened: nothing may be read or written out
+// of bounds.
 // In a sound file each segment decoded on its own is that part of its row, and the colours
 // and alpha of a row are its indices through the table. Every such file is also drawn at a
 // few places, clipped on every side, mirrored and not, into a small buffer; in a sound file
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "formats/render.h"
+#include "formats/thumbnail.h"
 #include "kav/kav_formats.h"
 
 namespace {
@@ -118,6 +121,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   DecodeEveryRow(image, opened == KAV_OK);
   DrawAtAFewPlaces(image, opened == KAV_OK);
+  // Smaller or larger than the picture, by the file's length.
+  const kav::ThumbnailSize fitted =
+      kav::FitThumbnail(image.width, image.height, static_cast<std::uint32_t>(size % 61 + 1));
+  if (fitted.width != 0) {
+    const std::vector<std::uint8_t> thumbnail =
+        kav::DrawThumbnail(image, kav_plain_table(&image), fitted, 1);
+    Require(thumbnail.size() == std::size_t{fitted.width} * fitted.height * kav::kRgbaBytes);
+  }
   if (opened == KAV_OK) {
     kav::ContactSheet sheet(image);
     std::vector<std::uint8_t> rgba(static_cast<std::size_t>(sheet.Width()) * kav::kRgbaBytes);

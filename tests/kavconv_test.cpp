@@ -346,6 +346,9 @@ TEST_F(KavconvTools, InfoAndRenderGiveOnePreciseLinePerDamagedFile) {
   EXPECT_EQ(Kav({"info", "bad.RLE"}).err, "kavconv: bad.RLE: not an MZR, RLE or RLS file\n");
   EXPECT_EQ(Kav({"render", "bad.RLE", "-o", "z.png"}).err,
             "kavconv: bad.RLE: not an MZR, RLE or RLS file\n");
+  test::WriteFile(dir.File("bad.RLE"), test::With(small, {{4128, 1, 0}}));
+  EXPECT_EQ(Err(Kav({"thumbnail", "-s", "8", "bad.RLE", "z.png"})),
+            "1 kavconv: bad.RLE: damaged file at offset 4128: " + reason);
   EXPECT_FALSE(Exists("z.png"));
 }
 
@@ -397,6 +400,8 @@ TEST_F(KavconvTools, RenderNeverReplacesItsSourceAndWritesToStdout) {
     EXPECT_EQ(Err(Kav({"render", rle, "-o", output})),
               "1 kavconv: " + output + ": Cannot create output file: it is the file being drawn\n");
   }
+  EXPECT_EQ(Err(Kav({"thumbnail", "-s", "8", rle, "linked.png"})),
+            "1 kavconv: linked.png: Cannot create output file: it is the file being drawn\n");
   EXPECT_EQ(Read(rle), source);
   ASSERT_EQ(Kav({"render", rle, "-o", "a.png"}).status, 0);
   const test::ProcessRun piped = Kav({"render", rle, "-o", "-"});
@@ -413,6 +418,61 @@ TEST_F(KavconvTools, RenderNeverReplacesItsSourceAndWritesToStdout) {
   });
   EXPECT_EQ(Err(limited), "1 kavconv: b.png: Cannot write output file: File too large\n");
   EXPECT_FALSE(Exists("b.png"));
+}
+
+TEST_F(KavconvTools, ThumbnailFitsTheLongerSideToTheSizeAndKeepsTheAspect) {
+  // Wide, a half rounded up, tall, a side of at least 1, and 1 x 1 scaled up.
+  for (const auto& [format, width, height, size, thumbnailWidth, thumbnailHeight] :
+       {std::tuple{"rle", 10, 4, "5", 5u, 2u},
+        {"rls", 8, 3, "4", 4u, 2u},
+        {"mzr", 3, 7, "4", 2u, 4u},
+        {"rle", 100, 1, "10", 10u, 1u},
+        {"mzr", 1, 1, "16", 16u, 16u}}) {
+    const std::string file =
+        Converted(format, {}, test::PictureOf(width, height, [](int, int) { return 2; }));
+    ASSERT_EQ(Err(Kav({"thumbnail", "-s", size, file, "t.png"})), "0 ");
+    const Png png = ReadPng("t.png");
+    EXPECT_EQ(png.width, thumbnailWidth);
+    EXPECT_EQ(png.height, thumbnailHeight);
+    // Index 2 of the test palette, (2, 253, 14), in RGB565 precision.
+    EXPECT_EQ(png.At(png.width - 1, png.height - 1), (Rgba{0, 255, 8, 255}));
+  }
+  // Scaling up takes each pixel's nearest: red and blue side by side, twice as large.
+  test::BmpSpec redBlue = test::PictureOf(2, 1, [](int x, int) { return x; });
+  redBlue.palette = {{255, 0, 0}, {0, 0, 255}};
+  ASSERT_EQ(Kav({"thumbnail", "--size", "4", Converted("rle", {}, redBlue), "t.png"}).status, 0);
+  const Png png = ReadPng("t.png");
+  EXPECT_EQ(png.At(1, 1), (Rgba{255, 0, 0, 255}));
+  EXPECT_EQ(png.At(2, 0), (Rgba{0, 0, 255, 255}));
+  EXPECT_EQ(Kav({"thumbnail", "-s", "0", "rle.RLE", "u.png"}).status, 2);
+  EXPECT_EQ(Kav({"thumbnail", "-s", "4", "rle.RLE", ""}).status, 2);
+  // An MZR file may hold a picture 0 pixels wide.
+  const Bytes empty = test::Slice(test::Encode(Palette5(), FileKind::kMzr), 0, 16404);
+  test::WriteFile(dir.File("empty.MZR"), test::With(empty, {{8, 2, 0}}));
+  EXPECT_EQ(Err(Kav({"thumbnail", "-s", "4", "empty.MZR", "u.png"})),
+            "1 kavconv: empty.MZR: the picture has no pixels\n");
+  EXPECT_FALSE(Exists("u.png"));
+}
+
+TEST_F(KavconvTools, ThumbnailAveragesOverPremultipliedAlpha) {
+  // R T B over R R T, T transparent and green, shrunk from 3 x 2 to 2 x 1: thumbnail column 0
+  // covers picture column 0 whole and half of column 1, column 1 the rest, so each weighs
+  // R 2, T 1, R 2, R 1 and T 1, B 2, R 1, T 2 out of 6. Alpha: 255 x 5/6 = 212.5 and
+  // 255 x 3/6 = 127.5, rounded up; colour: the opaque pixels' alone, by weight.
+  test::BmpSpec spec = test::PictureOf(3, 2, [](int, int) { return 0; });
+  spec.pixels = {0, 255, 1, 0, 0, 255};
+  spec.palette.resize(256);
+  spec.palette[0] = {255, 0, 0};
+  spec.palette[1] = {0, 0, 255};
+  spec.palette[255] = {0, 255, 0};
+  for (const std::string& file :
+       {Converted("rle", {}, spec), Converted("mzr", {"--transparent", "255"}, spec)}) {
+    ASSERT_EQ(Err(Kav({"thumbnail", "-s", "2", file, "t.png"})), "0 ");
+    const Png png = ReadPng("t.png");
+    ASSERT_EQ(png.width * png.height, 2u) << file;
+    EXPECT_EQ(png.At(0, 0), (Rgba{255, 0, 0, 213})) << file;
+    EXPECT_EQ(png.At(1, 0), (Rgba{85, 0, 170, 128})) << file;
+  }
 }
 
 TEST_F(KavconvTools, InfoJudgesAHugeFileByItsHeaderAndGoesOn) {

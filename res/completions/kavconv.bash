@@ -8,7 +8,7 @@ _kavconv()
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            convert | info | render)
+            convert | info | render | thumbnail)
                 command=${words[i]}
                 break
                 ;;
@@ -24,7 +24,7 @@ _kavconv()
             COMPREPLY=($(compgen -W 'binary c both' -- "$cur"))
             return
             ;;
-        --start | --end | --transparent | -j | --jobs | --table | --c-name)
+        --start | --end | --transparent | -j | --jobs | --table | --c-name | -s | --size)
             return
             ;;
         --output-dir)
@@ -55,8 +55,11 @@ _kavconv()
         render)
             options='-o --output --table --sheet -h --help'
             ;;
+        thumbnail)
+            options='-s --size -h --help'
+            ;;
         *)
-            COMPREPLY=($(compgen -W 'convert info render -h --help --version' -- "$cur"))
+            COMPREPLY=($(compgen -W 'convert info render thumbnail -h --help --version' -- "$cur"))
             return
             ;;
     esac
@@ -68,6 +71,8 @@ _kavconv()
     fi
     if [[ $command == convert ]]; then
         _filedir '@(bmp|dib)'
+    elif [[ $command == thumbnail ]]; then
+        _filedir '@(mzr|rle|png)'
     else
         _filedir '@(mzr|rle)'
     fi

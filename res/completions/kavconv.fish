@@ -1,6 +1,6 @@
 # fish completion for kavconv(1)
 
-set -l commands convert info render
+set -l commands convert info render thumbnail
 
 complete -c kavconv -f
 complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -s h -l help -d 'Print help and exit'
@@ -8,6 +8,7 @@ complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -l version -d
 complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a convert -d 'Convert BMP images to MZR, RLE or RLS files'
 complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a info -d 'Check converted files and print their headers'
 complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a render -d 'Draw a converted file as a PNG'
+complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a thumbnail -d 'Draw a converted file scaled to fit a square as a PNG'
 
 # convert
 set -l convert "__fish_seen_subcommand_from convert"
@@ -41,3 +42,9 @@ complete -c kavconv -n $render -l table -x -d 'The colour table to draw through'
 complete -c kavconv -n $render -l sheet -d 'Draw every table on one contact sheet'
 complete -c kavconv -n $render -s h -l help -d 'Print help and exit'
 complete -c kavconv -n $render -a '(__fish_complete_suffix .MZR; __fish_complete_suffix .RLE; __fish_complete_suffix .mzr; __fish_complete_suffix .rle)'
+
+# thumbnail
+set -l thumbnail "__fish_seen_subcommand_from thumbnail"
+complete -c kavconv -n $thumbnail -s s -l size -x -d 'The longer side of the thumbnail (1-65535)'
+complete -c kavconv -n $thumbnail -s h -l help -d 'Print help and exit'
+complete -c kavconv -n $thumbnail -a '(__fish_complete_suffix .MZR; __fish_complete_suffix .RLE; __fish_complete_suffix .mzr; __fish_complete_suffix .rle; __fish_complete_suffix .png)'

@@ -32,7 +32,17 @@ std::string Describe(const kav_image& image, const kav_error& error) {
   return line;
 }
 
-void Check(const std::string& path, CheckedFile& checked) {
+// What a step of the check found: a file that shrank meanwhile is refused for that first, as
+// its missing part read as zeros.
+void Judge(CheckedFile& checked, bool sound, const kav_error& error) {
+  if (checked.mapped.block.Damaged()) {
+    checked.failure = kShrankText;
+  } else if (!sound) {
+    checked.damage = Damage{error.offset, Describe(checked.image, error)};
+  }
+}
+
+void Open(const std::string& path, CheckedFile& checked) {
   checked.mapped = MapWholeFile(path);
   checked.failure = MappingFailure(checked.mapped);
   if (checked.failure) {
@@ -47,25 +57,41 @@ void Check(const std::string& path, CheckedFile& checked) {
     checked.failureOffset = error.offset;
     return;
   }
-  const bool sound = header == KAV_OK && kav_check(&checked.image, &error) == KAV_OK;
-  if (checked.mapped.block.Damaged()) {
-    checked.failure = kShrankText;
-  } else if (!sound) {
-    checked.damage = Damage{error.offset, Describe(checked.image, error)};
-  }
+  Judge(checked, header == KAV_OK, error);
+}
+
+void CheckRest(CheckedFile& checked) {
+  kav_error error{};
+  Judge(checked, kav_check(&checked.image, &error) == KAV_OK, error);
 }
 
 }  // namespace
 
 CheckedFile CheckFile(const std::string& path) {
+  CheckedFile checked = OpenFile(path);
+  if (checked.Sound()) {
+    CheckStructure(checked);
+  }
+  return checked;
+}
+
+CheckedFile OpenFile(const std::string& path) {
   CheckedFile checked;
   try {
-    Check(path, checked);
+    Open(path, checked);
   } catch (const std::bad_alloc&) {
     checked = CheckedFile{};
     checked.failure = "Out of memory";
   }
   return checked;
+}
+
+void CheckStructure(CheckedFile& checked) {
+  try {
+    CheckRest(checked);
+  } catch (const std::bad_alloc&) {
+    checked.failure = "Out of memory";
+  }
 }
 
 }  // namespace kav

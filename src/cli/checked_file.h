@@ -37,6 +37,13 @@ struct CheckedFile {
 // failure "Out of memory".
 CheckedFile CheckFile(const std::string& path);
 
+// CheckFile in two steps, so that rows can be decoded while the rest is checked: OpenFile maps
+// the file and judges its header (`image` holds it when the result is Sound()), and
+// CheckStructure then checks the offset tables and codes. It only adds a failure or damage,
+// so another thread may read `mapped` and `image` meanwhile.
+CheckedFile OpenFile(const std::string& path);
+void CheckStructure(CheckedFile& checked);
+
 // The failure of a file that shrank while it was read (its missing part reads as zeros).
 inline constexpr std::string_view kShrankText = "the file shrank while it was read";
 

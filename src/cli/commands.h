@@ -40,5 +40,6 @@ inline const CLI::Validator kPathNotEmpty(
 std::unique_ptr<Command> AddConvertCommand(CLI::App& app);
 std::unique_ptr<Command> AddInfoCommand(CLI::App& app);
 std::unique_ptr<Command> AddRenderCommand(CLI::App& app);
+std::unique_ptr<Command> AddThumbnailCommand(CLI::App& app);
 
 }  // namespace kav

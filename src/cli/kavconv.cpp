@@ -23,6 +23,7 @@ int RunKavconv(int argc, const char* const* argv, std::ostream& out, std::ostrea
     all.push_back(AddConvertCommand(app));
     all.push_back(AddInfoCommand(app));
     all.push_back(AddRenderCommand(app));
+    all.push_back(AddThumbnailCommand(app));
     return all;
   }();
   try {

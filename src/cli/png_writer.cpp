@@ -15,6 +15,10 @@
 namespace kav {
 namespace {
 
+// zlib's fastest level: for a 256 x 256 thumbnail, about 1 ms instead of libpng's 5 (level 6
+// and every filter tried on every row), for a file up to two thirds larger.
+constexpr int kFastLevel = 1;
+
 // Where the encoded bytes go: an output file or a stream. Returns false when a write failed.
 using PngBytesOut = std::function<bool(std::span<const std::uint8_t> bytes)>;
 
@@ -78,7 +82,8 @@ class PngWriteState {
 // object with a destructor between the two: the row buffer and the report belong to the
 // caller.
 bool EncodeRows(PngWriteState& state, std::uint64_t width, std::uint64_t height,
-                const RgbaRowSource& rows, std::vector<std::uint8_t>& row) {
+                const RgbaRowSource& rows, std::vector<std::uint8_t>& row,
+                PngCompression compression) {
   png_structp png = state.png();
   png_infop info = state.info();
   if (setjmp(png_jmpbuf(png)) != 0) {
@@ -88,6 +93,10 @@ bool EncodeRows(PngWriteState& state, std::uint64_t width, std::uint64_t height,
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
+  if (compression == PngCompression::kFast) {
+    png_set_compression_level(png, kFastLevel);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  }
   png_write_info(png, info);
   for (std::uint64_t y = 0; y < height; ++y) {
     if (!rows(y, row)) {
@@ -102,7 +111,8 @@ bool EncodeRows(PngWriteState& state, std::uint64_t width, std::uint64_t height,
 
 // Encodes the picture into `bytesOut`; the cause of a failure is libpng's message.
 PngOutcome Encode(const PngBytesOut& bytesOut, std::uint64_t width, std::uint64_t height,
-                  const RgbaRowSource& rows, const PngWarnings& warnings) {
+                  const RgbaRowSource& rows, const PngWarnings& warnings,
+                  PngCompression compression) {
   using Result = PngOutcome::Result;
   if (width > kPngMaxDimension || height > kPngMaxDimension) {
     return {Result::kCannotWrite, "the picture is too large for a PNG file"};
@@ -113,7 +123,7 @@ PngOutcome Encode(const PngBytesOut& bytesOut, std::uint64_t width, std::uint64_
   if (!state.Ready()) {
     return {Result::kCannotWrite, SystemErrorText(ENOMEM)};
   }
-  if (EncodeRows(state, width, height, rows, row)) {
+  if (EncodeRows(state, width, height, rows, row, compression)) {
     return {};
   }
   if (report.sourceFailed) {
@@ -126,7 +136,7 @@ PngOutcome Encode(const PngBytesOut& bytesOut, std::uint64_t width, std::uint64_
 
 PngOutcome WriteRgbaPngFile(const std::string& path, const std::string& protectedPath,
                             std::uint64_t width, std::uint64_t height, const RgbaRowSource& rows,
-                            const PngWarnings& warnings) {
+                            const PngWarnings& warnings, PngCompression compression) {
   using Result = PngOutcome::Result;
   const auto causeOf = [](const OutputFile& file) {
     // The picture's source is the file being drawn, whatever the writers call it.
@@ -139,7 +149,7 @@ PngOutcome WriteRgbaPngFile(const std::string& path, const std::string& protecte
   }
   PngOutcome outcome =
       Encode([&file](std::span<const std::uint8_t> bytes) { return file.Write(bytes); }, width,
-             height, rows, warnings);
+             height, rows, warnings, compression);
   if (outcome.result == Result::kWritten && !file.Commit()) {
     outcome.result = Result::kCannotWrite;
   }
@@ -157,7 +167,7 @@ PngOutcome WriteRgbaPng(std::ostream& out, std::uint64_t width, std::uint64_t he
                   static_cast<std::streamsize>(bytes.size()));
         return out.good();
       },
-      width, height, rows, warnings);
+      width, height, rows, warnings, PngCompression::kDefault);
   if (outcome.result == PngOutcome::Result::kWritten && !out.flush()) {
     outcome.result = PngOutcome::Result::kCannotWrite;
   }

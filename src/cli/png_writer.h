@@ -29,11 +29,16 @@ struct PngOutcome {
   std::string cause;
 };
 
+// How hard the picture is compressed: libpng's defaults, or fast, for pictures made often and
+// read soon, such as thumbnails.
+enum class PngCompression { kDefault, kFast };
+
 // Writes a width x height RGBA PNG to `path`, never over the file at `protectedPath` (the
 // picture's source); nothing is left at `path` unless it is written whole.
 PngOutcome WriteRgbaPngFile(const std::string& path, const std::string& protectedPath,
                             std::uint64_t width, std::uint64_t height, const RgbaRowSource& rows,
-                            const PngWarnings& warnings);
+                            const PngWarnings& warnings,
+                            PngCompression compression = PngCompression::kDefault);
 
 // The same onto `out` as it is encoded; a failed write shows in the stream's state too.
 PngOutcome WriteRgbaPng(std::ostream& out, std::uint64_t width, std::uint64_t height,

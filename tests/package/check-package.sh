@@ -2,16 +2,27 @@
 # Checks the Debian package: check-package.sh FILE.deb, or check-package.sh --build BUILD_DIR
 # to make it first with CPack from that build. The package is unpacked into a scratch root
 # (dpkg -x), where both programs must answer --version without a display, every file a
-# desktop and the shells look for must be in place, and the desktop entry and metainfo must
-# validate. Exits 77 (skipped) when the packaging tools are missing.
+# desktop and the shells look for must be in place, the desktop entry and metainfo must
+# validate, the package's file types must name converted files (and no other .rle file) in a
+# scratch mime database, and its thumbnailer entry must draw a thumbnail. Exits 77 (skipped)
+# when the packaging or mime tools are missing.
 set -euo pipefail
 
-for tool in dpkg-deb dpkg-shlibdeps file cpack; do
+for tool in dpkg-deb dpkg-shlibdeps file cpack update-mime-database; do
   if ! command -v "$tool" >/dev/null; then
     echo "$tool is missing: the package is not checked" >&2
     exit 77
   fi
 done
+mime_tools=()
+for tool in mimetype gio; do
+  command -v "$tool" >/dev/null && mime_tools+=("$tool")
+done
+if [ ${#mime_tools[@]} -eq 0 ]; then
+  echo "neither mimetype nor gio is installed: the package is not checked" >&2
+  exit 77
+fi
+samples=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../samples" && pwd)
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kav-package-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
@@ -46,7 +57,8 @@ for file in usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.x
   usr/share/bash-completion/completions/kavconv usr/share/zsh/vendor-completions/_kavconv \
   usr/share/fish/vendor_completions.d/kavconv.fish usr/include/kav/kav_formats.h \
   usr/share/cmake/KavFormats/KavFormatsConfig.cmake usr/share/cmake/KavFormats/KavAddAssets.cmake \
-  usr/share/pkgconfig/kav-formats.pc \
+  usr/share/pkgconfig/kav-formats.pc usr/share/mime/packages/$id.xml \
+  usr/share/thumbnailers/kav.thumbnailer \
   usr/share/doc/kav-graphic-converter/copyright usr/share/doc/kav-graphic-converter/changelog.gz; do
   [ -s "$root/$file" ] || fail "not in the package: $file"
 done
@@ -59,4 +71,49 @@ if command -v appstreamcli >/dev/null; then
   appstreamcli validate --no-net "$root/usr/share/metainfo/$id.metainfo.xml" >/dev/null ||
     fail "metainfo"
 fi
-echo "$(basename "$deb"): both programs run from the unpacked package, every file in place"
+
+# The file types, in a scratch database of the system's types and the package's (as installing
+# it makes), asked by each tool for converted files and a .rle file of another kind.
+data="$scratch/data"
+mkdir -p "$data/mime/packages" "$scratch/home" "$scratch/files"
+cp "$root/usr/share/mime/packages/$id.xml" /usr/share/mime/packages/freedesktop.org.xml \
+  "$data/mime/packages/"
+XDG_DATA_HOME="$scratch/home" XDG_DATA_DIRS="$data" update-mime-database "$data/mime"
+files="$scratch/files"
+# RLE and RLS files are both named .RLE.
+for output in rle:rle.RLE rls:rls.RLE mzr:wide.MZR; do
+  run "$root/usr/bin/kavconv" convert -q -f "${output%%:*}" "$samples/wide.bmp" \
+    -o "$files/${output#*:}"
+done
+printf 'not a KAV picture' >"$files/other.rle"
+type_of() {
+  if [ "$1" = mimetype ]; then
+    XDG_DATA_HOME="$scratch/home" XDG_DATA_DIRS="$data" mimetype -b "$2"
+  else
+    XDG_DATA_HOME="$scratch/home" XDG_DATA_DIRS="$data" gio info -a standard::content-type "$2" |
+      sed -n 's/^ *standard::content-type: //p'
+  fi
+}
+for tool in "${mime_tools[@]}"; do
+  for pair in rle.RLE=application/x-kav-rle rls.RLE=application/x-kav-rls \
+    wide.MZR=application/x-kav-mzr other.rle=image/rle; do
+    type=$(type_of "$tool" "$files/${pair%%=*}")
+    [ "$type" = "${pair#*=}" ] || fail "$tool names ${pair%%=*} $type, not ${pair#*=}"
+  done
+done
+
+# The thumbnailer's command line, as a file manager runs it: %s the size, %i the file, %o the
+# PNG to write.
+read -ra command <<<"$(sed -n 's/^Exec=//p' "$root/usr/share/thumbnailers/kav.thumbnailer")"
+for i in "${!command[@]}"; do
+  case ${command[i]} in
+    %s) command[i]=64 ;;
+    %i) command[i]="$files/rle.RLE" ;;
+    %o) command[i]="$scratch/thumbnail.png" ;;
+  esac
+done
+PATH="$root/usr/bin:$PATH" run "${command[@]}"
+file "$scratch/thumbnail.png" | grep -q 'PNG image data, 64 x 14, 8-bit/color RGBA' ||
+  fail "the thumbnailer drew no 64 x 14 thumbnail"
+echo "$(basename "$deb"): both programs run from the unpacked package, every file in place," \
+  "the file types and thumbnailer work"
