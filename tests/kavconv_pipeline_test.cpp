@@ -118,41 +118,59 @@ TEST_F(Pipeline, OutputsGoWhereAskedAndTheLaterOfTwoWinsAsInASequentialRun) {
   EXPECT_FALSE(fs::exists(dir.File("x")));
 }
 
-TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceAndWrittenAlike) {
+TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceWrittenAlikeAndSound) {
   const std::string source = Picture("a.bmp");
-  const auto age = [&](const char* output, std::chrono::nanoseconds by) {
-    fs::last_write_time(dir.File(output), fs::last_write_time(source) - by);
-  };
   struct Step {
     std::vector<std::string> options;
-    const char* aged;  // an output set this much older than the source first, or nullptr
-    std::chrono::nanoseconds by;
+    const char* changed;  // an output made older than the source, or damaged, first
+    std::function<void(const std::string&)> change;
     std::string out;
   };
+  const auto older = [&](std::chrono::nanoseconds by) {
+    return [&source, by](const std::string& output) {
+      fs::last_write_time(output, fs::last_write_time(source) - by);
+    };
+  };
+  const auto cut = [](std::size_t to) {  // newer than the source, but damaged
+    return [to](const std::string& output) {
+      test::WriteFile(output, test::Slice(test::ReadFile(output), 0, to));
+    };
+  };
+  const std::string converted = "SUCCESS!!  D/a.RLE converted!\n";
+  const std::string both = converted + "SUCCESS!!  D/a.RLE.h converted!\n";
   const std::vector<Step> steps{
-      {{"--emit", "both"},
-       nullptr,
-       0ns,
-       "SUCCESS!!  D/a.RLE converted!\nSUCCESS!!  D/a.RLE.h converted!\n"},
-      {{"--emit", "both"}, "a.RLE", 0ns, "D/a.RLE is up to date\nD/a.RLE.h is up to date\n"},
-      {{"--emit", "both"},
-       "a.RLE.h",
-       1ns,
-       "SUCCESS!!  D/a.RLE converted!\nSUCCESS!!  D/a.RLE.h converted!\n"},
-      {{"-f", "rls"}, nullptr, 0ns, "SUCCESS!!  D/a.RLE converted!\n"},
-      {{"-f", "rls", "--emit", "c"}, nullptr, 0ns, "SUCCESS!!  D/a.RLE.h converted!\n"},
-      {{"-f", "rls", "--emit", "c"}, nullptr, 0ns, "D/a.RLE.h is up to date\n"},
+      {{"--emit", "both"}, nullptr, {}, both},
+      {{"--emit", "both"}, "a.RLE", older(0ns), "D/a.RLE is up to date\nD/a.RLE.h is up to date\n"},
+      {{"--emit", "both"}, "a.RLE.h", older(1ns), both},
+      {{"--emit", "both"}, "a.RLE", cut(2), both},  // "RL" alone
+      {{"--emit", "both"}, "a.RLE.h", cut(200), both},
+      {{"-f", "rls"}, nullptr, {}, converted},
+      {{"-f", "rls", "--emit", "c"}, nullptr, {}, "SUCCESS!!  D/a.RLE.h converted!\n"},
+      {{"-f", "rls", "--emit", "c"}, nullptr, {}, "D/a.RLE.h is up to date\n"},
       {{"-f", "rls", "--emit", "c", "--c-name", "art"},
        nullptr,
-       0ns,
+       {},
        "SUCCESS!!  D/a.RLE.h converted!\n"},
-      {{"-f", "mzr"}, nullptr, 0ns, "D/a.MZR converted!\n"},
-      {{"-f", "mzr"}, nullptr, 0ns, "D/a.MZR is up to date\n"},
-      {{"-f", "mzr", "--start", "3"}, nullptr, 0ns, "D/a.MZR converted!\n"},
-      {{"-f", "mzr", "--start", "3", "--no-remapping"}, nullptr, 0ns, "D/a.MZR converted!\n"}};
+      {{"-f", "mzr"}, nullptr, {}, "D/a.MZR converted!\n"},
+      {{"-f", "mzr"}, nullptr, {}, "D/a.MZR is up to date\n"},
+      {{"-f", "mzr"}, "a.MZR", cut(20), "D/a.MZR converted!\n"},  // a bare header
+      {{"-f", "mzr", "--start", "3"}, nullptr, {}, "D/a.MZR converted!\n"},
+      {{"-f", "mzr", "--start", "3", "--end", "9"}, nullptr, {}, "D/a.MZR converted!\n"},
+      {{"-f", "mzr", "--start", "3", "--end", "9", "--transparent", "7"},
+       nullptr,
+       {},
+       "D/a.MZR converted!\n"},
+      {{"-f", "mzr", "--start", "3", "--end", "9", "--transparent", "7", "--no-remapping"},
+       nullptr,
+       {},
+       "D/a.MZR converted!\n"},
+      {{"-f", "mzr", "--start", "3", "--end", "9", "--transparent", "7", "--no-remapping"},
+       nullptr,
+       {},
+       "D/a.MZR is up to date\n"}};
   for (const Step& step : steps) {
-    if (step.aged != nullptr) {
-      age(step.aged, step.by);
+    if (step.changed != nullptr) {
+      step.change(dir.File(step.changed));
     }
     std::vector<std::string> arguments{"-u", source};
     arguments.insert(arguments.begin(), step.options.begin(), step.options.end());

@@ -207,6 +207,23 @@ TEST_F(Kavconv, FailedWritesToStdoutAreErrors) {
   }
 }
 
+TEST_F(Kavconv, ClosedPipeEndsTheBatchWithOneLineAndNoTemporaryFile) {
+  std::vector<std::string> arguments{"convert", "-j", "1"};
+  for (int i = 0; i < 40; ++i) {
+    arguments.push_back(Picture("s" + std::to_string(i + 10) + ".bmp", 60, 40, i));
+  }
+  // One at a time: the first status line fails, and no later file is started.
+  EXPECT_EQ(Err(Kav(arguments, test::StdoutToClosedPipe)), "1 kavconv: write error: Broken pipe\n");
+  EXPECT_TRUE(IsWholeFile("s10.RLE", 60, 40) && !Exists("s11.RLE"));
+  // Two at a time: a file begun beside the first is finished or abandoned, never left half.
+  arguments[2] = "2";
+  EXPECT_EQ(Err(Kav(arguments, test::StdoutToClosedPipe)), "1 kavconv: write error: Broken pipe\n");
+  for (const std::string& name : test::ListFolder(dir.path())) {
+    EXPECT_TRUE(name.starts_with('s') && (name.ends_with(".bmp") || IsWholeFile(name, 60, 40)))
+        << name;
+  }
+}
+
 TEST_F(Kavconv, FileSizeLimitFailsOnlyTheOutputsThatDoNotFit) {
   // The small pictures' outputs fit below the limit, the large one's (over 100 KiB in every
   // format) does not; it had no output before in RLS and an older one in MZR and RLE.

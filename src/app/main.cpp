@@ -27,8 +27,10 @@ int main(int argc, char** argv) {
     return *line.exitStatus;
   }
   // As in kavconv: a write beyond the file size limit fails with "Cannot write output file",
-  // and a batch ended by a signal (a closing session) leaves no temporary file behind.
+  // a write to a pipe nobody reads fails instead of ending the program, and a batch ended by
+  // a signal (a closing session) leaves no temporary file behind.
   std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
   kav::InstallInterruptCleanup();
   kav::ConverterApp app(argc, argv);
   app.InitInstance(line.files);

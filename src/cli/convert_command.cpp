@@ -249,7 +249,7 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
     }
   }
   const BatchOutcome outcome = Convert(host, arguments.inputs, err);
-  if (watch) {
+  if (watch && !host.StopRequested()) {
     err << "Watching for changes; press Ctrl-C to stop.\n" << std::flush;
     return watch->Run();
   }

@@ -135,6 +135,9 @@ int ChangeWatch::Run() {
     }
     ReadEvents();
     ConvertDue();
+    if (host_.StopRequested()) {
+      return 1;  // its lines can no longer be printed
+    }
   }
 }
 
@@ -226,6 +229,9 @@ void ChangeWatch::ConvertDue() {
     return std::tie(a.argument, a.input.source) < std::tie(b.argument, b.input.source);
   });
   for (const Change& change : changes) {
+    if (host_.StopRequested()) {
+      return;
+    }
     std::error_code error;
     if (!fs::is_regular_file(change.input.source, error)) {
       continue;  // gone again, or never a file

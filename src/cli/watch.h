@@ -36,7 +36,8 @@ class ChangeWatch {
   void WatchFile(std::size_t argument, const std::string& path);
   void WatchFolder(std::size_t argument, const std::string& root, const FolderWalk& walk);
   // Converts each input that changes, as a batch does but for the summary, until an
-  // interrupt ends the process; returns the exit status only when waiting fails.
+  // interrupt ends the process; returns the exit status only when waiting fails or the host
+  // asks to stop (its lines can no longer be printed).
   int Run();
 
  private:

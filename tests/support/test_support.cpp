@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -184,6 +185,12 @@ int ExitStatusOf(pid_t child) {
   return child >= 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)
              ? WEXITSTATUS(status)
              : -1;
+}
+
+bool StdoutToClosedPipe() {
+  std::array<int, 2> ends{};
+  return pipe(ends.data()) == 0 && dup2(ends[1], STDOUT_FILENO) == STDOUT_FILENO &&
+         close(ends[0]) == 0 && std::signal(SIGPIPE, SIG_DFL) != SIG_ERR;
 }
 
 ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch,

@@ -160,6 +160,9 @@ inline constexpr int kCannotPrepare = 77;
 pid_t StartKavconv(const std::vector<std::string>& arguments, const std::string& out,
                    const std::string& err, const std::function<bool()>& prepare = {});
 int ExitStatusOf(pid_t child);  // -1 when a signal ended it
+// For `prepare`: standard output a pipe whose reader has gone, as in `kavconv ... | head -1`
+// once head has ended, with SIGPIPE at its default, as a shell leaves it.
+bool StdoutToClosedPipe();
 // Runs kavconv to its end, its output kept in files inside `scratch` meanwhile.
 ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch,
                       const std::function<bool()>& prepare = {});
