@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -18,6 +21,95 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+
+// Lines kavconv writes on a thread of its own, read here as they come; each complete line is
+// handed to `onLine` on kavconv's thread first. After Close() every write fails, as on a
+// pipe whose reader has gone.
+class SharedText final : public std::streambuf {
+ public:
+  std::function<void(const std::string& line)> onLine;
+  std::string Text() const {
+    const std::lock_guard lock(mutex_);
+    return text_;
+  }
+  void Close() { closed_ = true; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (closed_ || traits_type::eq_int_type(c, traits_type::eof())) {
+      return traits_type::eof();
+    }
+    std::string line;
+    {
+      const std::lock_guard lock(mutex_);
+      text_ += traits_type::to_char_type(c);
+      if (c == '\n') {
+        line = text_.substr(text_.rfind('\n', text_.size() - 2) + 1);
+      }
+    }
+    if (!line.empty() && onLine) {
+      onLine(line);
+    }
+    return c;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string text_;
+  std::atomic<bool> closed_{false};
+};
+
+bool WaitFor(const std::function<bool()>& condition) {
+  for (int tries = 0; tries < 500 && !condition(); ++tries) {
+    std::this_thread::sleep_for(20ms);
+  }
+  return condition();
+}
+
+// kavconv convert --watch in this process, on a thread of its own, until its output is
+// closed and `wake` makes a change whose line fails, as when a pipe's reader has gone.
+class WatchRun {
+ public:
+  WatchRun(std::vector<std::string> arguments, std::function<void()> wake,
+           std::function<void(const std::string&)> onLine = {})
+      : arguments_(std::move(arguments)), wake_(std::move(wake)) {
+    out.onLine = std::move(onLine);
+    thread_ = std::thread([this] {
+      std::vector<const char*> argv{"kavconv", "convert", "--watch"};
+      for (const std::string& argument : arguments_) {
+        argv.push_back(argument.c_str());
+      }
+      std::ostream outStream(&out), errStream(&err);
+      status_ = RunKavconv(static_cast<int>(argv.size()), argv.data(), outStream, errStream);
+    });
+  }
+  ~WatchRun() { End(); }
+  WatchRun(const WatchRun&) = delete;
+  WatchRun& operator=(const WatchRun&) = delete;
+
+  int End() {
+    out.Close();
+    if (thread_.joinable()) {
+      wake_();
+      if (!WaitFor([this] { return status_ != kRunning; })) {
+        std::fprintf(stderr, "The watch did not end on a failed line:\n%s%s", out.Text().c_str(),
+                     err.Text().c_str());
+        std::_Exit(1);  // a thread still watching cannot be left behind
+      }
+      thread_.join();
+    }
+    return status_;
+  }
+
+  SharedText out, err;
+
+ private:
+  static constexpr int kRunning = -1;
+  std::vector<std::string> arguments_;
+  std::function<void()> wake_;
+  std::atomic<int> status_{kRunning};
+  std::thread thread_;
+};
 
 class Pipeline : public ::testing::Test {
  protected:
@@ -199,6 +291,60 @@ TEST_F(Pipeline, CHeaderCompilesAsC11AndCxx11AndHoldsTheBinarysBytes) {
   const std::string run = " && " + dir.File("check") + " '" + dir.File("9 lives-\u00e9.RLE") + "'";
   EXPECT_EQ(std::system(("cc -std=c11" + flags + dir.File("check.c") + run).c_str()), 0);
   EXPECT_EQ(std::system(("c++ -std=c++11" + flags + dir.File("check.cpp") + run).c_str()), 0);
+}
+
+TEST_F(Pipeline, WatchLosesNothingToOverflowsRemovedFoldersOrFilesStillBeingWritten) {
+  Picture("art/old.bmp");
+  const std::string late = dir.File("art/f.bmp");
+  // Each runs while the line before it is printed, that is while the watch is busy.
+  const std::map<std::string, std::function<void()>> whilePrinting{
+      {"old",
+       [&] {  // events lost, as in an overflow
+         test::LoseWatchEvents(1 << 30);
+         Picture("art/a.bmp"), Picture("art/sub/b.bmp"), Picture("art/c.bmp");
+       }},
+      {"d", [&] { Picture("art/e.bmp"), Picture(late, 5), Picture("art/g.bmp"); }},
+      {"e", [&] { test::WriteFile(late, test::Slice(test::ReadFile(late), 0, 100)); }},
+      {"g", [&] { Picture(late, 5), Picture("art/new/deep/h.bmp"); }}};
+  WatchRun watch(
+      {"-f", "mzr", "--output-dir", dir.File("out"), dir.File("art")},
+      [&] { Picture("art/wake.bmp"); },
+      [&](const std::string& line) {
+        for (const auto& [name, change] : whilePrinting) {
+          if (line.ends_with("/" + name + ".MZR converted!\n")) {
+            change();
+          }
+        }
+      });
+  EXPECT_TRUE(WaitFor([&] { return watch.out.Text().ends_with("sub/b.MZR converted!\n"); }));
+  test::LoseWatchEvents(0);
+  fs::remove_all(dir.File("art"));  // and made again
+  Picture("art/d.bmp");
+  EXPECT_TRUE(WaitFor([&] { return watch.out.Text().ends_with("/h.MZR converted!\n"); }));
+  EXPECT_EQ(watch.End(), 1);
+  EXPECT_EQ(Short(watch.out.Text()),
+            "D/out/old.MZR converted!\nD/out/a.MZR converted!\nD/out/c.MZR converted!\n"
+            "D/out/sub/b.MZR converted!\nD/out/d.MZR converted!\nD/out/e.MZR converted!\n"
+            "D/out/g.MZR converted!\nD/out/f.MZR converted!\nD/out/new/deep/h.MZR converted!\n");
+  EXPECT_EQ(WidthOf("out/f.MZR"), 5);
+  EXPECT_EQ(Short(watch.err.Text()),
+            "Watching for changes; press Ctrl-C to stop.\nkavconv: too many changes at once (the "
+            "system's event queue overflowed); looking at every watched folder again\n");
+}
+
+TEST_F(Pipeline, WatchLimitIsNamedAndAClosedOutputEndsBeforeWatching) {
+  Picture("art/old.bmp");
+  test::RefuseFolderWatches(true);
+  SharedText out, err;
+  out.Close();
+  std::ostream outStream(&out), errStream(&err);
+  const std::string art = dir.File("art");
+  const std::array<const char*, 4> argv{"kavconv", "convert", "--watch", art.c_str()};
+  RunKavconv(static_cast<int>(argv.size()), argv.data(), outStream, errStream);
+  test::RefuseFolderWatches(false);
+  EXPECT_EQ(Short(err.Text()),
+            "kavconv: D/art: Cannot watch this folder: too many folders to watch (raise "
+            "fs.inotify.max_user_watches)\n");
 }
 
 TEST_F(Pipeline, WatchConvertsWhatChangesAndEndsCleanlyOnInterrupt) {

@@ -127,6 +127,10 @@ struct AllocationFaults {
 };
 std::size_t LiveBlocks();
 void AllowUnnamedOutputFiles(bool allowed);
+// RefuseFolderWatches(true) makes every folder --watch adds fail with ENOSPC;
+// LoseWatchEvents(n) drops the next n batches of events it reads, as an overflow does.
+void RefuseFolderWatches(bool refused);
+void LoseWatchEvents(int batches);
 
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
