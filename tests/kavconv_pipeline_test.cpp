@@ -154,7 +154,7 @@ class Pipeline : public ::testing::Test {
 
 TEST_F(Pipeline, FolderWalkTakesPicturesInByteOrderAndPassesOverHiddenAndLinkedFolders) {
   for (const char* name : {"b.bmp", "A.PNG", ".h.bmp", "notes.txt", "sub/c.Bmp", "sub/deeper/d.bmp",
-                           ".hidden/x.bmp", "a.b/f.bmp", "folder.bmp/e.bmp", "x.bmpx"}) {
+                           ".hidden/x.bmp", "a.b/f.bmp", "folder.bmp/e.bmp", "x.bmpx", "g.DIB"}) {
     Picture(name);
   }
   fs::create_directory_symlink(".", dir.File("loop"));
@@ -162,13 +162,23 @@ TEST_F(Pipeline, FolderWalkTakesPicturesInByteOrderAndPassesOverHiddenAndLinkedF
   fs::create_symlink("nowhere", dir.File("dangling.bmp"));
   const FolderWalk walk = WalkFolder(dir.path());
   EXPECT_EQ(walk.pictures,
-            (std::vector<std::string>{"A.PNG", "a.b/f.bmp", "b.bmp", "folder.bmp/e.bmp", "link.bmp",
-                                      "sub/c.Bmp", "sub/deeper/d.bmp"}));
+            (std::vector<std::string>{"A.PNG", "a.b/f.bmp", "b.bmp", "folder.bmp/e.bmp", "g.DIB",
+                                      "link.bmp", "sub/c.Bmp", "sub/deeper/d.bmp"}));
   std::vector<std::string> folders = walk.folders;
   std::sort(folders.begin(), folders.end());
   EXPECT_EQ(folders, (std::vector<std::string>{"", "a.b", "folder.bmp", "sub", "sub/deeper"}));
   fs::create_directory(dir.File("empty"));
   EXPECT_EQ(Kav({dir.File("empty")}).status, 0);
+  // Each shell completes the same pictures for convert.
+  for (const auto& [file, pattern] :
+       {std::pair{"kavconv.bash", "_filedir '@(bmp|dib|png)'"},
+        {"_kavconv", "_files -g \"*.(#i)(bmp|dib|png)(-.)\""},
+        {"kavconv.fish",
+         "__fish_complete_suffix .dib; __fish_complete_suffix .DIB; "
+         "__fish_complete_suffix .png; __fish_complete_suffix .PNG"}}) {
+    const test::Bytes text = test::ReadFile(KAV_RES_DIR "/completions/" + std::string(file));
+    EXPECT_NE(std::string(text.begin(), text.end()).find(pattern), std::string::npos) << file;
+  }
 }
 
 TEST_F(Pipeline, OutputsGoWhereAskedAndTheLaterOfTwoWinsAsInASequentialRun) {

@@ -343,6 +343,12 @@ TEST_F(KavconvTools, InfoAndRenderGiveOnePreciseLinePerDamagedFile) {
   EXPECT_EQ(Kav({"info", "bad.RLE"}).err, "kavconv: bad.RLE: not an MZR, RLE or RLS file\n");
   EXPECT_EQ(Kav({"render", "bad.RLE", "-o", "z.png"}).err,
             "kavconv: bad.RLE: not an MZR, RLE or RLS file\n");
+  // An MZR header allows a width of 0; such a file has nothing to show.
+  test::WriteFile(dir.File("empty.MZR"),
+                  test::Slice(test::With(Read(Converted("mzr")), {{8, 2, 0}}), 0, 16404));
+  EXPECT_EQ(Err(Kav({"info", "empty.MZR"})), "1 kavconv: empty.MZR: no pixels\n");
+  EXPECT_EQ(Err(Kav({"render", "empty.MZR", "-o", "z.png"})), "1 kavconv: empty.MZR: no pixels\n");
+  EXPECT_EQ(nlohmann::json::parse(Kav({"info", "--json", "empty.MZR"}).out)["valid"], false);
   EXPECT_FALSE(Exists("z.png"));
 }
 
@@ -442,9 +448,13 @@ TEST_F(KavconvTools, FailedAllocationIsOutOfMemoryAndTheNextFileIsDone) {
 
 TEST_F(KavconvTools, ControlCharactersInNamesArePrintedEscaped) {
   // Sets the terminal's title, clears it and turns it red; then DEL, the C1 control NEL, a
-  // byte that is not UTF-8 and a backslash.
-  const std::string name = "a\x1B]0;PWNED\a\x1B[2J\x1B[31mred\x7F\xC2\x85\xFF\\";
-  const std::string shown = "a\\x1B]0;PWNED\\x07\\x1B[2J\\x1B[31mred\\x7F\\xC2\\x85\xFF\\";
+  // byte that is not UTF-8, NEL as a lone byte (as Latin-1 terminals read it), the
+  // bidirectional controls RLO and LRI, and a backslash.
+  const std::string name =
+      "a\x1B]0;PWNED\a\x1B[2J\x1B[31mred\x7F\xC2\x85\xFF\x85\xE2\x80\xAE\xE2\x81\xA6\\";
+  const std::string shown =
+      "a\\x1B]0;PWNED\\x07\\x1B[2J\\x1B[31mred\\x7F\\xC2\\x85\xFF\\x85\\xE2\\x80\\xAE"
+      "\\xE2\\x81\\xA6\\";
   test::WriteFile(dir.File(name + ".bmp"), test::MakeBmp(Palette5()));
   const test::ProcessRun convert = Kav({"convert", name + ".bmp", name + ".gif"});
   EXPECT_EQ(convert.out,
@@ -458,8 +468,9 @@ TEST_F(KavconvTools, ControlCharactersInNamesArePrintedEscaped) {
       Kav({"info", "--json", name + ".RLE"})
           .out.starts_with(
               R"({"file":"a\u001b]0;PWNED\u0007\u001b[2J\u001b[31mred\u007f\u0085)"
-              "\xEF\xBF\xBD"
-              R"(\\.RLE","fileHex":"611b5d303b50574e4544071b5b324a1b5b33316d7265647fc285ff5c2e524c45",)"));
+              "\xEF\xBF\xBD\xEF\xBF\xBD"
+              R"(\u202e\u2066\\.RLE","fileHex":"611b5d303b50574e4544071b5b324a1b5b33316d7265647fc2)"
+              R"(85ff85e280aee281a65c2e524c45",)"));
 }
 
 }  // namespace

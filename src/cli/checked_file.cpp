@@ -52,6 +52,9 @@ void Check(const std::string& path, CheckedFile& checked) {
     checked.failure = kShrankText;
   } else if (!sound) {
     checked.damage = Damage{error.offset, DamageText(checked.image, error)};
+  } else if (checked.image.width == 0 || checked.image.height == 0) {
+    // Sound for an MZR file, whose header allows it, but nothing to show or draw.
+    checked.failure = kNoPixelsText;
   }
 }
 
