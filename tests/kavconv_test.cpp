@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "cli/kavconv.h"
+#include "platform/memory_budget.h"
 #include "platform/standard_descriptors.h"
 #include "support/test_support.h"
 
@@ -222,6 +223,33 @@ TEST_F(Kavconv, ClosedPipeEndsTheBatchWithOneLineAndNoTemporaryFile) {
     EXPECT_TRUE(name.starts_with('s') && (name.ends_with(".bmp") || IsWholeFile(name, 60, 40)))
         << name;
   }
+}
+
+TEST_F(Kavconv, PicturesShareOneMemoryBudgetAndOneThatCanNeverFitFailsAtOnce) {
+  // Each picture takes 1024 + 600 x 500 bytes: two never fit in 500 KiB together.
+  std::vector<std::string> arguments{"convert", "-q", "-j", "4", "--memory-limit", "500K"};
+  for (int i = 0; i < 8; ++i) {
+    arguments.push_back(dir.File(Picture("s" + std::to_string(i) + ".bmp", 600, 500, i)));
+  }
+  EXPECT_EQ(Err(InProcess(0, arguments)), "0 ");
+  EXPECT_EQ(PictureMemory().PeakReserved(), 1024u + 600u * 500u);
+  // Headers that ask for 400 MB (a 1080-byte RLE8 file) and 4 GB (a PNG), refused before a
+  // byte of them is decoded.
+  test::WriteFile(
+      dir.File("bomb.bmp"),
+      test::MakeBmp({.width = 20000, .height = 20000, .compression = 1, .stored = Bytes{0, 1}}));
+  const Bytes png = test::ReadFile(KAV_MALFORMED_DIR "/png-base.png");
+  Bytes bomb = test::Slice(png, 0, 8);
+  for (const Bytes& part :
+       {test::PngChunk(
+            "IHDR", test::With(test::Slice(png, 16, 29), {{0, 4, 0xFFFF0000}, {4, 4, 0xFFFF0000}})),
+        test::Slice(png, 33)}) {
+    bomb.insert(bomb.end(), part.begin(), part.end());
+  }
+  test::WriteFile(dir.File("bomb.png"), bomb);
+  const test::ProcessRun bombs = Kav({"convert", "-q", "bomb.bmp", "bomb.png"},
+                                     [] { return setenv("KAV_MEMORY_LIMIT", "100M", 1) == 0; });
+  EXPECT_EQ(Err(bombs), "1 kavconv: bomb.bmp: Out of memory\nkavconv: bomb.png: Out of memory\n");
 }
 
 TEST_F(Kavconv, FileSizeLimitFailsOnlyTheOutputsThatDoNotFit) {

@@ -74,6 +74,11 @@ void MemoryBudget::SetLimit(std::uint64_t limit) {
   released_.notify_all();
 }
 
+std::uint64_t MemoryBudget::Reserved() const {
+  const std::lock_guard lock(mutex_);
+  return reserved_;
+}
+
 std::size_t MemoryBudget::Waiting() const {
   const std::lock_guard lock(mutex_);
   return waiting_;

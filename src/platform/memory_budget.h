@@ -54,8 +54,9 @@ class MemoryBudget {
   // The whole budget. A front end sets it before it converts anything.
   std::uint64_t Limit() const;
   void SetLimit(std::uint64_t limit);
-  // How many requests are waiting now, and the most ever reserved at once since the last
-  // SetLimit (for tests and measurements).
+  // What is reserved now, how many requests are waiting, and the most ever reserved at once
+  // since the last SetLimit (for tests and measurements).
+  std::uint64_t Reserved() const;
   std::size_t Waiting() const;
   std::uint64_t PeakReserved() const;
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <csignal>
@@ -119,6 +120,16 @@ Bytes With(Bytes bytes, std::initializer_list<Field> fields) {
     }
   }
   return bytes;
+}
+
+Bytes PngChunk(std::string_view type, const Bytes& data) {
+  // Length, type, data and CRC (of the type and data), numbers big-endian.
+  Bytes chunk(4 + 4 + data.size() + 4);
+  std::copy_n(type.data(), 4, chunk.begin() + 4);
+  std::copy(data.begin(), data.end(), chunk.begin() + 8);
+  const auto crc = crc32(0, chunk.data() + 4, static_cast<uInt>(4 + data.size()));
+  return With(chunk, {{0, 4, __builtin_bswap32(static_cast<std::uint32_t>(data.size()))},
+                      {chunk.size() - 4, 4, __builtin_bswap32(static_cast<std::uint32_t>(crc))}});
 }
 
 const std::array<Writer, 3> kWriters = {

@@ -64,6 +64,9 @@ BmpSpec PictureOf(std::int32_t width, std::int32_t height, PixelFunction pixel) 
   return spec;
 }
 
+// A PNG chunk of `type` holding `data`, with its length and CRC.
+Bytes PngChunk(std::string_view type, const Bytes& data);
+
 // A BMP file encoded in memory by the writer of `kind`.
 Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& settings = {});
 inline Bytes Encode(const BmpSpec& spec, FileKind kind, const ConversionSettings& settings = {}) {
