@@ -361,7 +361,7 @@ void ChangeWatch::ConvertDue() {
     }
     // Changed since it fell due (while earlier files were converted): still being written.
     if (const auto age = TimeSinceChange(input.source);
-        age && *age<kQuietTime&& * age> - kQuietTime) {
+        age && std::chrono::abs(*age) < kQuietTime) {
       MakeDue(key.first, input, now + kQuietTime);  // with the others that wait
       continue;
     }
