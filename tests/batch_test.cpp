@@ -146,6 +146,7 @@ TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
     std::map<std::size_t, std::set<std::string>> waits;
     std::vector<std::string> lines;
     std::map<std::string, std::string> outputs;
+    std::vector<std::pair<std::string, std::string>> links = {};  // the user's: at, to
   } cases[] = {
       // bad.bmp fails once c.bmp is at its commit point and the failure of worse.bmp has made
       // the batch abandon d.bmp: c.bmp is abandoned too, and only bad.bmp is reported.
@@ -165,19 +166,23 @@ TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
        {"readback", "file:DIR/pic.dib", Converted("pic.RLE"), "file:DIR/pic.bmp",
         Converted("pic.RLE"), "file:DIR/bad.bmp", failed[0], failed[1]},
        {{"pic.RLE", "RLE 5"}}},
-      // One output through a linked folder: l/a.dib follows a.bmp even though a.bmp waits
-      // until b.bmp, taken after l/a.dib, has ended.
+      // One output through the linked folder l and the user's link b.RLE to a.RLE: l/b.bmp
+      // follows a.bmp even though a.bmp waits until c.bmp, taken after l/b.bmp, has ended.
       {2,
        false,
-       {{"a.bmp", 5}, {"l/a.dib", 9}, {"b.bmp", 3}},
+       {{"a.bmp", 5}, {"l/b.bmp", 9}, {"c.bmp", 3}},
        {{0, {"end 2"}}},
-       {"readback", "file:DIR/a.bmp", Converted("a.RLE"), "file:DIR/l/a.dib", Converted("l/a.RLE"),
-        "file:DIR/b.bmp", Converted("b.RLE"), "status:3 files processed!"},
-       {{"a.RLE", "RLE 9"}, {"b.RLE", "RLE 3"}}}};
+       {"readback", "file:DIR/a.bmp", Converted("a.RLE"), "file:DIR/l/b.bmp", Converted("l/b.RLE"),
+        "file:DIR/c.bmp", Converted("c.RLE"), "status:3 files processed!"},
+       {{"a.RLE", "RLE 9"}, {"b.RLE", "RLE 9"}, {"c.RLE", "RLE 3"}},
+       {{"b.RLE", "a.RLE"}}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.files[0].first);
     test::TempDir dir;
     std::filesystem::create_directory_symlink(".", dir.path() / "l");
+    for (const auto& [at, to] : c.links) {
+      std::filesystem::create_symlink(to, dir.path() / at);
+    }
     const std::vector<std::string> paths = Inputs(dir, c.files);
     std::mutex mutex;
     std::condition_variable changed;

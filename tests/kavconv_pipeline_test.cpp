@@ -181,9 +181,9 @@ TEST_F(Pipeline, FolderWalkTakesPicturesInByteOrderAndPassesOverHiddenAndLinkedF
   }
 }
 
-TEST_F(Pipeline, OutputsGoWhereAskedAndTheLaterOfTwoWinsAsInASequentialRun) {
-  Picture("one/hero.bmp", 1000, 1000);  // slow: without grouping the next one finishes first
-  Picture("in/hero.bmp", 3);
+TEST_F(Pipeline, OutputsGoWhereAskedAndTwoInputsOfOnePlacedOutputAreAUsageError) {
+  Picture("one/hero.bmp", 1000, 1000);  // slow: a later file finishes first on another thread
+  Picture("in/b.bmp", 3);
   Picture("in/sub/hero.bmp", 4);
   const auto run = [this](const std::string& jobs) {
     return Kav({"-j", jobs, "--output-dir", dir.File("out" + jobs), "--emit", "both", "-f", "mzr",
@@ -193,21 +193,44 @@ TEST_F(Pipeline, OutputsGoWhereAskedAndTheLaterOfTwoWinsAsInASequentialRun) {
   EXPECT_EQ(
       sequential.out,
       "D/out1/hero.MZR converted!\nD/out1/hero.MZR.h converted!\n"
-      "D/out1/hero.MZR converted!\nD/out1/hero.MZR.h converted!\n"
+      "D/out1/b.MZR converted!\nD/out1/b.MZR.h converted!\n"
       "D/out1/sub/hero.MZR converted!\nD/out1/sub/hero.MZR.h converted!\n3 files processed!\n");
-  EXPECT_EQ(WidthOf("out1/hero.MZR"), 3);
+  EXPECT_EQ(WidthOf("out1/hero.MZR"), 1000);
   EXPECT_EQ(WidthOf("out1/sub/hero.MZR"), 4);
   const test::ProcessRun parallel = run("4");
   EXPECT_EQ(parallel.out, Replaced(sequential.out, "out1", "out4"));
-  for (const char* name : {"hero.MZR", "hero.MZR.h", "sub/hero.MZR", "sub/hero.MZR.h"}) {
+  for (const char* name : {"hero.MZR", "hero.MZR.h", "b.MZR.h", "sub/hero.MZR"}) {
     EXPECT_EQ(test::ReadFile(dir.File("out4/") + name), test::ReadFile(dir.File("out1/") + name))
         << name;
   }
   EXPECT_EQ(Kav({"-o", dir.File("o/deep/any.bin"), dir.File("one/hero.bmp")}).status, 0);
   EXPECT_EQ(WidthOf("o/deep/any.bin"), 1000);
+  // Where kavconv places the outputs, two pictures of one output would lose one: nothing is
+  // converted and no folder made. One picture named twice is no collision.
+  Picture("ui/pic1.bmp");
+  Picture("fonts/pic1.bmp");
+  Picture("in/b.png");
+  for (const auto& [arguments, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--output-dir", "D/build", "--emit", "c", "D/ui", "D/fonts"},
+            "kavconv: D/ui/pic1.bmp and D/fonts/pic1.bmp would both write D/build/pic1.RLE.h\n"},
+           {{"--output-dir", "D/build", "D/ui/pic1.bmp", "D/fonts"},
+            "kavconv: D/ui/pic1.bmp and D/fonts/pic1.bmp would both write D/build/pic1.RLE\n"},
+           {{"D/in/b.png", "D/in"},
+            "kavconv: D/in/b.png and D/in/b.bmp would both write D/in/b.RLE\n"},
+           {{"-q", "--output-dir", "D/build", "D/ui", "D/ui/pic1.bmp"}, ""}}) {
+    std::vector<std::string> real;
+    for (const std::string& argument : arguments) {
+      real.push_back(argument.starts_with("D/") ? dir.File(argument.substr(2)) : argument);
+    }
+    const test::ProcessRun result = Kav(real);
+    EXPECT_EQ(std::to_string(result.status) + " " + result.err, (err.empty() ? "0 " : "2 ") + err);
+    EXPECT_EQ(fs::exists(dir.File("build")), err.empty()) << err;
+    EXPECT_FALSE(fs::exists(dir.File("in/b.RLE")));
+  }
   for (const std::vector<std::string>& usage : std::vector<std::vector<std::string>>{
            {"-o", dir.File("x"), dir.File("in")},
-           {"-o", dir.File("x"), dir.File("one/hero.bmp"), dir.File("in/hero.bmp")},
+           {"-o", dir.File("x"), dir.File("one/hero.bmp"), dir.File("in/b.bmp")},
+           {"--output-dir", "", dir.File("in/b.bmp")},
            {"--emit", "c", "--c-name", "x", dir.File("in")},
            {"--emit", "c", "--c-name", "9x", dir.File("one/hero.bmp")},
            {"--watch", "--fail-fast", dir.File("in")}}) {
@@ -217,7 +240,34 @@ TEST_F(Pipeline, OutputsGoWhereAskedAndTheLaterOfTwoWinsAsInASequentialRun) {
   EXPECT_EQ(Kav({"-o", dir.File("x"), dir.File("in")}).err,
             "--output takes exactly one input file; for folders and several files use "
             "--output-dir\nRun with --help for more information.\n");
-  EXPECT_FALSE(fs::exists(dir.File("x")));
+  EXPECT_FALSE(fs::exists(dir.File("x")) || fs::exists(dir.File("in/b.RLE")));
+}
+
+TEST_F(Pipeline, FoldersAreMadeOnlyThroughLinksTheRulesFollow) {
+  // In a shared folder, another user links "out" to a folder of the super-user's.
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "planting another user's links needs the super-user";
+  }
+  const std::string out = dir.File("ks/out");
+  fs::create_directories(dir.File("victim"));
+  fs::create_directories(dir.File("ks"));
+  ASSERT_EQ(chmod(dir.File("ks").c_str(), 01777) |
+                symlink(dir.File("victim").c_str(), out.c_str()) |
+                lchown(out.c_str(), 65534, 65534),
+            0);
+  const std::string picture = Picture("art/ui/a.bmp");
+  const std::string refused = ": refusing to follow a link owned by another user\n";
+  EXPECT_EQ(Kav({"-q", "--output-dir", out, dir.File("art")}).err,
+            "kavconv: D/ks/out/ui: Cannot create this folder" + refused +
+                "kavconv: D/art/ui/a.bmp: Cannot create output file" + refused);
+  EXPECT_EQ(Kav({"-q", "-o", out + "/made/by/o/x.RLE", picture}).err,
+            "kavconv: D/ks/out/made/by/o: Cannot create this folder" + refused +
+                "kavconv: D/art/ui/a.bmp: Cannot create output file" + refused);
+  EXPECT_TRUE(test::ListFolder(dir.File("victim")).empty());
+  // The user's own link is followed, and the folders are made behind it.
+  ASSERT_EQ(lchown(out.c_str(), 0, 0), 0);
+  EXPECT_EQ(Kav({"-q", "--output-dir", out, dir.File("art")}).status, 0);
+  EXPECT_EQ(WidthOf("victim/ui/a.RLE"), 3);
 }
 
 TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceWrittenAlikeAndSound) {

@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <png.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -162,6 +163,8 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
                                              {"convert", "--transparent", "x", "a.bmp"},
                                              {"convert", "--format", "png", "a.bmp"},
                                              {"convert"},
+                                             {"convert", "-o", "", "a.bmp"},
+                                             {"render", "a.bmp", "-o", ""},
                                              {"unknown", "a.bmp"},
                                              {}}) {
     const test::ProcessRun run = Kav(arguments);
@@ -305,6 +308,23 @@ TEST_F(Kavconv, ReadOnlyFolderRefusesTheOutputAndKeepsTheOlderOne) {
   EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"a.MZR", "a.RLE", "a.bmp"}));
 }
 
+TEST_F(Kavconv, RefusedOutputsSayWhyAndNoInputIsReplaced) {
+  // a.RLE is the user's link to b.bmp, an input of the same batch; a FIFO stands where the
+  // output of f.bmp would go.
+  std::filesystem::create_symlink("b.bmp", dir.File("a.RLE"));
+  ASSERT_EQ(mkfifo(dir.File("f.RLE").c_str(), 0644), 0);
+  const Bytes b = Read(Picture("b.bmp", 7, 2));
+  for (const std::string jobs : {"1", "2"}) {
+    const test::ProcessRun run =
+        Kav({"convert", "-q", "-j", jobs, Picture("a.bmp"), "b.bmp", Picture("f.bmp")});
+    EXPECT_EQ(Err(run),
+              "1 kavconv: a.bmp: Cannot create output file: it is an input of this batch\n"
+              "kavconv: f.bmp: Cannot create output file: not a regular file\n");
+    EXPECT_EQ(Read("b.bmp"), b);
+    EXPECT_TRUE(IsWholeFile("b.RLE", 7, 2));
+  }
+}
+
 TEST_F(Kavconv, TwoProcessesWritingOneOutputLeaveOneWholeFile) {
   // a.bmp and a.dib both give a.RLE; each process converts its own source over and over
   // while this one keeps reading the output.
@@ -424,7 +444,7 @@ TEST_F(KavconvTools, RenderNeverReplacesItsSourceAndWritesToStdout) {
   std::filesystem::create_hard_link(dir.File(rle), dir.File("linked.png"));
   for (const std::string output : {"rle.RLE", "./rle.RLE", "linked.png"}) {
     EXPECT_EQ(Err(Kav({"render", rle, "-o", output})),
-              "1 kavconv: " + output + ": Cannot create output file\n");
+              "1 kavconv: " + output + ": Cannot create output file: it is the file being drawn\n");
   }
   EXPECT_EQ(Read(rle), source);
   ASSERT_EQ(Kav({"render", rle, "-o", "a.png"}).status, 0);

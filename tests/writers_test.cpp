@@ -91,21 +91,32 @@ TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
       {"the offset tables", {}, kSprite, 2, true, {noMemory}},
       {"the row buffer", {}, kSprite, 3, true, {noMemory}},
   };
-  const std::vector<std::pair<std::string, std::function<std::string(Workspace&)>>> uncreatable{
-      {"a folder in the way",
-       [](Workspace& w) { return std::filesystem::create_directory(w.output), w.output; }},
-      {"a read-only file (even for the super-user)",
-       [](Workspace& w) {
-         return test::WriteFile(w.output, {1}), chmod(w.output.c_str(), 0444), w.output;
-       }},
-      {"a missing folder", [](Workspace& w) { return w.dir.File("missing/sprite.OUT"); }},
-      {"the source itself", [](Workspace& w) { return w.source; }},
-      {"the source spelt otherwise", [](Workspace& w) { return w.dir.File("./sprite.bmp"); }},
-      {"a link to the source",
-       [](Workspace& w) { return std::filesystem::create_symlink(w.source, w.output), w.output; }},
-  };
-  for (const auto& [what, output] : uncreatable) {
-    cases.push_back({what, output, kSprite, 0, false, {"dialog:Cannot create output file"}});
+  // What stands in the way of the output, and the cause given.
+  const std::string input = "it is an input of this batch";
+  const std::vector<std::tuple<std::string, std::function<std::string(Workspace&)>, std::string>>
+      uncreatable{
+          {"a folder in the way",
+           [](Workspace& w) { return std::filesystem::create_directory(w.output), w.output; },
+           "not a regular file"},
+          {"a read-only file (even for the super-user)",
+           [](Workspace& w) {
+             return test::WriteFile(w.output, {1}), chmod(w.output.c_str(), 0444), w.output;
+           },
+           "the file is read-only"},
+          {"a missing folder", [](Workspace& w) { return w.dir.File("no/x"); },
+           "No such file or directory"},
+          {"the source itself", [](Workspace& w) { return w.source; }, input},
+          {"the source spelt otherwise", [](Workspace& w) { return w.dir.File("./sprite.bmp"); },
+           input},
+          {"a link to the source",
+           [](Workspace& w) {
+             return std::filesystem::create_symlink(w.source, w.output), w.output;
+           },
+           input},
+      };
+  for (const auto& [what, output, cause] : uncreatable) {
+    cases.push_back(
+        {what, output, kSprite, 0, false, {"dialog:Cannot create output file", "cause:" + cause}});
   }
   for (const auto& [what, makeOutput, picture, failedAllocation, runLengthOnly, events] : cases) {
     for (const Writer& writer : test::kWriters) {
@@ -121,6 +132,9 @@ TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
       test::AllocationFaults::FailNth(failedAllocation);
       EXPECT_FALSE(writer.convert(host, work.source, output));
       test::AllocationFaults::Clear();
+      if (!host.lastCause.empty()) {
+        host.events.push_back("cause:" + host.lastCause);
+      }
       EXPECT_EQ(host.events, events);
       EXPECT_TRUE(work.Files() == before);
       EXPECT_EQ(test::LiveBlocks(), live);
@@ -141,7 +155,7 @@ TEST(OutputFile, NothingAtTheTargetUntilCommitAndNothingLeftOnFailure) {
   ASSERT_TRUE(late.Create(dir.File("new.MZR"), "") && late.Write(Bytes(5000, 0x33)));
   std::filesystem::create_directory(dir.File("new.MZR"));
   test::WriteFile(dir.File("new.MZR/keep"), {1});
-  EXPECT_TRUE(!late.Commit() && late.LastError() == EISDIR);
+  EXPECT_TRUE(!late.Commit() && late.LastError() == std::errc::is_a_directory);
   EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"new.MZR", "out.MZR"}));
   EXPECT_EQ(ListFolder(dir.File("new.MZR")), std::vector<std::string>{"keep"});
   // Replacing a file through a link keeps the link and the file's permissions.
@@ -155,47 +169,90 @@ TEST(OutputFile, NothingAtTheTargetUntilCommitAndNothingLeftOnFailure) {
   EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms{0640});
 }
 
+// A link at the output's name leads to a regular file or to a new name in an existing folder,
+// or the output is refused; the link itself is never replaced, even where its text leads
+// nowhere, as /proc/self/fd's do for a pipe ("pipe:[N]") and so /dev/stdout's.
+TEST(OutputFile, LinkLeadsToARegularFileOrANewNameAndIsNeverReplaced) {
+  std::array<int, 2> pipeEnds{};
+  ASSERT_EQ(pipe(pipeEnds.data()), 0);
+  const std::vector<std::pair<std::string, std::string>> cases{
+      // where the link leads, the cause (none: the output is made there)
+      {"/proc/self/fd/" + std::to_string(pipeEnds[1]), "not a regular file"},
+      {"folder", "not a regular file"},
+      {"missing/x.OUT", "No such file or directory"},
+      {"sprite.OUT", "Too many levels of symbolic links"},
+      {"folder/new.OUT", ""},
+  };
+  for (const auto& [to, cause] : cases) {
+    SCOPED_TRACE(to);
+    Workspace work;
+    std::filesystem::create_directory(work.dir.File("folder"));
+    std::filesystem::create_symlink(to, work.output);
+    RecordingHost host;
+    EXPECT_EQ(test::kWriters[1].convert(host, work.source, work.output), cause.empty());
+    EXPECT_EQ(host.lastCause, cause);
+    std::error_code notALink;
+    EXPECT_EQ(std::filesystem::read_symlink(work.output, notALink), to);
+    EXPECT_EQ(ListFolder(work.dir.File("folder")),
+              cause.empty() ? std::vector<std::string>{"new.OUT"} : std::vector<std::string>{});
+  }
+  close(pipeEnds[0]);
+  close(pipeEnds[1]);
+}
+
 TEST(OutputFile, SharedFolderFollowsOnlyTheLinksOfItsOwnerOrTheUser) {
-  // Anyone may plant a link in a folder like /tmp; followed by the super-user, another user's
-  // link would replace a file that user cannot write.
+  // Anyone may plant a link in a folder like /tmp, and a user in a folder of their own; followed
+  // by the super-user, such a link would replace a file its owner cannot write.
   if (geteuid() != 0) {
     GTEST_SKIP() << "planting another user's links needs the super-user";
   }
   constexpr uid_t kRoot = 0;
   constexpr uid_t kNobody = 65534;
   using Link = std::tuple<std::string, std::string, uid_t>;  // at, to, owner
-  const std::vector<std::tuple<std::string, uid_t, std::vector<Link>, std::string, bool>> cases{
-      // what, the shared folder's owner, its links, the output in it, whether followed
-      {"another user's link", kRoot, {{"x.OUT", "../victim/x.OUT", kNobody}}, "x.OUT", false},
-      {"to a folder", kRoot, {{"d", "../victim", kNobody}}, "d/x.OUT", false},
-      {"reached through the user's own link",
-       kRoot,
-       {{"x.OUT", "y", kRoot}, {"y", "../victim/x.OUT", kNobody}},
-       "x.OUT",
-       false},
-      {"the user's own link", kRoot, {{"x.OUT", "../victim/x.OUT", kRoot}}, "x.OUT", true},
-      {"the folder owner's link", kNobody, {{"x.OUT", "../victim/x.OUT", kNobody}}, "x.OUT", true},
+  const std::string file = "../victim/x.OUT";                // in root's folder victim/
+  const struct {
+    uid_t folderOwner;
+    mode_t folderMode;
+    uid_t victimOwner;  // of victim/x.OUT
+    bool followed;
+    std::string output;  // in the folder
+    std::vector<Link> links;
+  } cases[] = {
+      // Another user's link in a shared folder: at the output's name, as a folder on the way,
+      // behind the user's own link.
+      {kRoot, 01777, kRoot, false, "x.OUT", {{"x.OUT", file, kNobody}}},
+      {kRoot, 01777, kRoot, false, "d/x.OUT", {{"d", "../victim", kNobody}}},
+      {kRoot, 01777, kRoot, false, "x.OUT", {{"x.OUT", "y", kRoot}, {"y", file, kNobody}}},
+      // The user's own link in another user's folder.
+      {kNobody, 0755, kRoot, true, "x.OUT", {{"x.OUT", file, kRoot}}},
+      // The folder owner's link to the owner's file; to the user's file and folder.
+      {kNobody, 01777, kNobody, true, "x.OUT", {{"x.OUT", file, kNobody}}},
+      {kNobody, 0755, kRoot, false, "x.OUT", {{"x.OUT", file, kNobody}}},
+      {kNobody, 0755, kNobody, false, "d/x.OUT", {{"d", "../victim", kNobody}}},
   };
-  for (const auto& [what, folderOwner, links, output, followed] : cases) {
-    SCOPED_TRACE(what);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
     Workspace work;
     const std::string shared = work.dir.File("shared");
     const std::string victim = work.dir.File("victim/x.OUT");
     std::filesystem::create_directory(work.dir.File("victim"));
     test::WriteFile(victim, {1, 2, 3});
     std::filesystem::create_directory(shared);
-    ASSERT_EQ(chown(shared.c_str(), folderOwner, folderOwner) | chmod(shared.c_str(), 01777), 0);
-    for (const auto& [at, to, owner] : links) {
+    ASSERT_EQ(chown(shared.c_str(), c.folderOwner, c.folderOwner) |
+                  chmod(shared.c_str(), c.folderMode) | chown(victim.c_str(), c.victimOwner, 0),
+              0);
+    for (const auto& [at, to, owner] : c.links) {
       const std::string path = shared + "/" + at;
       ASSERT_EQ(symlink(to.c_str(), path.c_str()) | lchown(path.c_str(), owner, 0), 0);
     }
     RecordingHost host;
-    EXPECT_EQ(test::kWriters[1].convert(host, work.source, shared + "/" + output), followed);
-    EXPECT_EQ(ReadFile(victim) == (Bytes{1, 2, 3}), !followed);
-    if (!followed) {
+    EXPECT_EQ(test::kWriters[1].convert(host, work.source, shared + "/" + c.output), c.followed);
+    EXPECT_EQ(ReadFile(victim) == (Bytes{1, 2, 3}), !c.followed);
+    if (!c.followed) {
       EXPECT_EQ(host.events, std::vector<std::string>{"dialog:Cannot create output file"});
+      EXPECT_EQ(host.lastCause, "refusing to follow a link owned by another user");
     }
-    EXPECT_EQ(ListFolder(shared).size(), links.size());
+    EXPECT_EQ(ListFolder(shared).size(), c.links.size());
     EXPECT_EQ(ListFolder(work.dir.File("victim")), std::vector<std::string>{"x.OUT"});
   }
 }

@@ -29,6 +29,13 @@ class Command {
   CLI::App* subcommand_;
 };
 
+// Refuses an empty value of an option that names a path: an empty -o must not read as none.
+inline const CLI::Validator kPathNotEmpty(
+    [](const std::string& path) {
+      return path.empty() ? std::string("an empty path names no file") : std::string();
+    },
+    "");
+
 // Each registers its subcommand with `app` and returns the command that runs it.
 std::unique_ptr<Command> AddConvertCommand(CLI::App& app);
 std::unique_ptr<Command> AddInfoCommand(CLI::App& app);

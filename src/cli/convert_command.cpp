@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "cli/watch.h"
 #include "convert/inputs.h"
 #include "convert/parallel_batch.h"
+#include "convert/planned_outputs.h"
 #include "convert/up_to_date.h"
 #include "formats/c_header.h"
 #include "platform/memory_budget.h"
@@ -28,6 +30,29 @@ const std::map<std::string, std::int32_t> kFormats{
     {"mzr", kFormatMzr}, {"rle", kFormatRle}, {"rls", kFormatRls}};
 const std::map<std::string, Emit> kEmits{
     {"binary", Emit::kBinary}, {"c", Emit::kHeader}, {"both", Emit::kBoth}};
+
+// The outputs of `inputs` planned, or nullopt once each pair of inputs that would write one
+// file where kavconv placed the outputs itself is printed ("kavconv: A and B would both write
+// OUT"). Files named beside their sources are left to the batch to plan: the later one's
+// output stands.
+std::optional<std::vector<PlannedOutput>> PlanWithoutCollisions(
+    std::ostream& err, std::span<const BatchInput> inputs, const ConversionSettings& settings) {
+  if (std::ranges::none_of(inputs, &BatchInput::exclusiveOutputs)) {
+    return std::vector<PlannedOutput>{};
+  }
+  std::vector<PlannedOutput> planned = PlanOutputs(inputs, settings);
+  const std::vector<OutputCollision> collisions = FindCollisions(inputs, planned);
+  for (const OutputCollision& collision : collisions) {
+    err << Printable("kavconv: " + inputs[collision.first].source + " and " +
+                     inputs[collision.second].source + " would both write " + collision.path)
+        << '\n';
+  }
+  err << std::flush;
+  if (!collisions.empty()) {
+    return std::nullopt;
+  }
+  return planned;
+}
 
 bool IsFolder(const std::string& path) {
   std::error_code ignored;
@@ -63,7 +88,7 @@ class ConvertCommand final : public Command {
   bool Arm(ChangeWatch& watch, const Arguments& arguments) const;
   // The batch, with a progress bar on a terminal.
   BatchOutcome Convert(CommandLineHost& host, std::span<const BatchInput> inputs,
-                       std::ostream& err) const;
+                       std::span<const PlannedOutput> planned, std::ostream& err) const;
   ConvertFileFunction Converter() const { return update_ ? ConvertUnlessUpToDate : ConvertFile; }
 
   ConversionSettings settings_;  // the defaults, until the options say otherwise
@@ -120,12 +145,14 @@ ConvertCommand::ConvertCommand(CLI::App& app)
       subcommand_
           ->add_option("-o,--output", placement_.file,
                        "With one input file: the output's path, whatever its name")
-          ->type_name("OUT");
+          ->type_name("OUT")
+          ->check(kPathNotEmpty);
   subcommand_
       ->add_option("--output-dir", placement_.folder,
                    "Write outputs under DIR: a file's directly in it, a folder's pictures at "
                    "their paths inside that folder (folders are made as needed)")
       ->type_name("DIR")
+      ->check(kPathNotEmpty)
       ->excludes(output);
   subcommand_->add_flag("-u,--update", update_,
                         "Skip an input whose outputs are not older than it and were written in "
@@ -201,6 +228,7 @@ bool ConvertCommand::Arm(ChangeWatch& watch, const Arguments& arguments) const {
 }
 
 BatchOutcome ConvertCommand::Convert(CommandLineHost& host, std::span<const BatchInput> inputs,
+                                     std::span<const PlannedOutput> planned,
                                      std::ostream& err) const {
   std::optional<ProgressBar> progress;
   const std::size_t columns = TerminalColumns();
@@ -212,7 +240,8 @@ BatchOutcome ConvertCommand::Convert(CommandLineHost& host, std::span<const Batc
       .jobs = jobs_,
       .policy = {.stopAfterMzrFailure = false, .stopAfterAnyFailure = failFast_},
       .onProgress = {},
-      .convertFile = Converter()};
+      .convertFile = Converter(),
+      .plannedOutputs = planned};
   if (progress) {
     batch.onProgress = [&progress](std::size_t done, std::size_t) { progress->Update(done); };
   }
@@ -238,17 +267,24 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   CommandLineHost host(settings, quiet_, out, err);
   const Arguments arguments = Gather(settings.format);
   PrintPathFailures(err, arguments.failures, "Cannot read this folder");
+  const std::optional<std::vector<PlannedOutput>> planned =
+      PlanWithoutCollisions(err, arguments.inputs, settings);
+  if (!planned) {
+    return kExitUsage;  // before any folder is made
+  }
   // Made before any conversion, so that threads group outputs by their folders' identities.
   const std::vector<PathFailure> unmade = MakeOutputFolders(arguments.inputs);
   PrintPathFailures(err, unmade, "Cannot create this folder");
   std::optional<ChangeWatch> watch;
   if (watch_) {  // armed before converting, so that nothing changed meanwhile is missed
     EndInterruptsWithStatus(kExitSuccess);  // Ctrl-C is how a watch ends
-    if (!Arm(watch.emplace(host, placement_, Converter(), err), arguments)) {
+    const ConvertFileFunction convert =
+        RefusingSources(std::make_shared<const SourceFiles>(arguments.inputs), Converter());
+    if (!Arm(watch.emplace(host, placement_, convert, err), arguments)) {
       return kExitFailure;
     }
   }
-  const BatchOutcome outcome = Convert(host, arguments.inputs, err);
+  const BatchOutcome outcome = Convert(host, arguments.inputs, *planned, err);
   if (watch && !host.StopRequested()) {
     err << "Watching for changes; press Ctrl-C to stop.\n" << std::flush;
     return watch->Run();

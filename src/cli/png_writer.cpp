@@ -129,7 +129,9 @@ PngOutcome WriteRgbaPngFile(const std::string& path, const std::string& protecte
                             const PngWarnings& warnings) {
   using Result = PngOutcome::Result;
   const auto causeOf = [](const OutputFile& file) {
-    return file.LastError() != 0 ? SystemErrorText(file.LastError()) : std::string();
+    // The picture's source is the file being drawn, whatever the writers call it.
+    return file.LastError() == OutputRefusal::kInput ? std::string("it is the file being drawn")
+                                                     : ErrorText(file.LastError());
   };
   OutputFile file;
   if (!file.Create(path, protectedPath)) {
@@ -141,7 +143,7 @@ PngOutcome WriteRgbaPngFile(const std::string& path, const std::string& protecte
   if (outcome.result == Result::kWritten && !file.Commit()) {
     outcome.result = Result::kCannotWrite;
   }
-  if (outcome.result == Result::kCannotWrite && file.LastError() != 0) {
+  if (outcome.result == Result::kCannotWrite && file.LastError()) {
     outcome.cause = causeOf(file);  // the system's word over libpng's "write failed"
   }
   return outcome;

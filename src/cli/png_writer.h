@@ -24,8 +24,8 @@ inline constexpr std::uint64_t kPngMaxDimension = 0x7FFFFFFF;
 struct PngOutcome {
   enum class Result { kWritten, kCannotCreate, kCannotWrite, kSourceFailed };
   Result result = Result::kWritten;
-  // Why, for kCannotCreate and kCannotWrite: what the system said of the failed call, or
-  // libpng's own message; empty when a rule refused.
+  // Why, for kCannotCreate and kCannotWrite: what the system said of the failed call, the
+  // rule that refused the output, or libpng's own message.
   std::string cause;
 };
 

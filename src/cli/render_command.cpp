@@ -23,7 +23,8 @@ class RenderCommand final : public Command {
       : Command(app.add_subcommand("render", "Draw an MZR, RLE or RLS file as an RGBA PNG.")) {
     subcommand_->add_option("FILE", file_, "The converted file")->required();
     subcommand_->add_option("-o,--output", output_, "The PNG file to write; - for stdout")
-        ->required();
+        ->required()
+        ->check(kPathNotEmpty);
     subcommand_->add_option("--table", table_,
                             "Colour table: MZR 0-31 (default 4), RLE and RLS 0-7 (default 0)");
     subcommand_->add_flag("--sheet", sheet_, "Every table side by side, labelled by number");

@@ -72,7 +72,7 @@ void PrintPathFailures(std::ostream& err, std::span<const PathFailure> failures,
                        std::string_view text) {
   for (const PathFailure& failure : failures) {
     err << Printable("kavconv: " + failure.path + ": " + std::string(text) + ": " +
-                     SystemErrorText(failure.error.value()))
+                     ErrorText(failure.error))
         << '\n'
         << std::flush;
   }

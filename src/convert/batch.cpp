@@ -1,6 +1,7 @@
 #include "convert/batch.h"
 
 #include "convert/output_path.h"
+#include "convert/planned_outputs.h"
 #include "formats/mzr.h"
 #include "formats/run_length.h"
 #include "platform/format_text.h"
@@ -55,13 +56,15 @@ BatchOutcome RunBatch(ConverterHost& host, std::span<const std::string> paths,
 
 BatchOutcome RunBatch(ConverterHost& host, std::span<const BatchInput> inputs,
                       const BatchPolicy& policy, const ConvertFileFunction& convertFile) {
+  const ConvertFileFunction convert =
+      RefusingSources(std::make_shared<const SourceFiles>(inputs), convertFile);
   BatchOutcome outcome;
   for (const BatchInput& input : inputs) {
     host.OnFileStarting(outcome.taken, inputs.size(), input.source);
     ++outcome.taken;
     host.ReadBack();  // a failed validation is shown by the host; the file is converted anyway
     const std::int32_t format = host.Settings().format;
-    if (!convertFile(host, format, input.source, OutputPathOf(input, format))) {
+    if (!convert(host, format, input.source, OutputPathOf(input, format))) {
       ++outcome.failed;
       if (FailureStopsBatch(policy, format)) {
         outcome.stoppedByFailure = true;

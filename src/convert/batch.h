@@ -37,6 +37,10 @@ struct BatchOutcome {
 struct BatchInput {
   std::string source;
   std::string output;
+  // Whether no other input may write this one's outputs: kavconv's rule where it places
+  // outputs itself (under --output-dir, from folder arguments). Files named beside their
+  // sources let the later one's output stand, as the dialog does.
+  bool exclusiveOutputs = false;
 };
 
 // The output of `input` converted in `format`.
@@ -60,8 +64,10 @@ using ConvertFileFunction =
                        const std::string& outputPath)>;
 
 // Converts every path in order. Before each file the settings are read back (a failed
-// validation does not stop the file). After a stopping failure the rest is skipped and no
-// summary is shown; otherwise a batch of more than one path ends with "%d files processed!".
+// validation does not stop the file). An output that is one of the batch's sources is
+// refused ("Cannot create output file": "it is an input of this batch"). After a stopping
+// failure the rest is skipped and no summary is shown; otherwise a batch of more than one
+// path ends with "%d files processed!".
 BatchOutcome RunBatch(ConverterHost& host, std::span<const std::string> paths,
                       const BatchPolicy& policy = {});
 // The same over inputs with outputs of their own, each converted by `convertFile`.

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "convert/output_path.h"
+#include "platform/output_place.h"
 
 namespace fs = std::filesystem;
 
@@ -76,13 +77,16 @@ BatchInput InputOfFile(const std::string& path, const OutputPlacement& placement
   if (!placement.file.empty()) {
     return {.source = path, .output = placement.file};
   }
-  return {.source = path, .output = PlacedOutput(fs::path(path).filename(), placement, format)};
+  return {.source = path,
+          .output = PlacedOutput(fs::path(path).filename(), placement, format),
+          .exclusiveOutputs = !placement.folder.empty()};
 }
 
 BatchInput InputUnderFolder(const std::string& folder, const std::string& relative,
                             const OutputPlacement& placement, std::int32_t format) {
   return {.source = (fs::path(folder) / relative).native(),
-          .output = PlacedOutput(relative, placement, format)};
+          .output = PlacedOutput(relative, placement, format),
+          .exclusiveOutputs = true};
 }
 
 std::vector<PathFailure> MakeOutputFolders(std::span<const BatchInput> inputs) {
@@ -93,9 +97,7 @@ std::vector<PathFailure> MakeOutputFolders(std::span<const BatchInput> inputs) {
     if (folder.empty() || !folders.insert(folder).second) {
       continue;
     }
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error) {
+    if (const std::error_code error = MakeFolders(folder.native())) {
       failures.push_back({folder.native(), error});
     }
   }

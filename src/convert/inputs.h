@@ -52,8 +52,8 @@ BatchInput InputOfFile(const std::string& path, const OutputPlacement& placement
 BatchInput InputUnderFolder(const std::string& folder, const std::string& relative,
                             const OutputPlacement& placement, std::int32_t format);
 
-// Makes every folder that the inputs' outputs go into, once each; the folders that could not
-// be made.
+// Makes every folder that the inputs' outputs go into, once each, through the link rules of
+// outputs (MakeFolders); the folders that could not be made.
 std::vector<PathFailure> MakeOutputFolders(std::span<const BatchInput> inputs);
 
 }  // namespace kav

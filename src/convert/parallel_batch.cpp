@@ -1,23 +1,19 @@
 #include "convert/parallel_batch.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "platform/format_text.h"
+#include "convert/planned_outputs.h"
 
 namespace kav {
 namespace {
 
-constexpr std::size_t kNoFile = SIZE_MAX;
+constexpr std::size_t kNoFile = kNoInput;
 
 // What a writer told the user about one file, kept until it is that file's turn; whether
 // its output is still wanted is asked of `stillWanted`.
@@ -56,52 +52,6 @@ struct FileResult {
   std::vector<RecordedFile::Event> events;
 };
 
-// Names the file an output will be, the same for every spelling of it: its folder by
-// device and inode, and its name. A folder that cannot be looked at cannot take the output
-// either; its spelling, made absolute and normal, stands in for it.
-class OutputIdentities {
- public:
-  std::string Of(const std::filesystem::path& output) {
-    const std::filesystem::path folder =
-        output.has_parent_path() ? output.parent_path() : std::filesystem::path(".");
-    auto [entry, added] = folders_.try_emplace(folder.native());
-    if (added) {
-      entry->second = FolderIdentity(folder);
-    }
-    return entry->second + output.filename().native();
-  }
-
- private:
-  static std::string FolderIdentity(const std::filesystem::path& folder) {
-    struct stat status {};
-    if (stat(folder.c_str(), &status) == 0) {
-      return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) + "/";
-    }
-    std::error_code ignored;
-    return std::filesystem::absolute(folder, ignored).lexically_normal().native() + "/";
-  }
-
-  std::unordered_map<std::string, std::string> folders_;  // by the folder's spelling
-};
-
-// For each input, the nearest earlier input whose output is the same file, or kNoFile. A C
-// header is named after its binary file in the same folder, so binary files that differ
-// give headers that differ too.
-std::vector<std::size_t> EarlierWithSameOutput(std::span<const BatchInput> inputs,
-                                               std::int32_t format) {
-  OutputIdentities identities;
-  std::unordered_map<std::string, std::size_t> lastWithOutput;
-  std::vector<std::size_t> earlier(inputs.size(), kNoFile);
-  for (std::size_t i = 0; i < inputs.size(); ++i) {
-    const std::string output = OutputPathOf(inputs[i], format);
-    const auto [entry, added] = lastWithOutput.try_emplace(identities.Of(output), i);
-    if (!added) {
-      earlier[i] = std::exchange(entry->second, i);
-    }
-  }
-  return earlier;
-}
-
 // Workers take files in argument order. A file whose output an unfinished earlier file
 // also writes is left to that file's worker, to follow it. When a failure stops the batch,
 // `stopAt_` is the earliest failed file in argument order so far: files before it go on,
@@ -117,8 +67,9 @@ class ParallelRun {
         results_(inputs.size()),
         chainedAfter_(inputs.size(), kNoFile) {}
 
-  void Convert(unsigned jobs, bool failureStops) {
-    earlierSameOutput_ = EarlierWithSameOutput(inputs_, settings_.format);
+  void Convert(unsigned jobs, bool failureStops, std::span<const PlannedOutput> planned) {
+    earlierSameOutput_ = EarlierWithSameOutput(planned, inputs_.size());
+    writingOverSource_ = WritingOverSources(inputs_, planned);
     failureStops_ = failureStops;
     for (unsigned i = 0; i < jobs; ++i) {
       workers_.emplace_back([this] { Work(); });
@@ -194,8 +145,10 @@ class ParallelRun {
     }
     RecordedFile recorder(settings_, [this, index] { return MayPutInPlace(index); });
     const BatchInput& input = inputs_[index];
-    const bool converted = convertFile_(recorder, settings_.format, input.source,
-                                        OutputPathOf(input, settings_.format));
+    const bool converted = writingOverSource_[index]
+                               ? RefuseSourceAsOutput(recorder)
+                               : convertFile_(recorder, settings_.format, input.source,
+                                              OutputPathOf(input, settings_.format));
     if (!converted && failureStops_) {
       StopAfter(index);
     }
@@ -235,6 +188,7 @@ class ParallelRun {
   ConversionSettings settings_;
   const ConvertFileFunction& convertFile_;
   std::vector<std::size_t> earlierSameOutput_;
+  std::vector<bool> writingOverSource_;
   bool failureStops_ = false;
   std::atomic<std::size_t> nextFile_{0};
   std::atomic<std::size_t> stopAt_{kNoFile};  // changed only under `mutex_`
@@ -274,8 +228,13 @@ BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const BatchInput> i
   host.ReadBack();
   const ConversionSettings settings = host.Settings();
   const bool failureStops = FailureStopsBatch(options.policy, settings.format);
+  std::vector<PlannedOutput> planned;
+  if (options.plannedOutputs.empty()) {
+    planned = PlanOutputs(inputs, settings);
+  }
   ParallelRun run(inputs, settings, options.convertFile);
-  run.Convert(std::min<unsigned>(options.jobs, static_cast<unsigned>(inputs.size())), failureStops);
+  run.Convert(std::min<unsigned>(options.jobs, static_cast<unsigned>(inputs.size())), failureStops,
+              options.plannedOutputs.empty() ? planned : options.plannedOutputs);
   BatchOutcome outcome;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const FileResult& result = run.Await(i, options);

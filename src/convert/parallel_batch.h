@@ -11,6 +11,7 @@
 #include <string>
 
 #include "convert/batch.h"
+#include "convert/planned_outputs.h"
 
 namespace kav {
 
@@ -22,14 +23,19 @@ struct ParallelBatchOptions {
   // What converts each file, on the threads or alone: kavconv's -u puts its own here, and
   // tests theirs to decide when a file gets where.
   ConvertFileFunction convertFile = ConvertFile;
+  // The inputs' outputs as PlanOutputs() gives them with the batch's settings, when the
+  // caller has planned them already (kavconv does, to find collisions first); else planned
+  // here.
+  std::span<const PlannedOutput> plannedOutputs = {};
 };
 
 // Converts every input as RunBatch does. Inputs whose outputs are the same file (one name in
-// one folder, however the folder is spelt; the folders must exist) are converted one after
-// the other in argument order, so the later one's output stands. A stopping failure ends the batch at the first
-// failing file in argument order, as in RunBatch: every file before it is converted and
-// reported, even one not yet started when the failure is seen; a later file is not
-// reported, and its output is not put in place even if it was being written. A stop the
+// one folder once links are followed, however it is spelt) are converted one after the other
+// in argument order, so the later one's output stands. An input whose output is one of the
+// sources, as planned, is refused (RefuseSourceAsOutput). A stopping
+// failure ends the batch at the first failing file in argument order, as in RunBatch: every file
+// before it is converted and reported, even one not yet started when the failure is seen; a later
+// file is not reported, and its output is not put in place even if it was being written. A stop the
 // host requests ends the batch after the file just reported; later files not yet put in
 // place are abandoned. The summary follows when more than one path was taken and no
 // failure stopped the batch.

@@ -8,8 +8,8 @@ namespace kav {
 namespace {
 
 // Reports a written output with its status line, or why it was not written.
-bool ReportWritten(ConverterHost& host, WriteOutcome outcome, int error, const WriterTexts& texts,
-                   const std::string& outputPath) {
+bool ReportWritten(ConverterHost& host, WriteOutcome outcome, std::error_code error,
+                   const WriterTexts& texts, const std::string& outputPath) {
   if (!ReportWriteOutcome(host, outcome, texts.loadErrorStatus, error)) {
     return false;
   }
@@ -21,7 +21,7 @@ bool ReportWritten(ConverterHost& host, WriteOutcome outcome, int error, const W
 bool WriteReady(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
                 const WriterTexts& texts, const std::function<bool(ByteSink&)>& encode) {
   MemoryBlock noSource;
-  int error = 0;
+  std::error_code error;
   const WriteOutcome outcome = WriteOutputFile(
       host, outputPath, sourcePath, noSource,
       [&encode](OutputStream& file) {
@@ -60,7 +60,8 @@ bool RefuseTooLarge(ConverterHost& host, LoadedBitmap& bitmap) {
 
 WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
                              const std::string& sourcePath, MemoryBlock& source,
-                             const std::function<bool(OutputStream&)>& write, int* error) {
+                             const std::function<bool(OutputStream&)>& write,
+                             std::error_code* error) {
   OutputFile file;
   const auto failed = [&file, error](WriteOutcome outcome) {
     if (error != nullptr) {
@@ -88,8 +89,8 @@ WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
 }
 
 bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome, std::string_view loadErrorStatus,
-                        int error) {
-  const std::string cause = error != 0 ? SystemErrorText(error) : "";
+                        std::error_code error) {
+  const std::string cause = ErrorText(error);
   switch (outcome) {
     case WriteOutcome::kWritten:
       return true;
@@ -122,7 +123,7 @@ bool WriteOutputs(ConverterHost& host, const std::string& outputPath, const std:
                   const std::function<bool(OutputStream&)>& write) {
   const ConversionSettings settings = host.Settings();
   if (settings.emitted == Emit::kBinary) {  // straight into the file, with no copy in memory
-    int error = 0;
+    std::error_code error;
     const WriteOutcome outcome =
         WriteOutputFile(host, outputPath, sourcePath, source, write, &error);
     return ReportWritten(host, outcome, error, texts, outputPath);

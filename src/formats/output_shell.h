@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <system_error>
 
 #include "bmp/bitmap_view.h"
 #include "formats/byte_sink.h"
@@ -32,19 +33,20 @@ enum class WriteOutcome { kWritten, kCannotCreate, kCannotWrite, kSourceDamaged,
 // (returning whether every write succeeded) and puts it in place, unless the loaded
 // `source` block was damaged meanwhile (its file shrank while mapped) or the host no longer
 // wants the output. Otherwise no partial file is left and an older file of that name is
-// untouched; `error`, when given, is set to the errno of the failed call (0 when none failed).
+// untouched; `error`, when given, is set to why it failed (OutputFile::LastError()).
 // `source` is released once written, before the host is asked: the host may wait for other
 // conversions, which may be waiting for the picture memory it holds.
 WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
                              const std::string& sourcePath, MemoryBlock& source,
-                             const std::function<bool(OutputStream&)>& write, int* error = nullptr);
+                             const std::function<bool(OutputStream&)>& write,
+                             std::error_code* error = nullptr);
 
 // Tells the user about a failed outcome: an owned message box, or for a damaged source the
 // reader's unowned "This BMP file is corrupt" followed by `loadErrorStatus` in the status
-// line, as when the file cannot be loaded; an output no longer wanted is not reported. A
-// failed call's `error` goes with the message as its cause. True when the file was written.
+// line, as when the file cannot be loaded; an output no longer wanted is not reported. Why it
+// failed, `error`, goes with the message as its cause. True when the file was written.
 bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome, std::string_view loadErrorStatus,
-                        int error = 0);
+                        std::error_code error = {});
 
 // How a writer reports: the status line after a failed load, and the status line of each file
 // written, "%s" standing for its path.

@@ -37,7 +37,31 @@ int LinkUnnamed(int fd, int folder, const std::string& name) {
   return linkat(AT_FDCWD, descriptor.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
 }
 
+// The texts of the rules that refuse outputs.
+class OutputRefusalCategory final : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "kav output"; }
+  std::string message(int value) const override {
+    switch (static_cast<OutputRefusal>(value)) {
+      case OutputRefusal::kNotARegularFile:
+        return "not a regular file";
+      case OutputRefusal::kReadOnly:
+        return "the file is read-only";
+      case OutputRefusal::kLinkOfAnotherUser:
+        return "refusing to follow a link owned by another user";
+      case OutputRefusal::kInput:
+        return "it is an input of this batch";
+    }
+    return "refused";
+  }
+};
+
 }  // namespace
+
+std::error_code make_error_code(OutputRefusal refusal) {
+  static const OutputRefusalCategory category;
+  return {static_cast<int>(refusal), category};
+}
 
 std::optional<std::size_t> MemorySource::Read(std::span<std::uint8_t> buffer) {
   const std::size_t count = std::min(buffer.size(), bytes_.size() - position_);
@@ -128,7 +152,7 @@ void Descriptor::Reset(int fd) {
 
 bool OutputFile::Create(const std::string& target, const std::string& protectedPath) {
   Abandon();
-  lastError_ = 0;
+  lastError_.clear();
   failed_ = false;
   failedReadingSource_ = false;
   position_ = 0;
@@ -139,15 +163,11 @@ bool OutputFile::Create(const std::string& target, const std::string& protectedP
   }
   mode_t keptMode = 0;
   if (place->exists) {
-    const struct stat& existing = place->info;
-    struct stat source {};
-    const bool isSource = stat(protectedPath.c_str(), &source) == 0 &&
-                          source.st_dev == existing.st_dev && source.st_ino == existing.st_ino;
-    if (!S_ISREG(existing.st_mode) || IsReadOnly(place->folder.Get(), place->name, existing) ||
-        isSource) {
+    lastError_ = WhyNotReplaceable(*place, protectedPath);
+    if (lastError_) {
       return false;
     }
-    keptMode = existing.st_mode & 07777;
+    keptMode = place->info.st_mode & 07777;
   }
   RemoveLeftoverTemporaries(place->folder.Get(), place->name, place->folderPath);
   folder_ = std::move(place->folder);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -78,6 +79,17 @@ class OutputStream {
   virtual bool Seek(std::uint64_t offset) = 0;
 };
 
+// Why an output was refused by a rule rather than by a failed system call. As an error_code,
+// its message() is the cause the user is shown.
+enum class OutputRefusal {
+  kNotARegularFile = 1,  // "not a regular file": a folder, a device, a FIFO, a stream
+  kReadOnly,             // "the file is read-only"
+  kLinkOfAnotherUser,    // "refusing to follow a link owned by another user"
+  kInput,                // "it is an input of this batch"
+};
+// Named as std::error_code asks, for the conversion from OutputRefusal.
+std::error_code make_error_code(OutputRefusal refusal);
+
 // The output of one conversion. Create() refuses what must not be written over: a folder,
 // anything but a regular file, an existing read-only file, or the file at `protectedPath`
 // (the source being converted). The bytes go to a file without a name in the target's folder
@@ -86,12 +98,13 @@ class OutputStream {
 //
 // The target's path is resolved through descriptors, never by name twice, and the folder
 // that holds the target stays open until Commit(), so what was checked is what is replaced
-// even while others change the folders. A symbolic link met on the way is followed, and the file it
-// leads to replaced, unless it sits in a folder anyone may write in that has the sticky bit
-// (such as /tmp) and belongs to neither the user running the program nor the folder's owner:
-// such a link may have been planted to make the program overwrite a file its owner cannot
-// write, and Create() refuses it. Temporary files of this output left by a process that ended
-// without removing them (SIGKILL) are removed when the output is created.
+// even while others change the folders. A symbolic link met on the way is followed where the
+// link rules allow (output_place.cpp): a link that someone else may have planted to make the
+// program overwrite a file its owner cannot write is refused. A link at the end of the path
+// must lead to a regular file, which is replaced, or to a missing name in an existing folder,
+// where the new file is made; the link itself is never replaced. Temporary files of this
+// output left by a process that ended without removing them (SIGKILL) are removed when the
+// output is created.
 class OutputFile final : public OutputStream {
  public:
   OutputFile() = default;
@@ -112,10 +125,9 @@ class OutputFile final : public OutputStream {
   bool Commit();
   // Closes and removes the temporary file, if any.
   void Abandon();
-  // The errno of the system call whose failure made Create(), a write or Commit() fail; 0 when
-  // none failed, as when Create() refuses by rule (a read-only file, the source, a link
-  // planted by another user).
-  int LastError() const { return lastError_; }
+  // Why Create(), a write or Commit() failed: the errno of the failed system call, or the
+  // OutputRefusal of the rule that refused the output; no error when nothing failed.
+  std::error_code LastError() const { return lastError_; }
 
  private:
   int CreateNamedTemporary();
@@ -125,13 +137,13 @@ class OutputFile final : public OutputStream {
   void CloseFolder();
 
   void Fail();
-  void RememberError() { lastError_ = errno; }
+  void RememberError() { lastError_ = {errno, std::system_category()}; }
 
   int fd_ = -1;
   bool failed_ = false;
   bool failedReadingSource_ = false;
   bool targetExisted_ = false;
-  int lastError_ = 0;
+  std::error_code lastError_;
   std::uint64_t position_ = 0;  // where the next write goes; kept here, so moving costs no call
   Descriptor folder_;           // the target's folder, from Create() to the end of Commit()
   std::string targetName_;
@@ -148,3 +160,6 @@ void InstallInterruptCleanup();
 void EndInterruptsWithStatus(int status);
 
 }  // namespace kav
+
+template <>
+struct std::is_error_code_enum<kav::OutputRefusal> : std::true_type {};

@@ -30,4 +30,13 @@ std::string SystemErrorText(int error) {
   return strerror_r(error, buffer, sizeof buffer);
 }
 
+std::string ErrorText(const std::error_code& error) {
+  if (!error) {
+    return {};
+  }
+  const bool fromErrno =
+      error.category() == std::system_category() || error.category() == std::generic_category();
+  return fromErrno ? SystemErrorText(error.value()) : error.message();
+}
+
 }  // namespace kav

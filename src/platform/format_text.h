@@ -2,6 +2,7 @@
 // Formatted text for status lines and messages, of any length.
 
 #include <string>
+#include <system_error>
 
 namespace kav {
 
@@ -10,5 +11,9 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 
 // What the system says of error number `error` (an errno value): "No such file or directory".
 std::string SystemErrorText(int error);
+
+// What `error` says: SystemErrorText for the system's errors, its own text for the program's
+// rules (an output refused); empty when there is no error.
+std::string ErrorText(const std::error_code& error);
 
 }  // namespace kav
