@@ -22,12 +22,29 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Lines kavconv writes on a thread of its own, read here as they come; each complete line is
-// handed to `onLine` on kavconv's thread first. After Close() every write fails, as on a
-// pipe whose reader has gone.
+bool WaitFor(const std::function<bool()>& condition) {
+  for (int tries = 0; tries < 500 && !condition(); ++tries) {
+    std::this_thread::sleep_for(20ms);
+  }
+  return condition();
+}
+
+// kavconv convert ARGUMENTS in this process.
+int Convert(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  std::vector<const char*> argv{"kavconv", "convert"};
+  for (const std::string& argument : arguments) {
+    argv.push_back(argument.c_str());
+  }
+  return RunKavconv(static_cast<int>(argv.size()), argv.data(), out, err);
+}
+
+// Lines written on another thread, read here as they come; each line is handed to `onLine`
+// on the writer's thread first. After Close() every write fails, as on a pipe whose reader
+// has gone.
 class SharedText final : public std::streambuf {
  public:
-  std::function<void(const std::string& line)> onLine;
+  explicit SharedText(std::function<void(const std::string&)> onLine = {})
+      : onLine_(std::move(onLine)) {}
   std::string Text() const {
     const std::lock_guard lock(mutex_);
     return text_;
@@ -43,60 +60,40 @@ class SharedText final : public std::streambuf {
     {
       const std::lock_guard lock(mutex_);
       text_ += traits_type::to_char_type(c);
-      if (c == '\n') {
-        line = text_.substr(text_.rfind('\n', text_.size() - 2) + 1);
-      }
+      line = c == '\n' ? text_.substr(text_.rfind('\n', text_.size() - 2) + 1) : "";
     }
-    if (!line.empty() && onLine) {
-      onLine(line);
+    if (!line.empty() && onLine_) {
+      onLine_(line);
     }
     return c;
   }
 
  private:
+  std::function<void(const std::string&)> onLine_;
   mutable std::mutex mutex_;
   std::string text_;
   std::atomic<bool> closed_{false};
 };
 
-bool WaitFor(const std::function<bool()>& condition) {
-  for (int tries = 0; tries < 500 && !condition(); ++tries) {
-    std::this_thread::sleep_for(20ms);
-  }
-  return condition();
-}
-
-// kavconv convert --watch in this process, on a thread of its own, until its output is
-// closed and `wake` makes a change whose line fails, as when a pipe's reader has gone.
+// kavconv convert --watch in this process, on a thread of its own, until End() closes its
+// output and `wake` makes a change whose line then fails.
 class WatchRun {
  public:
   WatchRun(std::vector<std::string> arguments, std::function<void()> wake,
-           std::function<void(const std::string&)> onLine = {})
-      : arguments_(std::move(arguments)), wake_(std::move(wake)) {
-    out.onLine = std::move(onLine);
-    thread_ = std::thread([this] {
-      std::vector<const char*> argv{"kavconv", "convert", "--watch"};
-      for (const std::string& argument : arguments_) {
-        argv.push_back(argument.c_str());
-      }
+           std::function<void(const std::string&)> onLine)
+      : out(std::move(onLine)), wake_(std::move(wake)) {
+    arguments.insert(arguments.begin(), "--watch");
+    thread_ = std::jthread([this, arguments] {
       std::ostream outStream(&out), errStream(&err);
-      status_ = RunKavconv(static_cast<int>(argv.size()), argv.data(), outStream, errStream);
+      status_ = Convert(arguments, outStream, errStream);
     });
   }
-  ~WatchRun() { End(); }
-  WatchRun(const WatchRun&) = delete;
-  WatchRun& operator=(const WatchRun&) = delete;
-
   int End() {
     out.Close();
-    if (thread_.joinable()) {
-      wake_();
-      if (!WaitFor([this] { return status_ != kRunning; })) {
-        std::fprintf(stderr, "The watch did not end on a failed line:\n%s%s", out.Text().c_str(),
-                     err.Text().c_str());
-        std::_Exit(1);  // a thread still watching cannot be left behind
-      }
-      thread_.join();
+    wake_();
+    if (!WaitFor([this] { return status_ != kRunning; })) {
+      std::fprintf(stderr, "The watch did not end:\n%s%s", out.Text().c_str(), err.Text().c_str());
+      std::_Exit(1);  // a thread still watching cannot be left behind
     }
     return status_;
   }
@@ -105,10 +102,9 @@ class WatchRun {
 
  private:
   static constexpr int kRunning = -1;
-  std::vector<std::string> arguments_;
   std::function<void()> wake_;
   std::atomic<int> status_{kRunning};
-  std::thread thread_;
+  std::jthread thread_;
 };
 
 class Pipeline : public ::testing::Test {
@@ -129,14 +125,9 @@ class Pipeline : public ::testing::Test {
     return image ? static_cast<std::uint16_t>(image->width) : 0;
   }
   // kavconv in this process; every mention of the folder in its lines written as "D".
-  test::ProcessRun Kav(std::vector<std::string> arguments) {
-    std::vector<const char*> argv{"kavconv", "convert"};
-    for (const std::string& argument : arguments) {
-      argv.push_back(argument.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunKavconv(static_cast<int>(argv.size()), argv.data(), out, err);
+  test::ProcessRun Kav(const std::vector<std::string>& arguments) {
+    std::ostringstream out, err;
+    const int status = Convert(arguments, out, err);
     return {status, Short(out.str()), Short(err.str())};
   }
   std::string Short(const std::string& text) const { return Replaced(text, dir.path(), "D"); }
@@ -274,62 +265,53 @@ TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceWrittenAlikeAndSound) {
   const std::string source = Picture("a.bmp");
   struct Step {
     std::vector<std::string> options;
-    const char* changed;  // an output made older than the source, or damaged, first
-    std::function<void(const std::string&)> change;
+    std::function<void()> change;  // made to an output first: older than the source, or damaged
     std::string out;
   };
-  const auto older = [&](std::chrono::nanoseconds by) {
-    return [&source, by](const std::string& output) {
-      fs::last_write_time(output, fs::last_write_time(source) - by);
+  const auto older = [&](const char* output, std::chrono::nanoseconds by) {
+    return [&, output, by] {
+      fs::last_write_time(dir.File(output), fs::last_write_time(source) - by);
     };
   };
-  const auto cut = [](std::size_t to) {  // newer than the source, but damaged
-    return [to](const std::string& output) {
-      test::WriteFile(output, test::Slice(test::ReadFile(output), 0, to));
+  const auto cut = [&](const char* output, std::size_t to) {  // newer than the source
+    return [&, output, to] {
+      test::WriteFile(dir.File(output), test::Slice(test::ReadFile(dir.File(output)), 0, to));
     };
   };
-  const std::string converted = "SUCCESS!!  D/a.RLE converted!\n";
-  const std::string both = converted + "SUCCESS!!  D/a.RLE.h converted!\n";
+  const std::string rle = "SUCCESS!!  D/a.RLE converted!\n";
+  const std::string both = rle + "SUCCESS!!  D/a.RLE.h converted!\n";
+  const std::string header = "SUCCESS!!  D/a.RLE.h converted!\n";
+  // Each MZR setting in turn, so that each step differs from the last file in one alone.
+  const std::vector<std::string> mzr{
+      "-f", "mzr", "--start", "3", "--end", "9", "--transparent", "7", "--no-remapping"};
+  const auto first = [&mzr](long count) { return std::vector(mzr.begin(), mzr.begin() + count); };
   const std::vector<Step> steps{
-      {{"--emit", "both"}, nullptr, {}, both},
-      {{"--emit", "both"}, "a.RLE", older(0ns), "D/a.RLE is up to date\nD/a.RLE.h is up to date\n"},
-      {{"--emit", "both"}, "a.RLE.h", older(1ns), both},
-      {{"--emit", "both"}, "a.RLE", cut(2), both},  // "RL" alone
-      {{"--emit", "both"}, "a.RLE.h", cut(200), both},
-      {{"-f", "rls"}, nullptr, {}, converted},
-      {{"-f", "rls", "--emit", "c"}, nullptr, {}, "SUCCESS!!  D/a.RLE.h converted!\n"},
-      {{"-f", "rls", "--emit", "c"}, nullptr, {}, "D/a.RLE.h is up to date\n"},
-      {{"-f", "rls", "--emit", "c", "--c-name", "art"},
-       nullptr,
-       {},
-       "SUCCESS!!  D/a.RLE.h converted!\n"},
-      {{"-f", "mzr"}, nullptr, {}, "D/a.MZR converted!\n"},
-      {{"-f", "mzr"}, nullptr, {}, "D/a.MZR is up to date\n"},
-      {{"-f", "mzr"}, "a.MZR", cut(20), "D/a.MZR converted!\n"},  // a bare header
-      {{"-f", "mzr", "--start", "3"}, nullptr, {}, "D/a.MZR converted!\n"},
-      {{"-f", "mzr", "--start", "3", "--end", "9"}, nullptr, {}, "D/a.MZR converted!\n"},
-      {{"-f", "mzr", "--start", "3", "--end", "9", "--transparent", "7"},
-       nullptr,
-       {},
-       "D/a.MZR converted!\n"},
-      {{"-f", "mzr", "--start", "3", "--end", "9", "--transparent", "7", "--no-remapping"},
-       nullptr,
-       {},
-       "D/a.MZR converted!\n"},
-      {{"-f", "mzr", "--start", "3", "--end", "9", "--transparent", "7", "--no-remapping"},
-       nullptr,
-       {},
-       "D/a.MZR is up to date\n"}};
+      {{"--emit", "both"}, {}, both},
+      {{"--emit", "both"}, older("a.RLE", 0ns), "D/a.RLE is up to date\nD/a.RLE.h is up to date\n"},
+      {{"--emit", "both"}, older("a.RLE.h", 1ns), both},
+      {{"--emit", "both"}, cut("a.RLE", 2), both},  // "RL" alone
+      {{"--emit", "both"}, cut("a.RLE.h", 200), both},
+      {{"-f", "rls"}, {}, rle},
+      {{"-f", "rls", "--emit", "c"}, {}, header},
+      {{"-f", "rls", "--emit", "c"}, {}, "D/a.RLE.h is up to date\n"},
+      {{"-f", "rls", "--emit", "c", "--c-name", "art"}, {}, header},
+      {first(2), {}, "D/a.MZR converted!\n"},
+      {first(2), {}, "D/a.MZR is up to date\n"},
+      {first(2), cut("a.MZR", 20), "D/a.MZR converted!\n"},  // a bare header
+      {first(4), {}, "D/a.MZR converted!\n"},
+      {first(6), {}, "D/a.MZR converted!\n"},
+      {first(8), {}, "D/a.MZR converted!\n"},
+      {first(9), {}, "D/a.MZR converted!\n"},
+      {first(9), {}, "D/a.MZR is up to date\n"}};
   for (const Step& step : steps) {
-    if (step.changed != nullptr) {
-      step.change(dir.File(step.changed));
+    if (step.change) {
+      step.change();
     }
     std::vector<std::string> arguments{"-u", source};
     arguments.insert(arguments.begin(), step.options.begin(), step.options.end());
     EXPECT_EQ(Kav(arguments).out, step.out) << ::testing::PrintToString(step.options);
   }
-  EXPECT_EQ(Kav({"-u", source, source}).out,
-            "SUCCESS!!  D/a.RLE converted!\nD/a.RLE is up to date\n2 files processed!\n");
+  EXPECT_EQ(Kav({"-u", source, source}).out, rle + "D/a.RLE is up to date\n2 files processed!\n");
 }
 
 TEST_F(Pipeline, CHeaderCompilesInEveryDialectAndHoldsTheBinarysBytes) {
@@ -402,9 +384,7 @@ TEST_F(Pipeline, WatchLimitIsNamedAndAClosedOutputEndsBeforeWatching) {
   SharedText out, err;
   out.Close();
   std::ostream outStream(&out), errStream(&err);
-  const std::string art = dir.File("art");
-  const std::array<const char*, 4> argv{"kavconv", "convert", "--watch", art.c_str()};
-  RunKavconv(static_cast<int>(argv.size()), argv.data(), outStream, errStream);
+  Convert({"--watch", dir.File("art")}, outStream, errStream);
   test::RefuseFolderWatches(false);
   EXPECT_EQ(Short(err.Text()),
             "kavconv: D/art: Cannot watch this folder: too many folders to watch (raise "
@@ -415,25 +395,17 @@ TEST_F(Pipeline, WatchConvertsWhatChangesAndEndsCleanlyOnInterrupt) {
   Picture("art/old.bmp");
   const pid_t child = test::StartKavconv({"convert", "--watch", "-f", "mzr", dir.File("art")},
                                          dir.File("out"), dir.File("err"));
-  const auto waitFor = [](const std::function<bool()>& condition) {
-    for (int tries = 0; tries < 500 && !condition(); ++tries) {
-      std::this_thread::sleep_for(20ms);
-    }
-    return condition();
-  };
   ASSERT_TRUE(
-      waitFor([&] { return Text("err") == "Watching for changes; press Ctrl-C to stop.\n"; }));
+      WaitFor([&] { return Text("err") == "Watching for changes; press Ctrl-C to stop.\n"; }));
   Picture("art/.saving", 7);
   fs::rename(dir.File("art/.saving"), dir.File("art/new.bmp"));  // as editors save
-  Picture("art/sub/deep.bmp", 6);
-  EXPECT_TRUE(waitFor([&] { return Text("out").ends_with("D/art/sub/deep.MZR converted!\n"); }));
+  EXPECT_TRUE(WaitFor([&] { return Text("out").ends_with("D/art/new.MZR converted!\n"); }));
   kill(child, SIGINT);
   EXPECT_EQ(test::ExitStatusOf(child), 0);
-  EXPECT_EQ(Text("out"),
-            "D/art/old.MZR converted!\nD/art/new.MZR converted!\nD/art/sub/deep.MZR converted!\n");
+  EXPECT_EQ(Text("out"), "D/art/old.MZR converted!\nD/art/new.MZR converted!\n");
   EXPECT_EQ(WidthOf("art/new.MZR"), 7);
   EXPECT_EQ(test::ListFolder(dir.File("art")),
-            (std::vector<std::string>{"new.MZR", "new.bmp", "old.MZR", "old.bmp", "sub"}));
+            (std::vector<std::string>{"new.MZR", "new.bmp", "old.MZR", "old.bmp"}));
 }
 
 }  // namespace

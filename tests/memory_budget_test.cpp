@@ -32,15 +32,12 @@ TEST(MemoryBudget, RequestsWaitTheirTurnUntilTheyFitAndWhatCanNeverFitIsRefused)
   MemoryReservation first = budget.Reserve(60);
   ASSERT_TRUE(first);
   std::atomic<unsigned> granted{0};  // a bit for each of the two later requests
-  std::jthread large([&] {
-    const MemoryReservation reservation = budget.Reserve(60);  // 40 are free
-    granted |= reservation ? 1U : 0U;
-  });
+  const auto request = [&](std::uint64_t bytes, unsigned bit) {
+    return std::jthread([&, bytes, bit] { granted |= budget.Reserve(bytes) ? bit : 0U; });
+  };
+  std::jthread large = request(60, 1);  // 40 are free
   EXPECT_TRUE(AwaitWaiting(budget, 1));
-  std::jthread small([&] {
-    const MemoryReservation reservation = budget.Reserve(10);  // fits, but comes later
-    granted |= reservation ? 2U : 0U;
-  });
+  std::jthread small = request(10, 2);  // fits, but comes later
   EXPECT_TRUE(AwaitWaiting(budget, 2));
   EXPECT_EQ(granted, 0U);
   first.Release();
@@ -48,7 +45,6 @@ TEST(MemoryBudget, RequestsWaitTheirTurnUntilTheyFitAndWhatCanNeverFitIsRefused)
   small.join();
   EXPECT_EQ(granted, 3U);
   EXPECT_EQ(budget.Reserved(), 0u);
-  EXPECT_LE(budget.PeakReserved(), 100u);
 }
 
 TEST(MemoryBudget, ALoadedPictureHoldsItsBlockSizeUntilReleased) {
@@ -60,10 +56,9 @@ TEST(MemoryBudget, ALoadedPictureHoldsItsBlockSizeUntilReleased) {
   LoadedBitmap bitmap;
   MemorySource source(file);
   ASSERT_EQ(ReadBmp8(source, host, bitmap, budget), kBmpOk);
+  MemoryBlock moved = std::move(bitmap.block);
   EXPECT_EQ(budget.Reserved(), 1024u + 24u);
-  LoadedBitmap moved{.block = std::move(bitmap.block), .width = 5, .height = 3};
-  EXPECT_EQ(budget.Reserved(), 1024u + 24u);
-  moved.block.Release();
+  moved.Release();
   EXPECT_EQ(budget.Reserved(), 0u);
   // One byte less than the picture needs: refused before anything is allocated.
   budget.SetLimit(1024 + 23);
