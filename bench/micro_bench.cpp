@@ -1,14 +1,17 @@
 // Each encoder in memory, and the reader, on pictures of 1, 16 and 64 megapixels; the decoder
 // of include/kav/kav_formats.h on their RLE and RLS files: opening (the whole check), every
 // row to indices beside memcpy of the same rows, and one segment of every row of the widest
-// picture, from its start, middle and end.
+// picture, from its start, middle and end; and drawing sprites into a frame buffer in each
+// format beside a keyed copy and memcpy of the same sprites decoded beforehand.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <random>
 #include <tuple>
 
 #include "bench_images.h"
@@ -203,6 +206,223 @@ void DecodeSegment(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * image.height);
 }
 
+// Drawing into a 320 x 240 RGB565 frame buffer. Items processed: the sprites' pixels that
+// fall inside it, so every way of drawing counts the same pixels.
+constexpr int kScreenWidth = 320;
+constexpr int kScreenHeight = 240;
+constexpr std::uint32_t kSpriteSide = 64;
+constexpr std::size_t kPlaces = 1024;
+
+enum Drawn : std::size_t { kDrawnMzr, kDrawnRle, kDrawnRls, kDrawnKinds };
+
+// A sprite as each format holds it, and decoded to RGB565 colours with an alpha byte per
+// pixel, as an engine holds it for a keyed copy. The MZR's transparent colour is 255, the
+// run-length formats' background, so that the same pixels are transparent in all of them.
+struct Sprite {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::array<std::vector<std::uint8_t>, kDrawnKinds> files{};
+  std::array<kav_image, kDrawnKinds> images{};  // opened once the sprite has its place
+  std::vector<std::uint16_t> rgb{};
+  std::vector<std::uint8_t> alpha{};
+};
+
+// Columns [left, left + width) of rows [top, top + height) of `sheet`.
+kav::BitmapView Cut(const kav::BitmapView& sheet, std::uint32_t left, std::uint32_t top,
+                    std::uint32_t width, std::uint32_t height) {
+  kav::BitmapView cut = sheet;
+  const std::uint32_t firstStored = sheet.topDown ? top : sheet.rowCount - top - height;
+  cut.width = width;
+  cut.rowCount = height;
+  cut.rows = sheet.rows.subspan(static_cast<std::size_t>(firstStored * sheet.stride + left),
+                                static_cast<std::size_t>((height - 1) * sheet.stride + width));
+  return cut;
+}
+
+Sprite MakeSprite(const kav::BitmapView& view) {
+  Sprite sprite;
+  sprite.width = view.width;
+  sprite.height = view.rowCount;
+  kav::ConversionSettings settings;
+  settings.transparentColor = 255;
+  kav::VectorSink mzr;
+  kav::EncodeMzr(view, settings, mzr);
+  sprite.files[kDrawnMzr] = std::move(mzr.bytes());
+  sprite.files[kDrawnRle] = kav::EncodeRunLength(view, kav::RunLengthVariant::kRle);
+  sprite.files[kDrawnRls] = kav::EncodeRunLength(view, kav::RunLengthVariant::kRls);
+  return sprite;
+}
+
+void Finish(Sprite& sprite) {
+  for (std::size_t kind = 0; kind < kDrawnKinds; ++kind) {
+    sprite.images[kind] = Opened(sprite.files[kind]);
+  }
+  sprite.rgb.resize(std::size_t{sprite.width} * sprite.height);
+  sprite.alpha.resize(sprite.rgb.size());
+  for (std::uint32_t y = 0; y < sprite.height; ++y) {
+    kav_row_rgb565(&sprite.images[kDrawnRle], y, KAV_RL_TABLE_PLAIN, &sprite.rgb[y * sprite.width],
+                   &sprite.alpha[y * sprite.width]);
+  }
+}
+
+// The 64 sprites of 64 x 64 cut from a 1024 x 256 sheet of the bench's sprite content.
+const std::vector<Sprite>& SheetSprites() {
+  static const std::vector<Sprite> sprites = [] {
+    const kav::LoadedBitmap sheet = Load(kav::bench::MakeBenchBmp(1024, 256, Content::kSprite));
+    const kav::BitmapView view = *kav::ViewBitmap(sheet);
+    std::vector<Sprite> made;
+    for (std::uint32_t top = 0; top < view.rowCount; top += kSpriteSide) {
+      for (std::uint32_t left = 0; left < view.width; left += kSpriteSide) {
+        made.push_back(MakeSprite(Cut(view, left, top, kSpriteSide, kSpriteSide)));
+      }
+    }
+    std::ranges::for_each(made, Finish);
+    return made;
+  }();
+  return sprites;
+}
+
+struct Place {
+  int x = 0;
+  int y = 0;
+};
+
+// Places for 64 x 64 sprites: three in four wholly inside the buffer, the fourth across one
+// of its edges (both sides of a corner now and then).
+const std::vector<Place>& SpritePlaces() {
+  static const std::vector<Place> places = [] {
+    std::mt19937 random(26);
+    const auto pick = [&random](int low, int high) {
+      return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    constexpr int side = kSpriteSide;
+    std::vector<Place> made;
+    for (std::size_t i = 0; i < kPlaces; ++i) {
+      Place place{pick(0, kScreenWidth - side), pick(0, kScreenHeight - side)};
+      if (i % 4 == 3) {
+        const int edge = pick(0, 3);
+        const int across = pick(1 - side, -1);
+        (edge < 2 ? place.x : place.y) = edge == 0   ? across
+                                         : edge == 1 ? kScreenWidth - side - across
+                                         : edge == 2 ? across
+                                                     : kScreenHeight - side - across;
+      }
+      made.push_back(place);
+    }
+    return made;
+  }();
+  return places;
+}
+
+// The rows and columns of `sprite` at `place` that fall inside the buffer.
+struct Visible {
+  int left, right, top, bottom;
+  std::int64_t Pixels() const { return std::int64_t{right - left} * (bottom - top); }
+};
+
+Visible VisibleOf(const Sprite& sprite, Place place) {
+  const int width = static_cast<int>(sprite.width), height = static_cast<int>(sprite.height);
+  return {std::max(0, -place.x), std::min(width, kScreenWidth - place.x), std::max(0, -place.y),
+          std::min(height, kScreenHeight - place.y)};
+}
+
+std::int64_t PixelsPerRound() {
+  std::int64_t pixels = 0;
+  const std::vector<Sprite>& sprites = SheetSprites();
+  const std::vector<Place>& places = SpritePlaces();
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    pixels += VisibleOf(sprites[i % sprites.size()], places[i]).Pixels();
+  }
+  return pixels;
+}
+
+// The yardstick: a sprite decoded beforehand, each pixel whose alpha is not 0 copied.
+void KeyedCopy(const Sprite& sprite, Place place, std::uint16_t* screen) {
+  const Visible visible = VisibleOf(sprite, place);
+  for (int r = visible.top; r < visible.bottom; ++r) {
+    const std::size_t from = static_cast<std::size_t>(r) * sprite.width;
+    const std::uint16_t* rgb = sprite.rgb.data() + from;
+    const std::uint8_t* alpha = sprite.alpha.data() + from;
+    std::uint16_t* out = screen + (place.y + r) * kScreenWidth + place.x + visible.left;
+    for (int c = visible.left; c < visible.right; ++c, ++out) {
+      if (alpha[c] != 0) {
+        *out = rgb[c];
+      }
+    }
+  }
+}
+
+// The floor: the visible part of every row copied whole, transparency ignored.
+void CopyRows(const Sprite& sprite, Place place, std::uint16_t* screen) {
+  const Visible visible = VisibleOf(sprite, place);
+  for (int r = visible.top; r < visible.bottom; ++r) {
+    std::memcpy(screen + (place.y + r) * kScreenWidth + place.x + visible.left,
+                sprite.rgb.data() + static_cast<std::size_t>(r) * sprite.width + visible.left,
+                static_cast<std::size_t>(visible.right - visible.left) * 2);
+  }
+}
+
+void DrawFormat(const Sprite& sprite, Place place, std::uint16_t* screen, std::size_t kind) {
+  const kav_image& image = sprite.images[kind];
+  kav_draw_rgb565(&image, kav_plain_table(&image), screen, kScreenWidth, kScreenWidth,
+                  kScreenHeight, place.x, place.y, 0);
+}
+
+template <typename Draw>
+void DrawSprites(benchmark::State& state, Draw draw) {
+  const std::vector<Sprite>& sprites = SheetSprites();
+  const std::vector<Place>& places = SpritePlaces();
+  std::vector<std::uint16_t> screen(std::size_t{kScreenWidth} * kScreenHeight);
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < places.size(); ++i) {
+      draw(sprites[i % sprites.size()], places[i], screen.data());
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * PixelsPerRound());
+}
+
+void DrawSpritesKeyedCopy(benchmark::State& state) {
+  DrawSprites(state, KeyedCopy);
+}
+void DrawSpritesMemcpy(benchmark::State& state) {
+  DrawSprites(state, CopyRows);
+}
+void DrawSpritesFormat(benchmark::State& state, std::size_t kind) {
+  DrawSprites(state, [kind](const Sprite& sprite, Place place, std::uint16_t* screen) {
+    DrawFormat(sprite, place, screen, kind);
+  });
+}
+
+// A 4096 x 64 strip of the sheet, and the 320 columns of it from column 1900 on as a sprite
+// of their own: the same pixels drawn, from the middle of a segment in the wide one.
+constexpr std::uint32_t kWindowLeft = 1900;
+
+const std::array<Sprite, 2>& WideAndWindow() {
+  static const std::array<Sprite, 2> sprites = [] {
+    const kav::LoadedBitmap strip = Load(kav::bench::MakeBenchBmp(4096, 64, Content::kSprite));
+    const kav::BitmapView view = *kav::ViewBitmap(strip);
+    std::array<Sprite, 2> made{MakeSprite(view),
+                               MakeSprite(Cut(view, kWindowLeft, 0, kScreenWidth, 64))};
+    std::ranges::for_each(made, Finish);
+    return made;
+  }();
+  return sprites;
+}
+
+// state.range(0): 1 draws the 4096-wide sprite at x = -1900, 0 the 320-wide one at x = 0.
+void DrawWindow(benchmark::State& state, std::size_t kind) {
+  const bool wide = state.range(0) == 1;
+  const Sprite& sprite = WideAndWindow()[wide ? 0 : 1];
+  const Place place{wide ? -static_cast<int>(kWindowLeft) : 0, 88};
+  std::vector<std::uint16_t> screen(std::size_t{kScreenWidth} * kScreenHeight);
+  for (auto _ : state) {
+    DrawFormat(sprite, place, screen.data(), kind);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * VisibleOf(sprite, place).Pixels());
+}
+
 void Sizes(benchmark::internal::Benchmark* benchmark) {
   benchmark->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 }
@@ -235,5 +455,14 @@ BENCHMARK_CAPTURE(DecodeRows, rls_noise, Content::kNoise, kav::RunLengthVariant:
 BENCHMARK_CAPTURE(MemcpyRows, sprite, Content::kSprite)->Apply(Sizes);
 BENCHMARK_CAPTURE(MemcpyRows, noise, Content::kNoise)->Apply(Sizes);
 BENCHMARK(DecodeSegment)->Arg(0)->Arg(255)->Arg(511);
+
+BENCHMARK(DrawSpritesKeyedCopy);
+BENCHMARK(DrawSpritesMemcpy);
+BENCHMARK_CAPTURE(DrawSpritesFormat, mzr, kDrawnMzr);
+BENCHMARK_CAPTURE(DrawSpritesFormat, rle, kDrawnRle);
+BENCHMARK_CAPTURE(DrawSpritesFormat, rls, kDrawnRls);
+BENCHMARK_CAPTURE(DrawWindow, mzr, kDrawnMzr)->Arg(0)->Arg(1);
+BENCHMARK_CAPTURE(DrawWindow, rle, kDrawnRle)->Arg(0)->Arg(1);
+BENCHMARK_CAPTURE(DrawWindow, rls, kDrawnRls)->Arg(0)->Arg(1);
 
 BENCHMARK_MAIN();

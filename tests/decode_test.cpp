@@ -5,9 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <limits>
 #include <random>
 
-#include "cli/checked_file.h"
 #include "formats/run_length.h"
 #include "support/test_support.h"
 
@@ -105,8 +106,7 @@ TEST(DecodeDamage, EachFaultIsRefusedAtItsOffsetWithItsReason) {
   // Rows of 255 in two segments: both entries of a row point at its marker.
   const Bytes blank = Encode(PictureOf(200, 2, [](int, int) { return 255; }), FileKind::kRle);
   const std::vector<std::tuple<Bytes, std::size_t, std::string>> damages{
-      {With(small, {{1, 1, 'X'}}), 0,
-       "not an MZR, RLE or RLS file: it begins with neither \"KAV8BMP\" nor \"RL\" nor \"RS\""},
+      {With(small, {{1, 1, 'X'}}), 0, "not an MZR, RLE or RLS file"},
       {resized(mzr, 12), 12, "the file ends after 12 bytes, inside the 20-byte MZR header"},
       {With(mzr, {{7, 1, 'A'}}), 7,
        "magic byte 7 is 0x41, not 0x00: an MZR file begins with \"KAV8BMP\" and a zero byte"},
@@ -137,6 +137,8 @@ TEST(DecodeDamage, EachFaultIsRefusedAtItsOffsetWithItsReason) {
        "dataSize 8 leaves no room for coded rows after the 8 bytes of offset tables"},
       {With(wide, {{entryAt(1), 4, 4200}}), entryAt(1),
        "offset entry for segment 1 of row 0 is 4200, outside the coded rows (12 to 39)"},
+      {With(wide, {{entryAt(1), 4, 40}}), entryAt(1),
+       "offset entry for segment 1 of row 0 is 40, outside the coded rows (12 to 39)"},
       {With(wide, {{entryAt(1), 4, 15}}), entryAt(1),
        "offset entry for segment 1 of row 0 is 15, but the code of column 128 begins at 14 (file "
        "offset 4132)"},
@@ -168,8 +170,143 @@ TEST(DecodeDamage, EachFaultIsRefusedAtItsOffsetWithItsReason) {
     kav_error error{};
     EXPECT_NE(kav_open(&image, file.data(), file.size(), &error), KAV_OK) << reason;
     EXPECT_EQ(error.offset, offset) << reason;
-    EXPECT_EQ(DamageText(image, error), reason);
+    // The whole line, then cut to 11 characters; the length is the whole line's either way.
+    std::array<char, 160> line{}, cut{};
+    cut.fill('#');
+    EXPECT_EQ(kav_error_describe(&image, &error, line.data(), line.size()), reason.size());
+    EXPECT_EQ(std::string(line.data()), reason);
+    EXPECT_EQ(kav_error_describe(&image, &error, cut.data(), 12), reason.size());
+    EXPECT_EQ(std::string(cut.data()), reason.substr(0, 11));
   }
+}
+
+// Rows as RGBA: each channel widened by repeating its high bits (200, 100, 50 is 25, 25, 6
+// in RGB565, so 206, 101, 49), alpha 0 only for the transparent index. An MZR's transparent
+// colour counts while remapping is on and it names an index.
+TEST(DecodeColours, RowsAsRgbaWithTheTransparentIndex) {
+  BmpSpec spec = PictureOf(3, 1, [](int x, int) { return x == 2 ? 255 : x; });
+  spec.palette = {{200, 100, 50}, {255, 255, 255}};  // index 255 is black
+  const auto mzr = [&spec](int transparent, bool remapping) {
+    return Encode(spec, FileKind::kMzr,
+                  {.transparentColor = transparent, .useRemapping = remapping});
+  };
+  const Bytes opaque{206, 101, 49, 255, 255, 255, 255, 255, 0, 0, 0, 255};
+  Bytes clear = opaque;
+  clear.back() = 0;
+  for (const auto& [file, transparent, rgba] :
+       {std::tuple{Encode(spec, FileKind::kRle), 255, clear},
+        {mzr(255, true), 255, clear},
+        {mzr(256, true), -1, opaque},
+        {mzr(255, false), -1, opaque},
+        {mzr(1, true), 1, opaque}}) {
+    const std::optional<kav_image> image = test::Open(file);
+    Bytes row(12);
+    ASSERT_EQ(kav_row_rgba8888(&*image, 0, kav_plain_table(&*image), row.data()), 1);
+    EXPECT_EQ(kav_transparent_index(&*image), transparent);
+    if (transparent != 1) {
+      EXPECT_EQ(row, rgba) << transparent;
+    }
+    EXPECT_EQ(kav_row_rgba8888(&*image, 1, 0, row.data()), 0);
+    EXPECT_EQ(kav_row_rgba8888(&*image, 0, image->table_count, row.data()), 0);
+  }
+}
+
+// A buffer of kColumns x kRows pixels, rows kPitch apart, filled with a canary. Whatever the
+// drawing does not touch, the columns past kColumns included, must keep it.
+constexpr int kColumns = 320, kRows = 12;
+constexpr std::size_t kPitch = 330;
+
+// The buffer after drawing `image` at (x, y): every pixel of every row of kav_row_indices but
+// the transparent index, through `colours`, wherever it lands inside the buffer.
+template <typename Pixel>
+std::vector<Pixel> Reference(const kav_image& image, const std::array<Pixel, 256>& colours,
+                             std::int64_t x, std::int64_t y, bool flip, Pixel canary) {
+  std::vector<Pixel> buffer(kPitch * kRows, canary);
+  Bytes scratch(image.width);
+  for (std::uint32_t r = 0; r < image.height; ++r) {
+    const std::uint8_t* row = kav_row_indices(&image, r, scratch.data());
+    for (std::int64_t c = 0; c < image.width; ++c) {
+      const std::int64_t column = x + (flip ? image.width - 1 - c : c), line = y + r;
+      if (column >= 0 && column < kColumns && line >= 0 && line < kRows &&
+          row[c] != kav_transparent_index(&image)) {
+        buffer[static_cast<std::size_t>(line) * kPitch + static_cast<std::size_t>(column)] =
+            colours[row[c]];
+      }
+    }
+  }
+  return buffer;
+}
+
+// Every kind, both pixel formats, two tables and every flag, at places that clip each edge
+// and each corner, lie wholly outside (as far as int goes), or show columns on both sides of
+// a segment boundary with the first visible one inside a segment.
+TEST(DecodeDraw, ClippedDrawingLeavesWhatThePlainReferenceDoes) {
+  // Stretches of six: 255, 250 and two of single pixels, shifted by five from row to row, so
+  // that every first visible column falls inside each kind of code in some row; row 1 is the
+  // marker and row 5 runs of 250 across both segment boundaries.
+  const BmpSpec spec = PictureOf(300, 7, [](int x, int y) {
+    const int stretch = (x + 5 * y) / 6 % 4;
+    return y == 1 || (y != 5 && stretch == 0) ? 255 : y == 5 || stretch == 1 ? 250 : x * 7 % 250;
+  });
+  const std::vector<Bytes> files{Encode(spec, FileKind::kMzr, {.transparentColor = 255}),
+                                 Encode(spec, FileKind::kMzr, {.useRemapping = false}),
+                                 Encode(spec, FileKind::kRle), Encode(spec, FileKind::kRls)};
+  const int most = std::numeric_limits<int>::max(), least = std::numeric_limits<int>::min();
+  const std::vector<std::pair<int, int>> places{
+      {10, 2},   {-50, 2},  {100, 2},    {10, -3},  {10, 8},   {-50, -3},
+      {100, -3}, {-50, 8},  {100, 8},    {-300, 2}, {320, 2},  {10, -7},
+      {10, 12},  {most, 2}, {10, least}, {-140, 2}, {-200, 2}, {-250, 2}};
+  for (const Bytes& file : files) {
+    const kav_image image = *test::Open(file);
+    for (const unsigned table : {kav_plain_table(&image), image.table_count - 1}) {
+      std::array<std::uint16_t, 256> rgb{};
+      kav_read_table(&image, table, rgb.data());
+      std::array<std::uint32_t, 256> rgba{};
+      for (std::size_t i = 0; i < rgba.size(); ++i) {
+        const unsigned red = rgb[i] >> 11, green = rgb[i] >> 5 & 63, blue = rgb[i] & 31;
+        const std::array<std::uint8_t, 4> bytes{static_cast<std::uint8_t>(red << 3 | red >> 2),
+                                                static_cast<std::uint8_t>(green << 2 | green >> 4),
+                                                static_cast<std::uint8_t>(blue << 3 | blue >> 2),
+                                                255};
+        std::memcpy(&rgba[i], bytes.data(), 4);
+      }
+      for (const unsigned flags : {0u, KAV_DRAW_SWAP_BYTES, KAV_DRAW_FLIP_X, 3u}) {
+        std::array<std::uint16_t, 256> colours = rgb;
+        for (std::uint16_t& colour : colours) {
+          colour = flags & KAV_DRAW_SWAP_BYTES
+                       ? static_cast<std::uint16_t>(colour << 8 | colour >> 8)
+                       : colour;
+        }
+        const bool flip = (flags & KAV_DRAW_FLIP_X) != 0;
+        for (const auto& [x, y] : places) {
+          SCOPED_TRACE(testing::Message()
+                       << FileKindName(static_cast<FileKind>(image.kind)) << " table " << table
+                       << " flags " << flags << " at " << x << ", " << y);
+          std::vector<std::uint16_t> screen(kPitch * kRows, 0xA5C3);
+          EXPECT_EQ(
+              kav_draw_rgb565(&image, table, screen.data(), kPitch, kColumns, kRows, x, y, flags),
+              1);
+          EXPECT_TRUE(screen == Reference<std::uint16_t>(image, colours, x, y, flip, 0xA5C3));
+          std::vector<std::uint32_t> frame(kPitch * kRows, 0xA5C3A5C3);
+          EXPECT_EQ(
+              kav_draw_rgba8888(&image, table, frame.data(), kPitch, kColumns, kRows, x, y, flags),
+              1);
+          EXPECT_TRUE(frame == Reference<std::uint32_t>(image, rgba, x, y, flip, 0xA5C3A5C3));
+        }
+      }
+    }
+    // No such table, no buffer, no image: nothing drawn.
+    std::vector<std::uint16_t> screen(kPitch * kRows, 0xA5C3);
+    EXPECT_EQ(
+        kav_draw_rgb565(&image, image.table_count, screen.data(), kPitch, kColumns, kRows, 0, 0, 0),
+        0);
+    EXPECT_EQ(kav_draw_rgb565(&image, 0, nullptr, kPitch, kColumns, kRows, 0, 0, 0), 0);
+    EXPECT_TRUE(std::ranges::all_of(screen, [](std::uint16_t p) { return p == 0xA5C3; }));
+  }
+  kav_image refused;
+  kav_open(&refused, "RL", 2, nullptr);
+  std::uint32_t pixel = 0;
+  EXPECT_EQ(kav_draw_rgba8888(&refused, 0, &pixel, 1, 1, 1, 0, 0, 0), 0);
 }
 
 }  // namespace

@@ -410,6 +410,8 @@ TEST_F(KavconvTools, RenderGivesThePaletteColoursAndTransparency) {
   EXPECT_EQ(png.At(2, 0)[3], 0);  // index 2
   EXPECT_EQ(png.At(2, 1)[3], 255);
   EXPECT_EQ(png.At(0, 0), (Rgba{255, 0, 0, 255}));
+  ASSERT_EQ(Kav({"render", Converted("mzr", {"--transparent", "255"}), "-o", "d.png"}).status, 0);
+  EXPECT_EQ(ReadPng("d.png").At(2, 1)[3], 0);  // index 255, the last index there is
   const std::string plain = Converted("mzr", {"--transparent", "2", "--no-remapping"});
   ASSERT_EQ(Kav({"render", plain, "--table", "0", "-o", "c.png"}).status, 0);
   png = ReadPng("c.png");

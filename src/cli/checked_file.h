@@ -13,7 +13,7 @@
 
 namespace kav {
 
-// Where a damaged file goes wrong, and one sentence, without a final full stop, saying how.
+// Where a damaged file goes wrong, and the decoder's line saying how (kav_error_describe).
 struct Damage {
   std::uint64_t offset = 0;
   std::string reason;
@@ -37,10 +37,6 @@ struct CheckedFile {
 // "Out of memory", and a file without pixels (an MZR file may be 0 pixels wide or high) the
 // failure "no pixels".
 CheckedFile CheckFile(const std::string& path);
-
-// The reason of `error`, with the numbers it carries and what `image` tells of the file
-// (its length; its header once kav_open_header has passed) and the code at the offset.
-std::string DamageText(const kav_image& image, const kav_error& error);
 
 // The failure of a file that shrank while it was read (its missing part reads as zeros).
 inline constexpr std::string_view kShrankText = "the file shrank while it was read";

@@ -3,9 +3,15 @@
 #include <algorithm>
 
 #include "formats/output_shell.h"
+#include "kav/kav_formats.h"
 
 namespace kav {
 namespace {
+
+// The decoder for engines states the layout on its own; both must say the same.
+static_assert(kMzrRowsOffset == KAV_MZR_ROWS_OFFSET);
+static_assert(kShadeTableCount == KAV_MZR_TABLE_COUNT && kColourTableBytes == KAV_TABLE_BYTES);
+static_assert(KAV_MZR_TABLE(1, 0) == kShadeLevels);
 
 constexpr std::string_view kLoadErrorText = "Error while converting!";
 constexpr const char* kConvertedFormat = "%s converted!";

@@ -3,8 +3,14 @@
 #include <limits>
 
 #include "formats/run_length.h"
+#include "kav/kav_formats.h"
 
 namespace kav {
+
+// The decoder for engines states the layout on its own; both must say the same.
+static_assert(kRowTablesOffset == KAV_RL_OFFSET_TABLES);
+static_assert(kEffectTableCount == KAV_RL_TABLE_COUNT && kSegmentWidth == KAV_SEGMENT_WIDTH &&
+              kMaxRunLength == KAV_MAX_RUN);
 
 std::string_view SignatureOf(RunLengthVariant variant) {
   return variant == RunLengthVariant::kRls ? "RS" : "RL";
