@@ -30,7 +30,12 @@ class CountingSink final : public ByteSink {
 
 // A few bytes of RLE can ask for a picture of gigabytes; decoding and encoding pictures up to
 // this size reaches every path, and keeps each run fast and inside libFuzzer's memory limit.
+// The reader draws from a budget of that size, which refuses larger pictures at once.
 constexpr std::uint64_t kLargestDecoded = std::uint64_t{64} << 10;
+inline MemoryBudget& FuzzBudget() {
+  static MemoryBudget budget(kLargestDecoded);
+  return budget;
+}
 
 // Reads `bytes`; an accepted picture must have a view (top row first when `topDown`), an MZR
 // file of 16404 + width x height bytes, and run-length files holding at least their header.
@@ -38,7 +43,7 @@ inline void ReadAndEncode(std::span<const std::uint8_t> bytes, bool topDown = fa
   SilentMessages messages;
   MemorySource source(bytes);
   LoadedBitmap bitmap;
-  if (ReadBmp8(source, messages, bitmap, kLargestDecoded) != kBmpOk) {
+  if (ReadBmp8(source, messages, bitmap, FuzzBudget()) != kBmpOk) {
     return;
   }
   const std::optional<BitmapView> view = ViewBitmap(bitmap);

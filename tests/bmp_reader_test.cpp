@@ -98,6 +98,25 @@ TEST(BmpReader, FailedReadGivesTheSystemsCauseApart) {
   EXPECT_EQ(host.lastCause, "Input/output error");
 }
 
+// Text chunks longer than libpng's default limit on chunks (8 MB), before the image stream
+// and after it, read as the file without them.
+TEST(BmpReader, PngAncillaryChunksOfAnyLengthAreSkipped) {
+  const Bytes png = test::ReadFile(KAV_MALFORMED_DIR "/png-base.png");
+  const Bytes plain = test::Encode(png, FileKind::kMzr);
+  const Bytes text(9'000'000, 'x');
+  for (const char* type : {"tEXt", "zTXt", "iTXt"}) {
+    for (const std::size_t at :
+         {std::size_t{8 + 25}, png.size() - 12}) {  // after IHDR, before IEND
+      SCOPED_TRACE(std::string(type) + " at " + std::to_string(at));
+      Bytes file = test::Slice(png, 0, at);
+      const Bytes chunk = test::PngChunk(type, text);
+      file.insert(file.end(), chunk.begin(), chunk.end());
+      file.insert(file.end(), png.begin() + static_cast<std::ptrdiff_t>(at), png.end());
+      EXPECT_TRUE(test::Encode(file, FileKind::kMzr) == plain);
+    }
+  }
+}
+
 // Each NAME.VARIANT.bmp and NAME.VARIANT.png of tests/data/palette (drawn by
 // scripts/make-palette-bmps.py with ImageMagick, Pillow and by hand) gives the outputs of
 // NAME.bmp, its uncompressed 8-bit twin.

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "cli/kavconv.h"
+#include "platform/memory_budget.h"
 #include "platform/standard_descriptors.h"
 #include "support/test_support.h"
 
@@ -210,6 +211,46 @@ TEST_F(Kavconv, FailedWritesToStdoutAreErrors) {
   }
 }
 
+TEST_F(Kavconv, ClosedPipeEndsTheBatchWithOneLineAndNoTemporaryFile) {
+  std::vector<std::string> arguments{"convert", "-j", "1"};
+  for (int i = 0; i < 40; ++i) {
+    arguments.push_back(Picture("s" + std::to_string(i + 10) + ".bmp", 60, 40, i));
+  }
+  // One at a time: the first status line fails, and no later file is started.
+  EXPECT_EQ(Err(Kav(arguments, test::StdoutToClosedPipe)), "1 kavconv: write error: Broken pipe\n");
+  EXPECT_TRUE(IsWholeFile("s10.RLE", 60, 40) && !Exists("s11.RLE"));
+  // Two at a time: a file begun beside the first is finished or abandoned, never left half.
+  arguments[2] = "2";
+  EXPECT_EQ(Err(Kav(arguments, test::StdoutToClosedPipe)), "1 kavconv: write error: Broken pipe\n");
+  for (const std::string& name : test::ListFolder(dir.path())) {
+    EXPECT_TRUE(name.starts_with('s') && (name.ends_with(".bmp") || IsWholeFile(name, 60, 40)))
+        << name;
+  }
+}
+
+TEST_F(Kavconv, PicturesShareOneMemoryBudgetAndOneThatCanNeverFitFailsAtOnce) {
+  // Each picture takes 1024 + 600 x 500 bytes: two never fit in 500 KiB together.
+  std::vector<std::string> arguments{"convert", "-q", "-j", "4", "--memory-limit", "500K"};
+  for (int i = 0; i < 8; ++i) {
+    arguments.push_back(dir.File(Picture("s" + std::to_string(i) + ".bmp", 600, 500, i)));
+  }
+  EXPECT_EQ(Err(InProcess(0, arguments)), "0 ");
+  EXPECT_EQ(PictureMemory().PeakReserved(), 1024u + 600u * 500u);
+  // Headers that ask for 400 MB (a 1080-byte RLE8 file) and 4 GB (a PNG), refused before a
+  // byte of them is decoded.
+  test::WriteFile(
+      dir.File("bomb.bmp"),
+      test::MakeBmp({.width = 20000, .height = 20000, .compression = 1, .stored = Bytes{0, 1}}));
+  Bytes png = test::ReadFile(KAV_MALFORMED_DIR "/png-base.png");
+  const Bytes ihdr = test::PngChunk(  // 65535 x 65535, the rest as it was
+      "IHDR", test::With(test::Slice(png, 16, 29), {{0, 4, 0xFFFF0000}, {4, 4, 0xFFFF0000}}));
+  std::copy(ihdr.begin(), ihdr.end(), png.begin() + 8);
+  test::WriteFile(dir.File("bomb.png"), png);
+  const test::ProcessRun bombs = Kav({"convert", "-q", "bomb.bmp", "bomb.png"},
+                                     [] { return setenv("KAV_MEMORY_LIMIT", "100M", 1) == 0; });
+  EXPECT_EQ(Err(bombs), "1 kavconv: bomb.bmp: Out of memory\nkavconv: bomb.png: Out of memory\n");
+}
+
 TEST_F(Kavconv, FileSizeLimitFailsOnlyTheOutputsThatDoNotFit) {
   // The small pictures' outputs fit below the limit, the large one's (over 100 KiB in every
   // format) does not; it had no output before in RLS and an older one in MZR and RLE.
@@ -349,6 +390,14 @@ TEST_F(KavconvTools, InfoAndRenderGiveOnePreciseLinePerDamagedFile) {
   test::WriteFile(dir.File("bad.RLE"), test::With(small, {{4128, 1, 0}}));
   EXPECT_EQ(Err(Kav({"thumbnail", "-s", "8", "bad.RLE", "z.png"})),
             "1 kavconv: bad.RLE: damaged file at offset 4128: " + reason);
+  // An MZR header allows a width of 0; such a file has nothing to show.
+  test::WriteFile(dir.File("empty.MZR"),
+                  test::Slice(test::With(Read(Converted("mzr")), {{8, 2, 0}}), 0, 16404));
+  EXPECT_EQ(Err(Kav({"info", "empty.MZR"})), "1 kavconv: empty.MZR: no pixels\n");
+  EXPECT_EQ(Err(Kav({"render", "empty.MZR", "-o", "z.png"})), "1 kavconv: empty.MZR: no pixels\n");
+  EXPECT_EQ(Err(Kav({"thumbnail", "-s", "4", "empty.MZR", "z.png"})),
+            "1 kavconv: empty.MZR: no pixels\n");
+  EXPECT_EQ(nlohmann::json::parse(Kav({"info", "--json", "empty.MZR"}).out)["valid"], false);
   EXPECT_FALSE(Exists("z.png"));
 }
 
@@ -446,12 +495,6 @@ TEST_F(KavconvTools, ThumbnailFitsTheLongerSideToTheSizeAndKeepsTheAspect) {
   EXPECT_EQ(png.At(2, 0), (Rgba{0, 0, 255, 255}));
   EXPECT_EQ(Kav({"thumbnail", "-s", "0", "rle.RLE", "u.png"}).status, 2);
   EXPECT_EQ(Kav({"thumbnail", "-s", "4", "rle.RLE", ""}).status, 2);
-  // An MZR file may hold a picture 0 pixels wide.
-  const Bytes empty = test::Slice(test::Encode(Palette5(), FileKind::kMzr), 0, 16404);
-  test::WriteFile(dir.File("empty.MZR"), test::With(empty, {{8, 2, 0}}));
-  EXPECT_EQ(Err(Kav({"thumbnail", "-s", "4", "empty.MZR", "u.png"})),
-            "1 kavconv: empty.MZR: the picture has no pixels\n");
-  EXPECT_FALSE(Exists("u.png"));
 }
 
 TEST_F(KavconvTools, ThumbnailAveragesOverPremultipliedAlpha) {
@@ -507,9 +550,13 @@ TEST_F(KavconvTools, FailedAllocationIsOutOfMemoryAndTheNextFileIsDone) {
 
 TEST_F(KavconvTools, ControlCharactersInNamesArePrintedEscaped) {
   // Sets the terminal's title, clears it and turns it red; then DEL, the C1 control NEL, a
-  // byte that is not UTF-8 and a backslash.
-  const std::string name = "a\x1B]0;PWNED\a\x1B[2J\x1B[31mred\x7F\xC2\x85\xFF\\";
-  const std::string shown = "a\\x1B]0;PWNED\\x07\\x1B[2J\\x1B[31mred\\x7F\\xC2\\x85\xFF\\";
+  // byte that is not UTF-8, NEL as a lone byte (as Latin-1 terminals read it), the
+  // bidirectional controls RLO and LRI, and a backslash.
+  const std::string name =
+      "a\x1B]0;PWNED\a\x1B[2J\x1B[31mred\x7F\xC2\x85\xFF\x85\xE2\x80\xAE\xE2\x81\xA6\\";
+  const std::string shown =
+      "a\\x1B]0;PWNED\\x07\\x1B[2J\\x1B[31mred\\x7F\\xC2\\x85\xFF\\x85\\xE2\\x80\\xAE"
+      "\\xE2\\x81\\xA6\\";
   test::WriteFile(dir.File(name + ".bmp"), test::MakeBmp(Palette5()));
   const test::ProcessRun convert = Kav({"convert", name + ".bmp", name + ".gif"});
   EXPECT_EQ(convert.out,
@@ -523,8 +570,9 @@ TEST_F(KavconvTools, ControlCharactersInNamesArePrintedEscaped) {
       Kav({"info", "--json", name + ".RLE"})
           .out.starts_with(
               R"({"file":"a\u001b]0;PWNED\u0007\u001b[2J\u001b[31mred\u007f\u0085)"
-              "\xEF\xBF\xBD"
-              R"(\\.RLE","fileHex":"611b5d303b50574e4544071b5b324a1b5b33316d7265647fc285ff5c2e524c45",)"));
+              "\xEF\xBF\xBD\xEF\xBF\xBD"
+              R"(\u202e\u2066\\.RLE","fileHex":"611b5d303b50574e4544071b5b324a1b5b33316d7265647fc2)"
+              R"(85ff85e280aee281a65c2e524c45",)"));
 }
 
 }  // namespace

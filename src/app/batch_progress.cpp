@@ -18,9 +18,7 @@ int ClampToInt(std::size_t value) {
 }  // namespace
 
 BatchProgress::BatchProgress(QWidget& owner, std::chrono::milliseconds delay)
-    : owner_(owner), delay_(delay) {
-  clock_.start();
-}
+    : owner_(owner), delay_(delay) {}
 
 BatchProgress::~BatchProgress() {
   if (dialog_ != nullptr) {
@@ -30,6 +28,9 @@ BatchProgress::~BatchProgress() {
 }
 
 void BatchProgress::FileStarting(std::size_t index, std::size_t total, const std::string& path) {
+  if (!clock_.isValid()) {
+    clock_.start();
+  }
   if (dialog_ == nullptr) {
     if (clock_.elapsed() < delay_.count()) {
       return;

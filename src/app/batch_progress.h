@@ -18,7 +18,8 @@ inline constexpr std::chrono::milliseconds kProgressDelay{1000};
 
 class BatchProgress {
  public:
-  // Starts the clock; the dialog, once shown, is modal to `owner`.
+  // The dialog, once shown, is modal to `owner`. The delay counts from the first file, not
+  // from the choice of files before it.
   BatchProgress(QWidget& owner, std::chrono::milliseconds delay);
   // Closes the dialog; its owner deletes it.
   ~BatchProgress();
@@ -38,7 +39,7 @@ class BatchProgress {
 
   QWidget& owner_;
   std::chrono::milliseconds delay_;
-  QElapsedTimer clock_;
+  QElapsedTimer clock_;               // started by the first file
   QPointer<QProgressDialog> dialog_;  // a child of the owner, created when first shown
 };
 

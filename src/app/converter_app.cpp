@@ -6,7 +6,8 @@
 
 namespace kav {
 
-ConverterApp::ConverterApp(int& argc, char** argv) : application_(argc, argv) {}
+ConverterApp::ConverterApp(char* program)
+    : argv_{program, nullptr}, application_(argc_, argv_.data()) {}
 
 void ConverterApp::DescribeApplication() {
   QCoreApplication::setOrganizationName(QString::fromLatin1(kOrganizationName));
@@ -16,12 +17,12 @@ void ConverterApp::DescribeApplication() {
   QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
 }
 
-bool ConverterApp::InitInstance(const QStringList& files) {
+bool ConverterApp::InitInstance(const std::vector<std::string>& files) {
   DescribeApplication();
   ConverterDialog dialog;
-  // Windows without an owner, such as the reader's error boxes, show the same icon.
+  // Every other window shows the same icon.
   QGuiApplication::setWindowIcon(dialog.windowIcon());
-  if (!files.isEmpty()) {
+  if (!files.empty()) {
     // Once exec() has shown the dialog.
     QTimer::singleShot(0, &dialog, [&dialog, files] { dialog.ConvertFilesOnceActive(files); });
   }

@@ -227,15 +227,15 @@ void ConverterDialog::SetStatusText(const std::string& text) {
   DoDataExchange(false);
 }
 
-void ConverterDialog::ShowError(MessageOwner owner, std::string_view text,
+void ConverterDialog::ShowError(MessageOwner /*owner*/, std::string_view text,
                                 std::string_view /*cause*/) {
-  // The reader's boxes have no owner window; the writers' belong to this dialog.
-  QWidget* parent = owner == MessageOwner::kMainDialog ? this : nullptr;
+  // Every box belongs to this dialog, the reader's too, which the core shows without an
+  // owner: a box without one may open beneath the dialog, which then seems frozen.
   QMessageBox box(
       QMessageBox::Warning,
       QString::fromUtf8(kErrorCaption.data(), static_cast<qsizetype>(kErrorCaption.size())),
       QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())), QMessageBox::Ok,
-      parent);
+      this);
   box.setInformativeText(currentFile_);  // which file of a batch of several failed
   // A file name is shown as it is, even one that looks like markup.
   if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
@@ -249,16 +249,20 @@ void ConverterDialog::OnConvertFile() {
   RunBatchWith(*chooser_);
 }
 
-void ConverterDialog::ConvertFiles(const QStringList& paths) {
-  if (progress_ || paths.isEmpty()) {
+void ConverterDialog::ConvertFiles(const std::vector<std::string>& paths) {
+  if (progress_ || paths.empty()) {
     return;
   }
-  chooserStart_.Remember(paths);
-  ChosenFiles chosen(EncodeNames(paths));
+  QStringList shown;
+  for (const std::string& path : paths) {
+    shown.append(QFile::decodeName(path.c_str()));
+  }
+  chooserStart_.Remember(shown);
+  ChosenFiles chosen(paths);
   RunBatchWith(chosen);
 }
 
-void ConverterDialog::ConvertFilesOnceActive(const QStringList& paths) {
+void ConverterDialog::ConvertFilesOnceActive(const std::vector<std::string>& paths) {
   pendingFiles_ = paths;
   QTimer::singleShot(isActiveWindow() ? std::chrono::milliseconds(0) : kActivationWait, this,
                      &ConverterDialog::ConvertPendingFiles);
@@ -266,7 +270,7 @@ void ConverterDialog::ConvertFilesOnceActive(const QStringList& paths) {
 
 void ConverterDialog::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
-  if (event->type() == QEvent::ActivationChange && isActiveWindow() && !pendingFiles_.isEmpty()) {
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && !pendingFiles_.empty()) {
     QTimer::singleShot(0, this, &ConverterDialog::ConvertPendingFiles);
   }
 }
@@ -309,7 +313,7 @@ void ConverterDialog::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
   // The batch runs once the drop is over, so that the program it came from is not kept
   // waiting for the answer, nor its drag cursor held over message boxes.
-  QTimer::singleShot(0, this, [this, files] { ConvertFiles(files); });
+  QTimer::singleShot(0, this, [this, files] { ConvertFiles(EncodeNames(files)); });
 }
 
 void ConverterDialog::OnFileStarting(std::size_t index, std::size_t total,

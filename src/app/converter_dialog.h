@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <QDialog>
 #include <QRegularExpressionValidator>
@@ -49,13 +51,14 @@ class ConverterDialog : public QDialog, public ConverterHost {
   void OnSysCommand(std::uint32_t id);
   // "Convert File": the batch, with this dialog's file chooser.
   void OnConvertFile();
-  // Converts `paths` (absolute) as one batch, exactly as if they had been chosen with
-  // "Convert File": dropped files and files named on the command line. Nothing happens while
-  // a batch runs.
-  void ConvertFiles(const QStringList& paths);
+  // Converts `paths` (absolute, in the file system's encoding) as one batch, exactly as if
+  // they had been chosen with "Convert File": dropped files and files named on the command
+  // line. Nothing happens while a batch runs.
+  void ConvertFiles(const std::vector<std::string>& paths);
   // ConvertFiles once the dialog is active (or has waited a moment for the window manager),
-  // so that the batch's boxes open over it: the files named on the command line.
-  void ConvertFilesOnceActive(const QStringList& paths);
+  // so that the batch's boxes open over it: the files named on the command line, converted
+  // once, however often the dialog is activated later.
+  void ConvertFilesOnceActive(const std::vector<std::string>& paths);
 
   // The settings as they stood after the last exchange; `format` is -1 when no format
   // button was selected.
@@ -113,7 +116,7 @@ class ConverterDialog : public QDialog, public ConverterHost {
   std::chrono::milliseconds progressDelay_ = kProgressDelay;
   std::optional<BatchProgress> progress_;  // while a batch runs
   QString currentFile_;                    // in a batch of more than one file
-  QStringList pendingFiles_;               // waiting for the dialog to become active
+  std::vector<std::string> pendingFiles_;  // waiting for the dialog to become active
 };
 
 }  // namespace kav

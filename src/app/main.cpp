@@ -3,8 +3,8 @@
 
 #include <csignal>
 #include <cstdio>
-
-#include <QFile>
+#include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/converter_app.h"
@@ -15,22 +15,25 @@ int main(int argc, char** argv) {
   // First of all: no output file may take the number of a closed standard descriptor, where
   // messages meant for the terminal would land in it. Without /dev/null it runs as it can.
   kav::OpenClosedStandardDescriptors();
-  QStringList arguments;
-  for (int i = 0; i < argc; ++i) {
-    arguments.append(QFile::decodeName(argv[i]));
-  }
   // --help, --version and usage errors are answered before Qt looks for a display.
-  const kav::CommandLine line = kav::ReadCommandLine(arguments);
+  const kav::CommandLine line = kav::ReadCommandLine(std::vector<std::string>(argv, argv + argc));
   std::fputs(line.out.toLocal8Bit().constData(), stdout);
   std::fputs(line.err.toLocal8Bit().constData(), stderr);
   if (line.exitStatus) {
     return *line.exitStatus;
   }
+  // Qt would end the program with a message of its own about plugins.
+  if (!kav::CanOpenWindow()) {
+    std::fputs(kav::kNoDisplayText, stderr);
+    return kav::kExitNoDisplay;
+  }
   // As in kavconv: a write beyond the file size limit fails with "Cannot write output file",
-  // and a batch ended by a signal (a closing session) leaves no temporary file behind.
+  // a write to a pipe nobody reads fails instead of ending the program, and a batch ended by
+  // a signal (a closing session) leaves no temporary file behind.
   std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
   kav::InstallInterruptCleanup();
-  kav::ConverterApp app(argc, argv);
+  kav::ConverterApp app(argv[0]);
   app.InitInstance(line.files);
   return 0;
 }

@@ -1,5 +1,10 @@
 #include "app/qt_file_chooser.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <memory>
+
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -75,11 +80,35 @@ std::optional<std::vector<std::string>> QtFileChooser::ChooseFiles() {
   return EncodeNames(chosen);
 }
 
+std::string EncodeName(const QString& path) {
+  const QByteArray encoded = QFile::encodeName(path);
+  struct stat status {};
+  if (!path.contains(QChar::ReplacementCharacter) || lstat(encoded.constData(), &status) == 0) {
+    return encoded.toStdString();
+  }
+  // Qt shows each byte it cannot decode as U+FFFD, which names another file: the file is
+  // the one in its folder whose name Qt shows the same way, when there is exactly one.
+  const QFileInfo info(path);
+  const std::string folder = EncodeName(info.path());
+  const std::unique_ptr<DIR, int (*)(DIR*)> entries(opendir(folder.c_str()), closedir);
+  std::optional<std::string> match;
+  for (const dirent* entry = entries ? readdir(entries.get()) : nullptr; entry != nullptr;
+       entry = readdir(entries.get())) {
+    if (QFile::decodeName(entry->d_name) == info.fileName()) {
+      if (match) {
+        return encoded.toStdString();  // two such files: neither is told apart
+      }
+      match = folder + "/" + entry->d_name;
+    }
+  }
+  return match.value_or(encoded.toStdString());
+}
+
 std::vector<std::string> EncodeNames(const QStringList& paths) {
   std::vector<std::string> names;
   names.reserve(static_cast<std::size_t>(paths.size()));
   for (const QString& path : paths) {
-    names.push_back(QFile::encodeName(path).toStdString());
+    names.push_back(EncodeName(path));
   }
   return names;
 }

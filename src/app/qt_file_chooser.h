@@ -53,7 +53,10 @@ class QtFileChooser final : public FileChooser {
   ChooserStart& start_;  // a cancelled chooser leaves it
 };
 
-// Paths as the core takes them: in the file system's encoding.
+// A path as the core takes it: in the file system's encoding. A name that is not UTF-8
+// reaches Qt's chooser and drops with U+FFFD in place of its bytes; it is found again among
+// the names in its folder.
+std::string EncodeName(const QString& path);
 std::vector<std::string> EncodeNames(const QStringList& paths);
 
 }  // namespace kav

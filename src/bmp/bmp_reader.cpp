@@ -1,11 +1,10 @@
 #include "bmp/bmp_reader.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <span>
+#include <utility>
 
 #include "bmp/bmp_header.h"
 #include "bmp/pixel_decoders.h"
@@ -105,18 +104,25 @@ bool ReadPalette(ByteSource& source, const BmpLayout& layout, std::span<std::uin
 // A large file in the common layout is mapped instead of read: its cached pages become the
 // block, with no copy.
 std::int16_t LoadRaw8(ByteSource& source, const BmpHeader& header, const BmpLayout& layout,
-                      MemoryBlock& block) {
+                      MemoryBudget& budget, MemoryBlock& block) {
   // Bounded by bfSize, which the file has been shown to hold.
   const auto rowsBytes = static_cast<std::size_t>(header.fileSize - layout.rowsOffset);
   const std::size_t blockSize = kBmpPaletteBytes + rowsBytes;
-  const bool common = IsCommonLayout(layout);
-  if (common && source.CanMap() && blockSize >= kSmallestMappedBlock) {
-    block = source.Map(kBmpHeadersSize, blockSize);
-    return block ? kBmpOk : kBmpOutOfMemory;
+  // A mapped picture's pages are resident too once the writers have read them.
+  MemoryReservation reservation = budget.Reserve(blockSize);
+  if (!reservation) {
+    return kBmpOutOfMemory;
   }
-  block = MemoryBlock::Allocate(blockSize);
+  const bool common = IsCommonLayout(layout);
+  block = common && source.CanMap() && blockSize >= kSmallestMappedBlock
+              ? source.Map(kBmpHeadersSize, blockSize)
+              : MemoryBlock::Allocate(blockSize);
   if (!block) {
     return kBmpOutOfMemory;
+  }
+  block.Hold(std::move(reservation));
+  if (block.IsMapped()) {
+    return kBmpOk;
   }
   const bool read = common ? source.Seek(kBmpHeadersSize) && ReadExactly(source, block.bytes())
                            : ReadPalette(source, layout, block.bytes().first(kBmpPaletteBytes)) &&
@@ -144,23 +150,16 @@ std::int16_t LoadStored(ByteSource& source, std::uint64_t offset, std::uint64_t 
   return source.Seek(offset) && ReadExactly(source, stored.bytes()) ? kBmpOk : kBmpCorrupt;
 }
 
-std::uint64_t PhysicalMemory() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) {
-    return UINT64_MAX;
-  }
-  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
-}
-
-// The block for the palette and the decoded rows, after the size has been checked: width and
+// The block for the palette and the decoded rows, reserved in `budget` first: width and
 // height below 2^32 keep the product far from wrapping in 64 bits.
-std::int16_t AllocateDecoded(const BmpLayout& layout, std::uint64_t largest, MemoryBlock& block) {
+std::int16_t AllocateDecoded(const BmpLayout& layout, MemoryBudget& budget, MemoryBlock& block) {
   const std::uint64_t size = kBmpPaletteBytes + BmpStride(layout.width) * layout.rowCount;
-  if (size > largest || size > SIZE_MAX) {
+  MemoryReservation reservation = size <= SIZE_MAX ? budget.Reserve(size) : MemoryReservation();
+  if (!reservation) {
     return kBmpOutOfMemory;
   }
   block = MemoryBlock::Allocate(static_cast<std::size_t>(size));
+  block.Hold(std::move(reservation));
   return block ? kBmpOk : kBmpOutOfMemory;
 }
 
@@ -175,13 +174,13 @@ bool DecodePixels(std::span<const std::uint8_t> stored, const BmpHeader& header,
 }
 
 std::int16_t LoadDecoded(ByteSource& source, const BmpHeader& header, const BmpLayout& layout,
-                         std::uint64_t largest, MemoryBlock& block) {
+                         MemoryBudget& budget, MemoryBlock& block) {
   // Packed rows are as long as the layout says; an RLE stream runs to bfSize or the file's end.
   const std::uint64_t storedBytes = layout.pixels == BmpPixels::kPacked
                                         ? layout.storedStride * layout.rowCount
                                         : layout.dataEnd - layout.rowsOffset;
   MemoryBlock stored;
-  std::int16_t code = AllocateDecoded(layout, largest, block);
+  std::int16_t code = AllocateDecoded(layout, budget, block);
   if (code == kBmpOk) {
     code = LoadStored(source, layout.rowsOffset, storedBytes, stored);
   }
@@ -202,8 +201,7 @@ std::int16_t LoadDecoded(ByteSource& source, const BmpHeader& header, const BmpL
 
 // ---- The steps, in order; the first refusal counts.
 
-std::int16_t ReadBmp(ByteSource& source, std::optional<std::uint64_t> largestDecoded,
-                     LoadedBitmap& bitmap) {
+std::int16_t ReadBmp(ByteSource& source, MemoryBudget& budget, LoadedBitmap& bitmap) {
   BmpHeader header;
   std::int16_t code = ReadBmpHeader(source, header);
   if (code == kBmpOk) {
@@ -217,10 +215,8 @@ std::int16_t ReadBmp(ByteSource& source, std::optional<std::uint64_t> largestDec
     return kBmpCorrupt;
   }
   MemoryBlock block;
-  code =
-      layout.pixels == BmpPixels::kRaw8
-          ? LoadRaw8(source, header, layout, block)
-          : LoadDecoded(source, header, layout, largestDecoded.value_or(PhysicalMemory()), block);
+  code = layout.pixels == BmpPixels::kRaw8 ? LoadRaw8(source, header, layout, budget, block)
+                                           : LoadDecoded(source, header, layout, budget, block);
   if (code != kBmpOk) {
     return code;
   }
@@ -266,7 +262,7 @@ class ReadErrorRecorder final : public ByteSource {
 }  // namespace
 
 std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& bitmap,
-                      std::optional<std::uint64_t> largestDecoded) {
+                      MemoryBudget& budget) {
   bitmap.block.Release();
   ReadErrorRecorder recorded(source);
   std::array<std::uint8_t, kLongestSignature> first{};
@@ -274,10 +270,10 @@ std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& 
   std::int16_t code = kBmpNotBmp;
   switch (RecogniseInput(std::span(first).first(got.value_or(0)))) {
     case InputKind::kBmp:
-      code = ReadBmp(recorded, largestDecoded, bitmap);
+      code = ReadBmp(recorded, budget, bitmap);
       break;
     case InputKind::kPng:
-      code = ReadPng(recorded, largestDecoded.value_or(PhysicalMemory()), bitmap);
+      code = ReadPng(recorded, budget, bitmap);
       break;
     case InputKind::kUnknown:
       break;

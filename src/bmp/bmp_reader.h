@@ -38,12 +38,12 @@
 // and rows alone, padding zero.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/byte_source.h"
 #include "platform/memory_block.h"
+#include "platform/memory_budget.h"
 #include "platform/message_box.h"
 
 namespace kav {
@@ -93,11 +93,12 @@ struct LoadedBitmap {
 std::int16_t ReadBmp8(const std::string& path, MessageBoxes& messages, LoadedBitmap& bitmap);
 
 // The same over any byte source (bytes in memory for tests and fuzzing). `source` is read
-// from its start. A file that must be decoded into a block of more than `largestDecoded`
-// bytes (palette and rows) is refused as "Out of memory"; by default that is the machine's
-// physical memory.
+// from its start. The block (palette and rows, sized from the header alone) is reserved in
+// `budget` before anything is decoded, waiting while other conversions leave too little of it
+// free, and held by the block; a picture larger than the whole budget is refused as "Out of
+// memory".
 std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& bitmap,
-                      std::optional<std::uint64_t> largestDecoded = std::nullopt);
+                      MemoryBudget& budget = PictureMemory());
 
 // The length of one row in the loaded block: `width` rounded up to a multiple of 4.
 constexpr std::uint64_t BmpStride(std::uint32_t width) {

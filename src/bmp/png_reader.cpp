@@ -6,6 +6,7 @@
 #include <array>
 #include <csetjmp>
 #include <cstdlib>
+#include <utility>
 
 namespace kav {
 namespace {
@@ -91,12 +92,16 @@ class PngReadState {
 // Every ancillary chunk is skipped, and any fault in what is left ends the read: a bad CRC
 // anywhere, an image stream with too much data or a wrong checksum. Width and height are
 // limited by the reader's own memory check, not libpng's default of a million; indices past
-// the PLTE are the picture's own business.
+// the PLTE are the picture's own business. A skipped chunk is read through a small buffer
+// and never held, so no limit on chunk lengths applies (libpng's default refuses any chunk
+// over 8 MB, a long text among them); the critical chunks have limits of their own (IHDR 13
+// bytes, PLTE 768, and the image stream is inflated as it is read).
 void ConfigureStrictRead(png_structp png, PngInput& input) {
   png_set_read_fn(png, &input, ReadFromFile);
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   static constexpr std::array<png_byte, 5> kTrns{'t', 'R', 'N', 'S', '\0'};
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kTrns.data(), 1);
+  png_set_chunk_malloc_max(png, 0);
   png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
   png_set_benign_errors(png, 0);
   png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
@@ -206,7 +211,7 @@ bool HasPngSignature(std::span<const std::uint8_t> first) {
          std::equal(kPngSignature.begin(), kPngSignature.end(), first.begin());
 }
 
-std::int16_t ReadPng(ByteSource& source, std::uint64_t largestDecoded, LoadedBitmap& bitmap) {
+std::int16_t ReadPng(ByteSource& source, MemoryBudget& budget, LoadedBitmap& bitmap) {
   MemoryBlock file;
   const std::int16_t loaded = LoadWholeFile(source, file);
   if (loaded != kBmpOk) {
@@ -228,13 +233,15 @@ std::int16_t ReadPng(ByteSource& source, std::uint64_t largestDecoded, LoadedBit
   const std::uint64_t stride = BmpStride(header.width);
   const std::uint64_t size = kBmpPaletteBytes + stride * header.height;
   const std::uint64_t needed = size + kLibpngRowBuffers * (header.width + kLibpngRowSlack);
-  if (needed > largestDecoded || size > SIZE_MAX) {
+  MemoryReservation reservation = size <= SIZE_MAX ? budget.Reserve(needed) : MemoryReservation();
+  if (!reservation) {
     return kBmpOutOfMemory;
   }
   MemoryBlock block = MemoryBlock::Allocate(static_cast<std::size_t>(size));
   if (!block) {
     return kBmpOutOfMemory;
   }
+  block.Hold(std::move(reservation));
   FillPalette(header, block.bytes().first(kBmpPaletteBytes));
   const std::span<std::uint8_t> rows = block.bytes().subspan(kBmpPaletteBytes);
   // The padding at the end of each row is zero, as in a BMP twin.

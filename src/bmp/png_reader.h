@@ -27,9 +27,9 @@ inline constexpr std::size_t kPngSignatureSize = 8;
 bool HasPngSignature(std::span<const std::uint8_t> first);
 
 // Reads the PNG file `source` (from its start) into `bitmap`, giving a result code of
-// bmp_reader.h. A picture whose block, with libpng's row buffers, would take more than
-// `largestDecoded` bytes is refused as out of memory before anything is allocated for it.
-// On failure `bitmap` is untouched.
-std::int16_t ReadPng(ByteSource& source, std::uint64_t largestDecoded, LoadedBitmap& bitmap);
+// bmp_reader.h. The block, with libpng's row buffers, is reserved in `budget` once the
+// header has told the picture's size, before any of the image stream is inflated; a picture
+// larger than the whole budget is refused as out of memory. On failure `bitmap` is untouched.
+std::int16_t ReadPng(ByteSource& source, MemoryBudget& budget, LoadedBitmap& bitmap);
 
 }  // namespace kav

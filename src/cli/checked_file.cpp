@@ -39,6 +39,9 @@ void Judge(CheckedFile& checked, bool sound, const kav_error& error) {
     checked.failure = kShrankText;
   } else if (!sound) {
     checked.damage = Damage{error.offset, Describe(checked.image, error)};
+  } else if (checked.image.width == 0 || checked.image.height == 0) {
+    // Sound for an MZR file, whose header allows it, but nothing to show or draw.
+    checked.failure = kNoPixelsText;
   }
 }
 

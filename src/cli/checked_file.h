@@ -33,8 +33,9 @@ struct CheckedFile {
 };
 
 // Maps and checks the file at `path`. A failed system call adds its cause to the failure
-// ("Cannot open this file: No such file or directory"), and a failed allocation is the
-// failure "Out of memory".
+// ("Cannot open this file: No such file or directory"), a failed allocation is the failure
+// "Out of memory", and a file without pixels (an MZR file may be 0 pixels wide or high) the
+// failure "no pixels".
 CheckedFile CheckFile(const std::string& path);
 
 // CheckFile in two steps, so that rows can be decoded while the rest is checked: OpenFile maps
@@ -46,5 +47,7 @@ void CheckStructure(CheckedFile& checked);
 
 // The failure of a file that shrank while it was read (its missing part reads as zeros).
 inline constexpr std::string_view kShrankText = "the file shrank while it was read";
+// The failure of a sound file of width or height 0.
+inline constexpr std::string_view kNoPixelsText = "no pixels";
 
 }  // namespace kav

@@ -48,4 +48,8 @@ void CommandLineHost::OnFileStarting(std::size_t index, std::size_t /*total*/,
   }
 }
 
+bool CommandLineHost::StopRequested() {
+  return out_.fail();
+}
+
 }  // namespace kav

@@ -23,6 +23,9 @@ class CommandLineHost final : public ConverterHost {
   void SetStatusText(const std::string& text) override;
   void ShowError(MessageOwner owner, std::string_view text, std::string_view cause) override;
   void OnFileStarting(std::size_t index, std::size_t total, const std::string& path) override;
+  // Once a status line could not be written (a closed pipe, a full disk), no file is started
+  // any more: nobody would see its line. main() reports the write error.
+  bool StopRequested() override;
 
   // Shows progress on this bar and keeps it out of the way of printed lines: error lines
   // always, status lines when stdout is the same terminal.

@@ -21,6 +21,7 @@
 #include "convert/planned_outputs.h"
 #include "convert/up_to_date.h"
 #include "formats/c_header.h"
+#include "platform/memory_budget.h"
 
 namespace kav {
 namespace {
@@ -101,6 +102,7 @@ class ConvertCommand final : public Command {
   std::string emit_ = "binary";
   std::optional<std::string> headerName_;
   bool watch_ = false;
+  std::uint64_t memoryLimit_ = 0;  // 0: half of the machine's physical memory
   std::vector<std::string> files_;
 };
 
@@ -130,6 +132,15 @@ ConvertCommand::ConvertCommand(CLI::App& app)
   subcommand_->add_option("-j,--jobs", jobs_, "Files converted at once (default: every core)")
       ->check(CLI::Range(1u, 1024u))
       ->capture_default_str();
+  subcommand_
+      ->add_option("--memory-limit", memoryLimit_,
+                   "Memory for the pictures of all files converted at once, in bytes or with K, "
+                   "M, G or T (512M, 2G); a picture waits until it fits, one larger than SIZE "
+                   "fails as out of memory (default: half of the physical memory)")
+      ->type_name("SIZE")
+      ->transform(CLI::AsSizeValue(false).description(""))
+      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{UINT64_MAX}).description(""))
+      ->envname("KAV_MEMORY_LIMIT");
   CLI::Option* output =
       subcommand_
           ->add_option("-o,--output", placement_.file,
@@ -252,6 +263,7 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   settings.useRemapping = settings.useRemapping && !noRemapping_;
   settings.emitted = kEmits.at(emit_);
   settings.headerName = headerName_.value_or("");
+  PictureMemory().SetLimit(memoryLimit_ != 0 ? memoryLimit_ : PhysicalMemory() / 2);
   CommandLineHost host(settings, quiet_, out, err);
   const Arguments arguments = Gather(settings.format);
   PrintPathFailures(err, arguments.failures, "Cannot read this folder");
@@ -273,7 +285,7 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
     }
   }
   const BatchOutcome outcome = Convert(host, arguments.inputs, *planned, err);
-  if (watch) {
+  if (watch && !host.StopRequested()) {
     err << "Watching for changes; press Ctrl-C to stop.\n" << std::flush;
     return watch->Run();
   }

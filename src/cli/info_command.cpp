@@ -109,6 +109,19 @@ Json ReportJson(const std::string& path, const CheckedFile& report) {
   return json;
 }
 
+// The code point of the UTF-8 character `character` (one to three bytes).
+unsigned CodePoint(std::string_view character) {
+  const auto byte = [character](std::size_t i) { return static_cast<unsigned char>(character[i]); };
+  switch (character.size()) {
+    case 1:
+      return byte(0);
+    case 2:
+      return (byte(0) & 0x1FU) << 6 | (byte(1) & 0x3FU);
+    default:
+      return (byte(0) & 0x0FU) << 12 | (byte(1) & 0x3FU) << 6 | (byte(2) & 0x3FU);
+  }
+}
+
 // The control character that nlohmann's short escape \<letter> stands for, or 0.
 unsigned ShortEscaped(char letter) {
   switch (letter) {
@@ -127,9 +140,9 @@ unsigned ShortEscaped(char letter) {
   }
 }
 
-// nlohmann writes U+0000-U+001F escaped, some in short forms (\n), but DEL and U+0080-U+009F
-// as they are. Here every control character is written \u00xx, so that no line can act on a
-// terminal. Outside strings, JSON text has none of these bytes.
+// nlohmann writes U+0000-U+001F escaped, some in short forms (\n), but DEL, U+0080-U+009F and
+// the bidirectional controls as they are. Here every control character is written \uXXXX, so
+// that no line can act on a terminal. Outside strings, JSON text has none of these bytes.
 std::string EscapeControls(std::string_view dumped) {
   std::string out;
   out.reserve(dumped.size());
@@ -141,12 +154,11 @@ std::string EscapeControls(std::string_view dumped) {
       const unsigned control = ShortEscaped(next);
       out += control != 0 ? FormatText("\\u%04x", control) : std::string(dumped.substr(i, 2));
       ++i;
-    } else if (byte == 0x7F) {
-      out += "\\u007f";
-    } else if (const auto second = static_cast<unsigned char>(next);
-               byte == 0xC2 && second >= 0x80 && second <= 0x9F) {
-      out += FormatText("\\u%04x", second);  // U+0080-U+009F are C2 80 to C2 9F
-      ++i;
+    } else if (const std::size_t control =
+                   (byte & 0xC0) == 0x80 ? 0 : ControlLength(dumped.substr(i));  // not inside one
+               control > 0) {
+      out += FormatText("\\u%04x", CodePoint(dumped.substr(i, control)));
+      i += control - 1;
     } else {
       out += dumped[i];
     }

@@ -20,8 +20,11 @@ int main(int argc, char** argv) {
     std::fputs("kavconv: cannot open /dev/null\n", stderr);
     return kav::kExitFailure;
   }
-  // A write beyond the file size limit then fails with an error instead of ending the process.
+  // A write beyond the file size limit, or to a pipe whose reader has gone (`| head -1`), then
+  // fails with an error instead of ending the process with temporary files left behind; a
+  // failed write to stdout ends the batch (see CommandLineHost::StopRequested).
   std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
   kav::InstallInterruptCleanup();
 
   kav::DescriptorOutput standardOutput(STDOUT_FILENO);

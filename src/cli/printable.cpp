@@ -73,21 +73,35 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+std::size_t ControlLength(std::string_view text) {
+  const std::size_t length = SequenceLength(text);
+  const auto byte = [text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  if (byte(0) < 0x20 || byte(0) == 0x7F || (length == 0 && byte(0) >= 0x80 && byte(0) <= 0x9F)) {
+    return 1;
+  }
+  if (length == 2 && byte(0) == 0xC2 && byte(1) <= 0x9F) {
+    return 2;
+  }
+  if (length == 3 && byte(0) == 0xE2 &&
+      ((byte(1) == 0x80 && byte(2) >= 0xAA && byte(2) <= 0xAE) ||
+       (byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9))) {
+    return 3;
+  }
+  return 0;
+}
+
 std::string Printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   while (!text.empty()) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    const std::size_t length = SequenceLength(text);
-    // U+0080-U+009F are C2 80 to C2 9F.
-    const bool c1 = length == 2 && lead == 0xC2 && static_cast<unsigned char>(text[1]) <= 0x9F;
-    if (lead < 0x20 || lead == 0x7F || c1) {
-      for (std::size_t i = 0; i < (c1 ? 2u : 1u); ++i) {
+    if (const std::size_t control = ControlLength(text); control > 0) {
+      for (std::size_t i = 0; i < control; ++i) {
         AppendEscaped(out, static_cast<unsigned char>(text[i]));
       }
-      text.remove_prefix(c1 ? 2 : 1);
+      text.remove_prefix(control);
       continue;
     }
+    const std::size_t length = SequenceLength(text);
     const std::size_t kept = length == 0 ? 1 : length;  // a stray byte goes out alone
     out.append(text.substr(0, kept));
     text.remove_prefix(kept);

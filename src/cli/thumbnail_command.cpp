@@ -60,10 +60,6 @@ class ThumbnailCommand final : public Command {
                                              [&checked] { CheckStructure(checked); });
     const kav_image& image = checked.image;
     const ThumbnailSize size = FitThumbnail(image.width, image.height, size_);
-    if (size.width == 0) {
-      structure.get();
-      return checked.Sound() ? Fail(err, file_, "the picture has no pixels") : Refuse(checked, err);
-    }
     Thumbnail rows(image, kav_plain_table(&image), size,
                    std::max(1u, std::thread::hardware_concurrency()));
     structure.get();

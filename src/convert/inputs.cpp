@@ -36,7 +36,9 @@ std::string PlacedOutput(const fs::path& relative, const OutputPlacement& placem
 
 bool IsPictureName(std::string_view name) {
   return !name.starts_with('.') &&
-         (EndsWithIgnoringCase(name, ".bmp") || EndsWithIgnoringCase(name, ".png"));
+         std::ranges::any_of(kPictureExtensions, [name](std::string_view extension) {
+           return EndsWithIgnoringCase(name, extension);
+         });
 }
 
 FolderWalk WalkFolder(const std::string& folder) {

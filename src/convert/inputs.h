@@ -2,6 +2,7 @@
 // What kavconv convert is given: files, and folders walked for the pictures in them, each
 // with where its output goes.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,8 +19,12 @@ struct PathFailure {
   std::error_code error;
 };
 
-// Whether a file met in a folder is converted: its name is not hidden and ends in ".bmp" or
-// ".png" in any letter case.
+// The endings of the names of the pictures the reader takes, in lower case; the shell
+// completions offer the same.
+inline constexpr std::array<std::string_view, 3> kPictureExtensions{".bmp", ".dib", ".png"};
+
+// Whether a file met in a folder is converted: its name is not hidden and has one of the
+// picture endings, in any letter case.
 bool IsPictureName(std::string_view name);
 
 // What a folder holds, as paths relative to it: every picture (a regular file or a link to

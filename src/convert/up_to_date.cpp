@@ -2,49 +2,42 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <functional>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <tuple>
-#include <vector>
+#include <utility>
 
 #include "convert/batch.h"
 #include "formats/c_header.h"
-#include "formats/mzr.h"
 #include "formats/output_shell.h"
 #include "kav/kav_formats.h"
 #include "platform/format_text.h"
-#include "platform/little_endian.h"
+#include "platform/mapped_file.h"
 
 namespace kav {
 namespace {
 
 constexpr const char* kUpToDateFormat = "%s is up to date";
-// Every format's settings lie in its first bytes: the MZR header, or the RLE or RLS signature.
-constexpr std::size_t kSettingsBytes = kMzrHeaderSize;
-// A header's text before its array holds little but the array's name, four times.
-constexpr std::size_t kHeaderPreambleBytes = 256;
 
-// Whether a converted file that begins with `leading` was written with `settings`: in their
+// Whether `file` passes the decoder's whole check and was written with `settings`: in their
 // format (RLE and RLS are told apart by their signatures) and, for MZR, with the four
-// settings its 20-byte header holds.
-bool WrittenWith(std::span<const std::uint8_t> leading, const ConversionSettings& settings) {
-  if (settings.format == kFormatRle || settings.format == kFormatRls) {
-    return kav_detect(leading.data(), leading.size()) ==
-           (settings.format == kFormatRle ? KAV_KIND_RLE : KAV_KIND_RLS);
-  }
-  if (leading.size() < kMzrHeaderSize ||
-      !std::ranges::equal(leading.first(kMzrMagic.size()), kMzrMagic)) {
+// settings its header holds.
+bool SoundAndWrittenWith(std::span<const std::uint8_t> file, const ConversionSettings& settings) {
+  kav_image image{};
+  if (kav_open(&image, file.data(), file.size(), nullptr) != KAV_OK) {
     return false;
   }
-  const auto holds = [leading](std::size_t offset, std::int32_t value) {
-    return LoadLe16(leading.subspan(offset)) == static_cast<std::uint16_t>(value);
+  if (settings.format == kFormatRle || settings.format == kFormatRls) {
+    return image.kind == (settings.format == kFormatRle ? KAV_KIND_RLE : KAV_KIND_RLS);
+  }
+  const auto holds = [](std::uint16_t field, std::int32_t value) {
+    return field == static_cast<std::uint16_t>(value);
   };
-  return leading[kMzrRemappingOffset] == (settings.useRemapping ? 1 : 0) &&
-         holds(kMzrStartColorOffset, settings.startColor) &&
-         holds(kMzrEndColorOffset, settings.endColor) &&
-         holds(kMzrTransparentColorOffset, settings.transparentColor);
+  return image.kind == KAV_KIND_MZR && image.mzr.use_remapping == (settings.useRemapping ? 1 : 0) &&
+         holds(image.mzr.start_color, settings.startColor) &&
+         holds(image.mzr.end_color, settings.endColor) &&
+         holds(image.mzr.transparent_color, settings.transparentColor);
 }
 
 bool NotOlder(const struct stat& output, const struct stat& source) {
@@ -52,70 +45,70 @@ bool NotOlder(const struct stat& output, const struct stat& source) {
          std::tie(source.st_mtim.tv_sec, source.st_mtim.tv_nsec);
 }
 
-// Up to `count` bytes from the start of the file at `path`; nullopt when it cannot be read.
-std::optional<std::vector<std::uint8_t>> ReadStart(const std::string& path, std::size_t count) {
-  InputFile file;
-  std::vector<std::uint8_t> bytes(count);
-  const std::optional<std::size_t> got = file.Open(path) ? file.Read(bytes) : std::nullopt;
-  if (!got) {
-    return std::nullopt;
-  }
-  bytes.resize(*got);
-  return bytes;
-}
-
-// Whether the regular file at `path` is not older than the source and its first `count`
-// bytes pass `written`.
-bool UpToDate(const std::string& path, const struct stat& source, std::size_t count,
-              const std::function<bool(std::span<const std::uint8_t>)>& written) {
+// The regular file at `path` when it is not older than the source; nullopt otherwise, or
+// when it cannot be read (an empty file has an empty block).
+std::optional<MemoryBlock> NewerOutput(const std::string& path, const struct stat& source) {
   struct stat output {};
   if (stat(path.c_str(), &output) != 0 || !S_ISREG(output.st_mode) || !NotOlder(output, source)) {
-    return false;
+    return std::nullopt;
   }
-  const std::optional<std::vector<std::uint8_t>> start = ReadStart(path, count);
-  return start && written(*start);
+  MappedFile file = MapWholeFile(path);
+  if (file.failure != MappedFile::Failure::kNone) {
+    return std::nullopt;
+  }
+  return std::move(file.block);
 }
 
 bool BinaryUpToDate(const std::string& outputPath, const struct stat& source,
                     const ConversionSettings& settings) {
-  return UpToDate(outputPath, source, kSettingsBytes, [&](std::span<const std::uint8_t> start) {
-    return WrittenWith(start, settings);
-  });
+  const std::optional<MemoryBlock> file = NewerOutput(outputPath, source);
+  return file && !file->Damaged() && SoundAndWrittenWith(file->bytes(), settings);
 }
 
-// A header is up to date when it holds its array under the name asked for, and the bytes that
-// begin the array were written with the settings.
+// A header is up to date when it is, byte for byte, the header of the array it holds under
+// the name asked for, and that array is a sound file written with the settings.
 bool HeaderUpToDate(const std::string& outputPath, const struct stat& source,
                     const ConversionSettings& settings) {
+  const std::optional<MemoryBlock> file = NewerOutput(HeaderPathOf(outputPath), source);
+  if (!file) {
+    return false;
+  }
+  const std::string_view text(reinterpret_cast<const char*>(file->data()), file->size());
+  const std::optional<CHeaderStart> held = ReadCHeaderStart(text, SIZE_MAX);
   const std::string name = HeaderNameOf(outputPath, settings);
-  const std::size_t textBytes =
-      kHeaderPreambleBytes + 4 * name.size() + kSettingsBytes * kCHeaderByteText;
-  return UpToDate(HeaderPathOf(outputPath), source, textBytes,
-                  [&](std::span<const std::uint8_t> text) {
-                    const std::optional<CHeaderStart> start = ReadCHeaderStart(
-                        {reinterpret_cast<const char*>(text.data()), text.size()}, kSettingsBytes);
-                    return start && start->name == name && WrittenWith(start->bytes, settings);
-                  });
+  if (!held || held->name != name) {
+    return false;
+  }
+  VectorSink rewritten;
+  EncodeCHeader(held->bytes, name, rewritten);
+  return std::string_view(reinterpret_cast<const char*>(rewritten.bytes().data()),
+                          rewritten.bytes().size()) == text &&
+         !file->Damaged() && SoundAndWrittenWith(held->bytes, settings);
 }
 
 }  // namespace
+
+bool OutputsUpToDate(const ConversionSettings& settings, const std::string& sourcePath,
+                     const std::string& outputPath) {
+  struct stat source {};
+  if (stat(sourcePath.c_str(), &source) != 0) {
+    return false;
+  }
+  return (settings.emitted == Emit::kHeader || BinaryUpToDate(outputPath, source, settings)) &&
+         (settings.emitted == Emit::kBinary || HeaderUpToDate(outputPath, source, settings));
+}
 
 bool ConvertUnlessUpToDate(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
                            const std::string& outputPath) {
   ConversionSettings settings = host.Settings();
   settings.format = format;
-  const bool binary = settings.emitted != Emit::kHeader;
-  const bool header = settings.emitted != Emit::kBinary;
-  struct stat source {};
-  if (stat(sourcePath.c_str(), &source) != 0 ||
-      (binary && !BinaryUpToDate(outputPath, source, settings)) ||
-      (header && !HeaderUpToDate(outputPath, source, settings))) {
+  if (!OutputsUpToDate(settings, sourcePath, outputPath)) {
     return ConvertFile(host, format, sourcePath, outputPath);
   }
-  if (binary) {
+  if (settings.emitted != Emit::kHeader) {
     host.SetStatusText(FormatText(kUpToDateFormat, outputPath.c_str()));
   }
-  if (header) {
+  if (settings.emitted != Emit::kBinary) {
     host.SetStatusText(FormatText(kUpToDateFormat, HeaderPathOf(outputPath).c_str()));
   }
   return true;

@@ -9,10 +9,15 @@
 
 namespace kav {
 
-// Converts as ConvertFile does, unless every file the settings ask for (the binary file, its C
-// header, or both) exists, is not older than the source (to the nanosecond), and was written
-// in the format asked for with the same settings: then each gets the status line
-// "<output> is up to date", and the result is true.
+// Whether every file the settings ask for (the binary file, its C header, or both) exists, is
+// not older than the source (to the nanosecond), passes the decoder's whole check (kav_open;
+// a header must also be exactly the header of the bytes it holds) and was written in the
+// format of `settings` with the same settings.
+bool OutputsUpToDate(const ConversionSettings& settings, const std::string& sourcePath,
+                     const std::string& outputPath);
+
+// Converts as ConvertFile does, unless the outputs are up to date (OutputsUpToDate, in
+// `format`): then each gets the status line "<output> is up to date", and the result is true.
 bool ConvertUnlessUpToDate(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
                            const std::string& outputPath);
 

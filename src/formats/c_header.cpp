@@ -11,6 +11,14 @@ constexpr std::size_t kLineTextSize = 1 + kBytesPerLine * kCHeaderByteText + 1; 
 // The array's text is handed on in pieces this large, which a file sink writes without
 // copying them first.
 constexpr std::size_t kTextPieceSize = 512 * 1024;
+// Alignment is asked for only in the dialects that have a way to say it; in C89, C99 and
+// C++98 it is the compiler's.
+constexpr std::string_view kAlignment =
+    "#if defined(__cplusplus) && __cplusplus >= 201103L\n"
+    "alignas(4)\n"
+    "#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L\n"
+    "_Alignas(4)\n"
+    "#endif\n";
 constexpr std::string_view kArrayStart = "static const unsigned char ";
 constexpr std::string_view kInitialiserStart = " = {\n";
 
@@ -97,9 +105,9 @@ void EncodeCHeader(std::span<const std::uint8_t> bytes, std::string_view name, B
   const std::string size = std::to_string(bytes.size());
   const std::string length = bytes.empty() ? "1" : size;
   WriteText(sink, "#ifndef " + upper + "_H\n#define " + upper + "_H\n\n#define " + upper +
-                      "_SIZE " + size + "\n\n#ifdef __cplusplus\nalignas(4)\n#else\n_Alignas(4)\n" +
-                      "#endif\n" + std::string(kArrayStart) + std::string(name) + "[" + length +
-                      "]" + std::string(kInitialiserStart));
+                      "_SIZE " + size + "\n\n" + std::string(kAlignment) +
+                      std::string(kArrayStart) + std::string(name) + "[" + length + "]" +
+                      std::string(kInitialiserStart));
   static constexpr std::array<std::uint8_t, 1> kZero{0};
   WriteArrayLines(bytes.empty() ? std::span<const std::uint8_t>(kZero) : bytes, sink);
   WriteText(sink, "};\n\n#endif\n");

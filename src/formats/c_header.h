@@ -1,15 +1,15 @@
 #pragma once
 // C headers of converted files: a file's bytes as an array that a program compiles in, the
-// same in C11 and C++11:
+// same in every C from C89 and every C++ from C++98:
 //
 //   #ifndef HERO_RLE_H
 //   #define HERO_RLE_H
 //
 //   #define HERO_RLE_SIZE 4242
 //
-//   #ifdef __cplusplus
+//   #if defined(__cplusplus) && __cplusplus >= 201103L
 //   alignas(4)
-//   #else
+//   #elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 //   _Alignas(4)
 //   #endif
 //   static const unsigned char hero_RLE[4242] = {
@@ -18,8 +18,8 @@
 //
 //   #endif
 //
-// The array is aligned to 4 bytes so that a runtime may read the files' 16- and 32-bit
-// fields in place.
+// In C11 and C++11 and later the array is aligned to 4 bytes, so that a runtime may read
+// the files' 16- and 32-bit fields in place; the older dialects cannot ask for it.
 
 #include <cstdint>
 #include <optional>

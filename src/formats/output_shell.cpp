@@ -20,10 +20,10 @@ bool ReportWritten(ConverterHost& host, WriteOutcome outcome, std::error_code er
 // Writes one output whose bytes are ready, and reports it.
 bool WriteReady(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
                 const WriterTexts& texts, const std::function<bool(ByteSink&)>& encode) {
-  static const MemoryBlock kNoSource;
+  MemoryBlock noSource;
   std::error_code error;
   const WriteOutcome outcome = WriteOutputFile(
-      host, outputPath, sourcePath, kNoSource,
+      host, outputPath, sourcePath, noSource,
       [&encode](OutputStream& file) {
         FileSink sink(file);
         return encode(sink) && sink.Flush();
@@ -59,7 +59,7 @@ bool RefuseTooLarge(ConverterHost& host, LoadedBitmap& bitmap) {
 }
 
 WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
-                             const std::string& sourcePath, const MemoryBlock& source,
+                             const std::string& sourcePath, MemoryBlock& source,
                              const std::function<bool(OutputStream&)>& write,
                              std::error_code* error) {
   OutputFile file;
@@ -73,8 +73,10 @@ WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
     return failed(WriteOutcome::kCannotCreate);
   }
   const bool written = write(file);
+  const bool damaged = source.Damaged();
+  source.Release();
   // On each early return the temporary file goes with `file`.
-  if (source.Damaged() || file.FailedReadingSource()) {
+  if (damaged || file.FailedReadingSource()) {
     return failed(WriteOutcome::kSourceDamaged);
   }
   if (!written) {
@@ -124,7 +126,6 @@ bool WriteOutputs(ConverterHost& host, const std::string& outputPath, const std:
     std::error_code error;
     const WriteOutcome outcome =
         WriteOutputFile(host, outputPath, sourcePath, source, write, &error);
-    source.Release();
     return ReportWritten(host, outcome, error, texts, outputPath);
   }
   MemoryOutput encoded;

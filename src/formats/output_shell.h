@@ -34,8 +34,10 @@ enum class WriteOutcome { kWritten, kCannotCreate, kCannotWrite, kSourceDamaged,
 // `source` block was damaged meanwhile (its file shrank while mapped) or the host no longer
 // wants the output. Otherwise no partial file is left and an older file of that name is
 // untouched; `error`, when given, is set to why it failed (OutputFile::LastError()).
+// `source` is released once written, before the host is asked: the host may wait for other
+// conversions, which may be waiting for the picture memory it holds.
 WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
-                             const std::string& sourcePath, const MemoryBlock& source,
+                             const std::string& sourcePath, MemoryBlock& source,
                              const std::function<bool(OutputStream&)>& write,
                              std::error_code* error = nullptr);
 

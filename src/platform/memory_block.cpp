@@ -131,6 +131,7 @@ MemoryBlock& MemoryBlock::operator=(MemoryBlock&& other) noexcept {
     base_ = std::exchange(other.base_, nullptr);
     baseLength_ = std::exchange(other.baseLength_, 0);
     mappingSlot_ = std::exchange(other.mappingSlot_, kNoSlot);
+    reservation_ = std::move(other.reservation_);
   }
   return *this;
 }
@@ -194,6 +195,7 @@ bool MemoryBlock::Damaged() const {
 
 void MemoryBlock::Release() {
   if (base_ == nullptr) {
+    reservation_.Release();
     return;
   }
   if (IsMapped()) {
@@ -207,6 +209,7 @@ void MemoryBlock::Release() {
   size_ = 0;
   baseLength_ = 0;
   mappingSlot_ = kNoSlot;
+  reservation_.Release();  // once the memory is given back
   seams::BlockReturned();
 }
 

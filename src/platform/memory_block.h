@@ -16,6 +16,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
+
+#include "platform/memory_budget.h"
 
 namespace kav {
 
@@ -47,7 +50,11 @@ class MemoryBlock {
   // Whether part of a mapped file vanished while it was mapped (it then reads as zeros).
   bool Damaged() const;
 
-  // Returns the block now; a block is also released when it goes out of scope.
+  // Keeps `reservation` (the budget's bytes for this block) until the block is released.
+  void Hold(MemoryReservation reservation) { reservation_ = std::move(reservation); }
+
+  // Returns the block, and its reservation, now; a block is also released when it goes out
+  // of scope.
   void Release();
 
  private:
@@ -58,6 +65,7 @@ class MemoryBlock {
   void* base_ = nullptr;  // what was allocated or mapped
   std::size_t baseLength_ = 0;
   std::size_t mappingSlot_ = kNoSlot;
+  MemoryReservation reservation_;
 };
 
 }  // namespace kav

@@ -14,4 +14,12 @@ __attribute__((weak)) bool UnnamedOutputFilesAllowed() {
   return true;
 }
 
+__attribute__((weak)) bool RefuseFolderWatch() {
+  return false;
+}
+
+__attribute__((weak)) bool LoseWatchEvents() {
+  return false;
+}
+
 }  // namespace kav::seams

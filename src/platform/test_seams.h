@@ -16,5 +16,10 @@ void BlockReturned();
 // Whether outputs may begin as unnamed files where the system allows it; false makes every
 // output a hidden temporary file from the start, as where the system cannot name one later.
 bool UnnamedOutputFilesAllowed();
+// Asked by kavconv's --watch: before it watches a folder, true makes that fail as when the
+// user's limit of watches is reached (ENOSPC); before it takes a batch of events, true
+// drops them, as the kernel does when its queue overflows, and reports the overflow.
+bool RefuseFolderWatch();
+bool LoseWatchEvents();
 
 }  // namespace kav::seams

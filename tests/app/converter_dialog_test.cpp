@@ -3,8 +3,13 @@
 // batches with their messages, progress and Cancel, dropped files and files named on the
 // command line, and the file chooser's settings and the folder it keeps.
 
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
 #include <functional>
 #include <stdexcept>
+#include <thread>
 
 #include <QtTest>
 #include <QtWidgets>
@@ -43,9 +48,12 @@ QStringList TextsOf(const QWidget& window) {
 }
 
 struct ScriptedChooser : FileChooser {
-  explicit ScriptedChooser(std::optional<Paths> chosen) : answer(std::move(chosen)) {}
-  std::optional<Paths> answer;  // no paths: the user cancelled; nullopt: the chooser fails
+  ScriptedChooser(std::optional<Paths> chosen, std::chrono::milliseconds looking)
+      : answer(std::move(chosen)), lookingFor(looking) {}
+  std::optional<Paths> answer;           // no paths: the user cancelled; nullopt: the chooser fails
+  std::chrono::milliseconds lookingFor;  // how long the user takes to choose
   std::optional<Paths> ChooseFiles() override {
+    std::this_thread::sleep_for(lookingFor);
     if (!answer) {
       throw std::runtime_error("out of memory");
     }
@@ -60,8 +68,8 @@ class ScriptedDialog : public ConverterDialog {
   std::size_t cancelAt = SIZE_MAX;  // the file at whose start Cancel is pressed
   QString progressAtCancel;
 
-  void Convert(std::optional<Paths> answer) {
-    SetFileChooser(std::make_unique<ScriptedChooser>(std::move(answer)));
+  void Convert(std::optional<Paths> answer, std::chrono::milliseconds looking = {}) {
+    SetFileChooser(std::make_unique<ScriptedChooser>(std::move(answer), looking));
     Child<QPushButton>("convertFileButton").click();
   }
   // The settings in exchange order: "end start 'status' remapping transparent format".
@@ -309,13 +317,14 @@ class ConverterDialogTest : public QObject {
     // In a batch of several files the box names the one that failed.
     QCOMPARE(dialog.shown,
              (QStringList{u"Error: out of memory (warning, owned)"_s,
-                          u"Error: This BMP file is corrupt [%1] (warning, no owner)"_s.arg(
+                          u"Error: This BMP file is corrupt [%1] (warning, owned)"_s.arg(
                               dir.filePath(u"b.BMP"_s)),
                           u"Error: Cannot create output file (warning, owned)"_s}));
   }
 
-  // The progress dialog shows once the batch has run longer than the delay; Cancel stops the
-  // batch after the file being converted, and the dialog has the keyboard again.
+  // The progress dialog shows once the batch has run longer than the delay, counted from its
+  // first file; Cancel stops the batch after the file being converted, and the dialog has the
+  // keyboard again.
   void cancelStopsAfterTheCurrentFile() {
     QTemporaryDir dir;
     const Paths paths = OddFiles(dir);
@@ -324,6 +333,11 @@ class ConverterDialogTest : public QObject {
     patient.cancelAt = 0;
     patient.Convert(paths);
     QCOMPARE(patient.statusText(), u"5 files processed!"_s);  // never shown, so never cancelled
+    ScriptedDialog slowChoice;  // files chosen after a long look convert as quickly
+    slowChoice.SetProgressDelay(std::chrono::milliseconds(300));
+    slowChoice.cancelAt = 0;
+    slowChoice.Convert(paths, std::chrono::milliseconds(400));
+    QCOMPARE(slowChoice.statusText(), u"5 files processed!"_s);
     ScriptedDialog dialog;
     dialog.SetProgressDelay(std::chrono::milliseconds(0));
     dialog.cancelAt = 1;
@@ -336,8 +350,9 @@ class ConverterDialogTest : public QObject {
   }
 
   // Files dropped on the dialog, or named on its command line, are converted as one batch as
-  // if chosen, and the chooser starts in their folder from then on, in the next run too.
-  // Anything else dropped is refused, on the colour fields too.
+  // if chosen, and the chooser starts in their folder from then on, in the next run too; the
+  // named files once, however often the dialog is activated. Anything else dropped is
+  // refused, on the colour fields too. Every box belongs to the dialog, so none opens beneath it.
   void droppedAndNamedFilesConvertAsChosen() {
     QTemporaryDir dir;
     const Paths paths = OddFiles(dir);
@@ -353,16 +368,68 @@ class ConverterDialogTest : public QObject {
     QVERIFY(Drop(&dialog.Child(kStart), text));
     QTRY_COMPARE(dialog.statusText(), u"3 files processed!"_s);
     QCOMPARE(dialog.shown,
-             QStringList{u"Error: This BMP file is corrupt [%1] (warning, no owner)"_s.arg(
+             QStringList{u"Error: This BMP file is corrupt [%1] (warning, owned)"_s.arg(
                  dir.filePath(u"b.BMP"_s))});
     QDir::setCurrent(dir.path());
-    const CommandLine line = ReadCommandLine({u"kav-graphic-converter"_s, u"d.bmp"_s, u"e.bmp"_s});
-    QCOMPARE(line.files, (QStringList{dir.filePath(u"d.bmp"_s), dir.filePath(u"e.bmp"_s)}));
+    const CommandLine line = ReadCommandLine({"kav-graphic-converter", "d.bmp", "--", "-e.bmp"});
+    QCOMPARE(line.files,
+             (Paths{paths[3], QFile::encodeName(dir.filePath(u"-e.bmp"_s)).toStdString()}));
+    QVERIFY(QFile::rename(dir.filePath(u"e.bmp"_s), dir.filePath(u"-e.bmp"_s)));
     QTemporaryDir elsewhere;
     ChooserStart().Remember({elsewhere.filePath(u"x.bmp"_s)});  // the folder of another run
     dialog.ConvertFilesOnceActive(line.files);
     QTRY_COMPARE(dialog.statusText(), u"2 files processed!"_s);
     QCOMPARE(ChooserStart().start(), dir.path());
+    dialog.SetStatusText("");
+    QWidget other;
+    other.show();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QTest::qWait(100);  // the batch would start at once
+    QCOMPARE(dialog.statusText(), QString());
+  }
+
+  // The program as it is started: every argument after "--" is a file, Qt's options among
+  // them, and names that are not UTF-8 keep their bytes (so does such a name from Qt, which
+  // shows it with U+FFFD in place of its bytes: it is found again in its folder); without a
+  // display it says so instead of letting Qt end it.
+  void commandLineIsTheProgramsAlone() {
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path()) + '/';
+    for (const char* name : {"-platform", "nowhere", "\xFF.bmp"}) {
+      QVERIFY(QFile::copy(QStringLiteral(KAV_SAMPLES_DIR "/odd.bmp"), dir.filePath(u"x"_s)));
+      QVERIFY(std::rename(folder + "x", folder + name) == 0);
+    }
+    QCOMPARE(EncodeNames({QFile::decodeName(folder + "\xFF.bmp")}),
+             Paths{(folder + "\xFF.bmp").toStdString()});
+    QProcess dialog;
+    dialog.setWorkingDirectory(dir.path());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(u"DISPLAY"_s);
+    environment.remove(u"WAYLAND_DISPLAY"_s);
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    dialog.setProcessEnvironment(environment);
+    // The shell passes the byte 0xFF, which a QString cannot hold.
+    dialog.start(u"/bin/sh"_s,
+                 {u"-c"_s, u"exec \"$0\" -- -platform nowhere \"$(printf '\\377').bmp\""_s,
+                  u"" KAV_DIALOG_PATH ""_s});
+    const auto converted = [&folder](const char* name) { return access(folder + name, F_OK) == 0; };
+    QTRY_VERIFY_WITH_TIMEOUT(
+        converted("-platform.RLE") && converted("nowhere.RLE") && converted("\xFF.RLE"), 20000);
+    dialog.terminate();
+    QVERIFY(dialog.waitForFinished());
+    for (const char* name : {"\xFF.bmp", "\xFF.RLE"}) {  // which QTemporaryDir cannot name
+      std::remove(folder + name);
+    }
+    for (const QString& platform : {QString(), u"xcb"_s, u"wayland;xcb"_s}) {
+      environment.insert(u"QT_QPA_PLATFORM"_s, platform);
+      dialog.setProcessEnvironment(environment);
+      dialog.start(QStringLiteral(KAV_DIALOG_PATH), {u"--"_s, u"-platform"_s, u"offscreen"_s});
+      QVERIFY(dialog.waitForFinished(20000));
+      QCOMPARE(dialog.exitCode(), 1);
+      QCOMPARE(dialog.readAllStandardError(), QByteArray("cannot open a window: no display\n"));
+    }
   }
 
   // BMP and PNG files in every letter case, every file under "All Files", a typed name taken

@@ -11,6 +11,8 @@ std::atomic<std::size_t> liveBlocks{0};
 std::atomic<std::uint64_t> requests{0};
 std::atomic<std::uint64_t> failing{0};  // 0: none fails
 std::atomic<bool> unnamedAllowed{true};
+std::atomic<bool> watchesRefused{false};
+std::atomic<int> eventBatchesToLose{0};
 
 }  // namespace
 
@@ -30,6 +32,14 @@ bool seams::UnnamedOutputFilesAllowed() {
   return unnamedAllowed.load();
 }
 
+bool seams::RefuseFolderWatch() {
+  return watchesRefused.load();
+}
+
+bool seams::LoseWatchEvents() {
+  return eventBatchesToLose.fetch_sub(1) > 0;
+}
+
 void test::AllocationFaults::FailNth(std::uint64_t n) {
   requests = 0;
   failing = n;
@@ -41,6 +51,14 @@ std::size_t test::LiveBlocks() {
 
 void test::AllowUnnamedOutputFiles(bool allowed) {
   unnamedAllowed = allowed;
+}
+
+void test::RefuseFolderWatches(bool refused) {
+  watchesRefused = refused;
+}
+
+void test::LoseWatchEvents(int batches) {
+  eventBatchesToLose = batches;
 }
 
 }  // namespace kav

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -120,6 +122,16 @@ Bytes With(Bytes bytes, std::initializer_list<Field> fields) {
   return bytes;
 }
 
+Bytes PngChunk(std::string_view type, const Bytes& data) {
+  // Length, type, data and CRC (of the type and data), numbers big-endian.
+  Bytes chunk(4 + 4 + data.size() + 4);
+  std::copy_n(type.data(), 4, chunk.begin() + 4);
+  std::copy(data.begin(), data.end(), chunk.begin() + 8);
+  const auto crc = crc32(0, chunk.data() + 4, static_cast<uInt>(4 + data.size()));
+  return With(chunk, {{0, 4, __builtin_bswap32(static_cast<std::uint32_t>(data.size()))},
+                      {chunk.size() - 4, 4, __builtin_bswap32(static_cast<std::uint32_t>(crc))}});
+}
+
 const std::array<Writer, 3> kWriters = {
     Writer{FileKind::kMzr, ConvertToMzr, "Error while converting!", ""},
     Writer{FileKind::kRle, ConvertToRle, "Error while loading BMP file!", "SUCCESS!!  "},
@@ -184,6 +196,12 @@ int ExitStatusOf(pid_t child) {
   return child >= 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)
              ? WEXITSTATUS(status)
              : -1;
+}
+
+bool StdoutToClosedPipe() {
+  std::array<int, 2> ends{};
+  return pipe(ends.data()) == 0 && dup2(ends[1], STDOUT_FILENO) == STDOUT_FILENO &&
+         close(ends[0]) == 0 && std::signal(SIGPIPE, SIG_DFL) != SIG_ERR;
 }
 
 ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch,

@@ -64,6 +64,9 @@ BmpSpec PictureOf(std::int32_t width, std::int32_t height, PixelFunction pixel) 
   return spec;
 }
 
+// A PNG chunk of `type` holding `data`, with its length and CRC.
+Bytes PngChunk(std::string_view type, const Bytes& data);
+
 // A BMP file encoded in memory by the writer of `kind`.
 Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& settings = {});
 inline Bytes Encode(const BmpSpec& spec, FileKind kind, const ConversionSettings& settings = {}) {
@@ -127,6 +130,10 @@ struct AllocationFaults {
 };
 std::size_t LiveBlocks();
 void AllowUnnamedOutputFiles(bool allowed);
+// RefuseFolderWatches(true) makes every folder --watch adds fail with ENOSPC;
+// LoseWatchEvents(n) drops the next n batches of events it reads, as an overflow does.
+void RefuseFolderWatches(bool refused);
+void LoseWatchEvents(int batches);
 
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
@@ -160,6 +167,9 @@ inline constexpr int kCannotPrepare = 77;
 pid_t StartKavconv(const std::vector<std::string>& arguments, const std::string& out,
                    const std::string& err, const std::function<bool()>& prepare = {});
 int ExitStatusOf(pid_t child);  // -1 when a signal ended it
+// For `prepare`: standard output a pipe whose reader has gone, as in `kavconv ... | head -1`
+// once head has ended, with SIGPIPE at its default, as a shell leaves it.
+bool StdoutToClosedPipe();
 // Runs kavconv to its end, its output kept in files inside `scratch` meanwhile.
 ProcessRun RunKavconv(const std::vector<std::string>& arguments, const TempDir& scratch,
                       const std::function<bool()>& prepare = {});
