@@ -16,8 +16,8 @@
 #include <tuple>
 
 #include "bench_images.h"
-#include "bmp/bitmap_view.h"
-#include "bmp/bmp_reader.h"
+#include "input/bitmap_view.h"
+#include "input/bmp_reader.h"
 #include "formats/c_header.h"
 #include "formats/mzr.h"
 #include "formats/run_length.h"

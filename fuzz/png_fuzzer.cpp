@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "bmp/png_reader.h"
+#include "input/png_reader.h"
 #include "read_and_encode.h"
 
 namespace {

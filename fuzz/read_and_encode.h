@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "bmp/bitmap_view.h"
-#include "bmp/bmp_reader.h"
+#include "input/bitmap_view.h"
+#include "input/bmp_reader.h"
 #include "formats/mzr.h"
 #include "formats/run_length.h"
 #include "platform/byte_source.h"

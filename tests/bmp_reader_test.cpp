@@ -1,7 +1,7 @@
 // The BMP reader: the first of two faults refused with its code and message and nothing left
 // behind, the layouts it mends, and every palette layout against its uncompressed 8-bit twin.
 
-#include "bmp/bmp_reader.h"
+#include "input/bmp_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <chrono>
 #include <thread>
 
-#include "bmp/bmp_reader.h"
+#include "input/bmp_reader.h"
 #include "support/test_support.h"
 
 namespace kav {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "bmp/bitmap_view.h"
+#include "input/bitmap_view.h"
 
 namespace kav {
 

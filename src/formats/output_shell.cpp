@@ -1,6 +1,6 @@
 #include "formats/output_shell.h"
 
-#include "bmp/bmp_reader.h"
+#include "input/bmp_reader.h"
 #include "formats/c_header.h"
 #include "platform/format_text.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <system_error>
 
-#include "bmp/bitmap_view.h"
+#include "input/bitmap_view.h"
 #include "formats/byte_sink.h"
 #include "platform/converter_host.h"
 #include "platform/memory_block.h"

@@ -33,7 +33,7 @@
 #include <string>
 #include <string_view>
 
-#include "bmp/bitmap_view.h"
+#include "input/bitmap_view.h"
 #include "color/rgb565.h"
 #include "formats/byte_sink.h"
 #include "formats/dimensions.h"

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bmp/bmp_reader.h"
+#include "input/bmp_reader.h"
 #include "formats/mzr.h"
 #include "kav/kav_formats.h"
 #include "platform/converter_host.h"

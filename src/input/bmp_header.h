@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "bmp/bmp_reader.h"
+#include "input/bmp_reader.h"
 #include "platform/byte_source.h"
 
 namespace kav {

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <span>
 
-#include "bmp/bmp_reader.h"
+#include "input/bmp_reader.h"
 #include "platform/byte_source.h"
 
 namespace kav {

@@ -1,4 +1,4 @@
-#include "bmp/png_reader.h"
+#include "input/png_reader.h"
 
 #include <png.h>
 

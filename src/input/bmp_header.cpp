@@ -1,4 +1,4 @@
-#include "bmp/bmp_header.h"
+#include "input/bmp_header.h"
 
 #include <algorithm>
 #include <array>

@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "bmp/bmp_reader.h"
+#include "input/bmp_reader.h"
 
 namespace kav {
 

@@ -1,4 +1,4 @@
-#include "bmp/bmp_reader.h"
+#include "input/bmp_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,9 @@
 #include <span>
 #include <utility>
 
-#include "bmp/bmp_header.h"
-#include "bmp/pixel_decoders.h"
-#include "bmp/png_reader.h"
+#include "input/bmp_header.h"
+#include "input/pixel_decoders.h"
+#include "input/png_reader.h"
 #include "platform/file.h"
 #include "platform/format_text.h"
 

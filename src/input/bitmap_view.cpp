@@ -1,4 +1,4 @@
-#include "bmp/bitmap_view.h"
+#include "input/bitmap_view.h"
 
 #include <cstdlib>
 
