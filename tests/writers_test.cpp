@@ -14,6 +14,7 @@
 
 #include "formats/output_shell.h"
 #include "formats/run_length.h"
+#include "input/read_picture.h"
 #include "platform/file.h"
 #include "support/test_support.h"
 
@@ -324,26 +325,25 @@ class MappedInput : public ::testing::Test {
  protected:
   void SetUp() override {
     test::WriteFile(source, test::MakeBmp(kLarge));
-    ASSERT_EQ(ReadBmp8(source, host, bitmap), kBmpOk);
-    view = ViewBitmap(bitmap);
-    ASSERT_TRUE(view && bitmap.block.IsMapped());
+    ReadResult read = ReadPicture(source);
+    ASSERT_TRUE(read && read->IsMapped());
+    picture.emplace(std::move(*read));
   }
 
   test::TempDir dir;
   std::string source = dir.File("large.bmp");
   RecordingHost host;
-  LoadedBitmap bitmap;
-  std::optional<BitmapView> view;
+  std::optional<Picture> picture;
 };
 
 TEST_F(MappedInput, FileShrinkingWhileMappedIsDamageNotACrash) {
   VectorSink mzr;
-  EncodeMzr(*view, {}, mzr);
+  EncodeMzr(*picture, {}, mzr);
   EXPECT_TRUE(mzr.bytes() == test::Encode(kLarge, FileKind::kMzr));  // read, not mapped
-  EXPECT_FALSE(bitmap.block.Damaged());
+  EXPECT_FALSE(picture->Damaged());
   std::filesystem::resize_file(source, 5000);  // another program rewrites it
-  EXPECT_GT(EncodeRunLength(*view, RunLengthVariant::kRle).size(), 4118u);
-  EXPECT_TRUE(bitmap.block.Damaged());
+  EXPECT_GT(EncodeRunLength(*picture, RunLengthVariant::kRle).size(), 4118u);
+  EXPECT_TRUE(picture->Damaged());
 }
 
 TEST_F(MappedInput, ShrunkSourceAbandonsTheOutput) {
@@ -351,10 +351,10 @@ TEST_F(MappedInput, ShrunkSourceAbandonsTheOutput) {
   // The rows reach the kernel straight from the mapping, so the fault shows as a failed
   // write rather than a signal; either way the source counts as damaged.
   const WriteOutcome outcome =
-      WriteOutputFile(host, dir.File("large.MZR"), source, bitmap.block, [&](OutputStream& file) {
+      WriteOutputFile(host, dir.File("large.MZR"), source, &*picture, [&](OutputStream& file) {
         std::filesystem::resize_file(source, 5000);
         FileSink sink(file);
-        EncodeMzr(*view, {}, sink);
+        EncodeMzr(*picture, {}, sink);
         return sink.Flush();
       });
   EXPECT_EQ(outcome, WriteOutcome::kSourceDamaged);

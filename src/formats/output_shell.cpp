@@ -1,7 +1,7 @@
 #include "formats/output_shell.h"
 
-#include "input/bmp_reader.h"
 #include "formats/c_header.h"
+#include "input/read_picture.h"
 #include "platform/format_text.h"
 
 namespace kav {
@@ -20,10 +20,9 @@ bool ReportWritten(ConverterHost& host, WriteOutcome outcome, std::error_code er
 // Writes one output whose bytes are ready, and reports it.
 bool WriteReady(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
                 const WriterTexts& texts, const std::function<bool(ByteSink&)>& encode) {
-  MemoryBlock noSource;
   std::error_code error;
   const WriteOutcome outcome = WriteOutputFile(
-      host, outputPath, sourcePath, noSource,
+      host, outputPath, sourcePath, nullptr,
       [&encode](OutputStream& file) {
         FileSink sink(file);
         return encode(sink) && sink.Flush();
@@ -39,27 +38,26 @@ std::string_view FileNameOf(std::string_view path) {
 
 }  // namespace
 
-std::optional<BitmapView> LoadSource(ConverterHost& host, const std::string& sourcePath,
-                                     LoadedBitmap& bitmap, std::string_view loadErrorStatus) {
-  std::optional<BitmapView> view;
-  if (ReadBmp8(sourcePath, host, bitmap) == kBmpOk) {
-    view = ViewBitmap(bitmap);
-  }
-  if (!view) {
-    bitmap.block.Release();
+std::optional<Picture> LoadSource(ConverterHost& host, const std::string& sourcePath,
+                                  std::string_view loadErrorStatus) {
+  ReadResult read = ReadPicture(sourcePath);
+  if (!read) {
+    host.ShowError(MessageOwner::kNone, ReadFailureText(read.failed().failure),
+                   ErrorText(read.failed().cause));
     host.SetStatusText(std::string(loadErrorStatus));
+    return std::nullopt;
   }
-  return view;
+  return std::move(*read);
 }
 
-bool RefuseTooLarge(ConverterHost& host, LoadedBitmap& bitmap) {
-  bitmap.block.Release();
+bool RefuseTooLarge(ConverterHost& host, Picture& picture) {
+  picture.Release();
   host.ShowError(MessageOwner::kMainDialog, kTooLargeText);
   return false;
 }
 
 WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
-                             const std::string& sourcePath, MemoryBlock& source,
+                             const std::string& sourcePath, Picture* source,
                              const std::function<bool(OutputStream&)>& write,
                              std::error_code* error) {
   OutputFile file;
@@ -73,8 +71,10 @@ WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
     return failed(WriteOutcome::kCannotCreate);
   }
   const bool written = write(file);
-  const bool damaged = source.Damaged();
-  source.Release();
+  const bool damaged = source != nullptr && source->Damaged();
+  if (source != nullptr) {
+    source->Release();
+  }
   // On each early return the temporary file goes with `file`.
   if (damaged || file.FailedReadingSource()) {
     return failed(WriteOutcome::kSourceDamaged);
@@ -101,7 +101,7 @@ bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome, std::string_v
       host.ShowError(MessageOwner::kMainDialog, kCannotWriteText, cause);
       return false;
     case WriteOutcome::kSourceDamaged:
-      host.ShowError(MessageOwner::kNone, kBmpCorruptText);
+      host.ShowError(MessageOwner::kNone, ReadFailureText(ReadFailure::kBmpCorrupt));
       host.SetStatusText(std::string(loadErrorStatus));
       return false;
     case WriteOutcome::kNotWanted:
@@ -119,13 +119,13 @@ std::string HeaderNameOf(const std::string& outputPath, const ConversionSettings
 }
 
 bool WriteOutputs(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
-                  MemoryBlock& source, const WriterTexts& texts,
+                  Picture& source, const WriterTexts& texts,
                   const std::function<bool(OutputStream&)>& write) {
   const ConversionSettings settings = host.Settings();
   if (settings.emitted == Emit::kBinary) {  // straight into the file, with no copy in memory
     std::error_code error;
     const WriteOutcome outcome =
-        WriteOutputFile(host, outputPath, sourcePath, source, write, &error);
+        WriteOutputFile(host, outputPath, sourcePath, &source, write, &error);
     return ReportWritten(host, outcome, error, texts, outputPath);
   }
   MemoryOutput encoded;

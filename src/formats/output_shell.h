@@ -6,8 +6,8 @@
 #include <string>
 #include <system_error>
 
-#include "input/bitmap_view.h"
 #include "formats/byte_sink.h"
+#include "input/picture.h"
 #include "platform/converter_host.h"
 #include "platform/memory_block.h"
 
@@ -18,26 +18,26 @@ inline constexpr std::string_view kCannotWriteText = "Cannot write output file";
 inline constexpr std::string_view kTooLargeText = "This image is too large for this format";
 inline constexpr std::string_view kAllocationErrorText = "Error allocating memory!";
 
-// Loads the BMP file at `sourcePath` into `bitmap` for a writer. When it cannot be loaded (the
-// reader has shown why), the status line becomes `loadErrorStatus` and the result is empty.
-std::optional<BitmapView> LoadSource(ConverterHost& host, const std::string& sourcePath,
-                                     LoadedBitmap& bitmap, std::string_view loadErrorStatus);
+// Reads the picture at `sourcePath` for a writer. When it cannot be read, an unowned message
+// box says why, the status line becomes `loadErrorStatus` and the result is empty.
+std::optional<Picture> LoadSource(ConverterHost& host, const std::string& sourcePath,
+                                  std::string_view loadErrorStatus);
 
-// Releases the loaded bitmap and tells the user, in an owned message box, that its picture
-// does not fit the format. Always false, for the writer to return.
-bool RefuseTooLarge(ConverterHost& host, LoadedBitmap& bitmap);
+// Releases the picture and tells the user, in an owned message box, that it does not fit the
+// format. Always false, for the writer to return.
+bool RefuseTooLarge(ConverterHost& host, Picture& picture);
 
 enum class WriteOutcome { kWritten, kCannotCreate, kCannotWrite, kSourceDamaged, kNotWanted };
 
 // Creates `outputPath` (never the file at `sourcePath`), lets `write` fill it from its start
-// (returning whether every write succeeded) and puts it in place, unless the loaded
-// `source` block was damaged meanwhile (its file shrank while mapped) or the host no longer
-// wants the output. Otherwise no partial file is left and an older file of that name is
-// untouched; `error`, when given, is set to why it failed (OutputFile::LastError()).
-// `source` is released once written, before the host is asked: the host may wait for other
-// conversions, which may be waiting for the picture memory it holds.
+// (returning whether every write succeeded) and puts it in place, unless the `source`
+// picture was damaged meanwhile (its file shrank while mapped) or the host no longer wants the
+// output. Otherwise no partial file is left and an older file of that name is untouched;
+// `error`, when given, is set to why it failed (OutputFile::LastError()). `source` is released
+// once written, before the host is asked: the host may wait for other conversions, which may
+// be waiting for the picture memory it holds.
 WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
-                             const std::string& sourcePath, MemoryBlock& source,
+                             const std::string& sourcePath, Picture* source,
                              const std::function<bool(OutputStream&)>& write,
                              std::error_code* error = nullptr);
 
@@ -65,7 +65,7 @@ std::string HeaderNameOf(const std::string& outputPath, const ConversionSettings
 // once it is in place (the binary's first). `write` fills an output from its start;
 // `source` is released once it is no longer needed. True when every file was written.
 bool WriteOutputs(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
-                  MemoryBlock& source, const WriterTexts& texts,
+                  Picture& source, const WriterTexts& texts,
                   const std::function<bool(OutputStream&)>& write);
 
 }  // namespace kav

@@ -33,10 +33,10 @@
 #include <string>
 #include <string_view>
 
-#include "input/bitmap_view.h"
 #include "color/rgb565.h"
 #include "formats/byte_sink.h"
 #include "formats/dimensions.h"
+#include "input/picture.h"
 #include "platform/converter_host.h"
 
 namespace kav {
@@ -84,7 +84,7 @@ using EffectTables = std::array<Rgb565, kEffectTableCount * kColourTableEntries>
 // Table t, entry i: the effects of table t applied to PackRgb565 of palette entry i.
 //   0 none; 1 darken 6; 2 lighten 6; 3 darken 5, blue 3; 4 darken 7, red 3;
 //   5 darken 6, red 2, blue 2; 6 grey; 7 cyan 7.
-EffectTables BuildEffectTables(PaletteBytes palette);
+EffectTables BuildEffectTables(const Palette& palette);
 
 // Codes one row (exactly its pixels) into `out`, which holds MaxCodedRowBytes(width)
 // bytes, and sets `segmentStarts[s]` to where segment s begins within the row's code.
@@ -106,14 +106,14 @@ struct RunLengthLayout {
 };
 
 // Everything but the coded length, which only coding tells.
-RunLengthLayout LayoutOf(const BitmapView& bitmap);
+RunLengthLayout LayoutOf(const Picture& picture);
 
 // Whether the coded rows could make `dataSize` overflow 32 bits (then they are measured
 // before anything is written). Only images of about two gigapixels and more can.
 bool MayOverflowDataSize(const RunLengthLayout& layout);
 
 // Rows are coded in bands of up to 256 rows holding about 64 KiB of pixels, each band in
-// the order its rows are stored, so memory is read upwards even in a bottom-up bitmap. A band
+// the order its rows are stored, so memory is read upwards even in a bottom-up picture. A band
 // and its codes stay in the processor's second-level cache.
 inline constexpr std::uint64_t kBandPixelBytes = 64 * 1024;
 inline constexpr std::uint32_t kMaxBandRows = 256;
@@ -142,19 +142,19 @@ constexpr std::uint64_t CodingScratchBytes(std::uint32_t width) {
 // Codes every row through `scratch` (CodingScratchBytes(width) bytes) into `codedRows`, top
 // row first, or only measures them when `codedRows` is null. Fills `offsets`
 // (segmentCount * rowCount entries, segment 0 first) and sets `layout.codedBytes`.
-void CodeRows(const BitmapView& bitmap, RunLengthVariant variant, RunLengthLayout& layout,
+void CodeRows(const Picture& picture, RunLengthVariant variant, RunLengthLayout& layout,
               std::span<std::uint32_t> offsets, std::span<std::uint8_t> scratch,
               ByteSink* codedRows);
 
 // The file's head, once the rows are coded: signature, header with the eight effect tables,
 // and the offset tables.
-void WriteRunLengthHead(const BitmapView& bitmap, RunLengthVariant variant,
+void WriteRunLengthHead(const Picture& picture, RunLengthVariant variant,
                         const RunLengthLayout& layout, std::span<const std::uint32_t> offsets,
                         ByteSink& sink);
 
-// The whole file in memory, for tests and fuzzing; the bitmap must have pixels and fit
+// The whole file in memory, for tests and fuzzing; the picture must have pixels and fit
 // FitsFileHeader.
-std::vector<std::uint8_t> EncodeRunLength(const BitmapView& bitmap, RunLengthVariant variant);
+std::vector<std::uint8_t> EncodeRunLength(const Picture& picture, RunLengthVariant variant);
 
 // Convert one BMP file to RLE or RLS (or its C header, as the settings ask) and report to
 // `host`: "SUCCESS!!  %s converted!" for each file written, "Error while loading BMP file!" or

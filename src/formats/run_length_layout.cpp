@@ -16,12 +16,12 @@ std::string_view SignatureOf(RunLengthVariant variant) {
   return variant == RunLengthVariant::kRls ? "RS" : "RL";
 }
 
-RunLengthLayout LayoutOf(const BitmapView& bitmap) {
+RunLengthLayout LayoutOf(const Picture& picture) {
   RunLengthLayout layout;
-  layout.width = bitmap.width;
-  layout.rowCount = bitmap.rowCount;
-  layout.segmentCount = SegmentCountFor(bitmap.width);
-  layout.rowTableSize = std::uint64_t{bitmap.rowCount} * kOffsetEntrySize;
+  layout.width = picture.width();
+  layout.rowCount = picture.height();
+  layout.segmentCount = SegmentCountFor(picture.width());
+  layout.rowTableSize = std::uint64_t{picture.height()} * kOffsetEntrySize;
   layout.allRowTablesSize = layout.segmentCount * layout.rowTableSize;
   return layout;
 }

@@ -26,14 +26,15 @@ struct CodingBuffers {
 };
 
 // Both blocks, or nullopt when either cannot be had.
-std::optional<CodingBuffers> AllocateCodingBuffers(const BitmapView& view) {
-  const std::uint64_t offsetEntries = std::uint64_t{SegmentCountFor(view.width)} * view.rowCount;
+std::optional<CodingBuffers> AllocateCodingBuffers(const Picture& picture) {
+  const std::uint64_t offsetEntries =
+      std::uint64_t{SegmentCountFor(picture.width())} * picture.height();
   CodingBuffers buffers;
   buffers.offsetBlock =
       MemoryBlock::Allocate(static_cast<std::size_t>(offsetEntries * kOffsetEntrySize));
   if (buffers.offsetBlock) {
     buffers.scratch =
-        MemoryBlock::Allocate(static_cast<std::size_t>(CodingScratchBytes(view.width)));
+        MemoryBlock::Allocate(static_cast<std::size_t>(CodingScratchBytes(picture.width())));
   }
   if (!buffers.offsetBlock || !buffers.scratch) {
     return std::nullopt;
@@ -43,59 +44,58 @@ std::optional<CodingBuffers> AllocateCodingBuffers(const BitmapView& view) {
 
 // Whether dataSize fits its 32 bits. Only a measuring pass can tell for the largest
 // pictures; it runs before anything is made.
-bool DataSizeFits(const BitmapView& view, RunLengthVariant variant, RunLengthLayout& layout,
+bool DataSizeFits(const Picture& picture, RunLengthVariant variant, RunLengthLayout& layout,
                   CodingBuffers& buffers) {
   if (!MayOverflowDataSize(layout)) {
     return true;
   }
-  CodeRows(view, variant, layout, buffers.Offsets(), buffers.scratch.bytes(), nullptr);
+  CodeRows(picture, variant, layout, buffers.Offsets(), buffers.scratch.bytes(), nullptr);
   return layout.DataSize() <= std::numeric_limits<std::uint32_t>::max();
 }
 
 // One pass over the pixels: the coded rows go first, after room for the head, and the head
 // follows once coding has given every offset.
-bool WriteRunLengthFile(OutputStream& file, const BitmapView& view, RunLengthVariant variant,
+bool WriteRunLengthFile(OutputStream& file, const Picture& picture, RunLengthVariant variant,
                         RunLengthLayout& layout, CodingBuffers& buffers) {
   if (!file.Seek(layout.HeadSize())) {
     return false;
   }
   FileSink rows(file);
-  CodeRows(view, variant, layout, buffers.Offsets(), buffers.scratch.bytes(), &rows);
+  CodeRows(picture, variant, layout, buffers.Offsets(), buffers.scratch.bytes(), &rows);
   if (!rows.Flush() || !file.Seek(0)) {
     return false;
   }
   FileSink head(file);
-  WriteRunLengthHead(view, variant, layout, buffers.Offsets(), head);
+  WriteRunLengthHead(picture, variant, layout, buffers.Offsets(), head);
   return head.Flush();
 }
 
 bool ConvertToRunLength(ConverterHost& host, const std::string& sourcePath,
                         const std::string& outputPath, RunLengthVariant variant) {
-  LoadedBitmap bitmap;
-  const std::optional<BitmapView> view = LoadSource(host, sourcePath, bitmap, kLoadErrorText);
-  if (!view) {
+  std::optional<Picture> picture = LoadSource(host, sourcePath, kLoadErrorText);
+  if (!picture) {
     return false;
   }
-  if (view->width == 0 || view->rowCount == 0) {
+  if (picture->width() == 0 || picture->height() == 0) {
     host.SetStatusText(std::string(kEmptyImageText));
     return false;
   }
-  if (!FitsFileHeader(*view)) {
-    return RefuseTooLarge(host, bitmap);
+  if (!FitsFileHeader(*picture)) {
+    return RefuseTooLarge(host, *picture);
   }
-  std::optional<CodingBuffers> buffers = AllocateCodingBuffers(*view);
+  std::optional<CodingBuffers> buffers = AllocateCodingBuffers(*picture);
   if (!buffers) {
     host.SetStatusText(std::string(kAllocationErrorText));
     return false;
   }
-  RunLengthLayout layout = LayoutOf(*view);
-  if (!DataSizeFits(*view, variant, layout, *buffers)) {
-    return RefuseTooLarge(host, bitmap);
+  RunLengthLayout layout = LayoutOf(*picture);
+  if (!DataSizeFits(*picture, variant, layout, *buffers)) {
+    return RefuseTooLarge(host, *picture);
   }
-  return WriteOutputs(host, outputPath, sourcePath, bitmap.block,
+  return WriteOutputs(host, outputPath, sourcePath, *picture,
                       {.loadErrorStatus = kLoadErrorText, .writtenFormat = kSuccessFormat},
                       [&](OutputStream& file) {
-                        return WriteRunLengthFile(file, *view, variant, layout, *buffers);
+                        return WriteRunLengthFile(file, *picture, variant, layout, *buffers);
                       });
 }
 

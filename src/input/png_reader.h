@@ -1,6 +1,6 @@
 #pragma once
-// ReadPng: loads one palette or grey PNG file into the block ReadBmp8 hands over, so that a
-// PNG gives exactly what its uncompressed 8-bit BMP twin gives.
+// ReadPng: the reader of palette and grey PNG files. A PNG gives exactly the picture of its
+// uncompressed 8-bit BMP twin.
 //
 //   palette PNG, depth 1, 2, 4 or 8   the PLTE entries are the palette; each pixel's value is
 //                                     its index, kept as it is when it lies at or past the
@@ -12,24 +12,17 @@
 // Truecolour, grey with alpha and 16-bit files are refused as having no palette; a bad CRC,
 // a file cut short or a damaged image stream as corrupt.
 //
-// The rows are stored top row first, so the loaded height is negative.
+// The picture's rows are stored top row first, one byte an index and no padding.
 
-#include <cstdint>
-#include <span>
-
-#include "input/bmp_reader.h"
+#include "input/read_picture.h"
 #include "platform/byte_source.h"
+#include "platform/memory_budget.h"
 
 namespace kav {
 
-// "\x89PNG\r\n\x1a\n": the 8 bytes every PNG file begins with.
-inline constexpr std::size_t kPngSignatureSize = 8;
-bool HasPngSignature(std::span<const std::uint8_t> first);
-
-// Reads the PNG file `source` (from its start) into `bitmap`, giving a result code of
-// bmp_reader.h. The block, with libpng's row buffers, is reserved in `budget` once the
-// header has told the picture's size, before any of the image stream is inflated; a picture
-// larger than the whole budget is refused as out of memory. On failure `bitmap` is untouched.
-std::int16_t ReadPng(ByteSource& source, MemoryBudget& budget, LoadedBitmap& bitmap);
+// Reads the PNG file `source` (from its start) into a picture. Its block, with libpng's row
+// buffers, is reserved in `budget` once the header has told the picture's size, before any of
+// the image stream is inflated.
+ReadResult ReadPng(ByteSource& source, MemoryBudget& budget);
 
 }  // namespace kav

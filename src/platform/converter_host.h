@@ -4,8 +4,7 @@
 // boxes; and, for long batches, progress and a way to stop.
 //
 // The core reports failure in three ways, and no other (it throws nothing of its own):
-// - the BMP reader returns a result code (kBmp* in bmp/bmp_reader.h) after showing its own
-//   message box; callers only test it for zero;
+// - a reader returns a failure value (input/read_picture.h) and shows nothing itself;
 // - a writer (ConvertToMzr, ConvertToRle, ConvertToRls) returns whether it succeeded, having
 //   told the user through this host: a message box, then its status line;
 // - a decoder of converted files returns an error holding the file offset of the fault and

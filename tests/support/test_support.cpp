@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/run_length.h"
+#include "input/read_picture.h"
 #include "platform/byte_source.h"
 
 namespace kav::test {
@@ -62,20 +63,19 @@ Bytes MakeBmp(const BmpSpec& spec) {
 
 Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& settings) {
   MemorySource source(file);
-  RecordingHost host;
-  LoadedBitmap bitmap;
-  EXPECT_EQ(ReadBmp8(source, host, bitmap), kBmpOk);
-  const std::optional<BitmapView> view = ViewBitmap(bitmap);
-  if (!view) {  // the reader's failure is reported above
+  ReadResult read = ReadPicture(source);
+  if (!read) {
+    ADD_FAILURE() << "refused: " << ReadFailureText(read.failed().failure);
     return {};
   }
+  const Picture& picture = *read;
   if (kind != FileKind::kMzr) {
-    EXPECT_TRUE(view->width > 0 && view->rowCount > 0 && FitsFileHeader(*view));
+    EXPECT_TRUE(picture.width() > 0 && picture.height() > 0 && FitsFileHeader(picture));
     return EncodeRunLength(
-        *view, kind == FileKind::kRls ? RunLengthVariant::kRls : RunLengthVariant::kRle);
+        picture, kind == FileKind::kRls ? RunLengthVariant::kRls : RunLengthVariant::kRle);
   }
   VectorSink sink;
-  EXPECT_EQ(EncodeMzr(*view, settings, sink), EncodeResult::kOk);
+  EXPECT_EQ(EncodeMzr(picture, settings, sink), EncodeResult::kOk);
   return std::move(sink.bytes());
 }
 

@@ -14,7 +14,6 @@
 #include <string_view>
 #include <vector>
 
-#include "input/bmp_reader.h"
 #include "formats/mzr.h"
 #include "kav/kav_formats.h"
 #include "platform/converter_host.h"
