@@ -94,7 +94,7 @@ void EncodeMzr(benchmark::State& state, Content content) {
   state.SetBytesProcessed(state.iterations() * PixelsOf(picture));
 }
 
-void EncodeRunLength(benchmark::State& state, Content content, kav::RunLengthVariant variant) {
+void EncodeRunLength(benchmark::State& state, Content content, kav::OutputFormat format) {
   const kav::Picture picture = Load(Picture(state.range(0), content));
   std::vector<std::uint32_t> offsets(std::size_t{kav::SegmentCountFor(picture.width())} *
                                      picture.height());
@@ -102,19 +102,19 @@ void EncodeRunLength(benchmark::State& state, Content content, kav::RunLengthVar
   for (auto _ : state) {
     CountingSink sink;
     kav::RunLengthLayout layout = kav::LayoutOf(picture);
-    kav::CodeRows(picture, variant, layout, offsets, scratch, &sink);
-    kav::WriteRunLengthHead(picture, variant, layout, offsets, sink);
+    kav::CodeRows(picture, kav::FormatOf(format).runCoded, layout, offsets, scratch, &sink);
+    kav::WriteRunLengthHead(picture, kav::FormatOf(format).signature, layout, offsets, sink);
     benchmark::DoNotOptimize(sink.count);
   }
   state.SetBytesProcessed(state.iterations() * PixelsOf(picture));
 }
 
 void EncodeRle(benchmark::State& state, Content content) {
-  EncodeRunLength(state, content, kav::RunLengthVariant::kRle);
+  EncodeRunLength(state, content, kav::OutputFormat::kRle);
 }
 
 void EncodeRls(benchmark::State& state, Content content) {
-  EncodeRunLength(state, content, kav::RunLengthVariant::kRls);
+  EncodeRunLength(state, content, kav::OutputFormat::kRls);
 }
 
 // Bytes processed: the header text written; the picture's BMP file stands in for a file.
@@ -131,13 +131,12 @@ void EncodeCHeader(benchmark::State& state) {
 
 // The picture's RLE or RLS file, made once.
 const std::vector<std::uint8_t>& Encoded(std::int64_t megapixels, Content content,
-                                         kav::RunLengthVariant variant) {
-  static std::map<std::tuple<std::int64_t, Content, kav::RunLengthVariant>,
-                  std::vector<std::uint8_t>>
+                                         kav::OutputFormat format) {
+  static std::map<std::tuple<std::int64_t, Content, kav::OutputFormat>, std::vector<std::uint8_t>>
       files;
-  auto& file = files[{megapixels, content, variant}];
+  auto& file = files[{megapixels, content, format}];
   if (file.empty()) {
-    file = kav::EncodeRunLength(Load(Picture(megapixels, content)), variant);
+    file = kav::EncodeRunLength(Load(Picture(megapixels, content)), format);
   }
   return file;
 }
@@ -151,8 +150,8 @@ kav_image Opened(const std::vector<std::uint8_t>& file) {
 }
 
 // Bytes processed, here and below: the indices the file decodes to.
-void Open(benchmark::State& state, Content content, kav::RunLengthVariant variant) {
-  const std::vector<std::uint8_t>& file = Encoded(state.range(0), content, variant);
+void Open(benchmark::State& state, Content content, kav::OutputFormat format) {
+  const std::vector<std::uint8_t>& file = Encoded(state.range(0), content, format);
   kav_image image;
   for (auto _ : state) {
     benchmark::DoNotOptimize(kav_open(&image, file.data(), file.size(), nullptr));
@@ -160,8 +159,8 @@ void Open(benchmark::State& state, Content content, kav::RunLengthVariant varian
   state.SetBytesProcessed(state.iterations() * image.width * image.height);
 }
 
-void DecodeRows(benchmark::State& state, Content content, kav::RunLengthVariant variant) {
-  const kav_image image = Opened(Encoded(state.range(0), content, variant));
+void DecodeRows(benchmark::State& state, Content content, kav::OutputFormat format) {
+  const kav_image image = Opened(Encoded(state.range(0), content, format));
   std::vector<std::uint8_t> row(image.width);
   for (auto _ : state) {
     for (std::uint32_t y = 0; y < image.height; ++y) {
@@ -189,7 +188,7 @@ void MemcpyRows(benchmark::State& state, Content content) {
 void DecodeSegment(benchmark::State& state) {
   static const std::vector<std::uint8_t> file = [] {
     return kav::EncodeRunLength(Load(kav::bench::MakeBenchBmp(65535, 256, Content::kSprite)),
-                                kav::RunLengthVariant::kRls);
+                                kav::OutputFormat::kRls);
   }();
   const kav_image image = Opened(file);
   std::array<std::uint8_t, KAV_SEGMENT_WIDTH> segment{};
@@ -245,8 +244,8 @@ Sprite MakeSprite(const kav::Picture& view) {
   kav::VectorSink mzr;
   kav::EncodeMzr(view, settings, mzr);
   sprite.files[kDrawnMzr] = std::move(mzr.bytes());
-  sprite.files[kDrawnRle] = kav::EncodeRunLength(view, kav::RunLengthVariant::kRle);
-  sprite.files[kDrawnRls] = kav::EncodeRunLength(view, kav::RunLengthVariant::kRls);
+  sprite.files[kDrawnRle] = kav::EncodeRunLength(view, kav::OutputFormat::kRle);
+  sprite.files[kDrawnRls] = kav::EncodeRunLength(view, kav::OutputFormat::kRls);
   return sprite;
 }
 
@@ -421,7 +420,7 @@ void DrawWindow(benchmark::State& state, std::size_t kind) {
 // The thumbnail kavconv thumbnail -s 256 draws, every band decoding its own rows; the file is
 // opened (and checked) once, outside the timing.
 void Thumbnail(benchmark::State& state, Content content) {
-  const kav_image image = Opened(Encoded(state.range(0), content, kav::RunLengthVariant::kRle));
+  const kav_image image = Opened(Encoded(state.range(0), content, kav::OutputFormat::kRle));
   const kav::ThumbnailSize size = kav::FitThumbnail(image.width, image.height, 256);
   for (auto _ : state) {
     benchmark::DoNotOptimize(
@@ -447,18 +446,14 @@ BENCHMARK_CAPTURE(EncodeRls, noise, Content::kNoise)->Apply(Sizes);
 BENCHMARK_CAPTURE(EncodeRls, alternating, Content::kAlternating)->Apply(Sizes);
 BENCHMARK(EncodeCHeader)->Apply(Sizes);
 
-BENCHMARK_CAPTURE(Open, rle_sprite, Content::kSprite, kav::RunLengthVariant::kRle)->Apply(Sizes);
-BENCHMARK_CAPTURE(Open, rle_noise, Content::kNoise, kav::RunLengthVariant::kRle)->Apply(Sizes);
-BENCHMARK_CAPTURE(Open, rls_sprite, Content::kSprite, kav::RunLengthVariant::kRls)->Apply(Sizes);
-BENCHMARK_CAPTURE(Open, rls_noise, Content::kNoise, kav::RunLengthVariant::kRls)->Apply(Sizes);
-BENCHMARK_CAPTURE(DecodeRows, rle_sprite, Content::kSprite, kav::RunLengthVariant::kRle)
-    ->Apply(Sizes);
-BENCHMARK_CAPTURE(DecodeRows, rle_noise, Content::kNoise, kav::RunLengthVariant::kRle)
-    ->Apply(Sizes);
-BENCHMARK_CAPTURE(DecodeRows, rls_sprite, Content::kSprite, kav::RunLengthVariant::kRls)
-    ->Apply(Sizes);
-BENCHMARK_CAPTURE(DecodeRows, rls_noise, Content::kNoise, kav::RunLengthVariant::kRls)
-    ->Apply(Sizes);
+BENCHMARK_CAPTURE(Open, rle_sprite, Content::kSprite, kav::OutputFormat::kRle)->Apply(Sizes);
+BENCHMARK_CAPTURE(Open, rle_noise, Content::kNoise, kav::OutputFormat::kRle)->Apply(Sizes);
+BENCHMARK_CAPTURE(Open, rls_sprite, Content::kSprite, kav::OutputFormat::kRls)->Apply(Sizes);
+BENCHMARK_CAPTURE(Open, rls_noise, Content::kNoise, kav::OutputFormat::kRls)->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rle_sprite, Content::kSprite, kav::OutputFormat::kRle)->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rle_noise, Content::kNoise, kav::OutputFormat::kRle)->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rls_sprite, Content::kSprite, kav::OutputFormat::kRls)->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rls_noise, Content::kNoise, kav::OutputFormat::kRls)->Apply(Sizes);
 BENCHMARK_CAPTURE(MemcpyRows, sprite, Content::kSprite)->Apply(Sizes);
 BENCHMARK_CAPTURE(MemcpyRows, noise, Content::kNoise)->Apply(Sizes);
 BENCHMARK(DecodeSegment)->Arg(0)->Arg(255)->Arg(511);

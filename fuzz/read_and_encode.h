@@ -48,8 +48,8 @@ inline void ReadAndEncode(std::span<const std::uint8_t> bytes) {
     __builtin_trap();
   }
   if (picture.width() > 0 && picture.height() > 0 && FitsFileHeader(picture)) {
-    for (const auto variant : {RunLengthVariant::kRle, RunLengthVariant::kRls}) {
-      if (EncodeRunLength(picture, variant).size() < kRowTablesOffset) {
+    for (const auto format : {OutputFormat::kRle, OutputFormat::kRls}) {
+      if (EncodeRunLength(picture, format).size() < kRowTablesOffset) {
         __builtin_trap();
       }
     }

@@ -97,7 +97,7 @@ TEST(RunLengthRows, TheLongestRowsFitTheirBuffer) {
     // Exactly sized, so that the sanitizer build sees any write past the end.
     Bytes out(static_cast<std::size_t>(MaxCodedRowBytes(width)));
     std::vector<std::uint32_t> starts(SegmentCountFor(width));
-    EXPECT_EQ(CodeRow(row, RunLengthVariant::kRls, out, starts), 2 * width) << width;
+    EXPECT_EQ(CodeRow(row, FormatOf(OutputFormat::kRls).runCoded, out, starts), 2 * width) << width;
   }
 }
 

@@ -59,7 +59,7 @@ TEST(Writers, WriteTheEncodedFileAndSaySo) {
     host.settings = {.startColor = 1, .useRemapping = false};
     // Past the blocks whose failures are checked below: any further block would fail.
     test::AllocationFaults::FailNth(writer.kind == FileKind::kMzr ? 2 : 4);
-    EXPECT_TRUE(writer.convert(host, work.source, work.output));
+    EXPECT_TRUE(writer.Convert(host, work.source, work.output));
     test::AllocationFaults::Clear();
     EXPECT_EQ(host.events, std::vector<std::string>{"status:" + writer.successPrefix + work.output +
                                                     " converted!"});
@@ -131,7 +131,7 @@ TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
       const std::size_t live = test::LiveBlocks();
       RecordingHost host;
       test::AllocationFaults::FailNth(failedAllocation);
-      EXPECT_FALSE(writer.convert(host, work.source, output));
+      EXPECT_FALSE(writer.Convert(host, work.source, output));
       test::AllocationFaults::Clear();
       if (!host.lastCause.empty()) {
         host.events.push_back("cause:" + host.lastCause);
@@ -190,7 +190,7 @@ TEST(OutputFile, LinkLeadsToARegularFileOrANewNameAndIsNeverReplaced) {
     std::filesystem::create_directory(work.dir.File("folder"));
     std::filesystem::create_symlink(to, work.output);
     RecordingHost host;
-    EXPECT_EQ(test::kWriters[1].convert(host, work.source, work.output), cause.empty());
+    EXPECT_EQ(test::kWriters[1].Convert(host, work.source, work.output), cause.empty());
     EXPECT_EQ(host.lastCause, cause);
     std::error_code notALink;
     EXPECT_EQ(std::filesystem::read_symlink(work.output, notALink), to);
@@ -247,7 +247,7 @@ TEST(OutputFile, SharedFolderFollowsOnlyTheLinksOfItsOwnerOrTheUser) {
       ASSERT_EQ(symlink(to.c_str(), path.c_str()) | lchown(path.c_str(), owner, 0), 0);
     }
     RecordingHost host;
-    EXPECT_EQ(test::kWriters[1].convert(host, work.source, shared + "/" + c.output), c.followed);
+    EXPECT_EQ(test::kWriters[1].Convert(host, work.source, shared + "/" + c.output), c.followed);
     EXPECT_EQ(ReadFile(victim) == (Bytes{1, 2, 3}), !c.followed);
     if (!c.followed) {
       EXPECT_EQ(host.events, std::vector<std::string>{"dialog:Cannot create output file"});
@@ -342,7 +342,7 @@ TEST_F(MappedInput, FileShrinkingWhileMappedIsDamageNotACrash) {
   EXPECT_TRUE(mzr.bytes() == test::Encode(kLarge, FileKind::kMzr));  // read, not mapped
   EXPECT_FALSE(picture->Damaged());
   std::filesystem::resize_file(source, 5000);  // another program rewrites it
-  EXPECT_GT(EncodeRunLength(*picture, RunLengthVariant::kRle).size(), 4118u);
+  EXPECT_GT(EncodeRunLength(*picture, OutputFormat::kRle).size(), 4118u);
   EXPECT_TRUE(picture->Damaged());
 }
 
@@ -350,17 +350,18 @@ TEST_F(MappedInput, ShrunkSourceAbandonsTheOutput) {
   test::WriteFile(dir.File("large.MZR"), {1, 2, 3});
   // The rows reach the kernel straight from the mapping, so the fault shows as a failed
   // write rather than a signal; either way the source counts as damaged.
-  const WriteOutcome outcome =
-      WriteOutputFile(host, dir.File("large.MZR"), source, &*picture, [&](OutputStream& file) {
+  const ConversionSettings settings{.format = OutputFormat::kMzr};
+  const Conversion conversion = WriteOutputs(
+      *picture, settings, {.path = dir.File("large.MZR"), .source = source, .stillWanted = {}},
+      [&](OutputStream& file) {
         std::filesystem::resize_file(source, 5000);
         FileSink sink(file);
-        EncodeMzr(*picture, {}, sink);
+        EncodeMzr(*picture, settings, sink);
         return sink.Flush();
       });
-  EXPECT_EQ(outcome, WriteOutcome::kSourceDamaged);
   EXPECT_EQ(ReadFile(dir.File("large.MZR")), (Bytes{1, 2, 3}));
   EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"large.MZR", "large.bmp"}));
-  EXPECT_FALSE(ReportWriteOutcome(host, outcome, "Error while converting!"));
+  host.Report(conversion);
   EXPECT_EQ(host.events, (std::vector<std::string>{"message:This BMP file is corrupt",
                                                    "status:Error while converting!"}));
 }

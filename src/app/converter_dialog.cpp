@@ -174,28 +174,26 @@ bool ConverterDialog::ExchangeRemapping(bool readBack) {
   return true;
 }
 
-std::array<QRadioButton*, 3> ConverterDialog::FormatButtons() const {
-  static_assert(kFormatMzr == 0 && kFormatRle == 1 && kFormatRls == 2);
-  return {ui.mzrFormatButton, ui.rleFormatButton, ui.rlsFormatButton};
+std::array<std::pair<QRadioButton*, OutputFormat>, 3> ConverterDialog::FormatButtons() const {
+  return {{{ui.mzrFormatButton, OutputFormat::kMzr},
+           {ui.rleFormatButton, OutputFormat::kRle},
+           {ui.rlsFormatButton, OutputFormat::kRls}}};
 }
 
+// Every state of the buttons but RLE or RLS checked selects MZR, none checked included.
 bool ConverterDialog::ExchangeFormat(bool readBack) {
-  const std::array<QRadioButton*, 3> buttons = FormatButtons();
   if (readBack) {
-    settings_.format = -1;
-    for (std::size_t i = 0; i < buttons.size(); ++i) {
-      if (buttons[i]->isChecked()) {
-        settings_.format = static_cast<std::int32_t>(i);
+    settings_.format = OutputFormat::kMzr;
+    for (const auto& [button, format] : FormatButtons()) {
+      if (button->isChecked()) {
+        settings_.format = format;
       }
     }
     return true;
   }
-  // An exclusive group keeps one button checked; -1 needs them all cleared.
-  ui.formatButtons->setExclusive(false);
-  for (std::size_t i = 0; i < buttons.size(); ++i) {
-    buttons[i]->setChecked(std::cmp_equal(i, settings_.format));
+  for (const auto& [button, format] : FormatButtons()) {
+    button->setChecked(format == settings_.format);
   }
-  ui.formatButtons->setExclusive(true);
   return true;
 }
 
@@ -285,7 +283,9 @@ void ConverterDialog::RunBatchWith(FileChooser& chooser) {
   }
   progress_.emplace(*this, progressDelay_);
   try {
-    kav::OnConvertFile(*this, chooser);
+    if (const std::optional<std::vector<std::string>> chosen = chooser.ChooseFiles()) {
+      RunBatch(*this, *chosen);
+    }
   } catch (const std::exception& failure) {
     // Nothing may escape into Qt's event handling: the batch ends here, and says why.
     ShowError(MessageOwner::kMainDialog, failure.what(), {});

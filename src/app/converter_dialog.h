@@ -21,7 +21,7 @@
 #include "app/batch_progress.h"
 #include "app/qt_file_chooser.h"
 #include "convert/batch.h"
-#include "platform/converter_host.h"
+#include "convert/converter_host.h"
 #include "ui_converter_dialog.h"
 
 class QProgressDialog;
@@ -60,8 +60,8 @@ class ConverterDialog : public QDialog, public ConverterHost {
   // once, however often the dialog is activated later.
   void ConvertFilesOnceActive(const std::vector<std::string>& paths);
 
-  // The settings as they stood after the last exchange; `format` is -1 when no format
-  // button was selected.
+  // The settings as they stood after the last exchange; with no format button selected,
+  // `format` is MZR.
   ConversionSettings Settings() const override { return settings_; }
   const QString& statusText() const { return statusText_; }
 
@@ -103,8 +103,8 @@ class ConverterDialog : public QDialog, public ConverterHost {
   // otherwise to this dialog.
   void ReturnFocus();
   void ConvertPendingFiles();
-  // The format buttons in the order of the format values.
-  std::array<QRadioButton*, 3> FormatButtons() const;
+  // The format buttons and the format each selects.
+  std::array<std::pair<QRadioButton*, OutputFormat>, 3> FormatButtons() const;
 
   Ui::ConverterDialog ui;
   // Stops typed text only: the program may still put any text into the colour fields.

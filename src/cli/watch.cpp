@@ -180,9 +180,7 @@ void ChangeWatch::MakeDue(std::size_t argument, const BatchInput& input, Clock::
 }
 
 bool ChangeWatch::OutOfDate(const BatchInput& input) const {
-  ConversionSettings settings = host_.Settings();
-  settings.format = format_;
-  return !OutputsUpToDate(settings, input.source, OutputPathOf(input, format_));
+  return !OutputsUpToDate(host_.Settings(), input.source, OutputPathOf(input, format_));
 }
 
 int ChangeWatch::Run() {
@@ -368,7 +366,8 @@ void ChangeWatch::ConvertDue() {
     const std::vector<PathFailure> failures = MakeOutputFolders({&input, 1});
     PrintPathFailures(err_, failures, "Cannot create this folder");
     host_.OnFileStarting(0, 1, input.source);
-    convert_(host_, format_, input.source, OutputPathOf(input, format_));
+    host_.Report(convert_(host_.Settings(), input.source, OutputPathOf(input, format_),
+                          [this] { return host_.OutputStillWanted(); }));
   }
 }
 

@@ -95,7 +95,7 @@ class ChangeWatch {
   OutputPlacement placement_;
   ConvertFileFunction convert_;
   std::ostream& err_;
-  std::int32_t format_;
+  OutputFormat format_;
   Descriptor inotify_;
   std::vector<Root> roots_;
   std::map<int, std::vector<Rule>> rules_;

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "convert/output_path.h"
+#include "formats/output_format.h"
 #include "platform/output_place.h"
 
 namespace fs = std::filesystem;
@@ -24,12 +25,12 @@ bool EndsWithIgnoringCase(std::string_view name, std::string_view ending) {
 
 // The output of `relative` under the output folder, or "" (beside its source) without one.
 std::string PlacedOutput(const fs::path& relative, const OutputPlacement& placement,
-                         std::int32_t format) {
+                         OutputFormat format) {
   if (placement.folder.empty()) {
     return {};
   }
   return MakeOutputPath((fs::path(placement.folder) / relative).native(),
-                        ExtensionForFormat(format));
+                        FormatOf(format).extension);
 }
 
 }  // namespace
@@ -73,7 +74,7 @@ FolderWalk WalkFolder(const std::string& folder) {
 }
 
 BatchInput InputOfFile(const std::string& path, const OutputPlacement& placement,
-                       std::int32_t format) {
+                       OutputFormat format) {
   if (!placement.file.empty()) {
     return {.source = path, .output = placement.file};
   }
@@ -83,7 +84,7 @@ BatchInput InputOfFile(const std::string& path, const OutputPlacement& placement
 }
 
 BatchInput InputUnderFolder(const std::string& folder, const std::string& relative,
-                            const OutputPlacement& placement, std::int32_t format) {
+                            const OutputPlacement& placement, OutputFormat format) {
   return {.source = (fs::path(folder) / relative).native(),
           .output = PlacedOutput(relative, placement, format),
           .exclusiveOutputs = true};

@@ -46,11 +46,11 @@ struct OutputPlacement {
 
 // The input of a file argument: its output in the output folder, if any, under its name.
 BatchInput InputOfFile(const std::string& path, const OutputPlacement& placement,
-                       std::int32_t format);
+                       OutputFormat format);
 // The input of the picture at `relative` under the folder argument `folder`: its output at
 // the same relative path under the output folder, if any.
 BatchInput InputUnderFolder(const std::string& folder, const std::string& relative,
-                            const OutputPlacement& placement, std::int32_t format);
+                            const OutputPlacement& placement, OutputFormat format);
 
 // Makes every folder that the inputs' outputs go into, once each, through the link rules of
 // outputs (MakeFolders); the folders that could not be made.

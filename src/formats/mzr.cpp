@@ -13,9 +13,6 @@ static_assert(kMzrRowsOffset == KAV_MZR_ROWS_OFFSET);
 static_assert(kShadeTableCount == KAV_MZR_TABLE_COUNT && kColourTableBytes == KAV_TABLE_BYTES);
 static_assert(KAV_MZR_TABLE(1, 0) == kShadeLevels);
 
-constexpr std::string_view kLoadErrorText = "Error while converting!";
-constexpr const char* kConvertedFormat = "%s converted!";
-
 constexpr unsigned ShadeComponent(unsigned c, unsigned level) {
   switch (level) {
     case 0:
@@ -121,23 +118,16 @@ EncodeResult EncodeMzr(const Picture& picture, const ConversionSettings& setting
   return EncodeResult::kOk;
 }
 
-bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
-                  const std::string& outputPath) {
-  std::optional<Picture> picture = LoadSource(host, sourcePath, kLoadErrorText);
-  if (!picture) {
-    return false;
+Conversion WriteMzr(Picture& picture, const ConversionSettings& settings,
+                    const OutputTarget& target) {
+  if (!FitsFileHeader(picture)) {
+    return Refuse(picture, Outcome::kTooLarge);
   }
-  const ConversionSettings settings = host.Settings();
-  if (!FitsFileHeader(*picture)) {
-    return RefuseTooLarge(host, *picture);
-  }
-  return WriteOutputs(host, outputPath, sourcePath, *picture,
-                      {.loadErrorStatus = kLoadErrorText, .writtenFormat = kConvertedFormat},
-                      [&](OutputStream& file) {
-                        FileSink sink(file);
-                        EncodeMzr(*picture, settings, sink);
-                        return sink.Flush();
-                      });
+  return WriteOutputs(picture, settings, target, [&](OutputStream& file) {
+    FileSink sink(file);
+    EncodeMzr(picture, settings, sink);
+    return sink.Flush();
+  });
 }
 
 }  // namespace kav

@@ -28,9 +28,10 @@
 
 #include "color/rgb565.h"
 #include "formats/byte_sink.h"
+#include "formats/conversion.h"
 #include "formats/dimensions.h"
+#include "formats/output_format.h"
 #include "input/picture.h"
-#include "platform/converter_host.h"
 
 namespace kav {
 
@@ -70,11 +71,9 @@ enum class EncodeResult { kOk, kTooLarge };
 // not fit the header: nothing is written and the result is kTooLarge.
 EncodeResult EncodeMzr(const Picture& picture, const ConversionSettings& settings, ByteSink& sink);
 
-// Converts one BMP file into an MZR file (or its C header, as the settings ask) and reports
-// the outcome to `host`: the status text "%s converted!" for each file written; "Error while
-// converting!" when the source cannot be loaded; an owned message box when the output cannot be
-// created or written or the image is too large. True on success.
-bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
-                  const std::string& outputPath);
+// The writer of MZR files (or their C headers, as the settings ask). A picture whose width or
+// row count is above 65535 is refused as too large.
+Conversion WriteMzr(Picture& picture, const ConversionSettings& settings,
+                    const OutputTarget& target);
 
 }  // namespace kav

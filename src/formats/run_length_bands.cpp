@@ -17,14 +17,14 @@ using BandStarts = std::array<std::uint32_t, MaxBandSegments()>;
 // megapixel, cost up to twice as much per pixel). Row i of the band goes to slot i of
 // `scratch`, its length to `lengths[i]`, and where its segments begin within its code to
 // entries i * segmentCount onwards of `starts`.
-void CodeBand(const Picture& picture, RunLengthVariant variant, std::uint32_t firstRow,
+void CodeBand(const Picture& picture, const RunCodedIndices& runCoded, std::uint32_t firstRow,
               std::uint32_t count, std::span<std::uint8_t> scratch,
               std::span<std::uint32_t> lengths, std::span<std::uint32_t> starts) {
   const auto slotBytes = static_cast<std::size_t>(MaxCodedRowBytes(picture.width()));
   const std::uint32_t segments = SegmentCountFor(picture.width());
   for (std::uint32_t k = 0; k < count; ++k) {
     const std::uint32_t i = picture.StoredBottomUp() ? count - 1 - k : k;
-    lengths[i] = static_cast<std::uint32_t>(CodeRow(picture.Row(firstRow + i), variant,
+    lengths[i] = static_cast<std::uint32_t>(CodeRow(picture.Row(firstRow + i), runCoded,
                                                     scratch.subspan(i * slotBytes, slotBytes),
                                                     starts.subspan(i * segments, segments)));
   }
@@ -32,7 +32,7 @@ void CodeBand(const Picture& picture, RunLengthVariant variant, std::uint32_t fi
 
 }  // namespace
 
-void CodeRows(const Picture& picture, RunLengthVariant variant, RunLengthLayout& layout,
+void CodeRows(const Picture& picture, const RunCodedIndices& runCoded, RunLengthLayout& layout,
               std::span<std::uint32_t> offsets, std::span<std::uint8_t> scratch,
               ByteSink* codedRows) {
   layout.codedBytes = 0;
@@ -46,7 +46,7 @@ void CodeRows(const Picture& picture, RunLengthVariant variant, RunLengthLayout&
   BandStarts starts{};
   for (std::uint32_t first = 0; first < picture.height(); first += bandRows) {
     const std::uint32_t count = std::min(bandRows, picture.height() - first);
-    CodeBand(picture, variant, first, count, scratch, lengths, starts);
+    CodeBand(picture, runCoded, first, count, scratch, lengths, starts);
     // The band's rows go out top row first.
     for (std::uint32_t i = 0; i < count; ++i) {
       const std::uint64_t rowStart = layout.allRowTablesSize + layout.codedBytes;
@@ -63,14 +63,15 @@ void CodeRows(const Picture& picture, RunLengthVariant variant, RunLengthLayout&
   }
 }
 
-std::vector<std::uint8_t> EncodeRunLength(const Picture& picture, RunLengthVariant variant) {
+std::vector<std::uint8_t> EncodeRunLength(const Picture& picture, OutputFormat format) {
+  const OutputFormatInfo& info = FormatOf(format);
   RunLengthLayout layout = LayoutOf(picture);
   std::vector<std::uint32_t> offsets(std::size_t{layout.segmentCount} * layout.rowCount);
   std::vector<std::uint8_t> scratch(static_cast<std::size_t>(CodingScratchBytes(picture.width())));
   VectorSink rows;
-  CodeRows(picture, variant, layout, offsets, scratch, &rows);
+  CodeRows(picture, info.runCoded, layout, offsets, scratch, &rows);
   VectorSink file;
-  WriteRunLengthHead(picture, variant, layout, offsets, file);
+  WriteRunLengthHead(picture, info.signature, layout, offsets, file);
   file.Write(rows.bytes());
   return std::move(file.bytes());
 }

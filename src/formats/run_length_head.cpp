@@ -46,10 +46,9 @@ std::array<std::uint8_t, kRunLengthHeaderSize> BuildRunLengthHeader(const RunLen
 
 }  // namespace
 
-void WriteRunLengthHead(const Picture& picture, RunLengthVariant variant,
+void WriteRunLengthHead(const Picture& picture, std::string_view signature,
                         const RunLengthLayout& layout, std::span<const std::uint32_t> offsets,
                         ByteSink& sink) {
-  const std::string_view signature = SignatureOf(variant);
   sink.Write({reinterpret_cast<const std::uint8_t*>(signature.data()), signature.size()});
   sink.Write(BuildRunLengthHeader(layout, picture.palette()));
   WriteOffsetTables(

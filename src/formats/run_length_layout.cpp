@@ -12,10 +12,6 @@ static_assert(kRowTablesOffset == KAV_RL_OFFSET_TABLES);
 static_assert(kEffectTableCount == KAV_RL_TABLE_COUNT && kSegmentWidth == KAV_SEGMENT_WIDTH &&
               kMaxRunLength == KAV_MAX_RUN);
 
-std::string_view SignatureOf(RunLengthVariant variant) {
-  return variant == RunLengthVariant::kRls ? "RS" : "RL";
-}
-
 RunLengthLayout LayoutOf(const Picture& picture) {
   RunLengthLayout layout;
   layout.width = picture.width();

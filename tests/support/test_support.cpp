@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "convert/batch.h"
 #include "formats/run_length.h"
 #include "input/read_picture.h"
 #include "platform/byte_source.h"
@@ -71,8 +72,8 @@ Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& setting
   const Picture& picture = *read;
   if (kind != FileKind::kMzr) {
     EXPECT_TRUE(picture.width() > 0 && picture.height() > 0 && FitsFileHeader(picture));
-    return EncodeRunLength(
-        picture, kind == FileKind::kRls ? RunLengthVariant::kRls : RunLengthVariant::kRle);
+    return EncodeRunLength(picture,
+                           kind == FileKind::kRls ? OutputFormat::kRls : OutputFormat::kRle);
   }
   VectorSink sink;
   EXPECT_EQ(EncodeMzr(picture, settings, sink), EncodeResult::kOk);
@@ -133,9 +134,19 @@ Bytes PngChunk(std::string_view type, const Bytes& data) {
 }
 
 const std::array<Writer, 3> kWriters = {
-    Writer{FileKind::kMzr, ConvertToMzr, "Error while converting!", ""},
-    Writer{FileKind::kRle, ConvertToRle, "Error while loading BMP file!", "SUCCESS!!  "},
-    Writer{FileKind::kRls, ConvertToRls, "Error while loading BMP file!", "SUCCESS!!  "}};
+    Writer{FileKind::kMzr, OutputFormat::kMzr, "Error while converting!", ""},
+    Writer{FileKind::kRle, OutputFormat::kRle, "Error while loading BMP file!", "SUCCESS!!  "},
+    Writer{FileKind::kRls, OutputFormat::kRls, "Error while loading BMP file!", "SUCCESS!!  "}};
+
+bool Writer::Convert(ConverterHost& host, const std::string& source,
+                     const std::string& output) const {
+  ConversionSettings settings = host.Settings();
+  settings.format = format;
+  const Conversion conversion =
+      ConvertFile(settings, source, output, [&host] { return host.OutputStillWanted(); });
+  host.Report(conversion);
+  return Succeeded(conversion);
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "kav-test-XXXXXX").string();

@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/converter_host.h"
 #include "formats/mzr.h"
 #include "kav/kav_formats.h"
-#include "platform/converter_host.h"
 
 namespace kav {
 
@@ -92,9 +92,12 @@ Bytes With(Bytes bytes, std::initializer_list<Field> fields);
 // The three file writers and how each reports.
 struct Writer {
   FileKind kind;
-  bool (*convert)(ConverterHost&, const std::string&, const std::string&);
-  std::string loadErrorStatus;  // the status line after the reader has failed
+  OutputFormat format;
+  std::string loadErrorStatus;  // the status line after a BMP could not be read
   std::string successPrefix;    // the status line on success: prefix, path, " converted!"
+  // Converts `source` into `output` in this format with the host's other settings, as a batch
+  // does, and reports to `host`; true when it succeeded.
+  bool Convert(ConverterHost& host, const std::string& source, const std::string& output) const;
 };
 extern const std::array<Writer, 3> kWriters;
 
