@@ -68,16 +68,6 @@ std::optional<std::chrono::nanoseconds> TimeSinceChange(const std::string& path)
 
 }  // namespace
 
-void PrintPathFailures(std::ostream& err, std::span<const PathFailure> failures,
-                       std::string_view text) {
-  for (const PathFailure& failure : failures) {
-    err << Printable("kavconv: " + failure.path + ": " + std::string(text) + ": " +
-                     ErrorText(failure.error))
-        << '\n'
-        << std::flush;
-  }
-}
-
 ChangeWatch::ChangeWatch(ConverterHost& host, OutputPlacement placement,
                          ConvertFileFunction convert, std::ostream& err)
     : host_(host),

@@ -27,10 +27,6 @@
 
 namespace kav {
 
-// Prints "kavconv: PATH: TEXT: CAUSE" for each failure.
-void PrintPathFailures(std::ostream& err, std::span<const PathFailure> failures,
-                       std::string_view text);
-
 class ChangeWatch {
  public:
   ChangeWatch(ConverterHost& host, OutputPlacement placement, ConvertFileFunction convert,

@@ -252,7 +252,7 @@ class ConverterDialogTest : public QObject {
     } else if (leaving.how == u"close box"_s) {
       dialog.close();
     } else if (leaving.how == u"&Close"_s) {
-      dialog.OnSysCommand(kCloseCommand);
+      dialog.OnSysCommand(&dialog.Child<QAction>("closeAction"));
     } else {
       QTest::keyClick(&edit, leaving.how == u"Escape"_s  ? Qt::Key_Escape
                              : leaving.how == u"Enter"_s ? Qt::Key_Enter
