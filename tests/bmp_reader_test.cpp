@@ -14,13 +14,13 @@
 namespace kav {
 namespace {
 
-using test::BmpSpec;
+using test::BmpPicture;
 using test::Bytes;
 using test::MakeBmp;
 using test::Slice;
 using test::With;
 
-const BmpSpec kSmall = test::PictureOf(3, 2, [](int x, int y) { return 10 * y + x + 1; });
+const BmpPicture kSmall = test::PictureOf(3, 2, [](int x, int y) { return 10 * y + x + 1; });
 
 // `bytes` refused with `failure` (its text is checked for every failure by
 // malformed_test.cpp); no memory block left behind.
@@ -65,7 +65,7 @@ TEST(BmpReader, RefusesTheFirstFaultWithItsCodeAndMessage) {
 }
 
 TEST(BmpReader, FailedAllocationIsOutOfMemory) {
-  const BmpSpec rle{.width = 3, .height = 2, .compression = 1, .stored = Bytes{3, 1, 0, 1}};
+  const BmpPicture rle{.width = 3, .height = 2, .compression = 1, .stored = Bytes{3, 1, 0, 1}};
   const Bytes png = test::ReadFile(KAV_MALFORMED_DIR "/png-base.png");
   // The block of a raw file; of an RLE file, the decoded block and then the stream's; of a
   // PNG, the file's bytes and then the decoded block.

@@ -122,8 +122,8 @@ TEST(MalformedFiles, RleStreamsCutShortOrLeavingThePicture) {
   };
   for (const auto& [name, bits, stream, drawn] : cases) {
     SCOPED_TRACE(name);
-    const test::BmpSpec twin{.width = 3, .height = 2, .pixels = drawn, .coloursUsed = 16};
-    test::BmpSpec rle = twin;
+    const test::BmpPicture twin{.width = 3, .height = 2, .pixels = drawn, .coloursUsed = 16};
+    test::BmpPicture rle = twin;
     rle.bitCount = bits;
     rle.compression = bits == 8 ? 1 : 2;
     rle.stored = stream;

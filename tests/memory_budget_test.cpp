@@ -49,7 +49,8 @@ TEST(MemoryBudget, RequestsWaitTheirTurnUntilTheyFitAndWhatCanNeverFitIsRefused)
 
 TEST(MemoryBudget, APictureHoldsItsBlockSizeUntilReleased) {
   // An RLE8 picture of 5 x 3 decodes into 3 rows of 5 indices.
-  const test::BmpSpec rle{.width = 5, .height = 3, .compression = 1, .stored = test::Bytes{0, 1}};
+  const test::BmpPicture rle{
+      .width = 5, .height = 3, .compression = 1, .stored = test::Bytes{0, 1}};
   const test::Bytes file = test::MakeBmp(rle);
   MemoryBudget budget(15);
   MemorySource source(file);

@@ -12,11 +12,11 @@ namespace {
 using test::Bytes;
 using test::Slice;
 
-const test::BmpSpec kThreeByTwo =
+const test::BmpPicture kThreeByTwo =
     test::PictureOf(3, 2, [](int x, int y) { return y == 0 ? 0x10 + x : 0x20 + x; });
 
 TEST(MzrEncoder, HeaderAndRowsOfThreeByTwo) {
-  test::BmpSpec spec = kThreeByTwo;
+  test::BmpPicture spec = kThreeByTwo;
   spec.paddingByte = 0xEE;  // the fourth byte of each stored row, never written
   const Bytes file = test::Encode(
       spec, FileKind::kMzr,
@@ -53,7 +53,7 @@ TEST(MzrTables, TintsOfOneEntry) {
 // not 248 + 3 * (7 / 4) = 251. Entry 3 is the entry of TintsOfOneEntry: table 12, the red tint
 // unchanged (level 4), holds 57, 212, 6 packed, 57 / 8 << 11 | 212 / 4 << 5 | 6 / 8 = 0x3EA0.
 TEST(MzrTables, ShadeLevelsOfEachTableInFileOrder) {
-  test::BmpSpec spec = kThreeByTwo;
+  test::BmpPicture spec = kThreeByTwo;
   spec.palette = {{5, 255, 0}, {10, 10, 10}, {248, 248, 248}, {18, 254, 7}};
   const Bytes file = test::Encode(spec, FileKind::kMzr);
   const std::vector<std::tuple<std::size_t, std::size_t, std::uint16_t>> expected{

@@ -27,12 +27,12 @@ using test::ReadFile;
 using test::RecordingHost;
 using test::Writer;
 
-const test::BmpSpec kSprite =
+const test::BmpPicture kSprite =
     test::PictureOf(131, 5, [](int x, int y) { return x > 2 * y + 100 ? 255 : (x + y) % 5; });
 
 // A folder holding sprite.bmp made from `spec`.
 struct Workspace {
-  explicit Workspace(const test::BmpSpec& spec = kSprite) {
+  explicit Workspace(const test::BmpPicture& spec = kSprite) {
     test::WriteFile(source, test::MakeBmp(spec));
   }
   // Every entry of the folder with its bytes (none for a folder).
@@ -76,7 +76,7 @@ TEST(Writers, WriteTheEncodedFileAndSaySo) {
 // that fails (0: none), whether only RLE and RLS fail (MZR writes header and tables for an
 // empty image), and what the writer says.
 TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
-  using Case = std::tuple<std::string, std::function<std::string(Workspace&)>, test::BmpSpec,
+  using Case = std::tuple<std::string, std::function<std::string(Workspace&)>, test::BmpPicture,
                           std::uint64_t, bool, std::vector<std::string>>;
   const std::string tooLarge = "dialog:This image is too large for this format";
   const std::string noPixels = "status:Error: this image has no pixels!";
@@ -317,7 +317,7 @@ TEST(OutputFile, InterruptRemovesTemporaryFiles) {
 }
 
 // Over a mebibyte, so the reader maps it; runs, shadows and single pixels in every row.
-const test::BmpSpec kLarge = test::PictureOf(1100, 1000, [](int x, int y) {
+const test::BmpPicture kLarge = test::PictureOf(1100, 1000, [](int x, int y) {
   return (x / 50 + y / 40) % 3 == 0 ? 255 : (x + y) % 7 == 0 ? 250 : (x * 3 + y) % 200;
 });
 

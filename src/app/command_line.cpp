@@ -47,7 +47,7 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QCoreApplication::translate(
       "CommandLine",
-      "Converts palette BMP images to MZR, RLE and RLS asset files in a dialog.\n"
+      "Converts palette BMP and PNG images to MZR, RLE and RLS asset files in a dialog.\n"
       "FILEs named here are converted with its settings as one batch once it opens."));
   // Qt's own help option would also offer --help-all, whose Qt options only an application
   // object knows.
@@ -57,9 +57,10 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
       {QStringLiteral("v"), QStringLiteral("version")},
       QCoreApplication::translate("CommandLine", "Displays version information."));
   parser.addOptions({help, version});
-  parser.addPositionalArgument(QStringLiteral("FILE"),
-                               QCoreApplication::translate("CommandLine", "BMP files to convert."),
-                               QStringLiteral("[FILE...]"));
+  parser.addPositionalArgument(
+      QStringLiteral("FILE"),
+      QCoreApplication::translate("CommandLine", "BMP and PNG files to convert."),
+      QStringLiteral("[FILE...]"));
   QStringList decoded;
   for (const std::string& argument : arguments) {
     decoded.append(QFile::decodeName(argument.c_str()));

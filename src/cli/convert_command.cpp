@@ -1,6 +1,6 @@
-// kavconv convert: palette BMP files, and the pictures in folders, to MZR, RLE or RLS files
-// (or C headers of them) beside them or where the options say, then, with --watch, again
-// whenever they change.
+// kavconv convert: palette BMP and PNG files, and the pictures in folders, to MZR, RLE or RLS
+// files (or C headers of them) beside them or where the options say, then, with --watch,
+// again whenever they change.
 
 #include <unistd.h>
 

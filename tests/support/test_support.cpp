@@ -20,7 +20,7 @@
 
 namespace kav::test {
 
-Bytes MakeBmp(const BmpSpec& spec) {
+Bytes MakeBmp(const BmpPicture& spec) {
   const auto width = static_cast<std::uint32_t>(std::max(spec.width, 0));
   const auto rows = static_cast<std::uint32_t>(std::abs(spec.height));
   const std::uint32_t biSizeImage = ((width + 3) & ~3u) * rows;
