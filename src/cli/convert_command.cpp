@@ -108,6 +108,10 @@ class ConvertCommand final : public Command {
   BatchOutcome Convert(CommandLineHost& host, std::span<const BatchInput> inputs,
                        std::span<const PlannedOutput> planned, std::ostream& err) const;
   ConvertFileFunction Converter() const { return update_ ? ConvertUnlessUpToDate : ConvertFile; }
+  // The options in the order --help lists them.
+  void AddSettingOptions();
+  CLI::Option* AddRunOptions();  // gives --fail-fast, which --watch excludes
+  void AddOutputOptions();
 
   ConversionSettings settings_;  // the defaults, until the options say otherwise
   bool noRemapping_ = false;
@@ -128,6 +132,22 @@ ConvertCommand::ConvertCommand(CLI::App& app)
           "convert",
           "Convert palette BMP and PNG files, and the pictures in folders; each output is written "
           "beside its source unless -o or --output-dir says otherwise.")) {
+  AddSettingOptions();
+  CLI::Option* failFast = AddRunOptions();
+  AddOutputOptions();
+  subcommand_
+      ->add_flag("--watch", watch_,
+                 "After converting, convert each input again whenever it changes, until Ctrl-C")
+      ->excludes(failFast);
+  subcommand_
+      ->add_option(
+          "FILE", files_,
+          "BMP and PNG files, and folders whose .bmp and .png files (at any depth) are converted")
+      ->required();
+}
+
+// The format and the MZR settings.
+void ConvertCommand::AddSettingOptions() {
   // A transform added later runs first: the names alone are taken ("png not in
   // {mzr,rle,rls}"), though the transformer would also take the formats' numbers.
   subcommand_->add_option("-f,--format", settings_.format, "Output format: " + FormatNames())
@@ -147,6 +167,10 @@ ConvertCommand::ConvertCommand(CLI::App& app)
       ->check(colour)
       ->capture_default_str();
   subcommand_->add_flag("--no-remapping", noRemapping_, "Clear the MZR remapping flag");
+}
+
+// How the batch runs.
+CLI::Option* ConvertCommand::AddRunOptions() {
   CLI::Option* failFast =
       subcommand_->add_flag("--fail-fast", failFast_, "Start no new file after a failure");
   subcommand_->add_flag("-q,--quiet", quiet_, "Print no status lines and no progress");
@@ -162,6 +186,11 @@ ConvertCommand::ConvertCommand(CLI::App& app)
       ->transform(CLI::AsSizeValue(false).description(""))
       ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{UINT64_MAX}).description(""))
       ->envname("KAV_MEMORY_LIMIT");
+  return failFast;
+}
+
+// Where the outputs go and what they are.
+void ConvertCommand::AddOutputOptions() {
   CLI::Option* output =
       subcommand_
           ->add_option("-o,--output", placement_.file,
@@ -188,15 +217,6 @@ ConvertCommand::ConvertCommand(CLI::App& app)
                    "The C header's array name (one input file only; default: the "
                    "output's file name as a C identifier)")
       ->type_name("NAME");
-  subcommand_
-      ->add_flag("--watch", watch_,
-                 "After converting, convert each input again whenever it changes, until Ctrl-C")
-      ->excludes(failFast);
-  subcommand_
-      ->add_option(
-          "FILE", files_,
-          "BMP and PNG files, and folders whose .bmp and .png files (at any depth) are converted")
-      ->required();
 }
 
 std::optional<std::string> ConvertCommand::UsageError() const {

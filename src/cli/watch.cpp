@@ -260,18 +260,32 @@ void ChangeWatch::Take(int watch, std::uint32_t mask, const std::string& name,
   if (name.empty()) {
     return;
   }
-  const std::vector<Rule> folderRules = rules->second;  // entering a folder changes rules_
+  // A copy: entering a folder changes rules_.
+  const std::vector<Rule> folderRules = rules->second;
   if ((mask & IN_ISDIR) != 0) {
-    if ((mask & (IN_CREATE | IN_MOVED_TO)) != 0 && !name.starts_with('.')) {
-      for (const Rule& rule : folderRules) {
-        if (rule.file.empty()) {
-          EnterFolder(rule, Join(rule.relative, name), due, false);
-        }
-      }
-    }
+    TakeFolder(folderRules, mask, name, due);
+  } else {
+    TakeFile(folderRules, mask, name, due);
+  }
+}
+
+// A folder that appears in a watched folder is watched too, and its pictures are new.
+void ChangeWatch::TakeFolder(const std::vector<Rule>& rules, std::uint32_t mask,
+                             const std::string& name, Clock::time_point due) {
+  if ((mask & (IN_CREATE | IN_MOVED_TO)) == 0 || name.starts_with('.')) {
     return;
   }
-  for (const Rule& rule : folderRules) {
+  for (const Rule& rule : rules) {
+    if (rule.file.empty()) {
+      EnterFolder(rule, Join(rule.relative, name), due, false);
+    }
+  }
+}
+
+// A file written, renamed into place or new falls due; one only being written waits longer.
+void ChangeWatch::TakeFile(const std::vector<Rule>& rules, std::uint32_t mask,
+                           const std::string& name, Clock::time_point due) {
+  for (const Rule& rule : rules) {
     if (std::optional<BatchInput> input = InputOf(rule, name)) {
       if ((mask & kDueEvents) != 0 || pending_.contains({rule.argument, input->source})) {
         MakeDue(rule.argument, *input, due);

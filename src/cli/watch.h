@@ -81,6 +81,10 @@ class ChangeWatch {
   bool OutOfDate(const BatchInput& input) const;
   void ReadEvents();
   void Take(int watch, std::uint32_t mask, const std::string& name, Clock::time_point due);
+  void TakeFolder(const std::vector<Rule>& rules, std::uint32_t mask, const std::string& name,
+                  Clock::time_point due);
+  void TakeFile(const std::vector<Rule>& rules, std::uint32_t mask, const std::string& name,
+                Clock::time_point due);
   void Forget(int watch);
   void WatchReturnedRoots();
   void LookAgainAtEverything();

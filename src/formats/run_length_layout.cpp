@@ -11,6 +11,8 @@ namespace kav {
 static_assert(kRowTablesOffset == KAV_RL_OFFSET_TABLES);
 static_assert(kEffectTableCount == KAV_RL_TABLE_COUNT && kSegmentWidth == KAV_SEGMENT_WIDTH &&
               kMaxRunLength == KAV_MAX_RUN);
+// The header's fields follow each other with no gap.
+static_assert(kEffectTablesOffset + kEffectTablesBytes == kRowTableSizeOffset);
 
 RunLengthLayout LayoutOf(const Picture& picture) {
   RunLengthLayout layout;

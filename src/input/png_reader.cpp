@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/png_state.h"
+
 namespace kav {
 namespace {
 
@@ -65,26 +67,6 @@ png_voidp AllocateForPng(png_structp png, png_alloc_size_t size) {
 void FreeForPng(png_structp /*png*/, png_voidp memory) {
   std::free(memory);
 }
-
-// Owns libpng's read state for one file.
-class PngReadState {
- public:
-  explicit PngReadState(PngInput& input)
-      : png_(png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &input, OnPngError, IgnorePngWarning,
-                                      &input, AllocateForPng, FreeForPng)),
-        info_(png_ != nullptr ? png_create_info_struct(png_) : nullptr) {}
-  ~PngReadState() { png_destroy_read_struct(&png_, &info_, nullptr); }
-  PngReadState(const PngReadState&) = delete;
-  PngReadState& operator=(const PngReadState&) = delete;
-
-  bool Ready() const { return png_ != nullptr && info_ != nullptr; }
-  png_structp png() { return png_; }
-  png_infop info() { return info_; }
-
- private:
-  png_structp png_;
-  png_infop info_;
-};
 
 // Every ancillary chunk is skipped, and any fault in what is left ends the read: a bad CRC
 // anywhere, an image stream with too much data or a wrong checksum. Width and height are
@@ -256,7 +238,9 @@ ReadResult ReadPng(ByteSource& source, MemoryBudget& budget) {
     return *refused;
   }
   PngInput input{.file = file.bytes()};
-  PngReadState state(input);
+  PngReadState state(png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &input, OnPngError,
+                                              IgnorePngWarning, &input, AllocateForPng,
+                                              FreeForPng));
   if (!state.Ready()) {
     return ReadFailure::kOutOfMemory;
   }

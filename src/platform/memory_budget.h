@@ -51,8 +51,7 @@ class MemoryBudget {
   // when `bytes` exceeds the whole budget.
   MemoryReservation Reserve(std::uint64_t bytes);
 
-  // The whole budget. A front end sets it before it converts anything.
-  std::uint64_t Limit() const;
+  // Sets the whole budget. A front end sets it before it converts anything.
   void SetLimit(std::uint64_t limit);
   // What is reserved now, how many requests are waiting, and the most ever reserved at once
   // since the last SetLimit (for tests and measurements).
