@@ -6,22 +6,13 @@
 
 #include "convert/output_path.h"
 #include "formats/output_format.h"
+#include "input/read_picture.h"
 #include "platform/output_place.h"
 
 namespace fs = std::filesystem;
 
 namespace kav {
 namespace {
-
-bool EndsWithIgnoringCase(std::string_view name, std::string_view ending) {
-  const auto lower = [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  };
-  return name.size() >= ending.size() &&
-         std::equal(ending.begin(), ending.end(),
-                    name.end() - static_cast<std::ptrdiff_t>(ending.size()),
-                    [&lower](char a, char b) { return a == lower(b); });
-}
 
 // The output of `relative` under the output folder, or "" (beside its source) without one.
 std::string PlacedOutput(const fs::path& relative, const OutputPlacement& placement,
@@ -36,10 +27,7 @@ std::string PlacedOutput(const fs::path& relative, const OutputPlacement& placem
 }  // namespace
 
 bool IsPictureName(std::string_view name) {
-  return !name.starts_with('.') &&
-         std::ranges::any_of(kPictureExtensions, [name](std::string_view extension) {
-           return EndsWithIgnoringCase(name, extension);
-         });
+  return !name.starts_with('.') && HasInputExtension(name);
 }
 
 FolderWalk WalkFolder(const std::string& folder) {

@@ -2,7 +2,6 @@
 // What kavconv convert is given: files, and folders walked for the pictures in them, each
 // with where its output goes.
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,12 +18,8 @@ struct PathFailure {
   std::error_code error;
 };
 
-// The endings of the names of the pictures the reader takes, in lower case; the shell
-// completions offer the same.
-inline constexpr std::array<std::string_view, 3> kPictureExtensions{".bmp", ".dib", ".png"};
-
-// Whether a file met in a folder is converted: its name is not hidden and has one of the
-// picture endings, in any letter case.
+// Whether a file met in a folder is converted: its name is not hidden and ends as the names
+// of an input kind's files do (HasInputExtension), in any letter case.
 bool IsPictureName(std::string_view name);
 
 // What a folder holds, as paths relative to it: every picture (a regular file or a link to

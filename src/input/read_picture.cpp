@@ -29,15 +29,22 @@ struct InputFormat {
   InputKind kind;
   std::string_view name;
   std::string_view signature;  // the bytes every file of the kind begins with
+  // The endings of the names of its files, in lower case, by which a folder's pictures are
+  // found; the shell completions offer the same.
+  std::span<const std::string_view> extensions;
   ReadFailure corrupt;
   ReadResult (*read)(ByteSource& source, MemoryBudget& budget);
 };
 
+constexpr std::array kBmpExtensions{".bmp"sv, ".dib"sv};
+constexpr std::array kPngExtensions{".png"sv};
+
 // The one place that decides what an input is: the first row whose signature the file begins
 // with. A file that begins with none is "not a BMP file".
 constexpr std::array kInputFormats{
-    InputFormat{InputKind::kBmp, "BMP", "BM"sv, ReadFailure::kBmpCorrupt, ReadBmp8},
-    InputFormat{InputKind::kPng, "PNG", "\x89PNG\r\n\x1a\n"sv, ReadFailure::kPngCorrupt, ReadPng},
+    InputFormat{InputKind::kBmp, "BMP", "BM"sv, kBmpExtensions, ReadFailure::kBmpCorrupt, ReadBmp8},
+    InputFormat{InputKind::kPng, "PNG", "\x89PNG\r\n\x1a\n"sv, kPngExtensions,
+                ReadFailure::kPngCorrupt, ReadPng},
 };
 
 constexpr std::size_t kLongestSignature =
@@ -99,6 +106,21 @@ std::string_view ReadFailureText(ReadFailure failure) {
 std::optional<InputKind> RecogniseInput(std::span<const std::uint8_t> first) {
   const InputFormat* format = FormatBeginning(first);
   return format != nullptr ? std::optional(format->kind) : std::nullopt;
+}
+
+bool HasInputExtension(std::string_view name) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  const auto endsWith = [&](std::string_view ending) {
+    return name.size() >= ending.size() &&
+           std::equal(ending.begin(), ending.end(),
+                      name.end() - static_cast<std::ptrdiff_t>(ending.size()),
+                      [&lower](char a, char b) { return a == lower(b); });
+  };
+  return std::ranges::any_of(kInputFormats, [&](const InputFormat& format) {
+    return std::ranges::any_of(format.extensions, endsWith);
+  });
 }
 
 std::string_view InputKindName(InputKind kind) {

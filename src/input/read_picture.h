@@ -4,8 +4,10 @@
 // or a line on standard error, with ReadFailureText.
 //
 // Every reader is a function of one file in this folder, from the bytes of a ByteSource to a
-// ReadResult, with one row in the table of read_picture.cpp: its kind, its name, the first
-// bytes of its files and the failure that says a file of its kind is corrupt.
+// ReadResult, with one row in the table of read_picture.cpp: its kind (InputKind), its name,
+// the first bytes of its files, the endings of their names and the failure that says a file
+// of its kind is corrupt. Its own failures, if any, are values of ReadFailure with their
+// texts in the same file.
 
 #include <cstdint>
 #include <optional>
@@ -65,6 +67,10 @@ class ReadResult {
 
 // The kind whose signature `first` (the file's first bytes) begins with, if any.
 std::optional<InputKind> RecogniseInput(std::span<const std::uint8_t> first);
+
+// Whether `name` ends, in any letter case, as the names of some kind's files do (".bmp",
+// ".dib", ".png").
+bool HasInputExtension(std::string_view name);
 
 // The kind's name as the user reads it: "BMP", "PNG".
 std::string_view InputKindName(InputKind kind);
