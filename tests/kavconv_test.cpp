@@ -162,6 +162,7 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
                                              {"convert", "--end", "-1", "a.bmp"},
                                              {"convert", "--transparent", "x", "a.bmp"},
                                              {"convert", "--format", "png", "a.bmp"},
+                                             {"convert", "--format", "1", "a.bmp"},
                                              {"convert"},
                                              {"convert", "-o", "", "a.bmp"},
                                              {"render", "a.bmp", "-o", ""},
