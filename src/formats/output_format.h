@@ -16,31 +16,33 @@
 
 namespace kav {
 
-// The palette indices a format codes as runs, at most two (MZR codes none).
+// The palette indices a format codes as runs, at most two (MZR codes none). The coder asks
+// about every run and stretch it meets, so each index is also a bit of a 256-bit set.
 class RunCodedIndices {
  public:
   static constexpr std::size_t kMaxIndices = 2;
 
   constexpr RunCodedIndices() = default;
-  constexpr RunCodedIndices(std::uint8_t first) : indices_{first}, count_(1) {}
+  constexpr RunCodedIndices(std::uint8_t first) : indices_{first}, count_(1) { Mark(first); }
   constexpr RunCodedIndices(std::uint8_t first, std::uint8_t second)
-      : indices_{first, second}, count_(2) {}
+      : indices_{first, second}, count_(2) {
+    Mark(first);
+    Mark(second);
+  }
 
   constexpr bool Contains(std::uint8_t index) const {
-    for (std::size_t i = 0; i < count_; ++i) {
-      if (indices_[i] == index) {
-        return true;
-      }
-    }
-    return false;
+    return (bits_[index / 64] >> (index % 64) & 1) != 0;
   }
   constexpr std::span<const std::uint8_t> Indices() const {
     return std::span(indices_).first(count_);
   }
 
  private:
+  constexpr void Mark(std::uint8_t index) { bits_[index / 64] |= std::uint64_t{1} << (index % 64); }
+
   std::array<std::uint8_t, kMaxIndices> indices_{};
   std::size_t count_ = 0;
+  std::array<std::uint64_t, 4> bits_{};
 };
 
 // Where a writer puts its files.
