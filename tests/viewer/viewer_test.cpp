@@ -36,9 +36,11 @@ QImage Premultiplied(const QImage& picture) {
   return picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-// `file` through table `table` as `kavconv render` draws it.
+// `file` through table `table` as `kavconv render` draws it, into a folder of its own (the
+// viewer watches the file's).
 QImage Rendered(const QString& file, unsigned table) {
-  const QString png = file + u".png"_s;
+  static const QTemporaryDir scratch;
+  const QString png = scratch.filePath(u"rendered.png"_s);
   Kavconv({u"render"_s, file, u"--table"_s, QString::number(table), u"-o"_s, png});
   return Premultiplied(QImage(png));
 }
