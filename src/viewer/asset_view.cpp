@@ -224,8 +224,10 @@ void AssetView::ShowEntry(int index) {
                              : tr("Index %1: %2").arg(index).arg(colour));
 }
 
+// The picture's pixel at the middle of the visible area stays there.
 void AssetView::SetZoom(int zoom) {
-  ui.canvas->SetZoom(zoom);
+  const QWidget& visible = *ui.pictureArea->viewport();
+  ZoomKeeping(zoom, ui.canvas->mapFrom(&visible, visible.rect().center()));
 }
 
 int AssetView::FitZoom() const {
@@ -241,15 +243,21 @@ int AssetView::FitZoom() const {
 // Ctrl + wheel: the picture's pixel under the mouse stays under it.
 void AssetView::ZoomAround(int steps, QPoint canvasPosition) {
   const int before = zoom();
-  const int after = std::clamp(before + steps, kMinZoom, kMaxZoom);
-  if (after == before) {
-    return;
+  ZoomKeeping(before + steps, canvasPosition);
+  if (zoom() != before) {
+    Q_EMIT zoomWheeled(zoom());
   }
-  const QPoint inView = ui.canvas->mapTo(ui.pictureArea->viewport(), canvasPosition);
-  SetZoom(after);
-  ui.pictureArea->horizontalScrollBar()->setValue(canvasPosition.x() * after / before - inView.x());
-  ui.pictureArea->verticalScrollBar()->setValue(canvasPosition.y() * after / before - inView.y());
-  Q_EMIT zoomWheeled(after);
+}
+
+// Zooms so that the point of the canvas at `canvasPosition` stays where it shows.
+void AssetView::ZoomKeeping(int zoom, QPoint canvasPosition) {
+  const int before = this->zoom();
+  const QPoint shownAt = ui.canvas->mapTo(ui.pictureArea->viewport(), canvasPosition);
+  ui.canvas->SetZoom(zoom);
+  const int after = this->zoom();
+  ui.pictureArea->horizontalScrollBar()->setValue(canvasPosition.x() * after / before -
+                                                  shownAt.x());
+  ui.pictureArea->verticalScrollBar()->setValue(canvasPosition.y() * after / before - shownAt.y());
 }
 
 }  // namespace kav

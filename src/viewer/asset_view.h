@@ -37,6 +37,7 @@ class AssetView : public QWidget {
   unsigned Table() const;
 
   int zoom() const { return ui.canvas->zoom(); }
+  // 1 to 16, the middle of the visible part staying where it is.
   void SetZoom(int zoom);
   // The largest zoom at which the whole picture fits the visible area (at least 1).
   int FitZoom() const;
@@ -66,6 +67,7 @@ class AssetView : public QWidget {
   void ShowPixel(QPoint pixel);
   void ShowEntry(int index);
   void ZoomAround(int steps, QPoint canvasPosition);
+  void ZoomKeeping(int zoom, QPoint canvasPosition);
 
   Ui::AssetView ui;
   std::string path_;
