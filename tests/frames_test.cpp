@@ -272,10 +272,15 @@ TEST(FrameSources, RefuseABufferOfTheWrongSizeAndStopAfterTheLastFrame) {
 TEST(FrameSources, AGifWhoseSavedAreaCannotBeHadIsOutOfMemory) {
   const Bytes bytes = test::ReadFile((kGifDir / "im-previous.gif").string());
   const std::size_t live = test::LiveBlocks();
-  test::AllocationFaults::FailNth(1);
-  const OpenedFrames opened = OpenGifFrames(bytes);
-  test::AllocationFaults::Clear();
-  EXPECT_EQ(opened.status, FrameStatus::kOutOfMemory);
+  {
+    OpenedFrames opened = OpenGifFrames(bytes);
+    ASSERT_EQ(opened.status, FrameStatus::kOk);
+    EXPECT_EQ(test::LiveBlocks(), live);  // nothing of a frame's size yet
+    Bytes frame(opened.source->Info().FrameBytes());
+    test::AllocationFaults::FailNth(1);
+    EXPECT_EQ(opened.source->Next(frame), FrameStatus::kOutOfMemory);
+    test::AllocationFaults::Clear();
+  }
   EXPECT_EQ(test::LiveBlocks(), live);
 }
 

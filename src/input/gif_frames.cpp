@@ -342,7 +342,10 @@ class GifFrames final : public FrameSource {
   std::uint32_t nextFrame_ = 0;
   FrameControl lastControl_;  // of the frame drawn last, and the area it covered
   Area lastArea_;
-  MemoryBlock saved_;  // the area under a frame to be restored to previous
+  // The area under a frame to be restored to previous, taken when the first such frame comes
+  // (so that opening allocates nothing of a frame's size).
+  MemoryBlock saved_;
+  std::uint64_t savedBytes_ = 0;
   std::vector<std::uint8_t> line_;
   std::uint8_t clearIndex_ = 0;  // what an empty pixel is in a palette input
 };
@@ -370,15 +373,9 @@ FrameStatus GifFrames::Open() {
       clearIndex_ = *info_.transparentIndex;
     }
   }
-  const std::uint64_t savedBytes = layout.largestRestoredArea * PixelBytes();
-  if (savedBytes > 0) {
-    saved_ = MemoryBlock::Allocate(static_cast<std::size_t>(savedBytes));
-    if (!saved_) {
-      return FrameStatus::kOutOfMemory;
-    }
-  }
+  savedBytes_ = layout.largestRestoredArea * PixelBytes();
   line_.resize(layout.widestFrame);
-  info_.workingBytes = savedBytes + line_.size();
+  info_.workingBytes = savedBytes_ + line_.size();
   return Rewind();
 }
 
@@ -461,6 +458,12 @@ FrameStatus GifFrames::Next(std::span<std::uint8_t> frame) {
   }
   const Area area = OnScreen(decoder_.gif().Image, info_.width, info_.height);
   if (control.disposal == DISPOSE_PREVIOUS) {
+    if (!saved_ && savedBytes_ > 0) {
+      saved_ = MemoryBlock::Allocate(static_cast<std::size_t>(savedBytes_));
+      if (!saved_) {
+        return FrameStatus::kOutOfMemory;
+      }
+    }
     CopyArea(frame, area, /*save=*/true);
   }
   if (const FrameStatus status = Draw(frame, control, area); status != FrameStatus::kOk) {
