@@ -31,21 +31,27 @@ COUNT palette entries (red, green, blue, alpha) and N frames of W * H indices; o
 COUNT", the palette, and N frames of W * H RGBA pixels; or "rgba W H N" and the RGBA frames.
 
 Sprites:
-- indexed-background  indexed, 3 frames: a background layer covering the canvas (with pixels
-                      of the transparent index), a layer with holes of it, a visible group
+- indexed-background  indexed, 3 frames, transparent index 4: a background layer covering the
+                      canvas (with pixels of the transparent index), a layer with holes of
+                      it, a visible group
                       holding a layer, a hidden layer and a hidden group whose layers have
                       cels; raw, compressed and linked cels; tags "walk" (0-1) and "jump!"
                       (1-2); a user data chunk, a colour profile and a cel extra chunk
 - indexed-clear       indexed, 4 frames, no background, transparent index 3, the palette in a
                       0x2019 chunk and an old 0x0004 one that must be ignored; cels reaching
                       past every edge, one wholly outside; a z-index moving a cel under the
-                      layer below; a link to a link; a frame with no cels
+                      one of the layer below; a link to a link; a frame with no cels
 - indexed-blended     indexed with a layer of opacity 128 inside a group of 200: composed;
+                      a background layer whose pixels of the transparent index are drawn;
                       the palette only in an old 0x0011 chunk (levels of 0 to 63)
 - indexed-old-palette indexed, palette input, the palette only in 0x0004 chunks with skips
+- indexed-translucent-entry  opaque layers, but a palette entry of alpha 100: composed
+- indexed-short-background  opaque layers, but the background's cel in the first frame does
+                      not cover the canvas: composed
 - grayscale           two layers, cel opacities, raw and compressed cels, partial alphas
 - rgba                layer and cel opacity, nested visible groups with opacities, a hidden
-                      group, a multiply layer (drawn as normal), a reference layer, a tilemap
+                      group, a multiply layer (drawn as normal) linked in the second frame to
+                      a cel of opacity 150, a reference layer, a tilemap
                       layer with its tileset and a tilemap cel, a chunk of unknown type
 - rgba-no-opacity     the header's flag for layer opacity clear: layer opacities not applied
 - rgba-many-chunks    a frame whose chunk count is in the new 32-bit field (old field 0xFFFF)
@@ -350,18 +356,19 @@ def indexed_background():
     layers = [Layer("Background", VISIBLE | BACKGROUND), Layer("body"), Layer("fx", kind=GROUP),
               Layer("spark", level=1), Layer("hidden", flags=0), Layer("off", flags=0, kind=GROUP),
               Layer("inside", level=1)]
-    ground = grid(10, 7, lambda x, y: 0 if (x + y) % 5 == 0 else 5 + (x + y) % 3)
-    body = [grid(4, 5, lambda x, y: 0 if (x == 0 and y == 0) else 1 + (x + y) % 3),
-            grid(4, 5, lambda x, y: 0 if x == y else 2 + y % 3)]
+    ground = grid(10, 7, lambda x, y: 4 if (x + y) % 5 == 0 else 5 + (x + y) % 3)
+    body = [grid(4, 5, lambda x, y: 4 if (x == 0 and y == 0) else 1 + (x + y) % 3),
+            grid(4, 5, lambda x, y: 4 if x == y else (0, 2, 3)[y % 3])]
     frames = [
         [Cel(0, pixels=ground, kind="raw"), Cel(1, 2, 1, body[0], kind="raw"),
-         Cel(3, 6, 0, grid(2, 2, lambda x, y: 4)), Cel(4, 0, 0, grid(10, 7, lambda x, y: 3)),
+         Cel(3, 6, 0, grid(2, 2, lambda x, y: 7)), Cel(4, 0, 0, grid(10, 7, lambda x, y: 3)),
          Cel(6, 0, 0, grid(10, 7, lambda x, y: 3))],
-        [Cel(0, kind="link", link=0), Cel(1, 3, 2, body[1]), Cel(3, 1, 4, grid(3, 2, lambda x, y: 0 if x == 1 else 4)),
+        [Cel(0, kind="link", link=0), Cel(1, 3, 2, body[1]), Cel(3, 1, 4, grid(3, 2, lambda x, y: 4 if x == 1 else 7)),
          Cel(6, 0, 0, grid(10, 7, lambda x, y: 2))],
         [Cel(0, kind="link", link=0), Cel(1, kind="link", link=0), Cel(4, 0, 0, grid(2, 2, lambda x, y: 3))],
     ]
-    return Sprite("indexed", 10, 7, layers, frames, palette=PALETTE,
+    palette = [(12, 12, 12, 255)] + PALETTE[1:]
+    return Sprite("indexed", 10, 7, layers, frames, palette=palette, transparent=4,
                   tags=[(0, 1, "walk"), (1, 2, "jump!")],
                   extra=[(0, USER_DATA), (0, COLOUR_PROFILE), (1, CEL_EXTRA)])
 
@@ -374,7 +381,7 @@ def indexed_clear():
     frames = [
         [Cel(0, -2, -1, a), Cel(1, 5, 3, b, kind="raw")],
         [Cel(0, 4, 4, a), Cel(1, -3, 5, b), Cel(1, 20, 1, b)],
-        [Cel(0, kind="link", link=1), Cel(1, 1, 1, b, z=-1)],
+        [Cel(0, kind="link", link=1), Cel(1, 2, 3, b, z=-1)],
         [Cel(0, kind="link", link=2)],
     ]
     frames.append([])
@@ -383,12 +390,31 @@ def indexed_clear():
 
 
 def indexed_blended():
-    layers = [Layer("base"), Layer("group", kind=GROUP, opacity=200), Layer("glass", level=1, opacity=128)]
-    six = [(0, [(0, 0, 0), (63, 0, 0), (0, 40, 0), (10, 20, 63), (63, 63, 63)])]
-    frames = [[Cel(0, 0, 0, grid(6, 5, lambda x, y: 1 + (x + 2 * y) % 4)),
-               Cel(2, 2, 1, grid(3, 3, lambda x, y: 0 if x == 2 and y == 2 else 4 - x))],
-              [Cel(0, 1, 0, grid(5, 5, lambda x, y: 2), opacity=90), Cel(2, kind="link", link=0)]]
+    layers = [Layer("Background", VISIBLE | BACKGROUND), Layer("base"),
+              Layer("group", kind=GROUP, opacity=200), Layer("glass", level=1, opacity=128)]
+    six = [(0, [(5, 6, 7), (63, 0, 0), (0, 40, 0), (10, 20, 63), (63, 63, 63)])]
+    frames = [[Cel(0, 0, 0, grid(6, 5, lambda x, y: 0 if x < 2 else 3)),
+               Cel(1, 0, 0, grid(6, 4, lambda x, y: 0 if x == 0 else 1 + (x + 2 * y) % 4)),
+               Cel(3, 2, 1, grid(3, 3, lambda x, y: 0 if x == 2 and y == 2 else 4 - x))],
+              [Cel(0, kind="link", link=0), Cel(1, 1, 0, grid(5, 5, lambda x, y: 2), opacity=90),
+               Cel(3, kind="link", link=0)]]
     return Sprite("indexed", 6, 5, layers, frames, old_six=six)
+
+
+def indexed_short_background():
+    layers = [Layer("Background", VISIBLE | BACKGROUND), Layer("top")]
+    palette = [(12, 12, 12, 255)] + PALETTE[1:]
+    frames = [[Cel(0, 0, 0, grid(5, 4, lambda x, y: 0 if x == y else 5)),
+               Cel(1, 3, 1, grid(3, 2, lambda x, y: 0 if x == 0 else 2))],
+              [Cel(0, 0, 0, grid(6, 4, lambda x, y: 0 if x == y else 6)),
+               Cel(1, 1, 1, grid(3, 2, lambda x, y: 1))]]
+    return Sprite("indexed", 6, 4, layers, frames, palette=palette)
+
+
+def indexed_translucent_entry():
+    palette = [(12, 12, 12, 255), (200, 30, 30, 255), (30, 180, 40, 100)]
+    frames = [[Cel(0, 0, 0, grid(3, 2, lambda x, y: 1)), Cel(1, 1, 0, grid(2, 2, lambda x, y: 2 - y))]]
+    return Sprite("indexed", 3, 2, [Layer("under"), Layer("over")], frames, palette=palette, transparent=1)
 
 
 def indexed_old_palette():
@@ -414,10 +440,11 @@ def rgba():
               Layer("reference", flags=VISIBLE | REFERENCE), Layer("tiles", kind=TILEMAP)]
     paper = grid(9, 6, lambda x, y: (250, 240, 220, 255 if x < 7 else 120))
     ink = grid(5, 4, lambda x, y: (20 * x, 200 - 30 * y, 90, 255 - 50 * x))
-    frames = [[Cel(0, 0, 0, paper), Cel(3, 2, 1, ink, opacity=230), Cel(4, 5, 3, grid(3, 3, lambda x, y: (0, 0, 255, 200)), kind="raw"),
+    frames = [[Cel(0, 0, 0, paper), Cel(3, 2, 1, ink, opacity=230),
+               Cel(4, 5, 3, grid(3, 3, lambda x, y: (0, 0, 255, 200)), kind="raw", opacity=150),
                Cel(6, 0, 0, grid(9, 6, lambda x, y: (255, 0, 0, 255))), Cel(7, 0, 0, grid(9, 6, lambda x, y: (0, 255, 0, 255))),
                Cel(8, kind="tilemap")],
-              [Cel(0, kind="link", link=0), Cel(3, -1, 2, ink, opacity=100), Cel(4, -9, -6, grid(3, 3, lambda x, y: (1, 2, 3, 255)))]]
+              [Cel(0, kind="link", link=0), Cel(3, -1, 2, ink, opacity=100), Cel(4, kind="link", link=0)]]
     return Sprite("rgba", 9, 6, layers, frames, extra=[(0, TILESET), (1, UNKNOWN)])
 
 
@@ -437,6 +464,8 @@ def rgba_many_chunks():
 SPRITES = {
     "indexed-background": indexed_background, "indexed-clear": indexed_clear,
     "indexed-blended": indexed_blended, "indexed-old-palette": indexed_old_palette,
+    "indexed-short-background": indexed_short_background,
+    "indexed-translucent-entry": indexed_translucent_entry,
     "grayscale": grayscale, "rgba": rgba, "rgba-no-opacity": rgba_no_opacity,
     "rgba-many-chunks": rgba_many_chunks,
 }

@@ -49,6 +49,7 @@ Drawn here (what neither writer makes):
                       index 6, past the table
 - no-table            no colour table at all: every drawn pixel black
 - mixed-transparency  one frame names index 1 transparent, the next none
+- uncovered           no transparency, the first frame not covering the screen
 - cleared-opaque      no transparency, the second of three frames disposed of by 2
 - odd-disposal        disposal 5 (no meaning: kept) and an empty 0 x 0 frame
 - interlaced-local    interlaced frames of 1 to 9 rows with local tables of 2 and 256 entries
@@ -460,6 +461,8 @@ def write_drawn():
     save("no-table", gif(5, 4, None, gce(0, 2), image(0, 0, 5, 4, grid(5, 4, lambda x, y: (x + y) % 3))))
     save("mixed-transparency", gif(6, 4, RGB, gce(1, 1), image(0, 0, 6, 4, grid(6, 4, lambda x, y: x % 3)),
                                    gce(1), image(0, 0, 3, 2, grid(3, 2, lambda x, y: 1))))
+    save("uncovered", gif(6, 4, RGB, image(1, 1, 3, 2, grid(3, 2, lambda x, y: 1 + x)),
+                          image(0, 0, 2, 2, grid(2, 2, lambda x, y: 5))))
     save("cleared-opaque", gif(6, 4, RGB, image(0, 0, 6, 4, grid(6, 4, lambda x, y: 4)),
                                gce(2), image(1, 1, 3, 2, grid(3, 2, lambda x, y: 2)),
                                gce(1), image(4, 0, 2, 2, grid(2, 2, lambda x, y: 3))))

@@ -154,7 +154,7 @@ TEST(FrameSources, EveryFileGivesTheFramesItsScriptComposed) {
       ++checked;
     }
   }
-  EXPECT_EQ(checked, 32U);
+  EXPECT_EQ(checked, 35U);
 }
 
 FrameStatus FirstFailure(const Bytes& bytes, bool gif) {

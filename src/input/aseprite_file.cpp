@@ -40,7 +40,6 @@ constexpr std::uint16_t kLayerBackground = 8;
 constexpr std::uint16_t kLayerReference = 64;  // a picture to draw over, not part of the art
 constexpr std::uint16_t kImageLayer = 0;
 constexpr std::uint16_t kGroupLayer = 1;
-constexpr std::uint16_t kTilemapLayer = 2;
 constexpr std::uint16_t kTilemapCel = 3;
 constexpr std::uint16_t kPaletteEntryHasName = 1;
 constexpr std::size_t kCelReservedBytes = 5;
@@ -363,7 +362,10 @@ FrameStatus ArrangeLayers(Reading& reading) {
       layer.opacity = TimesOpacity(layer.opacity, sprite.layers[*parent].opacity);
     }
     layer.drawn = visible[i] && record.type == kImageLayer;
-    sprite.skippedContent = sprite.skippedContent || (visible[i] && record.type == kTilemapLayer);
+    // Tilemap layers, and layers of kinds not known here, are what a visible layer may draw
+    // that is left out.
+    sprite.skippedContent = sprite.skippedContent || (visible[i] && record.type != kImageLayer &&
+                                                      record.type != kGroupLayer);
     if (record.type == kGroupLayer) {
       groups.push_back(i);
     }
