@@ -19,8 +19,9 @@
 // every call, left as the call before left it, because a GIF frame is drawn over the frame
 // before it. Rewind() starts again from the first frame, so the frames can be walked twice
 // (once to gather their colours, once to convert them). Besides the input and that buffer,
-// a source holds at most one more frame (a GIF's area saved for "restore to previous") and
-// a few rows: WorkingBytes().
+// a source holds at most one more frame (a GIF's area saved for "restore to previous", taken
+// when the first frame needs it) and a few rows: FrameSourceInfo::workingBytes, known once
+// the source is open, so that a caller can reserve FrameBytes() and it before any frame.
 
 #include <array>
 #include <cstdint>
