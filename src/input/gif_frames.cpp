@@ -231,12 +231,16 @@ void DrawRgbaLine(std::span<const std::uint8_t> indices, int transparentIndex,
   }
 }
 
+// Written as a select rather than a branch, so that the compiler draws many pixels at once.
 void DrawIndexLine(std::span<const std::uint8_t> indices, int transparentIndex,
                    std::span<std::uint8_t> out) {
+  if (transparentIndex == kNoTransparentIndex) {
+    std::ranges::copy(indices, out.begin());
+    return;
+  }
+  const auto transparent = static_cast<std::uint8_t>(transparentIndex);
   for (std::size_t x = 0; x < indices.size(); ++x) {
-    if (indices[x] != transparentIndex) {
-      out[x] = indices[x];
-    }
+    out[x] = indices[x] == transparent ? out[x] : indices[x];
   }
 }
 
