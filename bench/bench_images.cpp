@@ -1,10 +1,13 @@
 #include "bench_images.h"
 
+#include <gif_lib.h>
 #include <png.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <span>
 
@@ -188,6 +191,86 @@ std::vector<std::uint8_t> MakeBenchPng(std::uint32_t width, std::uint32_t height
   const bool written = info != nullptr && EncodePng(png, info, bmp, width, height, out, palette);
   png_destroy_write_struct(&png, &info);
   return written ? out : std::vector<std::uint8_t>{};
+}
+
+namespace {
+
+int WriteGifBytes(GifFileType* gif, const GifByteType* bytes, int count) {
+  auto& out = *static_cast<std::vector<std::uint8_t>*>(gif->UserData);
+  out.insert(out.end(), bytes, bytes + count);
+  return count;
+}
+
+struct GifWriterCloser {
+  void operator()(GifFileType* gif) const {
+    int error = 0;
+    EGifCloseFile(gif, &error);
+  }
+};
+
+struct ColourTableFree {
+  void operator()(ColorMapObject* table) const { GifFreeMapObject(table); }
+};
+using ColourTable = std::unique_ptr<ColorMapObject, ColourTableFree>;
+
+// 256 colours, entry i of table `shade` being (i, 255 - i, i * 7 + shade).
+ColourTable MakeTable(int shade) {
+  std::array<GifColorType, 256> colours{};
+  for (std::size_t i = 0; i < colours.size(); ++i) {
+    colours[i] = {static_cast<GifByteType>(i), static_cast<GifByteType>(255 - i),
+                  static_cast<GifByteType>(i * 7 + static_cast<std::size_t>(shade))};
+  }
+  return ColourTable(GifMakeMapObject(256, colours.data()));
+}
+
+bool PutGifFrame(GifFileType* gif, std::uint32_t frame, std::uint32_t width, std::uint32_t height,
+                 ColorMapObject* table, std::mt19937& random) {
+  const GraphicsControlBlock control{DISPOSE_DO_NOT, false, 4, 255};
+  std::array<GifByteType, 4> extension{};
+  EGifGCBToExtension(&control, extension.data());
+  if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, extension.data()) == GIF_ERROR ||
+      EGifPutImageDesc(gif, 0, 0, static_cast<int>(width), static_cast<int>(height), false,
+                       table) == GIF_ERROR) {
+    return false;
+  }
+  std::vector<std::uint8_t> row(width);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    SpriteRow(y, row, random);
+    std::rotate(row.begin(), row.begin() + static_cast<std::ptrdiff_t>((frame * 16) % width),
+                row.end());
+    if (EGifPutLine(gif, row.data(), static_cast<int>(width)) == GIF_ERROR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> MakeBenchGif(std::uint32_t width, std::uint32_t height,
+                                       std::uint32_t frames, bool localTables) {
+  std::vector<std::uint8_t> out;
+  int error = 0;
+  std::unique_ptr<GifFileType, GifWriterCloser> gif(EGifOpen(&out, WriteGifBytes, &error));
+  const ColourTable global = MakeTable(0);
+  const ColourTable local = MakeTable(3);
+  if (!gif || !global || !local) {
+    return {};
+  }
+  EGifSetGifVersion(gif.get(), true);
+  if (EGifPutScreenDesc(gif.get(), static_cast<int>(width), static_cast<int>(height), 8, 0,
+                        global.get()) == GIF_ERROR) {
+    return {};
+  }
+  std::mt19937 random(24);
+  for (std::uint32_t frame = 0; frame < frames; ++frame) {
+    ColorMapObject* table = localTables && frame % 8 == 7 ? local.get() : nullptr;
+    if (!PutGifFrame(gif.get(), frame, width, height, table, random)) {
+      return {};
+    }
+  }
+  gif.reset();  // writes the trailer
+  return out;
 }
 
 }  // namespace kav::bench

@@ -2,10 +2,12 @@
 // of include/kav/kav_formats.h on their RLE and RLS files: opening (the whole check), every
 // row to indices beside memcpy of the same rows, and one segment of every row of the widest
 // picture, from its start, middle and end; drawing sprites into a frame buffer in each
-// format beside a keyed copy and memcpy of the same sprites decoded beforehand; and a
-// 256-pixel thumbnail on one thread and two.
+// format beside a keyed copy and memcpy of the same sprites decoded beforehand; a
+// 256-pixel thumbnail on one thread and two; and the frames of a 1024 x 1024 GIF of 64 frames
+// composed, beside giflib alone decoding every frame's lines.
 
 #include <benchmark/benchmark.h>
+#include <gif_lib.h>
 
 #include <algorithm>
 #include <array>
@@ -20,6 +22,7 @@
 #include "formats/mzr.h"
 #include "formats/run_length.h"
 #include "formats/thumbnail.h"
+#include "input/gif_frames.h"
 #include "input/read_picture.h"
 #include "kav/kav_formats.h"
 #include "platform/byte_source.h"
@@ -429,6 +432,104 @@ void Thumbnail(benchmark::State& state, Content content) {
   state.SetBytesProcessed(state.iterations() * image.width * image.height);
 }
 
+// The GIF of 1024 x 1024 and 64 frames; state.range(0) 1 gives some frames local colour
+// tables (composed in RGBA), 0 none (a palette input, composed as indices).
+constexpr std::uint32_t kGifSide = 1024;
+constexpr std::uint32_t kGifFrames = 64;
+
+const std::vector<std::uint8_t>& BenchGif(bool localTables) {
+  static std::map<bool, std::vector<std::uint8_t>> files;
+  auto& file = files[localTables];
+  if (file.empty()) {
+    file = kav::bench::MakeBenchGif(kGifSide, kGifSide, kGifFrames, localTables);
+  }
+  return file;
+}
+
+struct GifMemory {
+  std::span<const std::uint8_t> file;
+  std::size_t position = 0;
+};
+
+int ReadGifMemory(GifFileType* gif, GifByteType* into, int wanted) {
+  auto& memory = *static_cast<GifMemory*>(gif->UserData);
+  const auto count =
+      std::min(static_cast<std::size_t>(wanted), memory.file.size() - memory.position);
+  std::memcpy(into, memory.file.data() + memory.position, count);
+  memory.position += count;
+  return static_cast<int>(count);
+}
+
+// Skips the extension whose first block `block` is.
+bool SkipExtension(GifFileType* gif, GifByteType* block) {
+  while (block != nullptr) {
+    if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// giflib alone: every record read and every frame's lines decoded into one line, nothing
+// composed (the frames cover the screen and are not interlaced).
+bool DecodeGifLines(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& line) {
+  GifMemory memory{file};
+  int error = 0;
+  GifFileType* gif = DGifOpen(&memory, ReadGifMemory, &error);
+  bool decoded = gif != nullptr;
+  for (GifRecordType record = UNDEFINED_RECORD_TYPE; decoded && record != TERMINATE_RECORD_TYPE;) {
+    decoded = DGifGetRecordType(gif, &record) != GIF_ERROR;
+    if (decoded && record == EXTENSION_RECORD_TYPE) {
+      int code = 0;
+      GifByteType* block = nullptr;
+      decoded = DGifGetExtension(gif, &code, &block) != GIF_ERROR && SkipExtension(gif, block);
+    } else if (decoded && record == IMAGE_DESC_RECORD_TYPE) {
+      decoded = DGifGetImageDesc(gif) != GIF_ERROR;
+      for (int y = 0; decoded && y < gif->Image.Height; ++y) {
+        decoded = DGifGetLine(gif, line.data(), gif->Image.Width) != GIF_ERROR;
+        benchmark::ClobberMemory();
+      }
+    }
+  }
+  if (gif != nullptr) {
+    DGifCloseFile(gif, &error);
+  }
+  return decoded;
+}
+
+// Items processed, here and below: the pixels of every frame.
+void GifDecodeLines(benchmark::State& state) {
+  const std::vector<std::uint8_t>& file = BenchGif(state.range(0) == 1);
+  std::vector<std::uint8_t> line(kGifSide);
+  for (auto _ : state) {
+    if (!DecodeGifLines(file, line)) {
+      std::abort();
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kGifSide * kGifSide * kGifFrames);
+}
+
+// The frame source opened (a walk over the file) and every frame composed, as a conversion
+// makes them.
+void GifComposeFrames(benchmark::State& state) {
+  const std::vector<std::uint8_t>& file = BenchGif(state.range(0) == 1);
+  std::vector<std::uint8_t> frame;
+  for (auto _ : state) {
+    const kav::OpenedFrames opened = kav::OpenGifFrames(file);
+    if (!opened.source || opened.source->Info().frameCount != kGifFrames) {
+      std::abort();
+    }
+    frame.resize(opened.source->Info().FrameBytes());
+    for (std::uint32_t i = 0; i < kGifFrames; ++i) {
+      if (opened.source->Next(frame) != kav::FrameStatus::kOk) {
+        std::abort();
+      }
+      benchmark::ClobberMemory();
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kGifSide * kGifSide * kGifFrames);
+}
+
 void Sizes(benchmark::internal::Benchmark* benchmark) {
   benchmark->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 }
@@ -465,6 +566,9 @@ BENCHMARK_CAPTURE(Thumbnail, noise, Content::kNoise)
     ->ArgsProduct({{64}, {1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+BENCHMARK(GifDecodeLines)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(GifComposeFrames)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 BENCHMARK(DrawSpritesKeyedCopy);
 BENCHMARK(DrawSpritesMemcpy);

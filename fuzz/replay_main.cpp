@@ -1,5 +1,6 @@
-// Replays a fuzz target's corpus: every file in the folders (or the files) named on the
-// command line goes through the target once. A crash or sanitizer report fails the run.
+// Replays a fuzz target's corpus: every file in the folders (not in folders inside them), or
+// the files, named on the command line goes through the target once. A crash or sanitizer report
+// fails the run.
 
 #include <cstdint>
 #include <cstdio>
@@ -27,8 +28,10 @@ int main(int argc, char** argv) {
     const std::filesystem::path path(argv[i]);
     if (std::filesystem::is_directory(path)) {
       for (const auto& entry : std::filesystem::directory_iterator(path)) {
-        Replay(entry.path());
-        ++count;
+        if (entry.is_regular_file()) {  // a folder inside is named on its own if it is wanted
+          Replay(entry.path());
+          ++count;
+        }
       }
     } else {
       Replay(path);

@@ -3,7 +3,8 @@
 
 KAV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KAV_BUILD="$KAV_ROOT/build"
-KAV_PACKAGES=(cmake make g++ pkg-config libgtest-dev libcli11-dev libpng-dev libbenchmark-dev
+KAV_PACKAGES=(cmake make g++ pkg-config libgtest-dev libcli11-dev libpng-dev libgif-dev zlib1g-dev
+  libbenchmark-dev
   nlohmann-json3-dev
   qt6-base-dev)
 

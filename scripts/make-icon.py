@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""Draws the program icon in res/icons/: 32 x 32 and 16 x 16, 16 colours each (the window
-icon), and the desktop's sizes drawn to match them: a scalable SVG and smooth RGBA PNGs at
+"""Draws the program icons in res/icons/: 32 x 32 and 16 x 16, 16 colours each (the window
+icons), and the desktop's sizes drawn to match them: a scalable SVG and smooth RGBA PNGs at
 48, 64, 128 and 256 pixels.
 
 Run from the project root: python3 scripts/make-icon.py
 The icon is a small landscape picture lying on a page of coloured runs: a bitmap turned
-into run-length data. The small sizes are drawn from simple shapes into 4-bit palette PNGs;
+into run-length data. The viewer's icon is the same landscape under a magnifying glass whose
+lens shows four big pixels. The converter's small sizes are drawn from simple shapes into 4-bit palette PNGs;
 the large ones from the same shapes as vectors on the 32-pixel grid, in the same colours,
 written once as SVG and filled with 4 x 4 samples per pixel for the PNGs. Every file can be
 rebuilt at any time with the same bytes.
@@ -280,16 +281,67 @@ def write_svg(path, shapes):
         f.write("\n".join(lines) + "\n")
 
 
+def viewer_hill(offset):
+    """The hill of the viewer's larger landscape, as hill() is the converter's."""
+    def crest(x):
+        t = (x - 1.5) / 23
+        return 21 - 7 * (1 - (2 * t - 0.8) ** 2) + offset
+    xs = [2 + i / 4 for i in range(0, 89)]
+    return [(x, min(crest(x), 21)) for x in xs] + [(24, 21), (2, 21)]
+
+
+def viewer_vector_icon():
+    """The viewer: the framed landscape, and over its corner a lens showing four pixels."""
+    centre, outer, glass = 20.5, 7.5, 6
+    reach = (outer - 0.5) / ROOT2  # along the diagonal, from the centre to the ring
+    half = 1.5 / ROOT2  # half the handle's width, along each axis
+    start, end = centre + reach, 30.5
+    return [
+        (("rect", 1, 2, 25, 22), BLACK),
+        (("rect", 2, 3, 24, 21), CYAN),
+        (("disc", 19, 8, 3.0), YELLOW),
+        (("polygon", viewer_hill(0)), GREEN),
+        (("polygon", viewer_hill(1)), DARK_GREEN),
+        (("polygon", [(start + half, start - half), (end + half, end - half),
+                      (end - half, end + half), (start - half, start + half)]), OLIVE),
+        (("disc", centre, centre, outer), BLACK),
+        (("disc", centre, centre, glass), WHITE),
+        (("rect", 16.5, 16.5, 20.5, 20.5), RED),
+        (("rect", 20.5, 16.5, 24.5, 20.5), YELLOW),
+        (("rect", 16.5, 20.5, 20.5, 24.5), BLUE),
+        (("rect", 20.5, 20.5, 24.5, 24.5), GREEN),
+    ]
+
+
+def sampled(shapes, size):
+    """A palette canvas of the shapes at `size` pixels, each pixel the shape at its centre."""
+    canvas = Canvas(size)
+    scale = 32 / size
+    for y in range(size):
+        for x in range(size):
+            for shape, colour in shapes:
+                if inside(shape, (x + 0.5) * scale, (y + 0.5) * scale):
+                    canvas.pixels[y][x] = colour
+    return canvas
+
+
+def write_icon_set(folder, name, shapes, small):
+    """The 16-colour window icons (`small` gives the canvas of a size), the SVG and the
+    smooth PNGs of one program."""
+    for size in (32, 16):
+        write_png(os.path.join(folder, f"{name}-{size}.png"), small(size))
+    write_svg(os.path.join(folder, f"{name}.svg"), shapes)
+    for size in (48, 64, 128, 256):
+        write_rgba_png(os.path.join(folder, f"{name}-{size}.png"), render(shapes, size))
+
+
 def main():
     folder = os.path.join("res", "icons")
     os.makedirs(folder, exist_ok=True)
-    write_png(os.path.join(folder, "kav-graphic-converter-32.png"), icon32())
-    write_png(os.path.join(folder, "kav-graphic-converter-16.png"), icon16())
-    shapes = vector_icon()
-    write_svg(os.path.join(folder, "kav-graphic-converter.svg"), shapes)
-    for size in (48, 64, 128, 256):
-        write_rgba_png(os.path.join(folder, f"kav-graphic-converter-{size}.png"),
-                       render(shapes, size))
+    write_icon_set(folder, "kav-graphic-converter", vector_icon(),
+                   lambda size: icon32() if size == 32 else icon16())
+    viewer = viewer_vector_icon()
+    write_icon_set(folder, "kav-view", viewer, lambda size: sampled(viewer, size))
 
 
 if __name__ == "__main__":

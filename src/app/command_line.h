@@ -1,36 +1,15 @@
 #pragma once
-// The dialog's command line: kav-graphic-converter [--help] [--version] [--] [FILE...]. It is
-// read before any application object exists, so that --help and --version answer without
-// a display, and Qt never sees it: every argument but the options above is a file, however
-// it looks (`-- -platform x` names the files "-platform" and "x").
+// The dialog's command line: kav-graphic-converter [--help] [--version] [--] [FILE...]; the
+// FILEs are converted once the dialog shows.
 
-#include <optional>
 #include <string>
 #include <vector>
 
-#include <QString>
+#include "desktop/command_line.h"
 
 namespace kav {
 
-inline constexpr int kExitNoDisplay = 1;
-inline constexpr int kExitUsage = 2;
-
-struct CommandLine {
-  std::optional<int> exitStatus;  // set when it has been answered (help, version, a usage error)
-  QString out;                    // what to print on standard output,
-  QString err;                    // and on standard error
-  // Absolute paths, byte for byte as given (a name need not be UTF-8), to convert once the
-  // dialog shows.
-  std::vector<std::string> files;
-};
-
 // `arguments` as main() has them, the program's name first.
 CommandLine ReadCommandLine(const std::vector<std::string>& arguments);
-
-// Whether a window can be opened: DISPLAY or WAYLAND_DISPLAY is set, or QT_QPA_PLATFORM
-// names platforms that need neither (offscreen, minimal), not only xcb and wayland.
-bool CanOpenWindow();
-// What is said, on standard error, when it cannot.
-inline constexpr const char* kNoDisplayText = "cannot open a window: no display\n";
 
 }  // namespace kav

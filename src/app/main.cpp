@@ -2,7 +2,7 @@
 // and RLS files.
 
 #include <csignal>
-#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,17 +15,10 @@ int main(int argc, char** argv) {
   // First of all: no output file may take the number of a closed standard descriptor, where
   // messages meant for the terminal would land in it. Without /dev/null it runs as it can.
   kav::OpenClosedStandardDescriptors();
-  // --help, --version and usage errors are answered before Qt looks for a display.
+  // --help, --version, usage errors and the lack of a display are answered before Qt starts.
   const kav::CommandLine line = kav::ReadCommandLine(std::vector<std::string>(argv, argv + argc));
-  std::fputs(line.out.toLocal8Bit().constData(), stdout);
-  std::fputs(line.err.toLocal8Bit().constData(), stderr);
-  if (line.exitStatus) {
-    return *line.exitStatus;
-  }
-  // Qt would end the program with a message of its own about plugins.
-  if (!kav::CanOpenWindow()) {
-    std::fputs(kav::kNoDisplayText, stderr);
-    return kav::kExitNoDisplay;
+  if (const std::optional<int> status = kav::AnswerBeforeWindow(line)) {
+    return *status;
   }
   // As in kavconv: a write beyond the file size limit fails with "Cannot write output file",
   // a write to a pipe nobody reads fails instead of ending the program, and a batch ended by

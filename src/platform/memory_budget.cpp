@@ -60,6 +60,11 @@ void MemoryBudget::GiveBack(std::uint64_t bytes) {
   released_.notify_all();
 }
 
+std::uint64_t MemoryBudget::Limit() const {
+  const std::lock_guard lock(mutex_);
+  return limit_;
+}
+
 void MemoryBudget::SetLimit(std::uint64_t limit) {
   {
     const std::lock_guard lock(mutex_);

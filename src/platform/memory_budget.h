@@ -51,7 +51,8 @@ class MemoryBudget {
   // when `bytes` exceeds the whole budget.
   MemoryReservation Reserve(std::uint64_t bytes);
 
-  // Sets the whole budget. A front end sets it before it converts anything.
+  // The whole budget. A front end sets it before it converts anything.
+  std::uint64_t Limit() const;
   void SetLimit(std::uint64_t limit);
   // What is reserved now, how many requests are waiting, and the most ever reserved at once
   // since the last SetLimit (for tests and measurements).

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks the Debian package: check-package.sh FILE.deb, or check-package.sh --build BUILD_DIR
 # to make it first with CPack from that build. The package is unpacked into a scratch root
-# (dpkg -x), where both programs must answer --version without a display, every file a
-# desktop and the shells look for must be in place, the desktop entry and metainfo must
+# (dpkg -x), where the three programs must answer --version without a display, every file a
+# desktop and the shells look for must be in place, the desktop entries and metainfo must
 # validate, the package's file types must name converted files (and no other .rle file) in a
-# scratch mime database, and its thumbnailer entry must draw a thumbnail. Exits 77 (skipped)
+# scratch mime database, where the viewer's entry opens each of them, and its thumbnailer
+# entry must draw a thumbnail. Exits 77 (skipped)
 # when the packaging or mime tools are missing.
 set -euo pipefail
 
@@ -47,13 +48,15 @@ grep -q '^Depends: .*libqt6widgets6' <(dpkg-deb -f "$deb") || fail "no Qt depend
 run() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@"; }
 [ "$(run "$root/usr/bin/kav-graphic-converter" --version)" = "kav-graphic-converter $version" ] ||
   fail "kav-graphic-converter --version"
+[ "$(run "$root/usr/bin/kav-view" --version)" = "kav-view $version" ] || fail "kav-view --version"
 [ "$(run "$root/usr/bin/kavconv" --version)" = "$version" ] || fail "kavconv --version"
 
 id=org.kav.GraphicConverter
-for file in usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml \
-  usr/share/icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/$id.png \
-  usr/share/icons/hicolor/scalable/apps/$id.svg \
-  usr/share/man/man1/kavconv.1.gz usr/share/man/man1/kav-graphic-converter.1.gz \
+viewer=org.kav.Viewer
+for file in usr/share/applications/{$id,$viewer}.desktop usr/share/metainfo/$id.metainfo.xml \
+  usr/share/icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/{$id,$viewer}.png \
+  usr/share/icons/hicolor/scalable/apps/{$id,$viewer}.svg \
+  usr/share/man/man1/{kavconv,kav-graphic-converter,kav-view}.1.gz \
   usr/share/bash-completion/completions/kavconv usr/share/zsh/vendor-completions/_kavconv \
   usr/share/fish/vendor_completions.d/kavconv.fish usr/include/kav/kav_formats.h \
   usr/share/cmake/KavFormats/KavFormatsConfig.cmake usr/share/cmake/KavFormats/KavAddAssets.cmake \
@@ -65,7 +68,9 @@ done
 file "$root"/usr/bin/* | grep -v ', stripped' && fail "binaries not stripped"
 
 if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$root/usr/share/applications/$id.desktop" || fail "desktop entry"
+  for entry in $id $viewer; do
+    desktop-file-validate "$root/usr/share/applications/$entry.desktop" || fail "$entry.desktop"
+  done
 fi
 if command -v appstreamcli >/dev/null; then
   appstreamcli validate --no-net "$root/usr/share/metainfo/$id.metainfo.xml" >/dev/null ||
@@ -102,6 +107,25 @@ for tool in "${mime_tools[@]}"; do
   done
 done
 
+# Double-clicking a converted file opens the viewer: in a scratch desktop holding the package's
+# entries, gio names the viewer's entry (%F: several files at once) the default application for
+# each KAV type, and the dialog's for BMP files. gio lists an entry only when its program is on
+# the PATH.
+grep -q '^Exec=kav-view %F$' "$root/usr/share/applications/$viewer.desktop" ||
+  fail "the viewer's entry does not run kav-view %F"
+if command -v gio >/dev/null && command -v update-desktop-database >/dev/null; then
+  mkdir -p "$data/applications"
+  cp "$root"/usr/share/applications/*.desktop "$data/applications/"
+  update-desktop-database "$data/applications"
+  for pair in application/x-kav-mzr=$viewer application/x-kav-rle=$viewer \
+    application/x-kav-rls=$viewer image/bmp=$id; do
+    default=$(PATH="$root/usr/bin:$PATH" XDG_DATA_HOME="$scratch/home" XDG_DATA_DIRS="$data" \
+      gio mime "${pair%%=*}" | sed -n 's/^Default application for .*: //p')
+    [ "$default" = "${pair#*=}.desktop" ] ||
+      fail "${pair%%=*} opens with '$default', not ${pair#*=}.desktop"
+  done
+fi
+
 # The thumbnailer's command line, as a file manager runs it: %s the size, %i the file, %o the
 # PNG to write.
 read -ra command <<<"$(sed -n 's/^Exec=//p' "$root/usr/share/thumbnailers/kav.thumbnailer")"
@@ -115,5 +139,5 @@ done
 PATH="$root/usr/bin:$PATH" run "${command[@]}"
 file "$scratch/thumbnail.png" | grep -q 'PNG image data, 64 x 14, 8-bit/color RGBA' ||
   fail "the thumbnailer drew no 64 x 14 thumbnail"
-echo "$(basename "$deb"): both programs run from the unpacked package, every file in place," \
-  "the file types and thumbnailer work"
+echo "$(basename "$deb"): the programs run from the unpacked package, every file in place," \
+  "the file types, the viewer's entry and the thumbnailer work"

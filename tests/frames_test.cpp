@@ -1,0 +1,288 @@
+// The GIF and Aseprite frame sources over the files of tests/data/gif and tests/data/aseprite
+// (made by scripts/make-gifs.py and scripts/make-aseprite.py, each beside the frames it must
+// give, composed by those scripts), damaged files, and the names of frames.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+
+#include "input/aseprite_frames.h"
+#include "input/gif_frames.h"
+#include "support/test_support.h"
+
+namespace kav {
+namespace {
+
+using test::Bytes;
+
+const std::filesystem::path kGifDir = KAV_GIF_DIR;
+const std::filesystem::path kAsepriteDir = KAV_ASEPRITE_DIR;
+
+bool IsGif(const std::filesystem::path& file) {
+  return file.extension() == ".gif";
+}
+
+OpenedFrames Open(const std::filesystem::path& file, const Bytes& bytes) {
+  return IsGif(file) ? OpenGifFrames(bytes) : OpenAsepriteFrames(bytes);
+}
+
+// NAME.frames: a text line ("indices W H N T COUNT", "own W H N COUNT" or "rgba W H N"),
+// then the palette's COUNT entries of 4 bytes, then the N frames.
+struct Expected {
+  FrameKind kind = FrameKind::kTrueColour;
+  std::uint32_t width = 0, height = 0, frames = 0;
+  std::optional<std::uint8_t> transparentIndex;
+  std::vector<FrameColour> palette;
+  std::vector<Bytes> pictures;
+};
+
+Expected ReadExpected(const std::filesystem::path& file) {
+  const Bytes bytes = test::ReadFile(file.string());
+  const auto endOfLine = std::ranges::find(bytes, '\n');
+  std::istringstream line(std::string(bytes.begin(), endOfLine));
+  std::string kind;
+  Expected expected;
+  line >> kind >> expected.width >> expected.height >> expected.frames;
+  int transparent = -1;
+  std::size_t entries = 0;
+  if (kind == "indices") {
+    expected.kind = FrameKind::kPaletteIndices;
+    line >> transparent >> entries;
+  } else if (kind == "own") {
+    expected.kind = FrameKind::kOwnPaletteColour;
+    line >> entries;
+  }
+  if (transparent >= 0) {
+    expected.transparentIndex = static_cast<std::uint8_t>(transparent);
+  }
+  auto at = endOfLine + 1;
+  for (std::size_t i = 0; i < entries; ++i, at += 4) {
+    expected.palette.push_back({at[0], at[1], at[2], at[3]});
+  }
+  const std::size_t frameBytes = std::size_t{expected.width} * expected.height *
+                                 (expected.kind == FrameKind::kPaletteIndices ? 1 : 4);
+  for (std::uint32_t i = 0; i < expected.frames;
+       ++i, at += static_cast<std::ptrdiff_t>(frameBytes)) {
+    expected.pictures.emplace_back(at, at + static_cast<std::ptrdiff_t>(frameBytes));
+  }
+  EXPECT_EQ(at, bytes.end()) << file;
+  return expected;
+}
+
+std::vector<std::filesystem::path> Fixtures(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.is_regular_file() && entry.path().extension() != ".frames") {
+      files.push_back(entry.path());
+    }
+  }
+  std::ranges::sort(files);
+  return files;
+}
+
+// Every frame, walked `walks` times; empty when a frame fails.
+std::vector<Bytes> AllFrames(FrameSource& source, int walks = 1) {
+  std::vector<Bytes> frames;
+  Bytes frame(source.Info().FrameBytes());
+  for (int walk = 0; walk < walks; ++walk) {
+    if (walk > 0 && source.Rewind() != FrameStatus::kOk) {
+      return {};
+    }
+    for (std::uint32_t i = 0; i < source.Info().frameCount; ++i) {
+      if (source.Next(frame) != FrameStatus::kOk) {
+        return {};
+      }
+      frames.push_back(frame);
+    }
+  }
+  return frames;
+}
+
+// The opaque colours of the expected frames, as 0xRRGGBB.
+std::set<std::uint32_t> OpaqueColours(const Expected& expected) {
+  std::set<std::uint32_t> colours;
+  const auto add = [&](FrameColour c) {
+    colours.insert(std::uint32_t{c.red} << 16 | std::uint32_t{c.green} << 8 | c.blue);
+  };
+  for (const Bytes& picture : expected.pictures) {
+    for (std::size_t i = 0; i < picture.size(); i += 4) {
+      if (expected.kind == FrameKind::kPaletteIndices) {
+        for (std::size_t j = i; j < std::min(i + 4, picture.size()); ++j) {
+          if (picture[j] != expected.transparentIndex) {
+            add(picture[j] < expected.palette.size() ? expected.palette[picture[j]]
+                                                     : FrameColour{0, 0, 0, 255});
+          }
+        }
+      } else if (picture[i + 3] == 255) {
+        add({picture[i], picture[i + 1], picture[i + 2], 255});
+      }
+    }
+  }
+  return colours;
+}
+
+TEST(FrameSources, EveryFileGivesTheFramesItsScriptComposed) {
+  std::size_t checked = 0;
+  for (const auto& folder : {kGifDir, kAsepriteDir}) {
+    for (const std::filesystem::path& file : Fixtures(folder)) {
+      SCOPED_TRACE(file.filename().string());
+      const Expected expected =
+          ReadExpected(std::filesystem::path(file).replace_extension(".frames"));
+      const Bytes bytes = test::ReadFile(file.string());
+      OpenedFrames opened = Open(file, bytes);
+      ASSERT_EQ(opened.status, FrameStatus::kOk);
+      const FrameSourceInfo& info = opened.source->Info();
+      EXPECT_EQ(info.kind, expected.kind);
+      EXPECT_EQ(std::tuple(info.width, info.height, info.frameCount),
+                std::tuple(expected.width, expected.height, expected.frames));
+      EXPECT_EQ(info.transparentIndex, expected.transparentIndex);
+      EXPECT_EQ(info.palette.count, expected.palette.size());
+      EXPECT_TRUE(std::equal(expected.palette.begin(), expected.palette.end(),
+                             info.palette.entries.begin()));
+      // Walked twice: the second walk gives the same frames.
+      std::vector<Bytes> twice = expected.pictures;
+      twice.insert(twice.end(), expected.pictures.begin(), expected.pictures.end());
+      EXPECT_TRUE(AllFrames(*opened.source, 2) == twice);
+      if (IsGif(file)) {
+        std::vector<std::uint32_t> colours;
+        EXPECT_EQ(GifFrameColours(bytes, colours), FrameStatus::kOk);
+        const std::set<std::uint32_t> expectedColours = OpaqueColours(expected);
+        EXPECT_EQ(colours, std::vector(expectedColours.begin(), expectedColours.end()));
+      }
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 35U);
+}
+
+FrameStatus FirstFailure(const Bytes& bytes, bool gif) {
+  OpenedFrames opened = gif ? OpenGifFrames(bytes) : OpenAsepriteFrames(bytes);
+  if (opened.status != FrameStatus::kOk) {
+    return opened.status;
+  }
+  Bytes frame(opened.source->Info().FrameBytes());
+  for (std::uint32_t i = 0; i < opened.source->Info().frameCount; ++i) {
+    if (const FrameStatus status = opened.source->Next(frame); status != FrameStatus::kOk) {
+      return status;
+    }
+  }
+  return FrameStatus::kOk;
+}
+
+TEST(FrameSources, DamagedFilesAreCorrupt) {
+  std::size_t checked = 0;
+  for (const auto& folder : {kGifDir, kAsepriteDir}) {
+    for (const std::filesystem::path& file : Fixtures(folder / "malformed")) {
+      SCOPED_TRACE(file.filename().string());
+      const bool gif = IsGif(file);
+      EXPECT_EQ(FirstFailure(test::ReadFile(file.string()), gif),
+                gif ? FrameStatus::kGifCorrupt : FrameStatus::kAsepriteCorrupt);
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 39U);
+}
+
+// A file cut anywhere is corrupt; an Aseprite file's header is mended to say the cut length,
+// so that the cut is found in the frames rather than at the first check.
+TEST(FrameSources, EveryFileCutShortIsCorrupt) {
+  for (const char* name : {"im-optimized.gif", "interlaced-local.gif", "offscreen.gif",
+                           "rgba.aseprite", "indexed-background.aseprite"}) {
+    SCOPED_TRACE(name);
+    const bool gif = IsGif(name);
+    const Bytes whole = test::ReadFile(((gif ? kGifDir : kAsepriteDir) / name).string());
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+      Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+      if (!gif && length >= 4) {
+        cut = test::With(cut, {{0, 4, static_cast<std::uint32_t>(length)}});
+      }
+      ASSERT_EQ(FirstFailure(cut, gif),
+                gif ? FrameStatus::kGifCorrupt : FrameStatus::kAsepriteCorrupt)
+          << "cut at " << length;
+    }
+  }
+}
+
+TEST(FrameSources, TellWhatTheySkippedAndTheirTags) {
+  struct Case {
+    const char* file;
+    bool skipped;
+    std::vector<std::string> suffixes;
+  };
+  const std::vector<Case> cases{
+      {"indexed-background.aseprite", false, {"walk_0", "walk_1", "jump__1"}},
+      {"indexed-clear.aseprite", false, {"all_0", "all_1", "all_2", "all_3", "all_4"}},
+      {"rgba.aseprite", true, {"0", "1"}},
+      {"grayscale.aseprite", false, {"0", "1"}},
+      {"zlib-bomb.aseprite", false, {""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Bytes bytes = test::ReadFile((kAsepriteDir / c.file).string());
+    const OpenedFrames opened = OpenAsepriteFrames(bytes);
+    ASSERT_EQ(opened.status, FrameStatus::kOk);
+    const FrameSourceInfo& info = opened.source->Info();
+    EXPECT_EQ(info.skippedContent, c.skipped);
+    std::vector<std::string> suffixes;
+    for (std::uint32_t i = 0; i < info.frameCount; ++i) {
+      suffixes.push_back(FrameSuffix(i, info.frameCount, info.tags));
+    }
+    EXPECT_EQ(suffixes, c.suffixes);
+  }
+}
+
+TEST(FrameNames, NumberedPaddedAndTagged) {
+  const std::vector<FrameTag> tags{{3, 14, "run"}, {2, 4, "wälk 2"}, {20, 20, "!"}};
+  struct Case {
+    std::uint32_t frame, count;
+    std::vector<FrameTag> tags;
+    std::string suffix;
+  };
+  const std::vector<Case> cases{
+      {0, 1, tags, ""},        {0, 12, {}, "00"},        {11, 12, {}, "11"},
+      {9, 10, {}, "9"},        {100, 101, {}, "100"},    {7, 101, {}, "007"},
+      {3, 30, tags, "run_00"}, {14, 30, tags, "run_11"}, {2, 30, tags, "w_lk_2_0"},
+      {4, 30, tags, "run_01"}, {15, 30, tags, "15"},     {20, 30, tags, "__0"},
+      {0, 30, tags, "00"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FrameSuffix(c.frame, c.count, c.tags), c.suffix) << c.frame << " of " << c.count;
+  }
+}
+
+TEST(FrameSources, RefuseABufferOfTheWrongSizeAndStopAfterTheLastFrame) {
+  for (const std::filesystem::path& file :
+       {kGifDir / "gif87a.gif", kAsepriteDir / "indexed-clear.aseprite"}) {
+    const Bytes bytes = test::ReadFile(file.string());
+    OpenedFrames opened = Open(file, bytes);
+    ASSERT_EQ(opened.status, FrameStatus::kOk);
+    FrameSource& source = *opened.source;
+    Bytes frame(source.Info().FrameBytes() + 1);
+    EXPECT_EQ(source.Next(frame), FrameStatus::kWrongBuffer);
+    frame.pop_back();
+    ASSERT_EQ(AllFrames(source).size(), source.Info().frameCount);
+    std::ranges::fill(frame, 7);
+    EXPECT_EQ(source.Next(frame), FrameStatus::kOk);
+    EXPECT_TRUE(std::ranges::all_of(frame, [](std::uint8_t b) { return b == 7; }));
+  }
+}
+
+TEST(FrameSources, AGifWhoseSavedAreaCannotBeHadIsOutOfMemory) {
+  const Bytes bytes = test::ReadFile((kGifDir / "im-previous.gif").string());
+  const std::size_t live = test::LiveBlocks();
+  {
+    OpenedFrames opened = OpenGifFrames(bytes);
+    ASSERT_EQ(opened.status, FrameStatus::kOk);
+    EXPECT_EQ(test::LiveBlocks(), live);  // nothing of a frame's size yet
+    Bytes frame(opened.source->Info().FrameBytes());
+    test::AllocationFaults::FailNth(1);
+    EXPECT_EQ(opened.source->Next(frame), FrameStatus::kOutOfMemory);
+    test::AllocationFaults::Clear();
+  }
+  EXPECT_EQ(test::LiveBlocks(), live);
+}
+
+}  // namespace
+}  // namespace kav
