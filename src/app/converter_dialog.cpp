@@ -150,11 +150,17 @@ int ConverterDialog::RunModal(QDialog& dialog) {
 // The steps run in this order in both directions; reading back stops at the first failure,
 // so later settings keep their values.
 bool ConverterDialog::DoDataExchange(bool readBack) {
-  return ExchangeColor(readBack, *ui->endColorEdit, settings_.endColor) &&
-         ExchangeColor(readBack, *ui->startColorEdit, settings_.startColor) &&
-         ExchangeStatusText(readBack) && ExchangeRemapping(readBack) &&
-         ExchangeColor(readBack, *ui->transparentColorEdit, settings_.transparentColor) &&
-         ExchangeFormat(readBack);
+  if (!ExchangeColor(readBack, *ui->endColorEdit, settings_.endColor) ||
+      !ExchangeColor(readBack, *ui->startColorEdit, settings_.startColor)) {
+    return false;
+  }
+  ExchangeStatusText(readBack);
+  ExchangeRemapping(readBack);
+  if (!ExchangeColor(readBack, *ui->transparentColorEdit, settings_.transparentColor)) {
+    return false;
+  }
+  ExchangeFormat(readBack);
+  return true;
 }
 
 bool ConverterDialog::ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t& setting) {
@@ -176,22 +182,20 @@ bool ConverterDialog::ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t
 // The status line is read-only and only the program writes it, so its text is taken back
 // as it is, whatever its length, and no typed-text limit shortens what the program puts
 // there.
-bool ConverterDialog::ExchangeStatusText(bool readBack) {
+void ConverterDialog::ExchangeStatusText(bool readBack) {
   if (readBack) {
     statusText_ = ui->statusLine->text();
   } else {
     ShowFromStart(*ui->statusLine, statusText_);
   }
-  return true;
 }
 
-bool ConverterDialog::ExchangeRemapping(bool readBack) {
+void ConverterDialog::ExchangeRemapping(bool readBack) {
   if (readBack) {
     settings_.useRemapping = ui->useRemappingBox->isChecked();
   } else {
     ui->useRemappingBox->setChecked(settings_.useRemapping);
   }
-  return true;
 }
 
 std::array<std::pair<QRadioButton*, OutputFormat>, 3> ConverterDialog::FormatButtons() const {
@@ -201,7 +205,7 @@ std::array<std::pair<QRadioButton*, OutputFormat>, 3> ConverterDialog::FormatBut
 }
 
 // Every state of the buttons but RLE or RLS checked selects MZR, none checked included.
-bool ConverterDialog::ExchangeFormat(bool readBack) {
+void ConverterDialog::ExchangeFormat(bool readBack) {
   if (readBack) {
     settings_.format = OutputFormat::kMzr;
     for (const auto& [button, format] : FormatButtons()) {
@@ -209,12 +213,11 @@ bool ConverterDialog::ExchangeFormat(bool readBack) {
         settings_.format = format;
       }
     }
-    return true;
+    return;
   }
   for (const auto& [button, format] : FormatButtons()) {
     button->setChecked(format == settings_.format);
   }
-  return true;
 }
 
 bool ConverterDialog::FailOn(QLineEdit& edit, const QString& message) {

@@ -93,10 +93,11 @@ class ConverterDialog : public QDialog {
  private:
   class Host;  // what a batch sees of the dialog
 
+  // The steps of DoDataExchange; only a colour can fail to read back.
   bool ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t& setting);
-  bool ExchangeStatusText(bool readBack);
-  bool ExchangeRemapping(bool readBack);
-  bool ExchangeFormat(bool readBack);
+  void ExchangeStatusText(bool readBack);
+  void ExchangeRemapping(bool readBack);
+  void ExchangeFormat(bool readBack);
   bool FailOn(QLineEdit& edit, const QString& message);
   // An error box, owned by this dialog whoever asked for it: a box without an owner may open
   // beneath the dialog, which then seems frozen.
