@@ -54,9 +54,9 @@ struct PaletteFileCase {
   std::optional<std::uint8_t> transparentEntry = std::nullopt;
 };
 
-TEST(PaletteFile, EachKindAndMalformedOnes) {
+std::vector<PaletteFileCase> PaletteFileCases() {
   const std::string gimp = "GIMP Palette\n";
-  const std::vector<PaletteFileCase> cases{
+  return {
       {"gimp",
        "any.txt",
        BytesOf("\xEF\xBB\xBFGIMP Palette\r\nName: Test\nColumns: 4\n# comment\n\n"
@@ -68,9 +68,13 @@ TEST(PaletteFile, EachKindAndMalformedOnes) {
        BytesOf(gimp + "1 2 3\n"),
        PaletteFileKind::kGimp,
        {0x010203}},
-      {"gimp channel 256", "a.gpl", BytesOf(gimp + "256 0 0\n"), PaletteFileKind::kGimp, {}},
-      {"gimp two channels", "a.gpl", BytesOf(gimp + "12 34\n"), PaletteFileKind::kGimp, {}},
-      {"gimp stray line", "a.gpl", BytesOf(gimp + "Colour: 1\n"), PaletteFileKind::kGimp, {}},
+      {"gimp channel 256", "a.gpl", BytesOf(gimp + "1 2 3\n256 0 0\n"), PaletteFileKind::kGimp, {}},
+      {"gimp two channels", "a.gpl", BytesOf(gimp + "1 2 3\n12 34\n"), PaletteFileKind::kGimp, {}},
+      {"gimp stray line",
+       "a.gpl",
+       BytesOf(gimp + "1 2 3\nColour: 1\n"),
+       PaletteFileKind::kGimp,
+       {}},
       {"gimp no colour", "a.gpl", BytesOf(gimp + "Name: x\n"), PaletteFileKind::kGimp, {}},
       {"gimp 257 colours",
        "a.gpl",
@@ -127,7 +131,10 @@ TEST(PaletteFile, EachKindAndMalformedOnes) {
       {"hex empty", "a.hex", {}, PaletteFileKind::kHex, {}},
       {"picture", "a.png", BytesOf("\x89PNG\r\n"), PaletteFileKind::kPicture, {}},
   };
-  for (const PaletteFileCase& c : cases) {
+}
+
+TEST(PaletteFile, EachKindAndMalformedOnes) {
+  for (const PaletteFileCase& c : PaletteFileCases()) {
     SCOPED_TRACE(c.name);
     const PaletteFileKind kind = PaletteFileKindOf(c.bytes, c.fileName);
     EXPECT_EQ(kind, c.kind);
@@ -150,6 +157,21 @@ TEST(PaletteFile, EachKindAndMalformedOnes) {
   }
 }
 
+// Each readable file cut short at every length and with every byte changed: read or refused,
+// never read past its end (the sanitizer build watches) nor holding more than 256 entries.
+TEST(PaletteFile, DamagedFilesAreReadOrRefused) {
+  for (const PaletteFileCase& c : PaletteFileCases()) {
+    for (std::size_t at = 0; !c.colours.empty() && at < c.bytes.size(); ++at) {
+      Bytes changed = c.bytes;
+      changed[at] ^= 0x5A;
+      for (const Bytes& damaged : {test::Slice(c.bytes, 0, at), changed}) {
+        const std::optional<PaletteFile> file = ParsePaletteFile(c.kind, damaged);
+        ASSERT_TRUE(!file || (file->palette.count >= 1 && file->palette.count <= 256)) << c.name;
+      }
+    }
+  }
+}
+
 RgbPalette PaletteOf(const std::vector<Rgb24>& colours) {
   RgbPalette palette;
   for (const Rgb24 colour : colours) {
@@ -160,9 +182,12 @@ RgbPalette PaletteOf(const std::vector<Rgb24>& colours) {
 
 // Greys 99 and 100 decode to linear 0.12477 and 0.12744, whose cube roots, their OKLab
 // lightness, are 0.49970 and 0.50323: 99 lies nearer black (L 0), 100 nearer white (L 1),
-// though 100 is nearer black by sRGB value.
+// though 100 is nearer black by sRGB value. Near black the straight segment counts: greys 1
+// and 2 decode to 1 / 255 / 12.92 and twice that, L 0.06720 and 0.08467, either side of
+// 0.08421, half grey 15's L (its linear 0.004777 from the power curve).
 TEST(NearestColour, WorkedByHand) {
   const RgbPalette blackWhite = PaletteOf({0x000000, 0xFFFFFF});
+  const RgbPalette blackGrey15 = PaletteOf({0x000000, 0x0F0F0F});
   const RgbPalette duplicates = PaletteOf({0xFF0000, 0x0000FF, 0x00FF00, 0x0000FF, 0x0000FF});
   struct Case {
     Rgb24 colour;
@@ -173,6 +198,8 @@ TEST(NearestColour, WorkedByHand) {
   const std::vector<Case> cases{
       {0x636363, blackWhite, std::nullopt, 0},
       {0x646464, blackWhite, std::nullopt, 1},
+      {0x010101, blackGrey15, std::nullopt, 0},
+      {0x020202, blackGrey15, std::nullopt, 1},
       {0xFFFFFF, blackWhite, 1, 0},                        // T is never taken, however near
       {0x0000FE, duplicates, std::nullopt, 1},             // a tie: the lowest index
       {0x0000FE, duplicates, 1, 3},                        // ... other than T
@@ -190,6 +217,7 @@ TEST(OrderedDither, ChannelsFollowTheMatrix) {
   EXPECT_EQ(DitherChannel(100, 0, 1), 108);
   EXPECT_EQ(DitherChannel(100, 8, 9), 108);  // the matrix repeats every 8 pixels
   EXPECT_EQ(DitherChannel(100, 0, 0), 84);   // 100 - 15.75
+  EXPECT_EQ(DitherChannel(100, 4, 4), 85);   // M 1: 100 - 15.25
   EXPECT_EQ(DitherChannel(0, 3, 7), 0);      // -4.25, clamped
   EXPECT_EQ(DitherChannel(255, 0, 7), 255);  // 270.75, clamped
   EXPECT_EQ(DitherColour(0x0A6400, 0, 1), 0x126C08U);

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -136,6 +138,23 @@ TEST(ReduceColours, ColoursThatFitComeBackExactAndSorted) {
   EXPECT_EQ(indices[0], (std::vector<std::uint8_t>{5, 3, 2, 0, 4, 6, 1, 0}));
 }
 
+// Black, grey 200 and grey 220, then transparent pixels (given grey 220's colour inside
+// libimagequant, for error diffusion), reduced to two colours: the two greys share an entry
+// of equal weight, about 210, as long as the transparent pixels weigh nothing.
+TEST(ReduceColours, TransparentPixelsWeighNothing) {
+  const Picture picture = Draw(256, 1, [](std::uint32_t x, std::uint32_t) {
+    const std::uint8_t grey = x == 0 ? 0 : x == 1 ? 200 : 220;
+    return Pixel{grey, grey, grey, Byte(x < 3 ? 255 : 0)};
+  });
+  std::vector<std::vector<std::uint8_t>> indices;
+  const std::optional<RgbPalette> palette =
+      Reduce({&picture}, {.capacity = 2, .transparency = {255, 128}}, indices);
+  ASSERT_TRUE(palette);
+  ASSERT_EQ(palette->count, 2);
+  EXPECT_EQ(palette->colours[0], 0U);
+  EXPECT_NEAR(palette->colours[1] & 0xFF, 210, 4);
+}
+
 TEST(ReduceColours, FramesShareOnePalette) {
   const Picture reds = Draw(64, 4, [](std::uint32_t x, std::uint32_t y) {
     return Pixel{Byte(128 + x * 2), Byte(y), 0, 255};
@@ -231,8 +250,15 @@ std::vector<std::uint8_t> AllResults(const Picture& picture) {
   return bytes;
 }
 
-// libimagequant adds up partial sums per OpenMP thread, so the answer depends on how many
-// it runs: the reduction must keep it to one, whatever the calling thread allows.
+std::size_t ThreadsOfThisProcess() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// libimagequant shares its loops among OpenMP threads, as many as the calling thread allows,
+// and their number can change its sums: each call must run on its caller's thread alone (an
+// OpenMP team would stay parked beside its thread afterwards), and every thread, run beside
+// any number of others, gets the same bytes.
 TEST(ReduceColours, SameBytesOnAnyThreadBesideAnyNumberOfOthers) {
   const Picture picture = Draw(128, 96, [](std::uint32_t x, std::uint32_t y) {
     const std::uint32_t wave = (x * x + 3 * y * y + x * y) % 97;
@@ -242,6 +268,12 @@ TEST(ReduceColours, SameBytesOnAnyThreadBesideAnyNumberOfOthers) {
   omp_set_num_threads(1);
   const std::vector<std::uint8_t> alone = AllResults(picture);
   ASSERT_FALSE(alone.empty());
+  std::jthread([&picture] {
+    omp_set_num_threads(4);
+    const std::size_t before = ThreadsOfThisProcess();
+    AllResults(picture);
+    EXPECT_EQ(ThreadsOfThisProcess(), before);
+  }).join();
   std::array<std::vector<std::uint8_t>, 4> workers;
   {
     std::vector<std::jthread> threads;
