@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "color/nearest_colour.h"
+#include "color/palette_mapper.h"
 #include "color/reduce.h"
 
 namespace kav {
@@ -173,6 +174,15 @@ TEST(ReduceColours, FramesShareOnePalette) {
       ASSERT_LT(Distance(picture->ColourAt(i), palette->colours[(*frame)[i]]), 0.05) << i;
     }
   }
+  // Ordered dithering maps each frame onto the same palette by the nearest-colour rule.
+  const std::optional<RgbPalette> again = Reduce(
+      {&reds, &blues}, {.capacity = 16, .transparency = {}, .dither = Dither::kOrdered}, indices);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->colours, palette->colours);
+  std::optional<PaletteMapper> mapper = PaletteMapper::Make(*palette, {});
+  std::vector<std::uint8_t> ordered(indices[1].size());
+  ASSERT_TRUE(mapper && mapper->MapOrdered(blues.View(), ordered));
+  EXPECT_EQ(indices[1], ordered);
 }
 
 TEST(ReduceColours, RefusesWhatDoesNotFit) {
@@ -228,8 +238,12 @@ std::vector<std::uint8_t> AllResults(const Picture& picture) {
   };
   for (const bool diffusion : {false, true}) {
     std::vector<std::vector<std::uint8_t>> indices;
-    const std::optional<RgbPalette> palette = Reduce(
-        {&picture}, {.capacity = 255, .transparency = {255, 128}, .diffusion = diffusion}, indices);
+    const std::optional<RgbPalette> palette =
+        Reduce({&picture},
+               {.capacity = 255,
+                .transparency = {255, 128},
+                .dither = diffusion ? Dither::kDiffusion : Dither::kNone},
+               indices);
     if (!palette) {
       return {};
     }

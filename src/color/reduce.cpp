@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "color/palette_mapper.h"
+
 namespace kav {
 namespace {
 
@@ -251,6 +253,75 @@ LiqPointer<liq_result> Quantize(liq_histogram* histogram, liq_attr* attributes, 
   return result;
 }
 
+// Every frame's pixels into the histogram. A single frame's image is kept for remapping.
+bool AddFrames(liq_histogram* histogram, const liq_attr* attributes, std::span<FrameSource> sources,
+               std::span<LiqPointer<liq_image>> kept) {
+  for (FrameSource& source : sources) {
+    LiqPointer<liq_image> image = MakeImage(attributes, source);
+    if (!image || !LeaveOutTransparent(image.get(), source) ||
+        liq_histogram_add_image(histogram, attributes, image.get()) != LIQ_OK) {
+      return false;
+    }
+    if (sources.size() == 1) {
+      kept.front() = std::move(image);
+    }
+  }
+  return true;
+}
+
+// A fixed palette's colours, each once, from its lowest entry; T and the entries past the
+// count never.
+struct OfferedColours {
+  std::vector<Rgb24> colours;
+  EntryMap ours{};
+};
+
+OfferedColours Offer(const RgbPalette& palette, std::optional<std::uint8_t> transparentIndex) {
+  OfferedColours offered;
+  for (std::size_t i = 0; i < std::min<std::size_t>(palette.count, kPaletteEntries); ++i) {
+    const Rgb24 colour = palette.colours[i];
+    if (i != transparentIndex &&
+        std::ranges::find(offered.colours, colour) == offered.colours.end()) {
+      offered.ours[offered.colours.size()] = static_cast<std::uint8_t>(i);
+      offered.colours.push_back(colour);
+    }
+  }
+  return offered;
+}
+
+// libimagequant quantizes a histogram, not a palette: the palette's colours go in as fixed
+// colours, which it keeps as they are and in the order given, and as the histogram, which
+// must hold one colour at least; it takes those out again as copies of fixed colours, so
+// the palette comes out as offered.
+bool AddFixedColours(liq_histogram* histogram, const liq_attr* attributes,
+                     std::span<const Rgb24> colours) {
+  std::vector<liq_histogram_entry> entries;
+  for (const Rgb24 colour : colours) {
+    const liq_color fixed{static_cast<unsigned char>(colour >> 16),
+                          static_cast<unsigned char>(colour >> 8),
+                          static_cast<unsigned char>(colour), kOpaque};
+    if (liq_histogram_add_fixed_color(histogram, fixed, kDefaultGamma) != LIQ_OK) {
+      return false;
+    }
+    entries.push_back({fixed, 1});
+  }
+  return liq_histogram_add_colors(histogram, attributes, entries.data(),
+                                  static_cast<int>(entries.size()), kDefaultGamma) == LIQ_OK;
+}
+
+// Ordered dithering onto the reduced palette, by the nearest-colour rule.
+bool MapOrdered(std::span<const RgbaPixels> frames, const RgbPalette& palette,
+                const Transparency& transparency,
+                std::span<const std::span<std::uint8_t>> indices) {
+  std::optional<PaletteMapper> mapper = PaletteMapper::Make(palette, transparency);
+  for (std::size_t i = 0; mapper && i < frames.size(); ++i) {
+    if (!mapper->MapOrdered(frames[i], indices[i])) {
+      return false;
+    }
+  }
+  return mapper.has_value();
+}
+
 }  // namespace
 
 std::optional<RgbPalette> ReduceColours(std::span<const RgbaPixels> frames,
@@ -270,33 +341,24 @@ std::optional<RgbPalette> ReduceColours(std::span<const RgbaPixels> frames,
     return RgbPalette{};
   }
   const OneOpenMpThread oneThread;
-  LiqPointer<liq_attr> attributes = MakeAttributes(settings.capacity);
-  LiqPointer<liq_histogram> histogram(attributes ? liq_histogram_create(attributes.get())
-                                                 : nullptr);
-  if (!histogram) {
+  const LiqPointer<liq_attr> attributes = MakeAttributes(settings.capacity);
+  const LiqPointer<liq_histogram> histogram(attributes ? liq_histogram_create(attributes.get())
+                                                       : nullptr);
+  std::vector<LiqPointer<liq_image>> kept(sources.size());
+  if (!histogram || !AddFrames(histogram.get(), attributes.get(), sources, kept)) {
     return std::nullopt;
   }
-  std::vector<LiqPointer<liq_image>> kept(sources.size());
-  for (FrameSource& source : sources) {
-    LiqPointer<liq_image> image = MakeImage(attributes.get(), source);
-    if (!image || !LeaveOutTransparent(image.get(), source) ||
-        liq_histogram_add_image(histogram.get(), attributes.get(), image.get()) != LIQ_OK) {
-      return std::nullopt;
-    }
-    if (sources.size() == 1) {
-      kept.front() = std::move(image);
-    }
-  }
   const LiqPointer<liq_result> result =
-      Quantize(histogram.get(), attributes.get(), settings.diffusion);
+      Quantize(histogram.get(), attributes.get(), settings.dither == Dither::kDiffusion);
   if (!result) {
     return std::nullopt;
   }
   const PlacedPalette placed = Place(*liq_get_palette(result.get()), transparency.index);
-  if (!RemapFrames(attributes.get(), result.get(), sources, kept, indices, placed.ours)) {
-    return std::nullopt;
-  }
-  return placed.palette;
+  const bool mapped =
+      settings.dither == Dither::kOrdered
+          ? MapOrdered(frames, placed.palette, transparency, indices)
+          : RemapFrames(attributes.get(), result.get(), sources, kept, indices, placed.ours);
+  return mapped ? std::optional<RgbPalette>(placed.palette) : std::nullopt;
 }
 
 bool DiffuseOntoPalette(std::span<const RgbaPixels> frames, const RgbPalette& palette,
@@ -305,55 +367,28 @@ bool DiffuseOntoPalette(std::span<const RgbaPixels> frames, const RgbPalette& pa
   if (!FramesMatch(frames, indices)) {
     return false;
   }
-  // Each colour offered once, from its lowest entry; T and the entries past count never.
-  std::vector<Rgb24> offered;
-  EntryMap ours{};
-  for (std::size_t i = 0; i < std::min<std::size_t>(palette.count, kPaletteEntries); ++i) {
-    const Rgb24 colour = palette.colours[i];
-    if (i != transparency.index && std::ranges::find(offered, colour) == offered.end()) {
-      ours[offered.size()] = static_cast<std::uint8_t>(i);
-      offered.push_back(colour);
-    }
-  }
+  const OfferedColours offered = Offer(palette, transparency.index);
   std::vector<FrameSource> sources = SourcesOf(frames, transparency);
-  if (offered.size() < 2) {  // libimagequant wants two colours; one takes every opaque pixel
-    for (std::size_t i = 0; !offered.empty() && i < sources.size(); ++i) {
+  if (offered.colours.size() < 2) {  // libimagequant wants two; one takes every opaque pixel
+    for (std::size_t i = 0; !offered.colours.empty() && i < sources.size(); ++i) {
       std::ranges::fill(indices[i], 0);
-      Translate(indices[i], sources[i], ours);
+      Translate(indices[i], sources[i], offered.ours);
     }
-    return !offered.empty();
+    return !offered.colours.empty();
   }
   const OneOpenMpThread oneThread;
-  // libimagequant quantizes a histogram, not a palette: the palette's colours go in as fixed
-  // colours, which it keeps as they are and in the order given, and as the histogram, which
-  // must hold one colour at least; it takes those out again as copies of fixed colours, so
-  // the palette comes out as offered.
-  LiqPointer<liq_attr> attributes = MakeAttributes(offered.size());
-  LiqPointer<liq_histogram> histogram(attributes ? liq_histogram_create(attributes.get())
-                                                 : nullptr);
-  if (!histogram) {
-    return false;
-  }
-  std::vector<liq_histogram_entry> entries;
-  for (const Rgb24 colour : offered) {
-    const liq_color fixed{static_cast<unsigned char>(colour >> 16),
-                          static_cast<unsigned char>(colour >> 8),
-                          static_cast<unsigned char>(colour), kOpaque};
-    if (liq_histogram_add_fixed_color(histogram.get(), fixed, kDefaultGamma) != LIQ_OK) {
-      return false;
-    }
-    entries.push_back({fixed, 1});
-  }
-  if (liq_histogram_add_colors(histogram.get(), attributes.get(), entries.data(),
-                               static_cast<int>(entries.size()), kDefaultGamma) != LIQ_OK) {
+  const LiqPointer<liq_attr> attributes = MakeAttributes(offered.colours.size());
+  const LiqPointer<liq_histogram> histogram(attributes ? liq_histogram_create(attributes.get())
+                                                       : nullptr);
+  if (!histogram || !AddFixedColours(histogram.get(), attributes.get(), offered.colours)) {
     return false;
   }
   const LiqPointer<liq_result> result = Quantize(histogram.get(), attributes.get(), true);
-  if (!result || liq_get_palette(result.get())->count != offered.size()) {
+  if (!result || liq_get_palette(result.get())->count != offered.colours.size()) {
     return false;
   }
   std::vector<LiqPointer<liq_image>> kept(sources.size());
-  return RemapFrames(attributes.get(), result.get(), sources, kept, indices, ours);
+  return RemapFrames(attributes.get(), result.get(), sources, kept, indices, offered.ours);
 }
 
 }  // namespace kav

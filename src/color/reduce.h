@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 
+#include "color/ordered_dither.h"
 #include "color/palette.h"
 
 namespace kav {
@@ -18,8 +19,10 @@ struct ReductionSettings {
   // How many colours the palette may hold: 2..256, and at most 255 while T is set aside.
   std::uint16_t capacity = 255;
   Transparency transparency;
-  // Floyd-Steinberg error diffusion (--dither diffusion) instead of the nearest entry.
-  bool diffusion = false;
+  // kNone: libimagequant's remapping to the nearest entry; kDiffusion: its Floyd-Steinberg
+  // error diffusion; kOrdered: ordered dithering and the nearest-colour rule of
+  // color/palette_mapper.h onto the reduced palette.
+  Dither dither = Dither::kNone;
 };
 
 // The opaque pixels of all `frames` reduced together to at most `capacity` colours. The
