@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <random>
 #include <string>
@@ -23,18 +24,28 @@ Bytes BytesOf(const std::string& text) {
   return {text.begin(), text.end()};
 }
 
+// Entry e of the table is e, e + 1, e + 2 (each modulo 256); the longer form's two fields
+// follow.
 Bytes AdobeTable(std::size_t size, unsigned count, unsigned transparent) {
   Bytes table(size);
-  for (std::size_t i = 0; i < 768; ++i) {
-    table[i] = static_cast<std::uint8_t>(i / 3 + i % 3);  // entry e: e, e + 1, e + 2
+  for (std::size_t i = 0; i < std::min<std::size_t>(size, 768); ++i) {
+    table[i] = static_cast<std::uint8_t>(i / 3 + i % 3);
   }
   if (size >= 772) {
-    table[768] = static_cast<std::uint8_t>(count >> 8),
-    table[769] = static_cast<std::uint8_t>(count);
-    table[770] = static_cast<std::uint8_t>(transparent >> 8);
-    table[771] = static_cast<std::uint8_t>(transparent);
+    for (const auto& [at, value] : {std::pair{768U, count}, std::pair{770U, transparent}}) {
+      table[at] = static_cast<std::uint8_t>(value >> 8);
+      table[at + 1] = static_cast<std::uint8_t>(value);
+    }
   }
   return table;
+}
+
+std::vector<Rgb24> AdobeColours(unsigned count) {
+  std::vector<Rgb24> colours;
+  for (unsigned e = 0; e < count; ++e) {
+    colours.push_back(MakeRgb24(e, (e + 1) % 256, (e + 2) % 256));
+  }
+  return colours;
 }
 
 std::string Lines(std::size_t count, const std::string& line) {
@@ -46,7 +57,6 @@ std::string Lines(std::size_t count, const std::string& line) {
 }
 
 struct PaletteFileCase {
-  std::string name;
   std::string fileName;
   Bytes bytes;
   PaletteFileKind kind;
@@ -55,103 +65,63 @@ struct PaletteFileCase {
 };
 
 std::vector<PaletteFileCase> PaletteFileCases() {
-  const std::string gimp = "GIMP Palette\n";
+  const auto gimp = PaletteFileKind::kGimp, jasc = PaletteFileKind::kJasc;
+  const auto act = PaletteFileKind::kAdobe, hex = PaletteFileKind::kHex;
+  const std::string header = "GIMP Palette\n", jascHeader = "JASC-PAL\n0100\n";
   return {
-      {"gimp",
-       "any.txt",
+      {"any.txt",
        BytesOf("\xEF\xBB\xBFGIMP Palette\r\nName: Test\nColumns: 4\n# comment\n\n"
                "  0   0   0\tBlack\n255 128 7 Orange thing\r\n"),
-       PaletteFileKind::kGimp,
+       gimp,
        {0x000000, 0xFF8007}},
-      {"gimp beats the extension",
-       "x.act",
-       BytesOf(gimp + "1 2 3\n"),
-       PaletteFileKind::kGimp,
-       {0x010203}},
-      {"gimp channel 256", "a.gpl", BytesOf(gimp + "1 2 3\n256 0 0\n"), PaletteFileKind::kGimp, {}},
-      {"gimp two channels", "a.gpl", BytesOf(gimp + "1 2 3\n12 34\n"), PaletteFileKind::kGimp, {}},
-      {"gimp stray line",
-       "a.gpl",
-       BytesOf(gimp + "1 2 3\nColour: 1\n"),
-       PaletteFileKind::kGimp,
-       {}},
-      {"gimp no colour", "a.gpl", BytesOf(gimp + "Name: x\n"), PaletteFileKind::kGimp, {}},
-      {"gimp 257 colours",
-       "a.gpl",
-       BytesOf(gimp + Lines(257, "1 1 1")),
-       PaletteFileKind::kGimp,
-       {}},
-      {"gimp long line",
-       "a.gpl",
-       BytesOf(gimp + "1 2 3 " + std::string(1020, 'x') + "\n"),
-       PaletteFileKind::kGimp,
-       {}},
-      {"jasc",
-       "a.pal",
+      {"x.act", BytesOf(header + "1 2 3\n"), gimp, {0x010203}},  // the header beats the name
+      {"a.gpl", BytesOf(header + "1 2 3\n256 0 0\n"), gimp, {}},
+      {"a.gpl", BytesOf(header + "1 2 3\n12 34\n"), gimp, {}},
+      {"a.gpl", BytesOf(header + "1 2 3\nColour: 1\n"), gimp, {}},
+      {"a.gpl", BytesOf(header + "Name: x\n"), gimp, {}},
+      {"a.gpl", BytesOf(header + Lines(257, "1 1 1")), gimp, {}},
+      {"a.gpl", BytesOf(header + "1 2 3 " + std::string(1020, 'x') + "\n"), gimp, {}},
+      {"a.pal",
        BytesOf("JASC-PAL\r\n0100\r\n2\r\n255 0 0\r\n0 0 255\r\n\r\n"),
-       PaletteFileKind::kJasc,
+       jasc,
        {0xFF0000, 0x0000FF}},
-      {"jasc short",
-       "a.pal",
-       BytesOf("JASC-PAL\n0100\n3\n1 2 3\n4 5 6\n"),
-       PaletteFileKind::kJasc,
-       {}},
-      {"jasc past its count",
-       "a.pal",
-       BytesOf("JASC-PAL\n0100\n1\n1 2 3\n4 5 6\n"),
-       PaletteFileKind::kJasc,
-       {}},
-      {"jasc count 0", "a.pal", BytesOf("JASC-PAL\n0100\n0\n"), PaletteFileKind::kJasc, {}},
-      {"jasc version", "a.pal", BytesOf("JASC-PAL\n0200\n1\n1 2 3\n"), PaletteFileKind::kJasc, {}},
-      {"jasc alpha", "a.pal", BytesOf("JASC-PAL\n0100\n1\n1 2 3 4\n"), PaletteFileKind::kJasc, {}},
-      {"riff pal",
-       "a.pal",
-       BytesOf(std::string("RIFF\x10\0\0\0PAL data", 16)),
-       PaletteFileKind::kPicture,
-       {}},
-      {"act 768", "A.ACT", AdobeTable(768, 0, 0), PaletteFileKind::kAdobe, {}},
-      {"act 772", "a.act", AdobeTable(772, 2, 1), PaletteFileKind::kAdobe, {0x000102, 0x010203}, 1},
-      {"act 772 none transparent",
-       "a.act",
-       AdobeTable(772, 1, 0xFFFF),
-       PaletteFileKind::kAdobe,
-       {0x000102}},
-      {"act count 0", "a.act", AdobeTable(772, 0, 0xFFFF), PaletteFileKind::kAdobe, {}},
-      {"act count 257", "a.act", AdobeTable(772, 257, 0xFFFF), PaletteFileKind::kAdobe, {}},
-      {"act transparent past count", "a.act", AdobeTable(772, 2, 2), PaletteFileKind::kAdobe, {}},
-      {"act 770 bytes", "a.act", AdobeTable(770, 0, 0), PaletteFileKind::kAdobe, {}},
-      {"hex",
-       "a.HEX",
-       BytesOf("ff0000\n #00Fa0b \r\n\n0000ff"),
-       PaletteFileKind::kHex,
-       {0xFF0000, 0x00FA0B, 0x0000FF}},
-      {"hex short", "a.hex", BytesOf("ff000\n"), PaletteFileKind::kHex, {}},
-      {"hex not hex", "a.hex", BytesOf("fg0000\n"), PaletteFileKind::kHex, {}},
-      {"hex 257", "a.hex", BytesOf(Lines(257, "123456")), PaletteFileKind::kHex, {}},
-      {"hex empty", "a.hex", {}, PaletteFileKind::kHex, {}},
-      {"picture", "a.png", BytesOf("\x89PNG\r\n"), PaletteFileKind::kPicture, {}},
+      {"a.pal", BytesOf(jascHeader + "3\n1 2 3\n4 5 6\n"), jasc, {}},  // short of its count
+      {"a.pal", BytesOf(jascHeader + "1\n1 2 3\n4 5 6\n"), jasc, {}},  // past its count
+      {"a.pal", BytesOf(jascHeader + "0\n"), jasc, {}},
+      {"a.pal", BytesOf(jascHeader + "1\n1 2 3 4\n"), jasc, {}},
+      {"a.pal", BytesOf("JASC-PAL\n0200\n1\n1 2 3\n"), jasc, {}},
+      {"a.pal", BytesOf(std::string("RIFF\x10\0\0\0PAL data", 16)), PaletteFileKind::kPicture, {}},
+      {"A.ACT", AdobeTable(768, 0, 0), act, AdobeColours(256)},
+      {"a.act", AdobeTable(772, 2, 1), act, AdobeColours(2), 1},
+      {"a.act", AdobeTable(772, 1, 0xFFFF), act, AdobeColours(1)},
+      {"a.act", AdobeTable(772, 0, 0xFFFF), act, {}},
+      {"a.act", AdobeTable(772, 257, 0xFFFF), act, {}},
+      {"a.act", AdobeTable(772, 2, 2), act, {}},  // transparent entry past the count
+      {"a.act", AdobeTable(770, 0, 0), act, {}},
+      {"a.HEX", BytesOf("ff0000\n #00Fa0b \r\n\n0000ff"), hex, {0xFF0000, 0x00FA0B, 0x0000FF}},
+      {"a.hex", BytesOf("ff000\n"), hex, {}},
+      {"a.hex", BytesOf("fg0000\n"), hex, {}},
+      {"a.hex", BytesOf(Lines(257, "123456")), hex, {}},
+      {"a.hex", {}, hex, {}},
+      {"a.png", BytesOf("\x89PNG\r\n"), PaletteFileKind::kPicture, {}},
   };
 }
 
 TEST(PaletteFile, EachKindAndMalformedOnes) {
-  for (const PaletteFileCase& c : PaletteFileCases()) {
-    SCOPED_TRACE(c.name);
+  const std::vector<PaletteFileCase> cases = PaletteFileCases();
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const PaletteFileCase& c = cases[i];
+    SCOPED_TRACE(i);
     const PaletteFileKind kind = PaletteFileKindOf(c.bytes, c.fileName);
     EXPECT_EQ(kind, c.kind);
     const std::optional<PaletteFile> file = ParsePaletteFile(kind, c.bytes);
-    if (c.name == "act 768") {  // all 256 entries, none transparent
-      ASSERT_TRUE(file);
-      EXPECT_EQ(file->palette.count, 256);
-      EXPECT_EQ(file->palette.colours[255], 0xFF0001U);  // 255, 256 mod 256, 257 mod 256
-      EXPECT_FALSE(file->transparentEntry);
-      continue;
-    }
     ASSERT_EQ(file.has_value(), !c.colours.empty());
     if (file) {
-      const std::vector<Rgb24> colours(file->palette.colours.begin(),
-                                       file->palette.colours.begin() + file->palette.count);
-      EXPECT_EQ(colours, c.colours);
-      EXPECT_EQ(file->palette.colours[file->palette.count % 256], 0U);  // past the count: black
+      const std::span<const Rgb24> colours(file->palette.colours.data(), file->palette.count);
+      EXPECT_TRUE(std::ranges::equal(colours, c.colours));
+      const auto past = file->palette.colours.begin() + file->palette.count;
+      EXPECT_TRUE(
+          std::all_of(past, file->palette.colours.end(), [](Rgb24 colour) { return colour == 0; }));
       EXPECT_EQ(file->transparentEntry, c.transparentEntry);
     }
   }
@@ -166,7 +136,7 @@ TEST(PaletteFile, DamagedFilesAreReadOrRefused) {
       changed[at] ^= 0x5A;
       for (const Bytes& damaged : {test::Slice(c.bytes, 0, at), changed}) {
         const std::optional<PaletteFile> file = ParsePaletteFile(c.kind, damaged);
-        ASSERT_TRUE(!file || (file->palette.count >= 1 && file->palette.count <= 256)) << c.name;
+        ASSERT_TRUE(!file || (file->palette.count >= 1 && file->palette.count <= 256)) << at;
       }
     }
   }
