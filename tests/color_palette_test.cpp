@@ -158,6 +158,7 @@ RgbPalette PaletteOf(const std::vector<Rgb24>& colours) {
 TEST(NearestColour, WorkedByHand) {
   const RgbPalette blackWhite = PaletteOf({0x000000, 0xFFFFFF});
   const RgbPalette blackGrey15 = PaletteOf({0x000000, 0x0F0F0F});
+  const RgbPalette black = PaletteOf({0x000000}), none;
   const RgbPalette duplicates = PaletteOf({0xFF0000, 0x0000FF, 0x00FF00, 0x0000FF, 0x0000FF});
   struct Case {
     Rgb24 colour;
@@ -170,11 +171,11 @@ TEST(NearestColour, WorkedByHand) {
       {0x646464, blackWhite, std::nullopt, 1},
       {0x010101, blackGrey15, std::nullopt, 0},
       {0x020202, blackGrey15, std::nullopt, 1},
-      {0xFFFFFF, blackWhite, 1, 0},                        // T is never taken, however near
-      {0x0000FE, duplicates, std::nullopt, 1},             // a tie: the lowest index
-      {0x0000FE, duplicates, 1, 3},                        // ... other than T
-      {0x000000, PaletteOf({0x000000}), 0, std::nullopt},  // nothing left to take
-      {0x808080, PaletteOf({}), std::nullopt, std::nullopt},
+      {0xFFFFFF, blackWhite, 1, 0},             // T is never taken, however near
+      {0x0000FE, duplicates, std::nullopt, 1},  // a tie: the lowest index
+      {0x0000FE, duplicates, 1, 3},             // ... other than T
+      {0x000000, black, 0, std::nullopt},       // nothing left to take
+      {0x808080, none, std::nullopt, std::nullopt},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(NearestEntry(c.colour, c.palette, c.excluded), c.nearest) << std::hex << c.colour;
