@@ -210,7 +210,7 @@ PlacedPalette Place(const liq_palette& theirs, std::optional<std::uint8_t> trans
   }
   std::vector<Rgb24> sorted = colours;
   std::ranges::sort(sorted);
-  sorted.erase(std::ranges::unique(sorted).begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
   const auto slotOf = [transparentIndex](std::size_t rank) {
     return static_cast<std::uint8_t>(transparentIndex && rank >= *transparentIndex ? rank + 1
                                                                                    : rank);
