@@ -3,8 +3,9 @@
 // row to indices beside memcpy of the same rows, and one segment of every row of the widest
 // picture, from its start, middle and end; drawing sprites into a frame buffer in each
 // format beside a keyed copy and memcpy of the same sprites decoded beforehand; a
-// 256-pixel thumbnail on one thread and two; and the frames of a 1024 x 1024 GIF of 64 frames
-// composed, beside giflib alone decoding every frame's lines.
+// 256-pixel thumbnail on one thread and two; the frames of a 1024 x 1024 GIF of 64 frames
+// composed, beside giflib alone decoding every frame's lines; and libpng decoding an
+// 8192 x 8192 photograph beside mapping its pixels onto a palette of 256 colours.
 
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
@@ -13,11 +14,15 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <random>
 #include <tuple>
 
 #include "bench_images.h"
+#include "color/palette_mapper.h"
 #include "formats/c_header.h"
 #include "formats/mzr.h"
 #include "formats/run_length.h"
@@ -25,6 +30,7 @@
 #include "input/gif_frames.h"
 #include "input/read_picture.h"
 #include "kav/kav_formats.h"
+#include "photo_images.h"
 #include "platform/byte_source.h"
 
 namespace {
@@ -530,6 +536,68 @@ void GifComposeFrames(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kGifSide * kGifSide * kGifFrames);
 }
 
+// An 8192 x 8192 photograph as an RGBA PNG (KAV_BENCH_PHOTO names a PNG to use instead of
+// the one drawn here), decoded, and a palette of 256 of its colours, taken at evenly spaced
+// pixels. The target: mapping its pixels onto the palette without dithering takes at most
+// twice the time libpng takes to decode it.
+struct Photo {
+  std::vector<std::uint8_t> png;
+  kav::bench::RgbaPicture picture;
+  kav::RgbPalette palette;
+  std::size_t colours = 0;
+};
+
+const Photo& BenchPhoto() {
+  static const Photo photo = [] {
+    Photo made;
+    if (const char* path = std::getenv("KAV_BENCH_PHOTO")) {
+      std::ifstream file(path, std::ios::binary);
+      made.png.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } else {
+      made.png = kav::bench::EncodeRgbaPng(kav::bench::MakeBenchPhoto(8192, 8192));
+    }
+    made.picture = kav::bench::DecodePngToRgba(made.png);
+    const std::size_t pixels = made.picture.pixels.size() / 4;
+    if (pixels == 0) {
+      std::abort();
+    }
+    for (std::size_t i = 0; i < kav::kPaletteEntries; ++i) {
+      const std::uint8_t* pixel = made.picture.pixels.data() + (i * 2 + 1) * (pixels / 512) * 4;
+      made.palette.colours[i] = kav::MakeRgb24(pixel[0], pixel[1], pixel[2]);
+    }
+    made.palette.count = kav::kPaletteEntries;
+    made.colours = kav::bench::DistinctColours(made.picture);
+    return made;
+  }();
+  return photo;
+}
+
+// Items processed, here and below: pixels.
+void DecodePhotoPng(benchmark::State& state) {
+  const Photo& photo = BenchPhoto();
+  for (auto _ : state) {
+    const kav::bench::RgbaPicture decoded = kav::bench::DecodePngToRgba(photo.png);
+    benchmark::DoNotOptimize(decoded.pixels.data());
+  }
+  state.SetItemsProcessed(state.iterations() * photo.picture.width * photo.picture.height);
+}
+
+// A new mapper each time, its table empty, as for one conversion.
+void MapPhotoToPalette(benchmark::State& state) {
+  const Photo& photo = BenchPhoto();
+  const kav::RgbaPixels pixels{photo.picture.pixels, photo.picture.width, photo.picture.height};
+  std::vector<std::uint8_t> indices(pixels.PixelCount());
+  for (auto _ : state) {
+    std::optional<kav::PaletteMapper> mapper = kav::PaletteMapper::Make(photo.palette, {});
+    if (!mapper || !mapper->Map(pixels, indices)) {
+      std::abort();
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(pixels.PixelCount()));
+  state.counters["colours"] = static_cast<double>(photo.colours);
+}
+
 void Sizes(benchmark::internal::Benchmark* benchmark) {
   benchmark->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 }
@@ -569,6 +637,8 @@ BENCHMARK_CAPTURE(Thumbnail, noise, Content::kNoise)
 
 BENCHMARK(GifDecodeLines)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(GifComposeFrames)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(DecodePhotoPng)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(MapPhotoToPalette)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK(DrawSpritesKeyedCopy);
 BENCHMARK(DrawSpritesMemcpy);

@@ -4,7 +4,7 @@
 KAV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KAV_BUILD="$KAV_ROOT/build"
 KAV_PACKAGES=(cmake make g++ pkg-config libgtest-dev libcli11-dev libpng-dev libgif-dev zlib1g-dev
-  libbenchmark-dev
+  libimagequant-dev libbenchmark-dev
   nlohmann-json3-dev
   qt6-base-dev)
 

@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "color/palette.h"
+
 namespace kav {
 
 enum class FrameKind { kPaletteIndices, kTrueColour, kOwnPaletteColour };
@@ -45,7 +47,6 @@ enum class FrameStatus {
   kWrongBuffer,      // the caller's frame buffer is not FrameBytes() long
 };
 
-inline constexpr std::size_t kRgbaPixelBytes = 4;
 inline constexpr std::size_t kFramePaletteEntries = 256;
 
 struct FrameColour {

@@ -13,12 +13,10 @@
 #include <optional>
 #include <span>
 
+#include "color/palette.h"  // kPaletteEntries: indices are 8 bits
 #include "platform/memory_block.h"
 
 namespace kav {
-
-// Indices are 8 bits, so a palette has room for 256 entries.
-inline constexpr std::size_t kPaletteEntries = 256;
 
 // A palette entry. Alpha is 255 (opaque) unless the input gives the entry a transparency of
 // its own.
