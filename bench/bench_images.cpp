@@ -85,17 +85,6 @@ void CodeRle8Row(std::span<const std::uint8_t> row, std::vector<std::uint8_t>& o
 
 }  // namespace
 
-std::string_view NameOf(Content content) {
-  switch (content) {
-    case Content::kSprite:
-      return "sprite";
-    case Content::kNoise:
-      return "noise";
-    case Content::kAlternating:
-      return "alternating";
-  }
-  return "";
-}
 
 std::vector<std::uint8_t> MakeBenchBmp(std::uint32_t width, std::uint32_t height, Content content) {
   const std::uint32_t stride = (width + 3) & ~3u;

@@ -2,7 +2,6 @@
 // Benchmark pictures: 8-bit BMP and palette PNG files in memory with content like real sprites.
 
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 namespace kav::bench {
@@ -12,8 +11,6 @@ enum class Content {
   kNoise,        // random indices, a few of them 255 and 250
   kAlternating,  // 255 and another index in turn: the longest coding
 };
-
-std::string_view NameOf(Content content);
 
 // A whole BMP file (40-byte info header, 256 colours, rows bottom first).
 std::vector<std::uint8_t> MakeBenchBmp(std::uint32_t width, std::uint32_t height, Content content);

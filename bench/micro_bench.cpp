@@ -22,14 +22,13 @@
 #include <tuple>
 
 #include "bench_images.h"
-#include "bmp/bitmap_view.h"
-#include "bmp/bmp_reader.h"
 #include "color/palette_mapper.h"
 #include "formats/c_header.h"
 #include "formats/mzr.h"
 #include "formats/run_length.h"
 #include "formats/thumbnail.h"
 #include "input/gif_frames.h"
+#include "input/read_picture.h"
 #include "kav/kav_formats.h"
 #include "photo_images.h"
 #include "platform/byte_source.h"
@@ -37,11 +36,6 @@
 namespace {
 
 using kav::bench::Content;
-
-class SilentMessages final : public kav::MessageBoxes {
- public:
-  void ShowError(kav::MessageOwner, std::string_view, std::string_view) override {}
-};
 
 // Counts the bytes, as a stand-in for a file that costs nothing.
 class CountingSink final : public kav::ByteSink {
@@ -74,64 +68,67 @@ const std::vector<std::uint8_t>& Picture(std::int64_t megapixels, Content conten
   return picture;
 }
 
-kav::LoadedBitmap Load(const std::vector<std::uint8_t>& bmp) {
-  SilentMessages messages;
+kav::Picture Load(const std::vector<std::uint8_t>& bmp) {
   kav::MemorySource source(bmp);
-  kav::LoadedBitmap bitmap;
-  kav::ReadBmp8(source, messages, bitmap);
-  return bitmap;
+  kav::ReadResult read = kav::ReadPicture(source);
+  if (!read) {
+    std::abort();
+  }
+  return std::move(*read);
 }
 
-// Bytes processed: those of the loaded block, so raw and RLE8 inputs compare.
+std::int64_t PixelsOf(const kav::Picture& picture) {
+  return std::int64_t{picture.width()} * picture.height();
+}
+
+// Bytes processed: the picture's pixels, so raw and RLE8 inputs compare.
 void ReadBmp(benchmark::State& state, Content content, bool rle8) {
   const std::vector<std::uint8_t>& bmp = Picture(state.range(0), content, rle8);
   std::int64_t loaded = 0;
   for (auto _ : state) {
-    const kav::LoadedBitmap bitmap = Load(bmp);
-    benchmark::DoNotOptimize(bitmap.block.data());
-    loaded = static_cast<std::int64_t>(bitmap.block.size());
+    const kav::Picture picture = Load(bmp);
+    benchmark::DoNotOptimize(picture.Row(0).data());
+    loaded = PixelsOf(picture);
   }
   state.SetBytesProcessed(state.iterations() * loaded);
 }
 
 void EncodeMzr(benchmark::State& state, Content content) {
-  const kav::LoadedBitmap bitmap = Load(Picture(state.range(0), content));
-  const kav::BitmapView view = *kav::ViewBitmap(bitmap);
+  const kav::Picture picture = Load(Picture(state.range(0), content));
   for (auto _ : state) {
     CountingSink sink;
-    kav::EncodeMzr(view, {}, sink);
+    kav::EncodeMzr(picture, {}, sink);
     benchmark::DoNotOptimize(sink.count);
   }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(view.rows.size()));
+  state.SetBytesProcessed(state.iterations() * PixelsOf(picture));
 }
 
-void EncodeRunLength(benchmark::State& state, Content content, kav::RunLengthVariant variant) {
-  const kav::LoadedBitmap bitmap = Load(Picture(state.range(0), content));
-  const kav::BitmapView view = *kav::ViewBitmap(bitmap);
-  std::vector<std::uint32_t> offsets(std::size_t{kav::SegmentCountFor(view.width)} * view.rowCount);
-  std::vector<std::uint8_t> scratch(kav::CodingScratchBytes(view.width));
+void EncodeRunLength(benchmark::State& state, Content content, kav::OutputFormat format) {
+  const kav::Picture picture = Load(Picture(state.range(0), content));
+  std::vector<std::uint32_t> offsets(std::size_t{kav::SegmentCountFor(picture.width())} *
+                                     picture.height());
+  std::vector<std::uint8_t> scratch(kav::CodingScratchBytes(picture.width()));
   for (auto _ : state) {
     CountingSink sink;
-    kav::RunLengthLayout layout = kav::LayoutOf(view);
-    kav::CodeRows(view, variant, layout, offsets, scratch, &sink);
-    kav::WriteRunLengthHead(view, variant, layout, offsets, sink);
+    kav::RunLengthLayout layout = kav::LayoutOf(picture);
+    kav::CodeRows(picture, kav::FormatOf(format).runCoded, layout, offsets, scratch, &sink);
+    kav::WriteRunLengthHead(picture, kav::FormatOf(format).signature, layout, offsets, sink);
     benchmark::DoNotOptimize(sink.count);
   }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(view.rows.size()));
+  state.SetBytesProcessed(state.iterations() * PixelsOf(picture));
 }
 
 void EncodeRle(benchmark::State& state, Content content) {
-  EncodeRunLength(state, content, kav::RunLengthVariant::kRle);
+  EncodeRunLength(state, content, kav::OutputFormat::kRle);
 }
 
 void EncodeRls(benchmark::State& state, Content content) {
-  EncodeRunLength(state, content, kav::RunLengthVariant::kRls);
+  EncodeRunLength(state, content, kav::OutputFormat::kRls);
 }
 
-// Bytes processed: the header text written; the picture's pixel bytes stand in for a file.
+// Bytes processed: the header text written; the picture's BMP file stands in for a file.
 void EncodeCHeader(benchmark::State& state) {
-  const kav::LoadedBitmap bitmap = Load(Picture(state.range(0), Content::kNoise));
-  const std::span<const std::uint8_t> bytes = bitmap.block.bytes();
+  const std::span<const std::uint8_t> bytes = Picture(state.range(0), Content::kNoise);
   std::uint64_t text = 0;
   for (auto _ : state) {
     CountingSink sink;
@@ -143,14 +140,12 @@ void EncodeCHeader(benchmark::State& state) {
 
 // The picture's RLE or RLS file, made once.
 const std::vector<std::uint8_t>& Encoded(std::int64_t megapixels, Content content,
-                                         kav::RunLengthVariant variant) {
-  static std::map<std::tuple<std::int64_t, Content, kav::RunLengthVariant>,
-                  std::vector<std::uint8_t>>
+                                         kav::OutputFormat format) {
+  static std::map<std::tuple<std::int64_t, Content, kav::OutputFormat>, std::vector<std::uint8_t>>
       files;
-  auto& file = files[{megapixels, content, variant}];
+  auto& file = files[{megapixels, content, format}];
   if (file.empty()) {
-    const kav::LoadedBitmap bitmap = Load(Picture(megapixels, content));
-    file = kav::EncodeRunLength(*kav::ViewBitmap(bitmap), variant);
+    file = kav::EncodeRunLength(Load(Picture(megapixels, content)), format);
   }
   return file;
 }
@@ -164,8 +159,8 @@ kav_image Opened(const std::vector<std::uint8_t>& file) {
 }
 
 // Bytes processed, here and below: the indices the file decodes to.
-void Open(benchmark::State& state, Content content, kav::RunLengthVariant variant) {
-  const std::vector<std::uint8_t>& file = Encoded(state.range(0), content, variant);
+void Open(benchmark::State& state, Content content, kav::OutputFormat format) {
+  const std::vector<std::uint8_t>& file = Encoded(state.range(0), content, format);
   kav_image image;
   for (auto _ : state) {
     benchmark::DoNotOptimize(kav_open(&image, file.data(), file.size(), nullptr));
@@ -173,8 +168,8 @@ void Open(benchmark::State& state, Content content, kav::RunLengthVariant varian
   state.SetBytesProcessed(state.iterations() * image.width * image.height);
 }
 
-void DecodeRows(benchmark::State& state, Content content, kav::RunLengthVariant variant) {
-  const kav_image image = Opened(Encoded(state.range(0), content, variant));
+void DecodeRows(benchmark::State& state, Content content, kav::OutputFormat format) {
+  const kav_image image = Opened(Encoded(state.range(0), content, format));
   std::vector<std::uint8_t> row(image.width);
   for (auto _ : state) {
     for (std::uint32_t y = 0; y < image.height; ++y) {
@@ -187,23 +182,22 @@ void DecodeRows(benchmark::State& state, Content content, kav::RunLengthVariant 
 
 // The same rows copied from the picture in memory into one row, as decoding writes them.
 void MemcpyRows(benchmark::State& state, Content content) {
-  const kav::LoadedBitmap bitmap = Load(Picture(state.range(0), content));
-  const kav::BitmapView view = *kav::ViewBitmap(bitmap);
-  std::vector<std::uint8_t> row(view.width);
+  const kav::Picture picture = Load(Picture(state.range(0), content));
+  std::vector<std::uint8_t> row(picture.width());
   for (auto _ : state) {
-    for (std::uint32_t y = 0; y < view.rowCount; ++y) {
-      std::memcpy(row.data(), view.TopRow(y).data(), row.size());
+    for (std::uint32_t y = 0; y < picture.height(); ++y) {
+      std::memcpy(row.data(), picture.Row(y).data(), row.size());
       benchmark::ClobberMemory();
     }
   }
-  state.SetBytesProcessed(state.iterations() * view.width * view.rowCount);
+  state.SetBytesProcessed(state.iterations() * PixelsOf(picture));
 }
 
 // Segment state.range(0) of each row of a 65535 x 256 sprite sheet (512 segments a row).
 void DecodeSegment(benchmark::State& state) {
   static const std::vector<std::uint8_t> file = [] {
-    const kav::LoadedBitmap bitmap = Load(kav::bench::MakeBenchBmp(65535, 256, Content::kSprite));
-    return kav::EncodeRunLength(*kav::ViewBitmap(bitmap), kav::RunLengthVariant::kRls);
+    return kav::EncodeRunLength(Load(kav::bench::MakeBenchBmp(65535, 256, Content::kSprite)),
+                                kav::OutputFormat::kRls);
   }();
   const kav_image image = Opened(file);
   std::array<std::uint8_t, KAV_SEGMENT_WIDTH> segment{};
@@ -238,29 +232,29 @@ struct Sprite {
   std::vector<std::uint8_t> alpha{};
 };
 
-// Columns [left, left + width) of rows [top, top + height) of `sheet`.
-kav::BitmapView Cut(const kav::BitmapView& sheet, std::uint32_t left, std::uint32_t top,
-                    std::uint32_t width, std::uint32_t height) {
-  kav::BitmapView cut = sheet;
-  const std::uint32_t firstStored = sheet.topDown ? top : sheet.rowCount - top - height;
-  cut.width = width;
-  cut.rowCount = height;
-  cut.rows = sheet.rows.subspan(static_cast<std::size_t>(firstStored * sheet.stride + left),
-                                static_cast<std::size_t>((height - 1) * sheet.stride + width));
-  return cut;
+// Columns [left, left + width) of rows [top, top + height) of `sheet`, as a picture of its own.
+kav::Picture Cut(const kav::Picture& sheet, std::uint32_t left, std::uint32_t top,
+                 std::uint32_t width, std::uint32_t height) {
+  kav::MemoryBlock block = kav::MemoryBlock::Allocate(std::size_t{width} * height);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const std::span<const std::uint8_t> row = sheet.Row(top + y).subspan(left, width);
+    std::ranges::copy(row, block.bytes().subspan(std::size_t{y} * width).begin());
+  }
+  return *kav::Picture::Of(sheet.kind(), width, height, sheet.palette(), std::move(block),
+                           {.offset = 0, .stride = width, .bottomUp = false});
 }
 
-Sprite MakeSprite(const kav::BitmapView& view) {
+Sprite MakeSprite(const kav::Picture& view) {
   Sprite sprite;
-  sprite.width = view.width;
-  sprite.height = view.rowCount;
+  sprite.width = view.width();
+  sprite.height = view.height();
   kav::ConversionSettings settings;
   settings.transparentColor = 255;
   kav::VectorSink mzr;
   kav::EncodeMzr(view, settings, mzr);
   sprite.files[kDrawnMzr] = std::move(mzr.bytes());
-  sprite.files[kDrawnRle] = kav::EncodeRunLength(view, kav::RunLengthVariant::kRle);
-  sprite.files[kDrawnRls] = kav::EncodeRunLength(view, kav::RunLengthVariant::kRls);
+  sprite.files[kDrawnRle] = kav::EncodeRunLength(view, kav::OutputFormat::kRle);
+  sprite.files[kDrawnRls] = kav::EncodeRunLength(view, kav::OutputFormat::kRls);
   return sprite;
 }
 
@@ -279,11 +273,10 @@ void Finish(Sprite& sprite) {
 // The 64 sprites of 64 x 64 cut from a 1024 x 256 sheet of the bench's sprite content.
 const std::vector<Sprite>& SheetSprites() {
   static const std::vector<Sprite> sprites = [] {
-    const kav::LoadedBitmap sheet = Load(kav::bench::MakeBenchBmp(1024, 256, Content::kSprite));
-    const kav::BitmapView view = *kav::ViewBitmap(sheet);
+    const kav::Picture view = Load(kav::bench::MakeBenchBmp(1024, 256, Content::kSprite));
     std::vector<Sprite> made;
-    for (std::uint32_t top = 0; top < view.rowCount; top += kSpriteSide) {
-      for (std::uint32_t left = 0; left < view.width; left += kSpriteSide) {
+    for (std::uint32_t top = 0; top < view.height(); top += kSpriteSide) {
+      for (std::uint32_t left = 0; left < view.width(); left += kSpriteSide) {
         made.push_back(MakeSprite(Cut(view, left, top, kSpriteSide, kSpriteSide)));
       }
     }
@@ -411,8 +404,7 @@ constexpr std::uint32_t kWindowLeft = 1900;
 
 const std::array<Sprite, 2>& WideAndWindow() {
   static const std::array<Sprite, 2> sprites = [] {
-    const kav::LoadedBitmap strip = Load(kav::bench::MakeBenchBmp(4096, 64, Content::kSprite));
-    const kav::BitmapView view = *kav::ViewBitmap(strip);
+    const kav::Picture view = Load(kav::bench::MakeBenchBmp(4096, 64, Content::kSprite));
     std::array<Sprite, 2> made{MakeSprite(view),
                                MakeSprite(Cut(view, kWindowLeft, 0, kScreenWidth, 64))};
     std::ranges::for_each(made, Finish);
@@ -437,7 +429,7 @@ void DrawWindow(benchmark::State& state, std::size_t kind) {
 // The thumbnail kavconv thumbnail -s 256 draws, every band decoding its own rows; the file is
 // opened (and checked) once, outside the timing.
 void Thumbnail(benchmark::State& state, Content content) {
-  const kav_image image = Opened(Encoded(state.range(0), content, kav::RunLengthVariant::kRle));
+  const kav_image image = Opened(Encoded(state.range(0), content, kav::OutputFormat::kRle));
   const kav::ThumbnailSize size = kav::FitThumbnail(image.width, image.height, 256);
   for (auto _ : state) {
     benchmark::DoNotOptimize(
@@ -623,18 +615,14 @@ BENCHMARK_CAPTURE(EncodeRls, noise, Content::kNoise)->Apply(Sizes);
 BENCHMARK_CAPTURE(EncodeRls, alternating, Content::kAlternating)->Apply(Sizes);
 BENCHMARK(EncodeCHeader)->Apply(Sizes);
 
-BENCHMARK_CAPTURE(Open, rle_sprite, Content::kSprite, kav::RunLengthVariant::kRle)->Apply(Sizes);
-BENCHMARK_CAPTURE(Open, rle_noise, Content::kNoise, kav::RunLengthVariant::kRle)->Apply(Sizes);
-BENCHMARK_CAPTURE(Open, rls_sprite, Content::kSprite, kav::RunLengthVariant::kRls)->Apply(Sizes);
-BENCHMARK_CAPTURE(Open, rls_noise, Content::kNoise, kav::RunLengthVariant::kRls)->Apply(Sizes);
-BENCHMARK_CAPTURE(DecodeRows, rle_sprite, Content::kSprite, kav::RunLengthVariant::kRle)
-    ->Apply(Sizes);
-BENCHMARK_CAPTURE(DecodeRows, rle_noise, Content::kNoise, kav::RunLengthVariant::kRle)
-    ->Apply(Sizes);
-BENCHMARK_CAPTURE(DecodeRows, rls_sprite, Content::kSprite, kav::RunLengthVariant::kRls)
-    ->Apply(Sizes);
-BENCHMARK_CAPTURE(DecodeRows, rls_noise, Content::kNoise, kav::RunLengthVariant::kRls)
-    ->Apply(Sizes);
+BENCHMARK_CAPTURE(Open, rle_sprite, Content::kSprite, kav::OutputFormat::kRle)->Apply(Sizes);
+BENCHMARK_CAPTURE(Open, rle_noise, Content::kNoise, kav::OutputFormat::kRle)->Apply(Sizes);
+BENCHMARK_CAPTURE(Open, rls_sprite, Content::kSprite, kav::OutputFormat::kRls)->Apply(Sizes);
+BENCHMARK_CAPTURE(Open, rls_noise, Content::kNoise, kav::OutputFormat::kRls)->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rle_sprite, Content::kSprite, kav::OutputFormat::kRle)->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rle_noise, Content::kNoise, kav::OutputFormat::kRle)->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rls_sprite, Content::kSprite, kav::OutputFormat::kRls)->Apply(Sizes);
+BENCHMARK_CAPTURE(DecodeRows, rls_noise, Content::kNoise, kav::OutputFormat::kRls)->Apply(Sizes);
 BENCHMARK_CAPTURE(MemcpyRows, sprite, Content::kSprite)->Apply(Sizes);
 BENCHMARK_CAPTURE(MemcpyRows, noise, Content::kNoise)->Apply(Sizes);
 BENCHMARK(DecodeSegment)->Arg(0)->Arg(255)->Arg(511);

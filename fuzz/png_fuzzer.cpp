@@ -1,4 +1,4 @@
-// PNG files through ReadBmp8 with every chunk's CRC mended first: a mutated byte would
+// PNG files through ReadPicture with every chunk's CRC mended first: a mutated byte would
 // otherwise be refused at its chunk's CRC, so the header checks, every colour type, depth and
 // interlace, and the image stream are reached. bmp_convert feeds bytes as they come, damaged
 // CRCs included.
@@ -9,12 +9,11 @@
 #include <span>
 #include <vector>
 
-#include "bmp/png_reader.h"
 #include "read_and_encode.h"
 
 namespace {
 
-constexpr std::size_t kSignatureSize = kav::kPngSignatureSize;
+constexpr std::size_t kSignatureSize = 8;
 constexpr std::size_t kLengthSize = 4;
 constexpr std::size_t kTypeSize = 4;
 constexpr std::size_t kCrcSize = 4;
@@ -49,11 +48,11 @@ void MendCrcs(std::span<std::uint8_t> file) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> input(data, size);
-  if (!kav::HasPngSignature(input)) {
+  if (kav::RecogniseInput(input) != kav::InputKind::kPng) {
     return 0;  // bmp_convert's ground
   }
   std::vector<std::uint8_t> file(input.begin(), input.end());
   MendCrcs(file);
-  kav::fuzz::ReadAndEncode(file, /*topDown=*/true);  // a PNG is handed over top row first
+  kav::fuzz::ReadAndEncode(file);
   return 0;
 }

@@ -7,19 +7,12 @@
 #include <span>
 #include <vector>
 
-#include "bmp/bitmap_view.h"
-#include "bmp/bmp_reader.h"
 #include "formats/mzr.h"
 #include "formats/run_length.h"
+#include "input/read_picture.h"
 #include "platform/byte_source.h"
 
 namespace kav::fuzz {
-
-class SilentMessages final : public MessageBoxes {
- public:
-  void ShowError(MessageOwner /*owner*/, std::string_view /*text*/,
-                 std::string_view /*cause*/) override {}
-};
 
 // Counts bytes instead of keeping them, so large images cost no memory here.
 class CountingSink final : public ByteSink {
@@ -37,27 +30,26 @@ inline MemoryBudget& FuzzBudget() {
   return budget;
 }
 
-// Reads `bytes`; an accepted picture must have a view (top row first when `topDown`), an MZR
-// file of 16404 + width x height bytes, and run-length files holding at least their header.
-inline void ReadAndEncode(std::span<const std::uint8_t> bytes, bool topDown = false) {
-  SilentMessages messages;
+// Reads `bytes`; an accepted picture must be of the kind its first bytes say, and give an MZR
+// file of 16404 + width x height bytes and run-length files holding at least their header.
+inline void ReadAndEncode(std::span<const std::uint8_t> bytes) {
   MemorySource source(bytes);
-  LoadedBitmap bitmap;
-  if (ReadBmp8(source, messages, bitmap, FuzzBudget()) != kBmpOk) {
+  ReadResult read = ReadPicture(source, FuzzBudget());
+  if (!read) {
     return;
   }
-  const std::optional<BitmapView> view = ViewBitmap(bitmap);
-  if (!view || (topDown && !view->topDown)) {
-    __builtin_trap();  // the reader must never hand over a block too short for its image
-  }
-  CountingSink mzr;
-  if (EncodeMzr(*view, {}, mzr) == EncodeResult::kOk &&
-      mzr.count != kMzrRowsOffset + std::uint64_t{view->width} * view->rowCount) {
+  const Picture& picture = *read;
+  if (RecogniseInput(bytes) != picture.kind()) {
     __builtin_trap();
   }
-  if (view->width > 0 && view->rowCount > 0 && FitsFileHeader(*view)) {
-    for (const auto variant : {RunLengthVariant::kRle, RunLengthVariant::kRls}) {
-      if (EncodeRunLength(*view, variant).size() < kRowTablesOffset) {
+  CountingSink mzr;
+  if (EncodeMzr(picture, {}, mzr) == EncodeResult::kOk &&
+      mzr.count != kMzrRowsOffset + std::uint64_t{picture.width()} * picture.height()) {
+    __builtin_trap();
+  }
+  if (picture.width() > 0 && picture.height() > 0 && FitsFileHeader(picture)) {
+    for (const auto format : {OutputFormat::kRle, OutputFormat::kRls}) {
+      if (EncodeRunLength(picture, format).size() < kRowTablesOffset) {
         __builtin_trap();
       }
     }

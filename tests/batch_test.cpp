@@ -83,22 +83,22 @@ std::vector<std::string> Inputs(const test::TempDir& dir,
 // The sequential batch, with settings that fail validation (which stops no file): the
 // format, the files, what the host is told and the outputs.
 TEST(Batch, GoesOnOrStopsAfterAFailureAsTheFormatSays) {
-  const std::vector<std::tuple<std::int32_t, std::vector<std::pair<std::string, int>>,
+  const std::vector<std::tuple<OutputFormat, std::vector<std::pair<std::string, int>>,
                                std::vector<std::string>, std::map<std::string, std::string>>>
-      cases{{kFormatRle,
+      cases{{OutputFormat::kRle,
              {{"a.bmp", 4}, {"b.bmp", 0}, {"c.bmp", 3}},
              {"file:DIR/a.bmp", "readback", Converted("a.RLE"), "file:DIR/b.bmp", "readback",
               "message:This is not a BMP file", "status:Error while loading BMP file!",
               "file:DIR/c.bmp", "readback", Converted("c.RLE"), "status:3 files processed!"},
              {{"a.RLE", "RLE 4"}, {"c.RLE", "RLE 3"}}},
             // An MZR failure ends the batch, without summary.
-            {kFormatMzr,
+            {OutputFormat::kMzr,
              {{"a.bmp", 4}, {"b.bmp", 0}, {"c.bmp", 3}},
              {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!", "file:DIR/b.bmp",
               "readback", "message:This is not a BMP file", "status:Error while converting!"},
              {{"a.MZR", "MZR 4"}}},
-            // One file keeps the writer's status line; format -1 is MZR.
-            {-1,
+            // One file keeps the writer's status line.
+            {OutputFormat::kMzr,
              {{"a.bmp", 4}},
              {"file:DIR/a.bmp", "readback", "status:DIR/a.MZR converted!"},
              {{"a.MZR", "MZR 4"}}}};
@@ -112,25 +112,6 @@ TEST(Batch, GoesOnOrStopsAfterAFailureAsTheFormatSays) {
     EXPECT_EQ(Outputs(dir.path()), outputs);
   }
 }
-
-// The batch's host for one file, calling `reached` when the writer asks to put its output
-// in place.
-class CommitPoint final : public ConverterHost {
- public:
-  CommitPoint(ConverterHost& host, std::function<void()> reached)
-      : host_(host), reached_(std::move(reached)) {}
-  ConversionSettings Settings() const override { return host_.Settings(); }
-  bool ReadBack() override { return host_.ReadBack(); }
-  void SetStatusText(const std::string& text) override { host_.SetStatusText(text); }
-  void ShowError(MessageOwner owner, std::string_view text, std::string_view cause) override {
-    host_.ShowError(owner, text, cause);
-  }
-  bool OutputStillWanted() override { return reached_(), host_.OutputStillWanted(); }
-
- private:
-  ConverterHost& host_;
-  std::function<void()> reached_;
-};
 
 // Files that wait for points other files reach take, on every run, the course that real
 // files take only sometimes. The inputs are in DIR, where l links to DIR itself; a file waits
@@ -192,8 +173,9 @@ TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
       reached.insert(point);
       changed.notify_all();
     };
-    const ConvertFileFunction convert = [&](ConverterHost& host, std::int32_t format,
-                                            const std::string& source, const std::string& output) {
+    const ConvertFileFunction convert = [&](const ConversionSettings& settings,
+                                            const std::string& source, const std::string& output,
+                                            const OutputWanted& stillWanted) {
       const auto index = static_cast<std::size_t>(std::ranges::find(paths, source) - paths.begin());
       if (c.waits.contains(index)) {
         std::unique_lock lock(mutex);
@@ -202,17 +184,20 @@ TEST(ParallelBatch, StopsAndOrdersOutputsAsSequential) {
           return std::ranges::includes(reached, c.waits.at(index));
         })) << index;
       }
-      CommitPoint atCommit(host, [&] { reach("commit " + std::to_string(index)); });
-      const bool done = ConvertFile(atCommit, format, source, output);
+      const Conversion done = ConvertFile(settings, source, output, [&] {
+        reach("commit " + std::to_string(index));
+        return stillWanted();
+      });
       reach("end " + std::to_string(index));
       return done;
     };
     RecordingHost host;
-    RunParallelBatch(host, paths,
-                     {.jobs = c.jobs,
-                      .policy = {.stopAfterMzrFailure = false, .stopAfterAnyFailure = c.failFast},
-                      .onProgress = {},
-                      .convertFile = convert});
+    RunParallelBatch(
+        host, paths,
+        {.jobs = c.jobs,
+         .policy = {.stopAfterFormatFailure = false, .stopAfterAnyFailure = c.failFast},
+         .onProgress = {},
+         .convertFile = convert});
     EXPECT_EQ(Lines(host, dir.path()), c.lines);
     EXPECT_EQ(Outputs(dir.path()), c.outputs);
   }

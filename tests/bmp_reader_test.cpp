@@ -1,37 +1,34 @@
 // The BMP reader: the first of two faults refused with its code and message and nothing left
 // behind, the layouts it mends, and every palette layout against its uncompressed 8-bit twin.
 
-#include "bmp/bmp_reader.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <utility>
 
+#include "input/read_picture.h"
 #include "platform/byte_source.h"
+#include "platform/format_text.h"
 #include "support/test_support.h"
 
 namespace kav {
 namespace {
 
-using test::BmpSpec;
+using test::BmpPicture;
 using test::Bytes;
 using test::MakeBmp;
 using test::Slice;
 using test::With;
 
-const BmpSpec kSmall = test::PictureOf(3, 2, [](int x, int y) { return 10 * y + x + 1; });
+const BmpPicture kSmall = test::PictureOf(3, 2, [](int x, int y) { return 10 * y + x + 1; });
 
-// `bytes` refused with `code` and one unowned box (its text, the code's, is checked for every
-// code by malformed_test.cpp); nothing handed over or left.
-void ExpectRefused(const Bytes& bytes, std::int16_t code) {
+// `bytes` refused with `failure` (its text is checked for every failure by
+// malformed_test.cpp); no memory block left behind.
+void ExpectRefused(const Bytes& bytes, ReadFailure failure) {
   const std::size_t live = test::LiveBlocks();
-  test::RecordingHost host;
-  LoadedBitmap bitmap{.block = {}, .width = 1234, .height = 5678};
   MemorySource source(bytes);
-  EXPECT_EQ(ReadBmp8(source, host, bitmap), code);
-  EXPECT_TRUE(host.events.size() == 1 && host.events[0].starts_with("message:"));
-  EXPECT_TRUE(!bitmap.block && bitmap.width == 1234 && bitmap.height == 5678);
+  const ReadResult read = ReadPicture(source);
+  EXPECT_TRUE(!read && read.failed().failure == failure);
   EXPECT_EQ(test::LiveBlocks(), live);
 }
 
@@ -40,30 +37,35 @@ void ExpectRefused(const Bytes& bytes, std::int16_t code) {
 TEST(BmpReader, RefusesTheFirstFaultWithItsCodeAndMessage) {
   // bfType at 0, bfSize 2, biSize 14, biWidth 18, biHeight 22, biBitCount 28, biCompression 30.
   const Bytes small = MakeBmp(kSmall);
-  const std::vector<std::tuple<const char*, Bytes, std::int16_t>> cases{
-      {"MB, 24 bits", With(small, {{0, 1, 'M'}, {28, 2, 24}}), kBmpNotBmp},
-      {"24 bits, header cut at 53", Slice(With(small, {{28, 2, 24}}), 0, 53), kBmpCorrupt},
-      {"info header of 15, 16 bits", With(small, {{14, 4, 15}, {28, 2, 16}}), kBmpCorrupt},
-      {"16 bits, RLE4", With(small, {{28, 2, 16}, {30, 4, 2}}), kBmpNot8Bit},
-      {"RLE8 of 4 bits", With(small, {{28, 2, 4}, {30, 4, 1}}), kBmpCorrupt},
-      {"RLE4 of 8 bits", With(small, {{30, 4, 2}}), kBmpCorrupt},
+  const std::vector<std::tuple<const char*, Bytes, ReadFailure>> cases{
+      {"MB, 24 bits", With(small, {{0, 1, 'M'}, {28, 2, 24}}), ReadFailure::kNotBmp},
+      {"24 bits, header cut at 53", Slice(With(small, {{28, 2, 24}}), 0, 53),
+       ReadFailure::kBmpCorrupt},
+      {"info header of 15, 16 bits", With(small, {{14, 4, 15}, {28, 2, 16}}),
+       ReadFailure::kBmpCorrupt},
+      {"16 bits, RLE4", With(small, {{28, 2, 16}, {30, 4, 2}}), ReadFailure::kNot8Bit},
+      {"RLE8 of 4 bits", With(small, {{28, 2, 4}, {30, 4, 1}}), ReadFailure::kBmpCorrupt},
+      {"RLE4 of 8 bits", With(small, {{30, 4, 2}}), ReadFailure::kBmpCorrupt},
       {"RLE8 top-down, bfSize 0", With(small, {{2, 4, 0}, {22, 4, 0xFFFFFFFE}, {30, 4, 1}}),
-       kBmpCorrupt},
+       ReadFailure::kBmpCorrupt},
       {"RLE8 of 2^31 - 1 x 2^31 - 1: more than memory",
-       With(small, {{18, 4, 0x7FFFFFFF}, {22, 4, 0x7FFFFFFF}, {30, 4, 1}}), kBmpOutOfMemory},
-      {"compressed, negative width", With(small, {{21, 1, 0xFF}, {30, 4, 3}}), kBmpCompressed},
-      {"negative width, bfSize 0", With(small, {{2, 4, 0}, {21, 1, 0xFF}}), kBmpCorrupt},
+       With(small, {{18, 4, 0x7FFFFFFF}, {22, 4, 0x7FFFFFFF}, {30, 4, 1}}),
+       ReadFailure::kOutOfMemory},
+      {"compressed, negative width", With(small, {{21, 1, 0xFF}, {30, 4, 3}}),
+       ReadFailure::kCompressed},
+      {"negative width, bfSize 0", With(small, {{2, 4, 0}, {21, 1, 0xFF}}),
+       ReadFailure::kBmpCorrupt},
       {"bfSize 53, rows cut", Slice(With(small, {{2, 4, 53}}), 0, small.size() - 1),
-       kBmpOutOfMemory},
+       ReadFailure::kOutOfMemory},
   };
-  for (const auto& [name, bytes, code] : cases) {
+  for (const auto& [name, bytes, failure] : cases) {
     SCOPED_TRACE(name);
-    ExpectRefused(bytes, code);
+    ExpectRefused(bytes, failure);
   }
 }
 
 TEST(BmpReader, FailedAllocationIsOutOfMemory) {
-  const BmpSpec rle{.width = 3, .height = 2, .compression = 1, .stored = Bytes{3, 1, 0, 1}};
+  const BmpPicture rle{.width = 3, .height = 2, .compression = 1, .stored = Bytes{3, 1, 0, 1}};
   const Bytes png = test::ReadFile(KAV_MALFORMED_DIR "/png-base.png");
   // The block of a raw file; of an RLE file, the decoded block and then the stream's; of a
   // PNG, the file's bytes and then the decoded block.
@@ -71,7 +73,7 @@ TEST(BmpReader, FailedAllocationIsOutOfMemory) {
        {std::pair{MakeBmp(kSmall), 1U}, std::pair{MakeBmp(rle), 1U}, std::pair{MakeBmp(rle), 2U},
         std::pair{png, 1U}, std::pair{png, 2U}}) {
     test::AllocationFaults::FailNth(nth);
-    ExpectRefused(bytes, kBmpOutOfMemory);
+    ExpectRefused(bytes, ReadFailure::kOutOfMemory);
     test::AllocationFaults::Clear();
   }
 }
@@ -91,11 +93,9 @@ TEST(BmpReader, FailedReadGivesTheSystemsCauseApart) {
     bool Seek(std::uint64_t) override { return true; }
     std::uint64_t Length() const override { return 2000; }
   } source;
-  test::RecordingHost host;
-  LoadedBitmap bitmap;
-  EXPECT_EQ(ReadBmp8(source, host, bitmap), kBmpCorrupt);
-  EXPECT_EQ(host.events, std::vector<std::string>{"message:This BMP file is corrupt"});
-  EXPECT_EQ(host.lastCause, "Input/output error");
+  const ReadResult read = ReadPicture(source);
+  EXPECT_TRUE(!read && read.failed().failure == ReadFailure::kBmpCorrupt);
+  EXPECT_EQ(ErrorText(read.failed().cause), "Input/output error");
 }
 
 // Text chunks longer than libpng's default limit on chunks (8 MB), before the image stream

@@ -15,7 +15,7 @@
 namespace kav {
 namespace {
 
-using test::BmpSpec;
+using test::BmpPicture;
 using test::Bytes;
 using test::Encode;
 using test::PictureOf;
@@ -24,7 +24,7 @@ using test::With;
 // Runs of 1 to 400 pixels of 255, 250 or any index that go on from row to row and cross
 // segment boundaries; every fourth row is instead all 255 (the row marker), all 250, or 255
 // but its last pixel.
-BmpSpec Generate(std::int32_t width, std::int32_t height, std::mt19937& random) {
+BmpPicture Generate(std::int32_t width, std::int32_t height, std::mt19937& random) {
   const auto pick = [&random](int bound) {
     return std::uniform_int_distribution<int>(0, bound - 1)(random);
   };
@@ -56,7 +56,7 @@ TEST(DecodeRoundTrip, EveryFormatGivesBackEveryIndexOfManyImages) {
   }
   std::array<std::uint8_t, KAV_SEGMENT_WIDTH> segment{};
   for (const auto& [width, rows] : sizes) {
-    const BmpSpec spec = Generate(width, rows, random);
+    const BmpPicture spec = Generate(width, rows, random);
     for (const FileKind kind : {FileKind::kMzr, FileKind::kRle, FileKind::kRls}) {
       SCOPED_TRACE(testing::Message() << FileKindName(kind) << " " << width << " x " << rows);
       const Bytes file = Encode(spec, kind);
@@ -76,7 +76,7 @@ TEST(DecodeRoundTrip, EveryFormatGivesBackEveryIndexOfManyImages) {
         }
       }
       for (const int padding : {255, 250}) {
-        BmpSpec stored = spec;
+        BmpPicture stored = spec;
         stored.height = padding == 255 ? rows : -rows;
         stored.paddingByte = static_cast<std::uint8_t>(padding);
         stored.reservedByte = 0x5A;
@@ -85,7 +85,7 @@ TEST(DecodeRoundTrip, EveryFormatGivesBackEveryIndexOfManyImages) {
     }
   }
   // An empty image is a whole MZR file of header and tables.
-  EXPECT_EQ(test::Decode(Encode(BmpSpec{}, FileKind::kMzr)), Bytes{});
+  EXPECT_EQ(test::Decode(Encode(BmpPicture{}, FileKind::kMzr)), Bytes{});
 }
 
 // The worked examples of docs/formats.md: `wide`, one row 300 pixels wide, 130 of 255, 20 of
@@ -184,7 +184,7 @@ TEST(DecodeDamage, EachFaultIsRefusedAtItsOffsetWithItsReason) {
 // in RGB565, so 206, 101, 49), alpha 0 only for the transparent index. An MZR's transparent
 // colour counts while remapping is on and it names an index.
 TEST(DecodeColours, RowsAsRgbaWithTheTransparentIndex) {
-  BmpSpec spec = PictureOf(3, 1, [](int x, int) { return x == 2 ? 255 : x; });
+  BmpPicture spec = PictureOf(3, 1, [](int x, int) { return x == 2 ? 255 : x; });
   spec.palette = {{200, 100, 50}, {255, 255, 255}};  // index 255 is black
   const auto mzr = [&spec](int transparent, bool remapping) {
     return Encode(spec, FileKind::kMzr,
@@ -244,7 +244,7 @@ TEST(DecodeDraw, ClippedDrawingLeavesWhatThePlainReferenceDoes) {
   // Stretches of six: 255, 250 and two of single pixels, shifted by five from row to row, so
   // that every first visible column falls inside each kind of code in some row; row 1 is the
   // marker and row 5 runs of 250 across both segment boundaries.
-  const BmpSpec spec = PictureOf(300, 7, [](int x, int y) {
+  const BmpPicture spec = PictureOf(300, 7, [](int x, int y) {
     const int stretch = (x + 5 * y) / 6 % 4;
     return y == 1 || (y != 5 && stretch == 0) ? 255 : y == 5 || stretch == 1 ? 250 : x * 7 % 250;
   });

@@ -36,8 +36,8 @@ struct Png {
 };
 
 // 5 x 3, indices 0 to 4 and 255, with strong distinct colours.
-test::BmpSpec Palette5() {
-  test::BmpSpec spec =
+test::BmpPicture Palette5() {
+  test::BmpPicture spec =
       test::PictureOf(5, 3, [](int x, int y) { return y == 1 && x == 2 ? 255 : (x + y) % 5; });
   spec.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {200, 100, 50}, {13, 77, 201}};
   return spec;
@@ -81,7 +81,7 @@ class Kavconv : public ::testing::Test {
 
   // `spec` in FORMAT.bmp converted to `format` with the `extra` options; the output's name.
   std::string Converted(const std::string& format, const std::vector<std::string>& extra = {},
-                        const test::BmpSpec& spec = Palette5()) {
+                        const test::BmpPicture& spec = Palette5()) {
     test::WriteFile(dir.File(format + ".bmp"), test::MakeBmp(spec));
     std::vector<std::string> arguments{"convert", "-q", "-f", format, format + ".bmp"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
@@ -162,6 +162,7 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
                                              {"convert", "--end", "-1", "a.bmp"},
                                              {"convert", "--transparent", "x", "a.bmp"},
                                              {"convert", "--format", "png", "a.bmp"},
+                                             {"convert", "--format", "1", "a.bmp"},
                                              {"convert"},
                                              {"convert", "-o", "", "a.bmp"},
                                              {"render", "a.bmp", "-o", ""},
@@ -352,7 +353,7 @@ TEST_F(Kavconv, TwoProcessesWritingOneOutputLeaveOneWholeFile) {
 }
 
 TEST_F(KavconvTools, InfoAcceptsWhatTheWritersMake) {
-  const test::BmpSpec wide =
+  const test::BmpPicture wide =
       test::PictureOf(300, 7, [](int x, int y) { return (x / 40 + y) % 3 == 0 ? 255 : x % 251; });
   for (const std::string format : {"mzr", "rle", "rls"}) {
     const test::ProcessRun run = Kav({"info", Converted(format, {}, wide)});
@@ -487,7 +488,7 @@ TEST_F(KavconvTools, ThumbnailFitsTheLongerSideToTheSizeAndKeepsTheAspect) {
     EXPECT_EQ(png.At(png.width - 1, png.height - 1), (Rgba{0, 255, 8, 255}));
   }
   // Scaling up takes each pixel's nearest: red and blue side by side, twice as large.
-  test::BmpSpec redBlue = test::PictureOf(2, 1, [](int x, int) { return x; });
+  test::BmpPicture redBlue = test::PictureOf(2, 1, [](int x, int) { return x; });
   redBlue.palette = {{255, 0, 0}, {0, 0, 255}};
   ASSERT_EQ(Kav({"thumbnail", "--size", "4", Converted("rle", {}, redBlue), "t.png"}).status, 0);
   const Png png = ReadPng("t.png");
@@ -502,7 +503,7 @@ TEST_F(KavconvTools, ThumbnailAveragesOverPremultipliedAlpha) {
   // covers picture column 0 whole and half of column 1, column 1 the rest, so each weighs
   // R 2, T 1, R 2, R 1 and T 1, B 2, R 1, T 2 out of 6. Alpha: 255 x 5/6 = 212.5 and
   // 255 x 3/6 = 127.5, rounded up; colour: the opaque pixels' alone, by weight.
-  test::BmpSpec spec = test::PictureOf(3, 2, [](int, int) { return 0; });
+  test::BmpPicture spec = test::PictureOf(3, 2, [](int, int) { return 0; });
   spec.pixels = {0, 255, 1, 0, 0, 255};
   spec.palette.resize(256);
   spec.palette[0] = {255, 0, 0};

@@ -12,11 +12,11 @@ namespace {
 using test::Bytes;
 using test::Slice;
 
-const test::BmpSpec kThreeByTwo =
+const test::BmpPicture kThreeByTwo =
     test::PictureOf(3, 2, [](int x, int y) { return y == 0 ? 0x10 + x : 0x20 + x; });
 
 TEST(MzrEncoder, HeaderAndRowsOfThreeByTwo) {
-  test::BmpSpec spec = kThreeByTwo;
+  test::BmpPicture spec = kThreeByTwo;
   spec.paddingByte = 0xEE;  // the fourth byte of each stored row, never written
   const Bytes file = test::Encode(
       spec, FileKind::kMzr,
@@ -32,21 +32,28 @@ TEST(MzrEncoder, HeaderAndRowsOfThreeByTwo) {
   EXPECT_EQ(Slice(low, 12, 20), (Bytes{0, 0, 0x2C, 0x01, 0xFF, 0xFF, 5, 0}));
 }
 
-TEST(MzrTables, TintsOfTheWorkedEntry) {
-  Palette red{}, green{}, blue{};
-  red[3] = green[3] = blue[3] = 0x77;  // the fourth byte stays untouched
-  MakeTintedPalettes(Palette{7, 254, 18}, red, green, blue);
-  EXPECT_EQ(std::vector(red.begin(), red.begin() + 4), (Bytes{6, 212, 57, 0x77}));
-  EXPECT_EQ(std::vector(green.begin(), green.begin() + 4), (Bytes{6, 254, 15, 0x77}));
-  EXPECT_EQ(std::vector(blue.begin(), blue.begin() + 4), (Bytes{48, 212, 15, 0x77}));
+// Each tint moves its own channel a sixth of the way to white, c + (255 - c) / 6, and the
+// other two a sixth of the way to black, c - c / 6. For red 18, green 254, blue 7: red up
+// 18 + 237 / 6 = 57, down 18 - 18 / 6 = 15; green up 254 + 1 / 6 = 254, down 254 - 254 / 6 =
+// 212; blue up 7 + 248 / 6 = 48, down 7 - 7 / 6 = 6.
+TEST(MzrTables, TintsOfOneEntry) {
+  Palette source;
+  source.entries[0] = {.red = 18, .green = 254, .blue = 7};
+  Palette red, green, blue;
+  red.entries[0].alpha = green.entries[0].alpha = blue.entries[0].alpha = 0x77;  // kept
+  MakeTintedPalettes(source, red, green, blue);
+  EXPECT_TRUE(red.entries[0] == (Colour{57, 212, 6, 0x77}));
+  EXPECT_TRUE(green.entries[0] == (Colour{15, 254, 6, 0x77}));
+  EXPECT_TRUE(blue.entries[0] == (Colour{15, 212, 48, 0x77}));
 }
 
 // The 32 tables in file order: levels 0 to 7 of the palette, then of its red, green and blue
 // tints. Entry 0 at every level; levels 3 and 7 multiply before dividing, which shows in green:
 // entry 1, 10 at level 3, gives 7, not 10 - 10 / 4 = 8, and entry 2, 248 at level 7, gives 253,
-// not 248 + 3 * (7 / 4) = 251. Entry 3 is the worked entry, whose tints are known.
+// not 248 + 3 * (7 / 4) = 251. Entry 3 is the entry of TintsOfOneEntry: table 12, the red tint
+// unchanged (level 4), holds 57, 212, 6 packed, 57 / 8 << 11 | 212 / 4 << 5 | 6 / 8 = 0x3EA0.
 TEST(MzrTables, ShadeLevelsOfEachTableInFileOrder) {
-  test::BmpSpec spec = kThreeByTwo;
+  test::BmpPicture spec = kThreeByTwo;
   spec.palette = {{5, 255, 0}, {10, 10, 10}, {248, 248, 248}, {18, 254, 7}};
   const Bytes file = test::Encode(spec, FileKind::kMzr);
   const std::vector<std::tuple<std::size_t, std::size_t, std::uint16_t>> expected{

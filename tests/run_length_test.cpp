@@ -1,5 +1,5 @@
-// RLE and RLS bytes: the worked examples byte for byte, worked entries of the effect tables
-// and the longest rows. Round trips are in decode_test.cpp.
+// RLE and RLS bytes: the worked examples of docs/formats.md byte for byte, three palette
+// entries through every effect table, and the longest rows. Round trips are in decode_test.cpp.
 
 #include "formats/run_length.h"
 
@@ -67,7 +67,11 @@ TEST(RunLengthExamples, ThreeHundredWideRowSplitsItsRunsAtSegments) {
   }
 }
 
-TEST(RunLengthEffectTables, WorkedPaletteEntries) {
+// Grey 128 packs to 128 / 8 << 11 | 128 / 4 << 5 | 128 / 8 = 0x8410, channels 16, 32, 16.
+// Darkened at level 6 each loses a quarter: 12, 24, 12 = 0x630C. Lightened at level 6 each
+// rises by 6/32 of its headroom, the fields of 0x10000 - 0x8410 = 0x7BF0 (15, 31, 16): 18, 37,
+// 19 = 0x94B3. Its grey, (8 * 16 + 4 * 32 + 8 * 16) / 3 = 128, packs back to 0x8410.
+TEST(RunLengthEffectTables, ThreePaletteEntriesThroughEveryTable) {
   auto spec = PictureOf(1, 1, [](int, int) { return 0; });
   spec.palette = {{128, 128, 128}, {255, 255, 255}};
   spec.palette.resize(256);
@@ -97,7 +101,7 @@ TEST(RunLengthRows, TheLongestRowsFitTheirBuffer) {
     // Exactly sized, so that the sanitizer build sees any write past the end.
     Bytes out(static_cast<std::size_t>(MaxCodedRowBytes(width)));
     std::vector<std::uint32_t> starts(SegmentCountFor(width));
-    EXPECT_EQ(CodeRow(row, RunLengthVariant::kRls, out, starts), 2 * width) << width;
+    EXPECT_EQ(CodeRow(row, FormatOf(OutputFormat::kRls).runCoded, out, starts), 2 * width) << width;
   }
 }
 

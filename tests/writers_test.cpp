@@ -14,6 +14,7 @@
 
 #include "formats/output_shell.h"
 #include "formats/run_length.h"
+#include "input/read_picture.h"
 #include "platform/file.h"
 #include "support/test_support.h"
 
@@ -26,12 +27,12 @@ using test::ReadFile;
 using test::RecordingHost;
 using test::Writer;
 
-const test::BmpSpec kSprite =
+const test::BmpPicture kSprite =
     test::PictureOf(131, 5, [](int x, int y) { return x > 2 * y + 100 ? 255 : (x + y) % 5; });
 
 // A folder holding sprite.bmp made from `spec`.
 struct Workspace {
-  explicit Workspace(const test::BmpSpec& spec = kSprite) {
+  explicit Workspace(const test::BmpPicture& spec = kSprite) {
     test::WriteFile(source, test::MakeBmp(spec));
   }
   // Every entry of the folder with its bytes (none for a folder).
@@ -58,7 +59,7 @@ TEST(Writers, WriteTheEncodedFileAndSaySo) {
     host.settings = {.startColor = 1, .useRemapping = false};
     // Past the blocks whose failures are checked below: any further block would fail.
     test::AllocationFaults::FailNth(writer.kind == FileKind::kMzr ? 2 : 4);
-    EXPECT_TRUE(writer.convert(host, work.source, work.output));
+    EXPECT_TRUE(writer.Convert(host, work.source, work.output));
     test::AllocationFaults::Clear();
     EXPECT_EQ(host.events, std::vector<std::string>{"status:" + writer.successPrefix + work.output +
                                                     " converted!"});
@@ -75,7 +76,7 @@ TEST(Writers, WriteTheEncodedFileAndSaySo) {
 // that fails (0: none), whether only RLE and RLS fail (MZR writes header and tables for an
 // empty image), and what the writer says.
 TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
-  using Case = std::tuple<std::string, std::function<std::string(Workspace&)>, test::BmpSpec,
+  using Case = std::tuple<std::string, std::function<std::string(Workspace&)>, test::BmpPicture,
                           std::uint64_t, bool, std::vector<std::string>>;
   const std::string tooLarge = "dialog:This image is too large for this format";
   const std::string noPixels = "status:Error: this image has no pixels!";
@@ -130,7 +131,7 @@ TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
       const std::size_t live = test::LiveBlocks();
       RecordingHost host;
       test::AllocationFaults::FailNth(failedAllocation);
-      EXPECT_FALSE(writer.convert(host, work.source, output));
+      EXPECT_FALSE(writer.Convert(host, work.source, output));
       test::AllocationFaults::Clear();
       if (!host.lastCause.empty()) {
         host.events.push_back("cause:" + host.lastCause);
@@ -189,7 +190,7 @@ TEST(OutputFile, LinkLeadsToARegularFileOrANewNameAndIsNeverReplaced) {
     std::filesystem::create_directory(work.dir.File("folder"));
     std::filesystem::create_symlink(to, work.output);
     RecordingHost host;
-    EXPECT_EQ(test::kWriters[1].convert(host, work.source, work.output), cause.empty());
+    EXPECT_EQ(test::kWriters[1].Convert(host, work.source, work.output), cause.empty());
     EXPECT_EQ(host.lastCause, cause);
     std::error_code notALink;
     EXPECT_EQ(std::filesystem::read_symlink(work.output, notALink), to);
@@ -246,7 +247,7 @@ TEST(OutputFile, SharedFolderFollowsOnlyTheLinksOfItsOwnerOrTheUser) {
       ASSERT_EQ(symlink(to.c_str(), path.c_str()) | lchown(path.c_str(), owner, 0), 0);
     }
     RecordingHost host;
-    EXPECT_EQ(test::kWriters[1].convert(host, work.source, shared + "/" + c.output), c.followed);
+    EXPECT_EQ(test::kWriters[1].Convert(host, work.source, shared + "/" + c.output), c.followed);
     EXPECT_EQ(ReadFile(victim) == (Bytes{1, 2, 3}), !c.followed);
     if (!c.followed) {
       EXPECT_EQ(host.events, std::vector<std::string>{"dialog:Cannot create output file"});
@@ -316,7 +317,7 @@ TEST(OutputFile, InterruptRemovesTemporaryFiles) {
 }
 
 // Over a mebibyte, so the reader maps it; runs, shadows and single pixels in every row.
-const test::BmpSpec kLarge = test::PictureOf(1100, 1000, [](int x, int y) {
+const test::BmpPicture kLarge = test::PictureOf(1100, 1000, [](int x, int y) {
   return (x / 50 + y / 40) % 3 == 0 ? 255 : (x + y) % 7 == 0 ? 250 : (x * 3 + y) % 200;
 });
 
@@ -324,45 +325,53 @@ class MappedInput : public ::testing::Test {
  protected:
   void SetUp() override {
     test::WriteFile(source, test::MakeBmp(kLarge));
-    ASSERT_EQ(ReadBmp8(source, host, bitmap), kBmpOk);
-    view = ViewBitmap(bitmap);
-    ASSERT_TRUE(view && bitmap.block.IsMapped());
+    ReadResult read = ReadPicture(source);
+    ASSERT_TRUE(read && read->IsMapped());
+    picture.emplace(std::move(*read));
   }
 
   test::TempDir dir;
   std::string source = dir.File("large.bmp");
-  RecordingHost host;
-  LoadedBitmap bitmap;
-  std::optional<BitmapView> view;
+  std::optional<Picture> picture;
 };
 
 TEST_F(MappedInput, FileShrinkingWhileMappedIsDamageNotACrash) {
   VectorSink mzr;
-  EncodeMzr(*view, {}, mzr);
+  EncodeMzr(*picture, {}, mzr);
   EXPECT_TRUE(mzr.bytes() == test::Encode(kLarge, FileKind::kMzr));  // read, not mapped
-  EXPECT_FALSE(bitmap.block.Damaged());
+  EXPECT_FALSE(picture->Damaged());
   std::filesystem::resize_file(source, 5000);  // another program rewrites it
-  EXPECT_GT(EncodeRunLength(*view, RunLengthVariant::kRle).size(), 4118u);
-  EXPECT_TRUE(bitmap.block.Damaged());
+  EXPECT_GT(EncodeRunLength(*picture, OutputFormat::kRle).size(), 4118u);
+  EXPECT_TRUE(picture->Damaged());
 }
 
+// Written straight into the file, the rows reach the kernel from the mapping, so the fault
+// shows as a failed write rather than a signal; encoded in memory first for a C header, as
+// zeros read. Either way the source counts as damaged and nothing is written.
 TEST_F(MappedInput, ShrunkSourceAbandonsTheOutput) {
   test::WriteFile(dir.File("large.MZR"), {1, 2, 3});
-  // The rows reach the kernel straight from the mapping, so the fault shows as a failed
-  // write rather than a signal; either way the source counts as damaged.
-  const WriteOutcome outcome =
-      WriteOutputFile(host, dir.File("large.MZR"), source, bitmap.block, [&](OutputStream& file) {
-        std::filesystem::resize_file(source, 5000);
-        FileSink sink(file);
-        EncodeMzr(*view, {}, sink);
-        return sink.Flush();
-      });
-  EXPECT_EQ(outcome, WriteOutcome::kSourceDamaged);
-  EXPECT_EQ(ReadFile(dir.File("large.MZR")), (Bytes{1, 2, 3}));
-  EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"large.MZR", "large.bmp"}));
-  EXPECT_FALSE(ReportWriteOutcome(host, outcome, "Error while converting!"));
-  EXPECT_EQ(host.events, (std::vector<std::string>{"message:This BMP file is corrupt",
-                                                   "status:Error while converting!"}));
+  for (const Emit emitted : {Emit::kBinary, Emit::kBoth}) {
+    SCOPED_TRACE(static_cast<int>(emitted));
+    if (emitted != Emit::kBinary) {  // the first picture is given back; the file read again
+      test::WriteFile(source, test::MakeBmp(kLarge));
+      picture.emplace(std::move(*ReadPicture(source)));
+    }
+    const ConversionSettings settings{.format = OutputFormat::kMzr, .emitted = emitted};
+    const Conversion conversion = WriteOutputs(
+        *picture, settings, {.path = dir.File("large.MZR"), .source = source, .stillWanted = {}},
+        [&](OutputStream& file) {
+          std::filesystem::resize_file(source, 5000);
+          FileSink sink(file);
+          EncodeMzr(*picture, settings, sink);
+          return sink.Flush();
+        });
+    EXPECT_EQ(ReadFile(dir.File("large.MZR")), (Bytes{1, 2, 3}));
+    EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"large.MZR", "large.bmp"}));
+    RecordingHost host;
+    host.Report(conversion);
+    EXPECT_EQ(host.events, (std::vector<std::string>{"message:This BMP file is corrupt",
+                                                     "status:Error while converting!"}));
+  }
 }
 
 }  // namespace

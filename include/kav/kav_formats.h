@@ -609,17 +609,23 @@ static void kav_describe_run(kav_text* text, const kav_image* image, const kav_e
   }
 }
 
-KAV_DEF size_t kav_error_describe(const kav_image* image, const kav_error* error, char* out,
-                                  size_t size) {
-  kav_text text;
+/* The coded rows end too soon, or go on after the last row. */
+static void kav_describe_rows(kav_text* text, const kav_image* image, const kav_error* error) {
   const uint64_t cut[] = {error->number[0], error->number[1], image->width};
   const uint64_t after[] = {error->offset, image->size};
-  text.out = out;
-  text.size = out != NULL ? size : 0;
-  text.length = 0;
+  if (error->reason == KAV_ERR_ROWS_CUT) {
+    kav_put_format(text, "the coded rows end inside row %u, after %u of its %u pixels", cut);
+    return;
+  }
+  kav_put_format(text, "the code of the last row ends at file offset %u, but the coded rows",
+                 after);
+  kav_put_format(text, " go on to %u (4118 + dataSize)", after + 1);
+}
+
+static void kav_describe(kav_text* text, const kav_image* image, const kav_error* error) {
   switch (error->reason) {
     case KAV_ERR_UNKNOWN_KIND:
-      kav_put_string(&text, "not an MZR, RLE or RLS file");
+      kav_put_string(text, "not an MZR, RLE or RLS file");
       break;
     case KAV_ERR_MZR_HEADER_CUT:
     case KAV_ERR_MZR_MAGIC:
@@ -627,30 +633,35 @@ KAV_DEF size_t kav_error_describe(const kav_image* image, const kav_error* error
     case KAV_ERR_MZR_RESERVED:
     case KAV_ERR_MZR_TOO_SHORT:
     case KAV_ERR_MZR_TOO_LONG:
-      kav_describe_mzr(&text, image, error);
+      kav_describe_mzr(text, image, error);
       break;
     case KAV_ERR_ENTRY_OUTSIDE:
     case KAV_ERR_ENTRY_MISPLACED:
     case KAV_ERR_MARKER_ENTRY:
-      kav_describe_entry(&text, image, error);
+      kav_describe_entry(text, image, error);
       break;
     case KAV_ERR_RUN_COUNT:
     case KAV_ERR_RUN_CROSSES_SEGMENT:
     case KAV_ERR_RUN_PAST_ROW_END:
-      kav_describe_run(&text, image, error);
+      kav_describe_run(text, image, error);
       break;
     case KAV_ERR_ROWS_CUT:
-      kav_put_format(&text, "the coded rows end inside row %u, after %u of its %u pixels", cut);
-      break;
     case KAV_ERR_CODES_AFTER_ROWS:
-      kav_put_format(&text, "the code of the last row ends at file offset %u, but the coded rows",
-                     after);
-      kav_put_format(&text, " go on to %u (4118 + dataSize)", after + 1);
+      kav_describe_rows(text, image, error);
       break;
     default:
-      kav_describe_header(&text, image, error);
+      kav_describe_header(text, image, error);
       break;
   }
+}
+
+KAV_DEF size_t kav_error_describe(const kav_image* image, const kav_error* error, char* out,
+                                  size_t size) {
+  kav_text text;
+  text.out = out;
+  text.size = out != NULL ? size : 0;
+  text.length = 0;
+  kav_describe(&text, image, error);
   if (text.size > 0) {
     text.out[text.length < text.size ? text.length : text.size - 1] = '\0';
   }
@@ -694,22 +705,9 @@ static kav_reason kav_open_mzr(kav_image* image, kav_error* error) {
   return KAV_OK;
 }
 
-/* The header's sizes must agree with each other and with the length, so that every later
-   read of the offset tables lies inside the buffer. */
-static kav_reason kav_open_run_length(kav_image* image, kav_error* error) {
-  const uint8_t* b = image->bytes;
-  uint32_t data_size, width, height, row_table_size, all_row_tables_size, stored_segments;
-  uint32_t segments;
-  if (image->size < KAV_RL_OFFSET_TABLES) {
-    return kav_fail(error, image->size, KAV_ERR_HEADER_CUT, KAV_CAST(uint32_t, image->size), 0);
-  }
-  data_size = kav_le32(b + KAV_RL_DATA_SIZE);
-  width = kav_le16(b + KAV_RL_WIDTH);
-  height = kav_le16(b + KAV_RL_HEIGHT);
-  row_table_size = kav_le32(b + KAV_RL_ROW_TABLE_SIZE);
-  all_row_tables_size = kav_le32(b + KAV_RL_ALL_ROW_TABLES_SIZE);
-  stored_segments = kav_le16(b + KAV_RL_SEGMENT_COUNT);
-  segments = (width + KAV_SEGMENT_WIDTH - 1) / KAV_SEGMENT_WIDTH;
+/* The file's length must be the one dataSize gives. */
+static kav_reason kav_check_rl_length(const kav_image* image, uint32_t data_size,
+                                      kav_error* error) {
   if (image->size - KAV_RL_OFFSET_TABLES < data_size) {
     return kav_fail(error, image->size, KAV_ERR_TOO_SHORT, data_size, 0);
   }
@@ -717,6 +715,18 @@ static kav_reason kav_open_run_length(kav_image* image, kav_error* error) {
     return kav_fail(error, KAV_RL_OFFSET_TABLES + KAV_CAST(size_t, data_size), KAV_ERR_TOO_LONG,
                     data_size, 0);
   }
+  return KAV_OK;
+}
+
+/* The picture's size and the offset tables' sizes must agree with each other and leave room
+   for coded rows, so that every later read of the offset tables lies inside the buffer. */
+static kav_reason kav_check_rl_tables(const uint8_t* b, uint32_t data_size, kav_error* error) {
+  const uint32_t width = kav_le16(b + KAV_RL_WIDTH);
+  const uint32_t height = kav_le16(b + KAV_RL_HEIGHT);
+  const uint32_t row_table_size = kav_le32(b + KAV_RL_ROW_TABLE_SIZE);
+  const uint32_t all_row_tables_size = kav_le32(b + KAV_RL_ALL_ROW_TABLES_SIZE);
+  const uint32_t stored_segments = kav_le16(b + KAV_RL_SEGMENT_COUNT);
+  const uint32_t segments = (width + KAV_SEGMENT_WIDTH - 1) / KAV_SEGMENT_WIDTH;
   if (width == 0) {
     return kav_fail(error, KAV_RL_WIDTH, KAV_ERR_WIDTH_ZERO, 0, 0);
   }
@@ -736,13 +746,32 @@ static kav_reason kav_open_run_length(kav_image* image, kav_error* error) {
   if (data_size <= all_row_tables_size) {
     return kav_fail(error, KAV_RL_DATA_SIZE, KAV_ERR_NO_CODED_ROWS, data_size, all_row_tables_size);
   }
+  return KAV_OK;
+}
+
+static kav_reason kav_open_run_length(kav_image* image, kav_error* error) {
+  const uint8_t* b = image->bytes;
+  uint32_t data_size, width;
+  kav_reason reason;
+  if (image->size < KAV_RL_OFFSET_TABLES) {
+    return kav_fail(error, image->size, KAV_ERR_HEADER_CUT, KAV_CAST(uint32_t, image->size), 0);
+  }
+  data_size = kav_le32(b + KAV_RL_DATA_SIZE);
+  reason = kav_check_rl_length(image, data_size, error);
+  if (reason == KAV_OK) {
+    reason = kav_check_rl_tables(b, data_size, error);
+  }
+  if (reason != KAV_OK) {
+    return reason;
+  }
+  width = kav_le16(b + KAV_RL_WIDTH);
   image->width = KAV_CAST(uint16_t, width);
-  image->height = KAV_CAST(uint16_t, height);
+  image->height = KAV_CAST(uint16_t, kav_le16(b + KAV_RL_HEIGHT));
   image->table_count = KAV_RL_TABLE_COUNT;
   image->rl.data_size = data_size;
-  image->rl.row_table_size = row_table_size;
-  image->rl.all_row_tables_size = all_row_tables_size;
-  image->rl.segment_count = KAV_CAST(uint16_t, segments);
+  image->rl.row_table_size = kav_le32(b + KAV_RL_ROW_TABLE_SIZE);
+  image->rl.all_row_tables_size = kav_le32(b + KAV_RL_ALL_ROW_TABLES_SIZE);
+  image->rl.segment_count = KAV_CAST(uint16_t, (width + KAV_SEGMENT_WIDTH - 1) / KAV_SEGMENT_WIDTH);
   return KAV_OK;
 }
 

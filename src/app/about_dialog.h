@@ -1,9 +1,13 @@
 #pragma once
 // The About box: the icon, the program's name and version, and an OK button.
 
+#include <memory>
+
 #include <QDialog>
 
-#include "ui_about_dialog.h"
+namespace Ui {
+class AboutDialog;
+}
 
 namespace kav {
 
@@ -12,9 +16,10 @@ class AboutDialog : public QDialog {
 
  public:
   explicit AboutDialog(QWidget* parent);
+  ~AboutDialog() override;
 
  private:
-  Ui::AboutDialog ui;
+  std::unique_ptr<Ui::AboutDialog> ui;
 };
 
 }  // namespace kav

@@ -10,10 +10,11 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
   static constexpr ProgramText kDialog{
       kAppName,
       QT_TRANSLATE_NOOP("CommandLine",
-                        "Converts palette BMP images to MZR, RLE and RLS asset files in a dialog.\n"
+                        "Converts palette BMP and PNG images to MZR, RLE and RLS asset files in a "
+                        "dialog.\n"
                         "FILEs named here are converted with its settings as one batch once it "
                         "opens."),
-      QT_TRANSLATE_NOOP("CommandLine", "BMP files to convert.")};
+      QT_TRANSLATE_NOOP("CommandLine", "BMP and PNG files to convert.")};
   return ReadCommandLine(kDialog, arguments);
 }
 

@@ -17,7 +17,7 @@ void ConverterApp::DescribeApplication() {
   QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
 }
 
-bool ConverterApp::InitInstance(const std::vector<std::string>& files) {
+void ConverterApp::InitInstance(const std::vector<std::string>& files) {
   DescribeApplication();
   ConverterDialog dialog;
   // Every other window shows the same icon.
@@ -27,7 +27,6 @@ bool ConverterApp::InitInstance(const std::vector<std::string>& files) {
     QTimer::singleShot(0, &dialog, [&dialog, files] { dialog.ConvertFilesOnceActive(files); });
   }
   dialog.exec();
-  return false;
 }
 
 }  // namespace kav

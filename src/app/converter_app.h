@@ -23,9 +23,9 @@ class ConverterApp {
   explicit ConverterApp(char* program);
 
   // Runs the main dialog until it closes; once it shows, `files` (absolute paths in the file
-  // system's encoding) are converted as one batch, as if chosen with "Convert File".
-  // Returns false: no event loop follows, the program ends.
-  bool InitInstance(const std::vector<std::string>& files);
+  // system's encoding) are converted as one batch, as if chosen with "Convert File". No event
+  // loop follows: the program ends.
+  void InitInstance(const std::vector<std::string>& files);
 
   // The application's name, version and desktop entry, as the desktop shows them. No display
   // name is set: Qt would append it to the title of every window but the main one.

@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
-#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -19,6 +18,8 @@
 
 #include "app/about_dialog.h"
 #include "app/whole_number.h"
+#include "convert/batch.h"
+#include "ui_converter_dialog.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace. The resources live in a static
 // library, whose initialiser the linker would otherwise drop.
@@ -70,55 +71,74 @@ class ChosenFiles final : public FileChooser {
 
 }  // namespace
 
+// What a batch sees of the dialog: its settings, read back before every file, its status
+// line, its message boxes, its progress dialog and Cancel.
+class ConverterDialog::Host final : public ConverterHost {
+ public:
+  explicit Host(ConverterDialog& dialog) : dialog_(dialog) {}
+
+  ConversionSettings Settings() const override { return dialog_.Settings(); }
+  bool ReadBack() override { return dialog_.DoDataExchange(true); }
+  void SetStatusText(const std::string& text) override { dialog_.SetStatusText(text); }
+  void ShowError(MessageOwner /*owner*/, std::string_view text,
+                 std::string_view /*cause*/) override {
+    dialog_.ShowError(text);
+  }
+  void OnFileStarting(std::size_t index, std::size_t total, const std::string& path) override {
+    dialog_.OnFileStarting(index, total, path);
+  }
+  bool StopRequested() override { return dialog_.StopRequested(); }
+
+ private:
+  ConverterDialog& dialog_;
+};
+
 ConverterDialog::ConverterDialog(QWidget* parent)
     : QDialog(parent),
+      ui(std::make_unique<Ui::ConverterDialog>()),
       digitsOnly_(QRegularExpression(QStringLiteral("[0-9]*"))),
       chooser_(std::make_unique<QtFileChooser>(this, chooserStart_)) {
   InitKavResources();
-  ui.setupUi(this);
+  ui->setupUi(this);
   // A top-level window of its own, with a taskbar entry, a close box and no other buttons.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  for (QLineEdit* edit : {ui.startColorEdit, ui.endColorEdit, ui.transparentColorEdit}) {
+  for (QLineEdit* edit : {ui->startColorEdit, ui->endColorEdit, ui->transparentColorEdit}) {
     edit->setValidator(&digitsOnly_);
     edit->setAcceptDrops(false);  // a drop on a field goes to the dialog, which takes files
   }
   setAcceptDrops(true);
-  connect(ui.quitButton, &QPushButton::clicked, this, &ConverterDialog::accept);
-  connect(ui.convertFileButton, &QPushButton::clicked, this, &ConverterDialog::OnConvertFile);
+  connect(ui->quitButton, &QPushButton::clicked, this, &ConverterDialog::accept);
+  connect(ui->convertFileButton, &QPushButton::clicked, this, &ConverterDialog::OnConvertFile);
   OnInitDialog();
 }
 
 ConverterDialog::~ConverterDialog() = default;
 
-bool ConverterDialog::OnInitDialog() {
+void ConverterDialog::OnInitDialog() {
   setWindowIcon(ProgramIcon());
   settings_ = ConversionSettings{};
   statusText_.clear();
   DoDataExchange(false);
-  ui.quitButton->setFocus();
-  return true;
+  ui->quitButton->setFocus();
 }
 
 void ConverterDialog::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  QAction* close = menu.addAction(tr("&Close"));
-  close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
-  close->setData(kCloseCommand);
+  menu.addAction(ui->closeAction);
   menu.addSeparator();
-  menu.addAction(tr("&About Zerlind..."))->setData(kAboutCommand);
-  if (const QAction* chosen = menu.exec(event->globalPos())) {
-    OnSysCommand(chosen->data().toUInt());
-  }
+  menu.addAction(ui->aboutAction);
+  connect(&menu, &QMenu::triggered, this, &ConverterDialog::OnSysCommand);
+  menu.exec(event->globalPos());
 }
 
-void ConverterDialog::OnSysCommand(std::uint32_t id) {
-  if ((id & kSysCommandMask) == kAboutCommand) {
+void ConverterDialog::OnSysCommand(QAction* item) {
+  if (item == ui->aboutAction) {
     AboutDialog about(this);
     RunModal(about);
-  } else if (id == kCloseCommand) {
-    // The window manager moves and sizes the window itself; closing is the one command
-    // left to the dialog.
+  } else if (item == ui->closeAction) {
+    // The window manager moves and sizes the window itself; closing is the one item left
+    // to the dialog.
     close();
   }
 }
@@ -130,11 +150,17 @@ int ConverterDialog::RunModal(QDialog& dialog) {
 // The steps run in this order in both directions; reading back stops at the first failure,
 // so later settings keep their values.
 bool ConverterDialog::DoDataExchange(bool readBack) {
-  return ExchangeColor(readBack, *ui.endColorEdit, settings_.endColor) &&
-         ExchangeColor(readBack, *ui.startColorEdit, settings_.startColor) &&
-         ExchangeStatusText(readBack) && ExchangeRemapping(readBack) &&
-         ExchangeColor(readBack, *ui.transparentColorEdit, settings_.transparentColor) &&
-         ExchangeFormat(readBack);
+  if (!ExchangeColor(readBack, *ui->endColorEdit, settings_.endColor) ||
+      !ExchangeColor(readBack, *ui->startColorEdit, settings_.startColor)) {
+    return false;
+  }
+  ExchangeStatusText(readBack);
+  ExchangeRemapping(readBack);
+  if (!ExchangeColor(readBack, *ui->transparentColorEdit, settings_.transparentColor)) {
+    return false;
+  }
+  ExchangeFormat(readBack);
+  return true;
 }
 
 bool ConverterDialog::ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t& setting) {
@@ -156,47 +182,42 @@ bool ConverterDialog::ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t
 // The status line is read-only and only the program writes it, so its text is taken back
 // as it is, whatever its length, and no typed-text limit shortens what the program puts
 // there.
-bool ConverterDialog::ExchangeStatusText(bool readBack) {
+void ConverterDialog::ExchangeStatusText(bool readBack) {
   if (readBack) {
-    statusText_ = ui.statusLine->text();
+    statusText_ = ui->statusLine->text();
   } else {
-    ShowFromStart(*ui.statusLine, statusText_);
+    ShowFromStart(*ui->statusLine, statusText_);
   }
-  return true;
 }
 
-bool ConverterDialog::ExchangeRemapping(bool readBack) {
+void ConverterDialog::ExchangeRemapping(bool readBack) {
   if (readBack) {
-    settings_.useRemapping = ui.useRemappingBox->isChecked();
+    settings_.useRemapping = ui->useRemappingBox->isChecked();
   } else {
-    ui.useRemappingBox->setChecked(settings_.useRemapping);
+    ui->useRemappingBox->setChecked(settings_.useRemapping);
   }
-  return true;
 }
 
-std::array<QRadioButton*, 3> ConverterDialog::FormatButtons() const {
-  static_assert(kFormatMzr == 0 && kFormatRle == 1 && kFormatRls == 2);
-  return {ui.mzrFormatButton, ui.rleFormatButton, ui.rlsFormatButton};
+std::array<std::pair<QRadioButton*, OutputFormat>, 3> ConverterDialog::FormatButtons() const {
+  return {{{ui->mzrFormatButton, OutputFormat::kMzr},
+           {ui->rleFormatButton, OutputFormat::kRle},
+           {ui->rlsFormatButton, OutputFormat::kRls}}};
 }
 
-bool ConverterDialog::ExchangeFormat(bool readBack) {
-  const std::array<QRadioButton*, 3> buttons = FormatButtons();
+// Every state of the buttons but RLE or RLS checked selects MZR, none checked included.
+void ConverterDialog::ExchangeFormat(bool readBack) {
   if (readBack) {
-    settings_.format = -1;
-    for (std::size_t i = 0; i < buttons.size(); ++i) {
-      if (buttons[i]->isChecked()) {
-        settings_.format = static_cast<std::int32_t>(i);
+    settings_.format = OutputFormat::kMzr;
+    for (const auto& [button, format] : FormatButtons()) {
+      if (button->isChecked()) {
+        settings_.format = format;
       }
     }
-    return true;
+    return;
   }
-  // An exclusive group keeps one button checked; -1 needs them all cleared.
-  ui.formatButtons->setExclusive(false);
-  for (std::size_t i = 0; i < buttons.size(); ++i) {
-    buttons[i]->setChecked(std::cmp_equal(i, settings_.format));
+  for (const auto& [button, format] : FormatButtons()) {
+    button->setChecked(format == settings_.format);
   }
-  ui.formatButtons->setExclusive(true);
-  return true;
 }
 
 bool ConverterDialog::FailOn(QLineEdit& edit, const QString& message) {
@@ -227,10 +248,7 @@ void ConverterDialog::SetStatusText(const std::string& text) {
   DoDataExchange(false);
 }
 
-void ConverterDialog::ShowError(MessageOwner /*owner*/, std::string_view text,
-                                std::string_view /*cause*/) {
-  // Every box belongs to this dialog, the reader's too, which the core shows without an
-  // owner: a box without one may open beneath the dialog, which then seems frozen.
+void ConverterDialog::ShowError(std::string_view text) {
   QMessageBox box(
       QMessageBox::Warning,
       QString::fromUtf8(kErrorCaption.data(), static_cast<qsizetype>(kErrorCaption.size())),
@@ -285,10 +303,13 @@ void ConverterDialog::RunBatchWith(FileChooser& chooser) {
   }
   progress_.emplace(*this, progressDelay_);
   try {
-    kav::OnConvertFile(*this, chooser);
+    if (const std::optional<std::vector<std::string>> chosen = chooser.ChooseFiles()) {
+      Host host(*this);
+      RunBatch(host, *chosen);
+    }
   } catch (const std::exception& failure) {
     // Nothing may escape into Qt's event handling: the batch ends here, and says why.
-    ShowError(MessageOwner::kMainDialog, failure.what(), {});
+    ShowError(failure.what());
   }
   progress_.reset();
   currentFile_.clear();

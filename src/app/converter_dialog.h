@@ -1,7 +1,7 @@
 #pragma once
 // The main dialog "KAV Graphic Converter": the conversion settings, the status line,
-// "Convert File", "Quit", and a window menu with the About item. It is the front end the
-// batch and the writers report to.
+// "Convert File", "Quit", and a window menu with the About item. Its batches report to it
+// through a host of their own (ConverterDialog::Host).
 //
 // The settings live twice: in the members below, which the batch and the writers read, and
 // in the controls, which the user changes. DoDataExchange copies one way or the other.
@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <QDialog>
@@ -20,21 +22,20 @@
 
 #include "app/batch_progress.h"
 #include "app/qt_file_chooser.h"
-#include "convert/batch.h"
-#include "platform/converter_host.h"
-#include "ui_converter_dialog.h"
+#include "convert/converter_host.h"
 
+class QAction;
+class QLineEdit;
 class QProgressDialog;
+class QRadioButton;
+
+namespace Ui {
+class ConverterDialog;
+}
 
 namespace kav {
 
-// Window-menu commands. A command's low four bits are free for the sender's own use, so
-// the About item answers to 16 to 31.
-inline constexpr std::uint32_t kSysCommandMask = 0xFFF0;
-inline constexpr std::uint32_t kAboutCommand = 0x0010;
-inline constexpr std::uint32_t kCloseCommand = 0xF060;
-
-class ConverterDialog : public QDialog, public ConverterHost {
+class ConverterDialog : public QDialog {
   Q_OBJECT
 
  public:
@@ -46,9 +47,7 @@ class ConverterDialog : public QDialog, public ConverterHost {
   // Publishing (false): copies every setting into its control; always true.
   bool DoDataExchange(bool readBack);
   // Sets the icon and the defaults and publishes them; called once by the constructor.
-  bool OnInitDialog();
-  // A window-menu command: the About box for 16 to 31, the usual handling for the rest.
-  void OnSysCommand(std::uint32_t id);
+  void OnInitDialog();
   // "Convert File": the batch, with this dialog's file chooser.
   void OnConvertFile();
   // Converts `paths` (absolute, in the file system's encoding) as one batch, exactly as if
@@ -60,16 +59,11 @@ class ConverterDialog : public QDialog, public ConverterHost {
   // once, however often the dialog is activated later.
   void ConvertFilesOnceActive(const std::vector<std::string>& paths);
 
-  // The settings as they stood after the last exchange; `format` is -1 when no format
-  // button was selected.
-  ConversionSettings Settings() const override { return settings_; }
+  // The settings as they stood after the last exchange.
+  const ConversionSettings& Settings() const { return settings_; }
   const QString& statusText() const { return statusText_; }
-
-  bool ReadBack() override { return DoDataExchange(true); }
-  void SetStatusText(const std::string& text) override;
-  void ShowError(MessageOwner owner, std::string_view text, std::string_view cause) override;
-  void OnFileStarting(std::size_t index, std::size_t total, const std::string& path) override;
-  bool StopRequested() override;
+  // Sets the status line and publishes it at once.
+  void SetStatusText(const std::string& text);
 
   void SetFileChooser(std::unique_ptr<FileChooser> chooser) { chooser_ = std::move(chooser); }
   void SetProgressDelay(std::chrono::milliseconds delay) { progressDelay_ = delay; }
@@ -79,10 +73,15 @@ class ConverterDialog : public QDialog, public ConverterHost {
  public Q_SLOTS:
   // "Quit" and Enter: closes the dialog only when the settings read back.
   void accept() override;
+  // An item of the window menu: About shows the About box, Close closes the dialog.
+  void OnSysCommand(QAction* item);
 
  protected:
   // Runs a modal window (a message box, the About box) until the user closes it.
   virtual int RunModal(QDialog& dialog);
+  // Before each file of a batch (index counts from 0): names it in the boxes of a batch of
+  // several files and in the progress dialog.
+  virtual void OnFileStarting(std::size_t index, std::size_t total, const std::string& path);
   // A right click opens the window menu.
   void contextMenuEvent(QContextMenuEvent* event) override;
   // Files dropped on the dialog are converted; anything else dropped is refused.
@@ -92,21 +91,28 @@ class ConverterDialog : public QDialog, public ConverterHost {
   void changeEvent(QEvent* event) override;
 
  private:
+  class Host;  // what a batch sees of the dialog
+
+  // The steps of DoDataExchange; only a colour can fail to read back.
   bool ExchangeColor(bool readBack, QLineEdit& edit, std::int32_t& setting);
-  bool ExchangeStatusText(bool readBack);
-  bool ExchangeRemapping(bool readBack);
-  bool ExchangeFormat(bool readBack);
+  void ExchangeStatusText(bool readBack);
+  void ExchangeRemapping(bool readBack);
+  void ExchangeFormat(bool readBack);
   bool FailOn(QLineEdit& edit, const QString& message);
+  // An error box, owned by this dialog whoever asked for it: a box without an owner may open
+  // beneath the dialog, which then seems frozen.
+  void ShowError(std::string_view text);
   // Runs a batch with `chooser`, the progress dialog and a last word for any failure.
   void RunBatchWith(FileChooser& chooser);
+  bool StopRequested();
   // Gives the keyboard back after a message box: to the progress dialog while it shows,
   // otherwise to this dialog.
   void ReturnFocus();
   void ConvertPendingFiles();
-  // The format buttons in the order of the format values.
-  std::array<QRadioButton*, 3> FormatButtons() const;
+  // The format buttons and the format each selects.
+  std::array<std::pair<QRadioButton*, OutputFormat>, 3> FormatButtons() const;
 
-  Ui::ConverterDialog ui;
+  std::unique_ptr<Ui::ConverterDialog> ui;
   // Stops typed text only: the program may still put any text into the colour fields.
   QRegularExpressionValidator digitsOnly_;
   ConversionSettings settings_;

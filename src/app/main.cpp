@@ -1,5 +1,5 @@
-// KAV Graphic Converter: the dialog that converts 8-bit BMP images to MZR, RLE and RLS
-// files.
+// KAV Graphic Converter: the dialog that converts palette BMP and PNG images to MZR, RLE
+// and RLS files.
 
 #include <csignal>
 #include <optional>

@@ -3,15 +3,25 @@
 // starting where the previous choice ended. A typed name is taken as typed: no extension is
 // added to it.
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include <QString>
 #include <QStringList>
-
-#include "convert/batch.h"
 
 class QFileDialog;
 class QWidget;
 
 namespace kav {
+
+// The front end's file chooser: the full paths chosen, in a stable order, or nullopt when
+// the user cancelled.
+class FileChooser {
+ public:
+  virtual ~FileChooser() = default;
+  virtual std::optional<std::vector<std::string>> ChooseFiles() = 0;
+};
 
 // Shown in this order, the first chosen. "*" also lists files whose names have no dot.
 inline constexpr const char* kImageFilesFilter = "Image Files (*.bmp *.png)";

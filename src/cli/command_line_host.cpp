@@ -1,24 +1,31 @@
 #include "cli/command_line_host.h"
 
 #include <algorithm>
-#include <array>
 #include <ostream>
 
 #include "cli/printable.h"
+#include "convert/report.h"
 
 namespace kav {
-namespace {
 
-// The writers' failures that show no message box, only a status line.
-constexpr std::array<std::string_view, 2> kStatusOnlyFailures{"Error: this image has no pixels!",
-                                                              "Error allocating memory!"};
-
-}  // namespace
+void CommandLineHost::Report(const Conversion& conversion) {
+  const std::vector<ReportLine> lines = ReportOf(conversion);
+  const bool boxed = std::ranges::any_of(
+      lines, [](const ReportLine& line) { return line.kind == ReportLine::Kind::kBox; });
+  for (const ReportLine& line : lines) {
+    if (line.kind == ReportLine::Kind::kBox) {
+      ShowError(line.owner, line.text, line.cause);
+      continue;
+    }
+    // A failure told in the status line alone is an error all the same.
+    if (line.kind == ReportLine::Kind::kFailureStatus && !boxed) {
+      ShowError(MessageOwner::kMainDialog, line.text, {});
+    }
+    SetStatusText(line.text);
+  }
+}
 
 void CommandLineHost::SetStatusText(const std::string& text) {
-  if (std::ranges::find(kStatusOnlyFailures, text) != kStatusOnlyFailures.end()) {
-    ShowError(MessageOwner::kMainDialog, text, {});
-  }
   if (quiet_) {
     return;
   }

@@ -1,14 +1,14 @@
 #pragma once
 // The command line as a front end: fixed settings, status texts as lines on stdout, message
 // boxes as "kavconv: FILE: TEXT" on stderr, with ": CAUSE" when a system call failed. A
-// failure that the writers report in the status line alone gets its stderr line too. Every
+// failure that the dialog shows in the status line alone gets its stderr line too. Every
 // line is printed with its control characters escaped (see Printable).
 
 #include <iosfwd>
 #include <string>
 
 #include "cli/progress_bar.h"
-#include "platform/converter_host.h"
+#include "convert/converter_host.h"
 
 namespace kav {
 
@@ -22,6 +22,7 @@ class CommandLineHost final : public ConverterHost {
   bool ReadBack() override { return true; }
   void SetStatusText(const std::string& text) override;
   void ShowError(MessageOwner owner, std::string_view text, std::string_view cause) override;
+  void Report(const Conversion& conversion) override;
   void OnFileStarting(std::size_t index, std::size_t total, const std::string& path) override;
   // Once a status line could not be written (a closed pipe, a full disk), no file is started
   // any more: nobody would see its line. main() reports the write error.

@@ -1,6 +1,6 @@
-// kavconv convert: palette BMP files, and the pictures in folders, to MZR, RLE or RLS files
-// (or C headers of them) beside them or where the options say, then, with --watch, again
-// whenever they change.
+// kavconv convert: palette BMP and PNG files, and the pictures in folders, to MZR, RLE or RLS
+// files (or C headers of them) beside them or where the options say, then, with --watch,
+// again whenever they change.
 
 #include <unistd.h>
 
@@ -21,13 +21,12 @@
 #include "convert/planned_outputs.h"
 #include "convert/up_to_date.h"
 #include "formats/c_header.h"
+#include "formats/output_format.h"
 #include "platform/memory_budget.h"
 
 namespace kav {
 namespace {
 
-const std::map<std::string, std::int32_t> kFormats{
-    {"mzr", kFormatMzr}, {"rle", kFormatRle}, {"rls", kFormatRls}};
 const std::map<std::string, Emit> kEmits{
     {"binary", Emit::kBinary}, {"c", Emit::kHeader}, {"both", Emit::kBoth}};
 
@@ -66,13 +65,32 @@ struct Arguments {
   std::vector<std::optional<FolderWalk>> walks;  // for each argument: its walk, if a folder
 };
 
-std::string FormatName(std::int32_t format) {
-  for (const auto& [name, value] : kFormats) {
-    if (value == format) {
-      return name;
-    }
+// The formats by their names, for CLI11 to turn a name into its format.
+std::map<std::string, OutputFormat> FormatsByName() {
+  std::map<std::string, OutputFormat> formats;
+  for (const OutputFormatInfo& format : OutputFormats()) {
+    formats.emplace(format.name, format.format);
   }
-  return "mzr";  // every other value selects MZR
+  return formats;
+}
+
+std::vector<std::string> FormatNameList() {
+  std::vector<std::string> names;
+  for (const OutputFormatInfo& format : OutputFormats()) {
+    names.emplace_back(format.name);
+  }
+  return names;
+}
+
+// "mzr, rle or rls".
+std::string FormatNames() {
+  std::string names;
+  const std::span<const OutputFormatInfo> formats = OutputFormats();
+  for (std::size_t i = 0; i < formats.size(); ++i) {
+    names += i == 0 ? "" : i + 1 == formats.size() ? " or " : ", ";
+    names += formats[i].name;
+  }
+  return names;
 }
 
 class ConvertCommand final : public Command {
@@ -83,16 +101,19 @@ class ConvertCommand final : public Command {
  private:
   // The text of a usage error in the options that CLI11 cannot check, or nullopt.
   std::optional<std::string> UsageError() const;
-  Arguments Gather(std::int32_t format) const;
+  Arguments Gather(OutputFormat format) const;
   // Watches what the arguments name; false, with the cause printed, when it cannot.
   bool Arm(ChangeWatch& watch, const Arguments& arguments) const;
   // The batch, with a progress bar on a terminal.
   BatchOutcome Convert(CommandLineHost& host, std::span<const BatchInput> inputs,
                        std::span<const PlannedOutput> planned, std::ostream& err) const;
   ConvertFileFunction Converter() const { return update_ ? ConvertUnlessUpToDate : ConvertFile; }
+  // The options in the order --help lists them.
+  void AddSettingOptions();
+  CLI::Option* AddRunOptions();  // gives --fail-fast, which --watch excludes
+  void AddOutputOptions();
 
   ConversionSettings settings_;  // the defaults, until the options say otherwise
-  std::string format_ = FormatName(settings_.format);
   bool noRemapping_ = false;
   bool failFast_ = false;
   bool quiet_ = false;
@@ -111,9 +132,29 @@ ConvertCommand::ConvertCommand(CLI::App& app)
           "convert",
           "Convert palette BMP and PNG files, and the pictures in folders; each output is written "
           "beside its source unless -o or --output-dir says otherwise.")) {
-  subcommand_->add_option("-f,--format", format_, "Output format: mzr, rle or rls")
-      ->transform(CLI::IsMember({"mzr", "rle", "rls"}, CLI::ignore_case))
-      ->capture_default_str();
+  AddSettingOptions();
+  CLI::Option* failFast = AddRunOptions();
+  AddOutputOptions();
+  subcommand_
+      ->add_flag("--watch", watch_,
+                 "After converting, convert each input again whenever it changes, until Ctrl-C")
+      ->excludes(failFast);
+  subcommand_
+      ->add_option(
+          "FILE", files_,
+          "BMP and PNG files, and folders whose .bmp and .png files (at any depth) are converted")
+      ->required();
+}
+
+// The format and the MZR settings.
+void ConvertCommand::AddSettingOptions() {
+  // A transform added later runs first: the names alone are taken ("png not in
+  // {mzr,rle,rls}"), though the transformer would also take the formats' numbers.
+  subcommand_->add_option("-f,--format", settings_.format, "Output format: " + FormatNames())
+      ->transform(CLI::CheckedTransformer(FormatsByName(), CLI::ignore_case).description(""))
+      ->transform(CLI::IsMember(FormatNameList(), CLI::ignore_case))
+      ->type_name("TEXT")
+      ->default_str(std::string(FormatOf(settings_.format).name));
   const CLI::Range colour(0, 255);
   subcommand_->add_option("--start", settings_.startColor, "MZR start colour (0-255)")
       ->check(colour)
@@ -126,6 +167,10 @@ ConvertCommand::ConvertCommand(CLI::App& app)
       ->check(colour)
       ->capture_default_str();
   subcommand_->add_flag("--no-remapping", noRemapping_, "Clear the MZR remapping flag");
+}
+
+// How the batch runs.
+CLI::Option* ConvertCommand::AddRunOptions() {
   CLI::Option* failFast =
       subcommand_->add_flag("--fail-fast", failFast_, "Start no new file after a failure");
   subcommand_->add_flag("-q,--quiet", quiet_, "Print no status lines and no progress");
@@ -141,6 +186,11 @@ ConvertCommand::ConvertCommand(CLI::App& app)
       ->transform(CLI::AsSizeValue(false).description(""))
       ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{UINT64_MAX}).description(""))
       ->envname("KAV_MEMORY_LIMIT");
+  return failFast;
+}
+
+// Where the outputs go and what they are.
+void ConvertCommand::AddOutputOptions() {
   CLI::Option* output =
       subcommand_
           ->add_option("-o,--output", placement_.file,
@@ -167,15 +217,6 @@ ConvertCommand::ConvertCommand(CLI::App& app)
                    "The C header's array name (one input file only; default: the "
                    "output's file name as a C identifier)")
       ->type_name("NAME");
-  subcommand_
-      ->add_flag("--watch", watch_,
-                 "After converting, convert each input again whenever it changes, until Ctrl-C")
-      ->excludes(failFast);
-  subcommand_
-      ->add_option(
-          "FILE", files_,
-          "BMP and PNG files, and folders whose .bmp and .png files (at any depth) are converted")
-      ->required();
 }
 
 std::optional<std::string> ConvertCommand::UsageError() const {
@@ -196,7 +237,7 @@ std::optional<std::string> ConvertCommand::UsageError() const {
   return std::nullopt;
 }
 
-Arguments ConvertCommand::Gather(std::int32_t format) const {
+Arguments ConvertCommand::Gather(OutputFormat format) const {
   Arguments arguments;
   for (const std::string& path : files_) {
     arguments.walks.emplace_back();
@@ -238,7 +279,7 @@ BatchOutcome ConvertCommand::Convert(CommandLineHost& host, std::span<const Batc
   }
   ParallelBatchOptions batch{
       .jobs = jobs_,
-      .policy = {.stopAfterMzrFailure = false, .stopAfterAnyFailure = failFast_},
+      .policy = {.stopAfterFormatFailure = false, .stopAfterAnyFailure = failFast_},
       .onProgress = {},
       .convertFile = Converter(),
       .plannedOutputs = planned};
@@ -259,7 +300,6 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
     return kExitUsage;
   }
   ConversionSettings settings = settings_;
-  settings.format = kFormats.at(format_);
   settings.useRemapping = settings.useRemapping && !noRemapping_;
   settings.emitted = kEmits.at(emit_);
   settings.headerName = headerName_.value_or("");

@@ -1,5 +1,5 @@
-// kavconv: converts 8-bit BMP images to MZR, RLE and RLS files, and inspects and renders
-// the converted files. The program is RunKavconv; this is what belongs to its process.
+// kavconv: converts palette BMP and PNG images to MZR, RLE and RLS files, and inspects and
+// renders the converted files. The program is RunKavconv; this is what belongs to its process.
 
 #include <unistd.h>
 

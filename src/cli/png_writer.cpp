@@ -11,6 +11,7 @@
 
 #include "platform/file.h"
 #include "platform/format_text.h"
+#include "platform/png_state.h"
 
 namespace kav {
 namespace {
@@ -59,25 +60,6 @@ void WriteBytes(png_structp png, png_bytep data, png_size_t length) {
 
 void FlushNothing(png_structp /*png*/) {}
 
-// Owns libpng's write state for one file.
-class PngWriteState {
- public:
-  explicit PngWriteState(PngReport& report)
-      : png_(png_create_write_struct(PNG_LIBPNG_VER_STRING, &report, OnPngError, OnPngWarning)),
-        info_(png_ != nullptr ? png_create_info_struct(png_) : nullptr) {}
-  ~PngWriteState() { png_destroy_write_struct(&png_, &info_); }
-  PngWriteState(const PngWriteState&) = delete;
-  PngWriteState& operator=(const PngWriteState&) = delete;
-
-  bool Ready() const { return png_ != nullptr && info_ != nullptr; }
-  png_structp png() { return png_; }
-  png_infop info() { return info_; }
-
- private:
-  png_structp png_;
-  png_infop info_;
-};
-
 // libpng reports errors by longjmp back to the setjmp here, so this function keeps no
 // object with a destructor between the two: the row buffer and the report belong to the
 // caller.
@@ -119,7 +101,8 @@ PngOutcome Encode(const PngBytesOut& bytesOut, std::uint64_t width, std::uint64_
   }
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width * 4));
   PngReport report{.warnings = &warnings, .bytesOut = &bytesOut};
-  PngWriteState state(report);
+  PngWriteState state(
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, &report, OnPngError, OnPngWarning));
   if (!state.Ready()) {
     return {Result::kCannotWrite, SystemErrorText(ENOMEM)};
   }

@@ -2,6 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <ostream>
+
+#include "platform/format_text.h"
 
 namespace kav {
 namespace {
@@ -118,6 +121,16 @@ std::string HexBytes(std::string_view text) {
     out += kLowerHex[byte & 0xF];
   }
   return out;
+}
+
+void PrintPathFailures(std::ostream& err, std::span<const PathFailure> failures,
+                       std::string_view text) {
+  for (const PathFailure& failure : failures) {
+    err << Printable("kavconv: " + failure.path + ": " + std::string(text) + ": " +
+                     ErrorText(failure.error))
+        << '\n'
+        << std::flush;
+  }
 }
 
 }  // namespace kav

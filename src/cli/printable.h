@@ -3,8 +3,12 @@
 // and a name holding control characters could otherwise set the terminal's title, clear it
 // or move its cursor through any line kavconv prints.
 
+#include <iosfwd>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "convert/inputs.h"
 
 namespace kav {
 
@@ -26,5 +30,9 @@ std::string Printable(std::string_view text);
 
 // `text` as lower-case hex digits, two per byte.
 std::string HexBytes(std::string_view text);
+
+// Prints "kavconv: PATH: TEXT: CAUSE" for each failure, printable.
+void PrintPathFailures(std::ostream& err, std::span<const PathFailure> failures,
+                       std::string_view text);
 
 }  // namespace kav

@@ -68,16 +68,6 @@ std::optional<std::chrono::nanoseconds> TimeSinceChange(const std::string& path)
 
 }  // namespace
 
-void PrintPathFailures(std::ostream& err, std::span<const PathFailure> failures,
-                       std::string_view text) {
-  for (const PathFailure& failure : failures) {
-    err << Printable("kavconv: " + failure.path + ": " + std::string(text) + ": " +
-                     ErrorText(failure.error))
-        << '\n'
-        << std::flush;
-  }
-}
-
 ChangeWatch::ChangeWatch(ConverterHost& host, OutputPlacement placement,
                          ConvertFileFunction convert, std::ostream& err)
     : host_(host),
@@ -180,9 +170,7 @@ void ChangeWatch::MakeDue(std::size_t argument, const BatchInput& input, Clock::
 }
 
 bool ChangeWatch::OutOfDate(const BatchInput& input) const {
-  ConversionSettings settings = host_.Settings();
-  settings.format = format_;
-  return !OutputsUpToDate(settings, input.source, OutputPathOf(input, format_));
+  return !OutputsUpToDate(host_.Settings(), input.source, OutputPathOf(input, format_));
 }
 
 int ChangeWatch::Run() {
@@ -272,18 +260,32 @@ void ChangeWatch::Take(int watch, std::uint32_t mask, const std::string& name,
   if (name.empty()) {
     return;
   }
-  const std::vector<Rule> folderRules = rules->second;  // entering a folder changes rules_
+  // A copy: entering a folder changes rules_.
+  const std::vector<Rule> folderRules = rules->second;
   if ((mask & IN_ISDIR) != 0) {
-    if ((mask & (IN_CREATE | IN_MOVED_TO)) != 0 && !name.starts_with('.')) {
-      for (const Rule& rule : folderRules) {
-        if (rule.file.empty()) {
-          EnterFolder(rule, Join(rule.relative, name), due, false);
-        }
-      }
-    }
+    TakeFolder(folderRules, mask, name, due);
+  } else {
+    TakeFile(folderRules, mask, name, due);
+  }
+}
+
+// A folder that appears in a watched folder is watched too, and its pictures are new.
+void ChangeWatch::TakeFolder(const std::vector<Rule>& rules, std::uint32_t mask,
+                             const std::string& name, Clock::time_point due) {
+  if ((mask & (IN_CREATE | IN_MOVED_TO)) == 0 || name.starts_with('.')) {
     return;
   }
-  for (const Rule& rule : folderRules) {
+  for (const Rule& rule : rules) {
+    if (rule.file.empty()) {
+      EnterFolder(rule, Join(rule.relative, name), due, false);
+    }
+  }
+}
+
+// A file written, renamed into place or new falls due; one only being written waits longer.
+void ChangeWatch::TakeFile(const std::vector<Rule>& rules, std::uint32_t mask,
+                           const std::string& name, Clock::time_point due) {
+  for (const Rule& rule : rules) {
     if (std::optional<BatchInput> input = InputOf(rule, name)) {
       if ((mask & kDueEvents) != 0 || pending_.contains({rule.argument, input->source})) {
         MakeDue(rule.argument, *input, due);
@@ -368,7 +370,8 @@ void ChangeWatch::ConvertDue() {
     const std::vector<PathFailure> failures = MakeOutputFolders({&input, 1});
     PrintPathFailures(err_, failures, "Cannot create this folder");
     host_.OnFileStarting(0, 1, input.source);
-    convert_(host_, format_, input.source, OutputPathOf(input, format_));
+    host_.Report(convert_(host_.Settings(), input.source, OutputPathOf(input, format_),
+                          [this] { return host_.OutputStillWanted(); }));
   }
 }
 

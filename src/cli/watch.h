@@ -27,10 +27,6 @@
 
 namespace kav {
 
-// Prints "kavconv: PATH: TEXT: CAUSE" for each failure.
-void PrintPathFailures(std::ostream& err, std::span<const PathFailure> failures,
-                       std::string_view text);
-
 class ChangeWatch {
  public:
   ChangeWatch(ConverterHost& host, OutputPlacement placement, ConvertFileFunction convert,
@@ -85,6 +81,10 @@ class ChangeWatch {
   bool OutOfDate(const BatchInput& input) const;
   void ReadEvents();
   void Take(int watch, std::uint32_t mask, const std::string& name, Clock::time_point due);
+  void TakeFolder(const std::vector<Rule>& rules, std::uint32_t mask, const std::string& name,
+                  Clock::time_point due);
+  void TakeFile(const std::vector<Rule>& rules, std::uint32_t mask, const std::string& name,
+                Clock::time_point due);
   void Forget(int watch);
   void WatchReturnedRoots();
   void LookAgainAtEverything();
@@ -95,7 +95,7 @@ class ChangeWatch {
   OutputPlacement placement_;
   ConvertFileFunction convert_;
   std::ostream& err_;
-  std::int32_t format_;
+  OutputFormat format_;
   Descriptor inotify_;
   std::vector<Root> roots_;
   std::map<int, std::vector<Rule>> rules_;

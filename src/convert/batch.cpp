@@ -2,8 +2,7 @@
 
 #include "convert/output_path.h"
 #include "convert/planned_outputs.h"
-#include "formats/mzr.h"
-#include "formats/run_length.h"
+#include "formats/output_format.h"
 #include "platform/format_text.h"
 
 namespace kav {
@@ -13,9 +12,9 @@ constexpr const char* kSummaryFormat = "%d files processed!";
 
 }  // namespace
 
-bool FailureStopsBatch(const BatchPolicy& policy, std::int32_t format) {
-  const bool mzr = format != kFormatRle && format != kFormatRls;
-  return policy.stopAfterAnyFailure || (policy.stopAfterMzrFailure && mzr);
+bool FailureStopsBatch(const BatchPolicy& policy, OutputFormat format) {
+  return policy.stopAfterAnyFailure ||
+         (policy.stopAfterFormatFailure && FormatOf(format).failureEndsBatch);
 }
 
 void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome) {
@@ -24,19 +23,24 @@ void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome) {
   }
 }
 
-bool ConvertFile(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
-                 const std::string& outputPath) {
-  if (format == kFormatRle) {
-    return ConvertToRle(host, sourcePath, outputPath);
+Conversion ConvertFile(const ConversionSettings& settings, const std::string& sourcePath,
+                       const std::string& outputPath, const OutputWanted& stillWanted) {
+  ReadResult read = ReadPicture(sourcePath);
+  Conversion conversion;
+  if (read) {
+    conversion = FormatOf(settings.format)
+                     .write(*read, settings,
+                            {.path = outputPath, .source = sourcePath, .stillWanted = stillWanted});
+  } else {
+    conversion = NothingWritten(Outcome::kUnreadable);
+    conversion.read = read.failed();
   }
-  if (format == kFormatRls) {
-    return ConvertToRls(host, sourcePath, outputPath);
-  }
-  return ConvertToMzr(host, sourcePath, outputPath);
+  conversion.format = settings.format;
+  return conversion;
 }
 
-std::string OutputPathOf(const BatchInput& input, std::int32_t format) {
-  return input.output.empty() ? MakeOutputPath(input.source, ExtensionForFormat(format))
+std::string OutputPathOf(const BatchInput& input, OutputFormat format) {
+  return input.output.empty() ? MakeOutputPath(input.source, FormatOf(format).extension)
                               : input.output;
 }
 
@@ -58,15 +62,19 @@ BatchOutcome RunBatch(ConverterHost& host, std::span<const BatchInput> inputs,
                       const BatchPolicy& policy, const ConvertFileFunction& convertFile) {
   const ConvertFileFunction convert =
       RefusingSources(std::make_shared<const SourceFiles>(inputs), convertFile);
+  const OutputWanted stillWanted = [&host] { return host.OutputStillWanted(); };
   BatchOutcome outcome;
   for (const BatchInput& input : inputs) {
     host.OnFileStarting(outcome.taken, inputs.size(), input.source);
     ++outcome.taken;
     host.ReadBack();  // a failed validation is shown by the host; the file is converted anyway
-    const std::int32_t format = host.Settings().format;
-    if (!convert(host, format, input.source, OutputPathOf(input, format))) {
+    const ConversionSettings settings = host.Settings();
+    const Conversion conversion =
+        convert(settings, input.source, OutputPathOf(input, settings.format), stillWanted);
+    host.Report(conversion);
+    if (!Succeeded(conversion)) {
       ++outcome.failed;
-      if (FailureStopsBatch(policy, format)) {
+      if (FailureStopsBatch(policy, settings.format)) {
         outcome.stoppedByFailure = true;
         return outcome;
       }
@@ -77,14 +85,6 @@ BatchOutcome RunBatch(ConverterHost& host, std::span<const BatchInput> inputs,
   }
   ShowBatchSummary(host, outcome);
   return outcome;
-}
-
-BatchOutcome OnConvertFile(ConverterHost& host, FileChooser& chooser) {
-  const std::optional<std::vector<std::string>> chosen = chooser.ChooseFiles();
-  if (!chosen) {
-    return {};
-  }
-  return RunBatch(host, *chosen);
 }
 
 }  // namespace kav

@@ -4,26 +4,17 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "platform/converter_host.h"
+#include "convert/converter_host.h"
 
 namespace kav {
 
-// The front end's file chooser: the full paths chosen, in a stable order, or nullopt when
-// the user cancelled.
-class FileChooser {
- public:
-  virtual ~FileChooser() = default;
-  virtual std::optional<std::vector<std::string>> ChooseFiles() = 0;
-};
-
 struct BatchPolicy {
-  bool stopAfterMzrFailure = true;   // the dialog's rule: an MZR failure ends the batch
-  bool stopAfterAnyFailure = false;  // the command line's --fail-fast
+  bool stopAfterFormatFailure = true;  // the dialog's rule: a failure in MZR ends the batch
+  bool stopAfterAnyFailure = false;    // the command line's --fail-fast
 };
 
 struct BatchOutcome {
@@ -44,30 +35,30 @@ struct BatchInput {
 };
 
 // The output of `input` converted in `format`.
-std::string OutputPathOf(const BatchInput& input, std::int32_t format);
+std::string OutputPathOf(const BatchInput& input, OutputFormat format);
 
 // Whether a failed file ends the batch: any failure under --fail-fast, and in the dialog a
-// failed MZR conversion (every format value but RLE and RLS selects MZR).
-bool FailureStopsBatch(const BatchPolicy& policy, std::int32_t format);
+// failure in a format whose failures end it (MZR).
+bool FailureStopsBatch(const BatchPolicy& policy, OutputFormat format);
 
 // "%d files processed!" once a batch of more than one file ends without a stopping failure.
 void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome);
 
-// Converts `sourcePath` with the writer that `format` selects into `outputPath`; true on
-// success.
-bool ConvertFile(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
-                 const std::string& outputPath);
+// Reads `sourcePath` and writes it with the writer of the settings' format into `outputPath`,
+// asking `stillWanted` (if any) before each output goes in place.
+Conversion ConvertFile(const ConversionSettings& settings, const std::string& sourcePath,
+                       const std::string& outputPath, const OutputWanted& stillWanted);
 
-// Converts one file as ConvertFile does, telling `host` what happens.
+// Converts one file as ConvertFile does.
 using ConvertFileFunction =
-    std::function<bool(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
-                       const std::string& outputPath)>;
+    std::function<Conversion(const ConversionSettings& settings, const std::string& sourcePath,
+                             const std::string& outputPath, const OutputWanted& stillWanted)>;
 
-// Converts every path in order. Before each file the settings are read back (a failed
-// validation does not stop the file). An output that is one of the batch's sources is
-// refused ("Cannot create output file": "it is an input of this batch"). After a stopping
-// failure the rest is skipped and no summary is shown; otherwise a batch of more than one
-// path ends with "%d files processed!".
+// Converts every path in order, reporting each file to `host`. Before each file the settings
+// are read back (a failed validation does not stop the file). An output that is one of the
+// batch's sources is refused ("Cannot create output file": "it is an input of this batch").
+// After a stopping failure the rest is skipped and no summary is shown; otherwise a batch of
+// more than one path ends with "%d files processed!".
 BatchOutcome RunBatch(ConverterHost& host, std::span<const std::string> paths,
                       const BatchPolicy& policy = {});
 // The same over inputs with outputs of their own, each converted by `convertFile`.
@@ -76,8 +67,5 @@ BatchOutcome RunBatch(ConverterHost& host, std::span<const BatchInput> inputs,
 
 // The inputs of `paths`, each output beside its source.
 std::vector<BatchInput> InputsBesideSources(std::span<const std::string> paths);
-
-// "Convert File": asks the chooser, then runs the batch; a cancelled chooser changes nothing.
-BatchOutcome OnConvertFile(ConverterHost& host, FileChooser& chooser);
 
 }  // namespace kav

@@ -5,6 +5,8 @@
 #include <set>
 
 #include "convert/output_path.h"
+#include "formats/output_format.h"
+#include "input/read_picture.h"
 #include "platform/output_place.h"
 
 namespace fs = std::filesystem;
@@ -12,33 +14,20 @@ namespace fs = std::filesystem;
 namespace kav {
 namespace {
 
-bool EndsWithIgnoringCase(std::string_view name, std::string_view ending) {
-  const auto lower = [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  };
-  return name.size() >= ending.size() &&
-         std::equal(ending.begin(), ending.end(),
-                    name.end() - static_cast<std::ptrdiff_t>(ending.size()),
-                    [&lower](char a, char b) { return a == lower(b); });
-}
-
 // The output of `relative` under the output folder, or "" (beside its source) without one.
 std::string PlacedOutput(const fs::path& relative, const OutputPlacement& placement,
-                         std::int32_t format) {
+                         OutputFormat format) {
   if (placement.folder.empty()) {
     return {};
   }
   return MakeOutputPath((fs::path(placement.folder) / relative).native(),
-                        ExtensionForFormat(format));
+                        FormatOf(format).extension);
 }
 
 }  // namespace
 
 bool IsPictureName(std::string_view name) {
-  return !name.starts_with('.') &&
-         std::ranges::any_of(kPictureExtensions, [name](std::string_view extension) {
-           return EndsWithIgnoringCase(name, extension);
-         });
+  return !name.starts_with('.') && HasInputExtension(name);
 }
 
 FolderWalk WalkFolder(const std::string& folder) {
@@ -73,7 +62,7 @@ FolderWalk WalkFolder(const std::string& folder) {
 }
 
 BatchInput InputOfFile(const std::string& path, const OutputPlacement& placement,
-                       std::int32_t format) {
+                       OutputFormat format) {
   if (!placement.file.empty()) {
     return {.source = path, .output = placement.file};
   }
@@ -83,7 +72,7 @@ BatchInput InputOfFile(const std::string& path, const OutputPlacement& placement
 }
 
 BatchInput InputUnderFolder(const std::string& folder, const std::string& relative,
-                            const OutputPlacement& placement, std::int32_t format) {
+                            const OutputPlacement& placement, OutputFormat format) {
   return {.source = (fs::path(folder) / relative).native(),
           .output = PlacedOutput(relative, placement, format),
           .exclusiveOutputs = true};

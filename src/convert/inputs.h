@@ -2,7 +2,6 @@
 // What kavconv convert is given: files, and folders walked for the pictures in them, each
 // with where its output goes.
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,12 +18,8 @@ struct PathFailure {
   std::error_code error;
 };
 
-// The endings of the names of the pictures the reader takes, in lower case; the shell
-// completions offer the same.
-inline constexpr std::array<std::string_view, 3> kPictureExtensions{".bmp", ".dib", ".png"};
-
-// Whether a file met in a folder is converted: its name is not hidden and has one of the
-// picture endings, in any letter case.
+// Whether a file met in a folder is converted: its name is not hidden and ends as the names
+// of an input kind's files do (HasInputExtension), in any letter case.
 bool IsPictureName(std::string_view name);
 
 // What a folder holds, as paths relative to it: every picture (a regular file or a link to
@@ -46,11 +41,11 @@ struct OutputPlacement {
 
 // The input of a file argument: its output in the output folder, if any, under its name.
 BatchInput InputOfFile(const std::string& path, const OutputPlacement& placement,
-                       std::int32_t format);
+                       OutputFormat format);
 // The input of the picture at `relative` under the folder argument `folder`: its output at
 // the same relative path under the output folder, if any.
 BatchInput InputUnderFolder(const std::string& folder, const std::string& relative,
-                            const OutputPlacement& placement, std::int32_t format);
+                            const OutputPlacement& placement, OutputFormat format);
 
 // Makes every folder that the inputs' outputs go into, once each, through the link rules of
 // outputs (MakeFolders); the folders that could not be made.

@@ -1,7 +1,5 @@
 #include "convert/output_path.h"
 
-#include "platform/converter_host.h"
-
 namespace kav {
 
 std::string MakeOutputPath(std::string_view sourcePath, std::string_view extension) {
@@ -18,10 +16,6 @@ std::string MakeOutputPath(std::string_view sourcePath, std::string_view extensi
   }
   output += extension;
   return output;
-}
-
-std::string_view ExtensionForFormat(std::int32_t format) {
-  return format == kFormatRle || format == kFormatRls ? "RLE" : "MZR";
 }
 
 }  // namespace kav

@@ -1,7 +1,6 @@
 #pragma once
 // Output names: the source path with its file name's extension replaced.
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,8 +11,5 @@ namespace kav {
 // path, and a name without one ("/art/hero", or a hidden ".hero") gets "." and the
 // extension appended.
 std::string MakeOutputPath(std::string_view sourcePath, std::string_view extension);
-
-// "RLE" for formats 1 and 2, "MZR" for every other value.
-std::string_view ExtensionForFormat(std::int32_t format);
 
 }  // namespace kav

@@ -15,41 +15,12 @@ namespace {
 
 constexpr std::size_t kNoFile = kNoInput;
 
-// What a writer told the user about one file, kept until it is that file's turn; whether
-// its output is still wanted is asked of `stillWanted`.
-class RecordedFile final : public ConverterHost {
- public:
-  struct Event {
-    bool isMessage;
-    MessageOwner owner;
-    std::string text;
-    std::string cause;
-  };
-
-  RecordedFile(const ConversionSettings& settings, std::function<bool()> stillWanted)
-      : settings_(settings), stillWanted_(std::move(stillWanted)) {}
-  ConversionSettings Settings() const override { return settings_; }
-  bool ReadBack() override { return true; }
-  void SetStatusText(const std::string& text) override {
-    events.push_back({false, MessageOwner::kNone, text, {}});
-  }
-  void ShowError(MessageOwner owner, std::string_view text, std::string_view cause) override {
-    events.push_back({true, owner, std::string(text), std::string(cause)});
-  }
-  bool OutputStillWanted() override { return stillWanted_(); }
-
-  std::vector<Event> events;
-
- private:
-  ConversionSettings settings_;
-  std::function<bool()> stillWanted_;
-};
-
 enum class FileState { kWaiting, kConverted, kFailed, kSkipped };
 
+// What converting one file came to, kept until it is that file's turn to be reported.
 struct FileResult {
   FileState state = FileState::kWaiting;
-  std::vector<RecordedFile::Event> events;
+  Conversion conversion;
 };
 
 // Workers take files in argument order. A file whose output an unfinished earlier file
@@ -143,16 +114,17 @@ class ParallelRun {
     if (index > stopAt_) {
       return {FileState::kSkipped, {}};
     }
-    RecordedFile recorder(settings_, [this, index] { return MayPutInPlace(index); });
     const BatchInput& input = inputs_[index];
-    const bool converted = writingOverSource_[index]
-                               ? RefuseSourceAsOutput(recorder)
-                               : convertFile_(recorder, settings_.format, input.source,
-                                              OutputPathOf(input, settings_.format));
+    Conversion conversion =
+        writingOverSource_[index]
+            ? RefuseSourceAsOutput(settings_.format)
+            : convertFile_(settings_, input.source, OutputPathOf(input, settings_.format),
+                           [this, index] { return MayPutInPlace(index); });
+    const bool converted = Succeeded(conversion);
     if (!converted && failureStops_) {
       StopAfter(index);
     }
-    return {converted ? FileState::kConverted : FileState::kFailed, std::move(recorder.events)};
+    return {converted ? FileState::kConverted : FileState::kFailed, std::move(conversion)};
   }
 
   // Asked by file `index` just before its output goes in place.
@@ -203,16 +175,6 @@ class ParallelRun {
   std::vector<std::jthread> workers_;
 };
 
-void Replay(ConverterHost& host, const FileResult& result) {
-  for (const RecordedFile::Event& event : result.events) {
-    if (event.isMessage) {
-      host.ShowError(event.owner, event.text, event.cause);
-    } else {
-      host.SetStatusText(event.text);
-    }
-  }
-}
-
 }  // namespace
 
 BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const std::string> paths,
@@ -240,7 +202,9 @@ BatchOutcome RunParallelBatch(ConverterHost& host, std::span<const BatchInput> i
     const FileResult& result = run.Await(i, options);
     host.OnFileStarting(i, inputs.size(), inputs[i].source);
     ++outcome.taken;
-    Replay(host, result);
+    if (result.state != FileState::kSkipped) {
+      host.Report(result.conversion);
+    }
     if (result.state == FileState::kFailed) {
       ++outcome.failed;
       if (failureStops) {

@@ -8,7 +8,6 @@
 #include <unordered_map>
 
 #include "formats/output_shell.h"
-#include "platform/format_text.h"
 #include "platform/output_place.h"
 
 namespace fs = std::filesystem;
@@ -200,22 +199,24 @@ std::vector<bool> WritingOverSources(std::span<const BatchInput> inputs,
   return writing;
 }
 
-bool RefuseSourceAsOutput(ConverterHost& host) {
-  host.ShowError(MessageOwner::kMainDialog, kCannotCreateText, ErrorText(OutputRefusal::kInput));
-  return false;
+Conversion RefuseSourceAsOutput(OutputFormat format) {
+  Conversion refused = NothingWritten(Outcome::kCannotCreate);
+  refused.format = format;
+  refused.cause = OutputRefusal::kInput;
+  return refused;
 }
 
 ConvertFileFunction RefusingSources(std::shared_ptr<const SourceFiles> sources,
                                     ConvertFileFunction convertFile) {
   return [sources = std::move(sources), convertFile = std::move(convertFile)](
-             ConverterHost& host, std::int32_t format, const std::string& source,
-             const std::string& output) {
-    for (const std::string& path : FilesWritten(output, host.Settings())) {
+             const ConversionSettings& settings, const std::string& source,
+             const std::string& output, const OutputWanted& stillWanted) {
+    for (const std::string& path : FilesWritten(output, settings)) {
       if (sources->Holds(path)) {
-        return RefuseSourceAsOutput(host);
+        return RefuseSourceAsOutput(settings.format);
       }
     }
-    return convertFile(host, format, source, output);
+    return convertFile(settings, source, output, stillWanted);
   };
 }
 

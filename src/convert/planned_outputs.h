@@ -85,9 +85,9 @@ std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
 std::vector<bool> WritingOverSources(std::span<const BatchInput> inputs,
                                      std::span<const PlannedOutput> outputs);
 
-// Refuses an output that is a source of the batch as a writer refuses an output it cannot
-// create: "Cannot create output file", cause "it is an input of this batch". Always false.
-bool RefuseSourceAsOutput(ConverterHost& host);
+// An output that is a source of the batch, refused as a writer refuses an output it cannot
+// create: "Cannot create output file", cause "it is an input of this batch".
+Conversion RefuseSourceAsOutput(OutputFormat format);
 
 // `convertFile`, except that a file whose outputs include a source of `sources`, looked at
 // just before it is converted, is refused (RefuseSourceAsOutput).

@@ -2,39 +2,41 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <tuple>
 #include <utility>
 
-#include "convert/batch.h"
+#include "convert/planned_outputs.h"
 #include "formats/c_header.h"
+#include "formats/output_format.h"
 #include "formats/output_shell.h"
 #include "kav/kav_formats.h"
-#include "platform/format_text.h"
 #include "platform/mapped_file.h"
 
 namespace kav {
 namespace {
 
-constexpr const char* kUpToDateFormat = "%s is up to date";
-
 // Whether `file` passes the decoder's whole check and was written with `settings`: in their
-// format (RLE and RLS are told apart by their signatures) and, for MZR, with the four
-// settings its header holds.
+// format (its signature) and, for MZR, with the four settings its header holds.
 bool SoundAndWrittenWith(std::span<const std::uint8_t> file, const ConversionSettings& settings) {
+  const std::string_view signature = FormatOf(settings.format).signature;
   kav_image image{};
-  if (kav_open(&image, file.data(), file.size(), nullptr) != KAV_OK) {
+  if (file.size() < signature.size() ||
+      !std::equal(signature.begin(), signature.end(), file.begin(),
+                  [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }) ||
+      kav_open(&image, file.data(), file.size(), nullptr) != KAV_OK) {
     return false;
   }
-  if (settings.format == kFormatRle || settings.format == kFormatRls) {
-    return image.kind == (settings.format == kFormatRle ? KAV_KIND_RLE : KAV_KIND_RLS);
+  if (image.kind != KAV_KIND_MZR) {
+    return true;
   }
   const auto holds = [](std::uint16_t field, std::int32_t value) {
     return field == static_cast<std::uint16_t>(value);
   };
-  return image.kind == KAV_KIND_MZR && image.mzr.use_remapping == (settings.useRemapping ? 1 : 0) &&
+  return image.mzr.use_remapping == (settings.useRemapping ? 1 : 0) &&
          holds(image.mzr.start_color, settings.startColor) &&
          holds(image.mzr.end_color, settings.endColor) &&
          holds(image.mzr.transparent_color, settings.transparentColor);
@@ -98,20 +100,15 @@ bool OutputsUpToDate(const ConversionSettings& settings, const std::string& sour
          (settings.emitted == Emit::kBinary || HeaderUpToDate(outputPath, source, settings));
 }
 
-bool ConvertUnlessUpToDate(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
-                           const std::string& outputPath) {
-  ConversionSettings settings = host.Settings();
-  settings.format = format;
+Conversion ConvertUnlessUpToDate(const ConversionSettings& settings, const std::string& sourcePath,
+                                 const std::string& outputPath, const OutputWanted& stillWanted) {
   if (!OutputsUpToDate(settings, sourcePath, outputPath)) {
-    return ConvertFile(host, format, sourcePath, outputPath);
+    return ConvertFile(settings, sourcePath, outputPath, stillWanted);
   }
-  if (settings.emitted != Emit::kHeader) {
-    host.SetStatusText(FormatText(kUpToDateFormat, outputPath.c_str()));
-  }
-  if (settings.emitted != Emit::kBinary) {
-    host.SetStatusText(FormatText(kUpToDateFormat, HeaderPathOf(outputPath).c_str()));
-  }
-  return true;
+  Conversion upToDate = NothingWritten(Outcome::kUpToDate);
+  upToDate.format = settings.format;
+  upToDate.files = FilesWritten(outputPath, settings);
+  return upToDate;
 }
 
 }  // namespace kav

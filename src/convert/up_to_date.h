@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/converter_host.h"
+#include "convert/batch.h"
 
 namespace kav {
 
@@ -16,9 +16,9 @@ namespace kav {
 bool OutputsUpToDate(const ConversionSettings& settings, const std::string& sourcePath,
                      const std::string& outputPath);
 
-// Converts as ConvertFile does, unless the outputs are up to date (OutputsUpToDate, in
-// `format`): then each gets the status line "<output> is up to date", and the result is true.
-bool ConvertUnlessUpToDate(ConverterHost& host, std::int32_t format, const std::string& sourcePath,
-                           const std::string& outputPath);
+// Converts as ConvertFile does, unless the outputs are up to date (OutputsUpToDate): then
+// nothing is written and the conversion comes to kUpToDate, each of its files listed.
+Conversion ConvertUnlessUpToDate(const ConversionSettings& settings, const std::string& sourcePath,
+                                 const std::string& outputPath, const OutputWanted& stillWanted);
 
 }  // namespace kav

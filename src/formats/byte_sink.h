@@ -39,7 +39,6 @@ class MemoryOutput final : public OutputStream {
   bool Write(std::span<const std::uint8_t> bytes) override;
   bool WriteGather(std::span<const std::span<const std::uint8_t>> pieces) override;
   bool Seek(std::uint64_t offset) override;
-  bool OutOfMemory() const { return failed_; }
   std::span<const std::uint8_t> bytes() const { return bytes_; }
 
  private:

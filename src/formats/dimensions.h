@@ -3,14 +3,14 @@
 
 #include <cstdint>
 
-#include "bmp/bitmap_view.h"
+#include "input/picture.h"
 
 namespace kav {
 
 inline constexpr std::uint32_t kMaxDimension = 65535;
 
-constexpr bool FitsFileHeader(const BitmapView& bitmap) {
-  return bitmap.width <= kMaxDimension && bitmap.rowCount <= kMaxDimension;
+inline bool FitsFileHeader(const Picture& picture) {
+  return picture.width() <= kMaxDimension && picture.height() <= kMaxDimension;
 }
 
 }  // namespace kav

@@ -5,14 +5,14 @@
 
 namespace kav {
 
-EffectTables BuildEffectTables(PaletteBytes palette) {
+EffectTables BuildEffectTables(const Palette& palette) {
   EffectTables tables{};
   const auto table = [&tables](std::size_t t) {
     return std::span(tables).subspan(t * kColourTableEntries, kColourTableEntries);
   };
   for (std::size_t i = 0; i < kColourTableEntries; ++i) {
-    const auto entry = palette.subspan(i * kBmpPaletteEntrySize, kBmpPaletteEntrySize);
-    table(0)[i] = PackRgb565(entry[2], entry[1], entry[0]);
+    const Colour& entry = palette.entries[i];
+    table(0)[i] = PackRgb565(entry.red, entry.green, entry.blue);
   }
   for (std::size_t i = 0; i < kColourTableEntries; ++i) {
     const Rgb565 plain = table(0)[i];

@@ -13,13 +13,6 @@ static_assert(kMzrRowsOffset == KAV_MZR_ROWS_OFFSET);
 static_assert(kShadeTableCount == KAV_MZR_TABLE_COUNT && kColourTableBytes == KAV_TABLE_BYTES);
 static_assert(KAV_MZR_TABLE(1, 0) == kShadeLevels);
 
-constexpr std::string_view kLoadErrorText = "Error while converting!";
-constexpr const char* kConvertedFormat = "%s converted!";
-
-constexpr std::size_t kBlue = 0;
-constexpr std::size_t kGreen = 1;
-constexpr std::size_t kRed = 2;
-
 constexpr unsigned ShadeComponent(unsigned c, unsigned level) {
   switch (level) {
     case 0:
@@ -48,13 +41,13 @@ constexpr std::uint8_t AwayFromWhite(unsigned c) {
   return static_cast<std::uint8_t>(c - c / 6);
 }
 
-std::array<std::uint8_t, kMzrHeaderSize> BuildMzrHeader(const BitmapView& bitmap,
+std::array<std::uint8_t, kMzrHeaderSize> BuildMzrHeader(const Picture& picture,
                                                         const ConversionSettings& settings) {
   std::array<std::uint8_t, kMzrHeaderSize> header{};
   std::copy(kMzrMagic.begin(), kMzrMagic.end(), header.begin() + kMzrMagicOffset);
   const std::span<std::uint8_t> bytes(header);
-  StoreLe16(bytes.subspan(kMzrWidthOffset), static_cast<std::uint16_t>(bitmap.width));
-  StoreLe16(bytes.subspan(kMzrHeightOffset), static_cast<std::uint16_t>(bitmap.rowCount));
+  StoreLe16(bytes.subspan(kMzrWidthOffset), static_cast<std::uint16_t>(picture.width()));
+  StoreLe16(bytes.subspan(kMzrHeightOffset), static_cast<std::uint16_t>(picture.height()));
   header[kMzrRemappingOffset] = settings.useRemapping ? 1 : 0;
   header[kMzrReservedOffset] = 0;
   StoreLe16(bytes.subspan(kMzrStartColorOffset), static_cast<std::uint16_t>(settings.startColor));
@@ -66,47 +59,44 @@ std::array<std::uint8_t, kMzrHeaderSize> BuildMzrHeader(const BitmapView& bitmap
 
 }  // namespace
 
-void BuildShadeTable(PaletteBytes palette, unsigned level, ColourTable& table) {
+void BuildShadeTable(const Palette& palette, unsigned level, ColourTable& table) {
   if (level >= kShadeLevels) {
     return;
   }
   for (std::size_t i = 0; i < kColourTableEntries; ++i) {
-    const auto entry = palette.subspan(i * kBmpPaletteEntrySize, kBmpPaletteEntrySize);
-    table[i] = PackRgb565(ShadeComponent(entry[kRed], level), ShadeComponent(entry[kGreen], level),
-                          ShadeComponent(entry[kBlue], level));
+    const Colour& entry = palette.entries[i];
+    table[i] = PackRgb565(ShadeComponent(entry.red, level), ShadeComponent(entry.green, level),
+                          ShadeComponent(entry.blue, level));
   }
 }
 
-void MakeTintedPalettes(PaletteBytes palette, Palette& red, Palette& green, Palette& blue) {
-  for (std::size_t at = 0; at < kBmpPaletteBytes; at += kBmpPaletteEntrySize) {
-    const unsigned r = palette[at + kRed];
-    const unsigned g = palette[at + kGreen];
-    const unsigned b = palette[at + kBlue];
-    red[at + kRed] = TowardsWhite(r);
-    red[at + kGreen] = AwayFromWhite(g);
-    red[at + kBlue] = AwayFromWhite(b);
-    green[at + kRed] = AwayFromWhite(r);
-    green[at + kGreen] = TowardsWhite(g);
-    green[at + kBlue] = AwayFromWhite(b);
-    blue[at + kRed] = AwayFromWhite(r);
-    blue[at + kGreen] = AwayFromWhite(g);
-    blue[at + kBlue] = TowardsWhite(b);
+void MakeTintedPalettes(const Palette& palette, Palette& red, Palette& green, Palette& blue) {
+  for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+    const Colour& c = palette.entries[i];
+    red.entries[i].red = TowardsWhite(c.red);
+    red.entries[i].green = AwayFromWhite(c.green);
+    red.entries[i].blue = AwayFromWhite(c.blue);
+    green.entries[i].red = AwayFromWhite(c.red);
+    green.entries[i].green = TowardsWhite(c.green);
+    green.entries[i].blue = AwayFromWhite(c.blue);
+    blue.entries[i].red = AwayFromWhite(c.red);
+    blue.entries[i].green = AwayFromWhite(c.green);
+    blue.entries[i].blue = TowardsWhite(c.blue);
   }
 }
 
-std::array<std::uint8_t, kMzrTablesBytes> BuildMzrTables(PaletteBytes palette) {
-  Palette red{};
-  Palette green{};
-  Palette blue{};
+std::array<std::uint8_t, kMzrTablesBytes> BuildMzrTables(const Palette& palette) {
+  Palette red;
+  Palette green;
+  Palette blue;
   MakeTintedPalettes(palette, red, green, blue);
-  const std::array<PaletteBytes, kShadePalettes> palettes{palette, PaletteBytes(red),
-                                                          PaletteBytes(green), PaletteBytes(blue)};
+  const std::array<const Palette*, kShadePalettes> palettes{&palette, &red, &green, &blue};
   std::array<std::uint8_t, kMzrTablesBytes> tables{};
   std::size_t at = 0;
-  for (const PaletteBytes source : palettes) {
+  for (const Palette* source : palettes) {
     for (unsigned level = 0; level < kShadeLevels; ++level) {
       ColourTable table{};
-      BuildShadeTable(source, level, table);
+      BuildShadeTable(*source, level, table);
       for (const Rgb565 colour : table) {
         StoreLe16(std::span(tables).subspan(at, 2), colour);
         at += 2;
@@ -116,37 +106,28 @@ std::array<std::uint8_t, kMzrTablesBytes> BuildMzrTables(PaletteBytes palette) {
   return tables;
 }
 
-EncodeResult EncodeMzr(const BitmapView& bitmap, const ConversionSettings& settings,
-                       ByteSink& sink) {
-  if (!FitsFileHeader(bitmap)) {
+EncodeResult EncodeMzr(const Picture& picture, const ConversionSettings& settings, ByteSink& sink) {
+  if (!FitsFileHeader(picture)) {
     return EncodeResult::kTooLarge;
   }
-  sink.Write(BuildMzrHeader(bitmap, settings));
-  sink.Write(BuildMzrTables(bitmap.palette));
-  for (std::uint32_t r = 0; r < bitmap.rowCount; ++r) {
-    sink.WriteLasting(bitmap.TopRow(r));  // the loaded block outlives the encoding
+  sink.Write(BuildMzrHeader(picture, settings));
+  sink.Write(BuildMzrTables(picture.palette()));
+  for (std::uint32_t y = 0; y < picture.height(); ++y) {
+    sink.WriteLasting(picture.Row(y));  // the picture outlives the encoding
   }
   return EncodeResult::kOk;
 }
 
-bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
-                  const std::string& outputPath) {
-  LoadedBitmap bitmap;
-  const std::optional<BitmapView> view = LoadSource(host, sourcePath, bitmap, kLoadErrorText);
-  if (!view) {
-    return false;
+Conversion WriteMzr(Picture& picture, const ConversionSettings& settings,
+                    const OutputTarget& target) {
+  if (!FitsFileHeader(picture)) {
+    return Refuse(picture, Outcome::kTooLarge);
   }
-  const ConversionSettings settings = host.Settings();
-  if (!FitsFileHeader(*view)) {
-    return RefuseTooLarge(host, bitmap);
-  }
-  return WriteOutputs(host, outputPath, sourcePath, bitmap.block,
-                      {.loadErrorStatus = kLoadErrorText, .writtenFormat = kConvertedFormat},
-                      [&](OutputStream& file) {
-                        FileSink sink(file);
-                        EncodeMzr(*view, settings, sink);
-                        return sink.Flush();
-                      });
+  return WriteOutputs(picture, settings, target, [&](OutputStream& file) {
+    FileSink sink(file);
+    EncodeMzr(picture, settings, sink);
+    return sink.Flush();
+  });
 }
 
 }  // namespace kav

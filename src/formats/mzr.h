@@ -26,11 +26,12 @@
 #include <string>
 #include <string_view>
 
-#include "bmp/bitmap_view.h"
 #include "color/rgb565.h"
 #include "formats/byte_sink.h"
+#include "formats/conversion.h"
 #include "formats/dimensions.h"
-#include "platform/converter_host.h"
+#include "formats/output_format.h"
+#include "input/picture.h"
 
 namespace kav {
 
@@ -52,32 +53,27 @@ inline constexpr std::size_t kMzrTablesOffset = kMzrHeaderSize;
 inline constexpr std::size_t kMzrTablesBytes = kShadeTableCount * kColourTableBytes;  // 16384
 inline constexpr std::size_t kMzrRowsOffset = kMzrTablesOffset + kMzrTablesBytes;     // 16404
 
-using Palette = std::array<std::uint8_t, kBmpPaletteBytes>;  // blue, green, red, reserved
-
 // Fills `table` with `palette` at `level` 0..7 (0 darkest, 4 unchanged, 7 nearest white);
 // any other level leaves the table as it was.
-void BuildShadeTable(PaletteBytes palette, unsigned level, ColourTable& table);
+void BuildShadeTable(const Palette& palette, unsigned level, ColourTable& table);
 
-// Fills blue, green and red of every entry of the three tinted palettes; the fourth byte of
-// each output entry is left as it was.
-void MakeTintedPalettes(PaletteBytes palette, Palette& red, Palette& green, Palette& blue);
+// Fills red, green and blue of every entry of the three tinted palettes; the alpha of each
+// output entry is left as it was.
+void MakeTintedPalettes(const Palette& palette, Palette& red, Palette& green, Palette& blue);
 
 // The 16384 table bytes in file order.
-std::array<std::uint8_t, kMzrTablesBytes> BuildMzrTables(PaletteBytes palette);
+std::array<std::uint8_t, kMzrTablesBytes> BuildMzrTables(const Palette& palette);
 
 enum class EncodeResult { kOk, kTooLarge };
 
-// Writes the whole MZR file for `bitmap` into `sink`, with the four colour settings of
+// Writes the whole MZR file for `picture` into `sink`, with the four colour settings of
 // `settings` in its header (the format is not looked at). Width or row count above 65535 do
 // not fit the header: nothing is written and the result is kTooLarge.
-EncodeResult EncodeMzr(const BitmapView& bitmap, const ConversionSettings& settings,
-                       ByteSink& sink);
+EncodeResult EncodeMzr(const Picture& picture, const ConversionSettings& settings, ByteSink& sink);
 
-// Converts one BMP file into an MZR file (or its C header, as the settings ask) and reports
-// the outcome to `host`: the status text "%s converted!" for each file written; "Error while
-// converting!" when the source cannot be loaded; an owned message box when the output cannot be
-// created or written or the image is too large. True on success.
-bool ConvertToMzr(ConverterHost& host, const std::string& sourcePath,
-                  const std::string& outputPath);
+// The writer of MZR files (or their C headers, as the settings ask). A picture whose width or
+// row count is above 65535 is refused as too large.
+Conversion WriteMzr(Picture& picture, const ConversionSettings& settings,
+                    const OutputTarget& target);
 
 }  // namespace kav

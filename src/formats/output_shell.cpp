@@ -1,113 +1,115 @@
 #include "formats/output_shell.h"
 
-#include "bmp/bmp_reader.h"
 #include "formats/c_header.h"
-#include "platform/format_text.h"
+#include "platform/file.h"
 
 namespace kav {
 namespace {
-
-// Reports a written output with its status line, or why it was not written.
-bool ReportWritten(ConverterHost& host, WriteOutcome outcome, std::error_code error,
-                   const WriterTexts& texts, const std::string& outputPath) {
-  if (!ReportWriteOutcome(host, outcome, texts.loadErrorStatus, error)) {
-    return false;
-  }
-  host.SetStatusText(FormatText(texts.writtenFormat, outputPath.c_str()));
-  return true;
-}
-
-// Writes one output whose bytes are ready, and reports it.
-bool WriteReady(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
-                const WriterTexts& texts, const std::function<bool(ByteSink&)>& encode) {
-  MemoryBlock noSource;
-  std::error_code error;
-  const WriteOutcome outcome = WriteOutputFile(
-      host, outputPath, sourcePath, noSource,
-      [&encode](OutputStream& file) {
-        FileSink sink(file);
-        return encode(sink) && sink.Flush();
-      },
-      &error);
-  return ReportWritten(host, outcome, error, texts, outputPath);
-}
 
 std::string_view FileNameOf(std::string_view path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// A source that shrank while it was converted counts as a file of its kind that is corrupt.
+Conversion SourceDamaged(InputKind kind) {
+  Conversion damaged = NothingWritten(Outcome::kSourceDamaged);
+  damaged.read = {.failure = CorruptFailureOf(kind), .kind = kind, .cause = {}};
+  return damaged;
+}
+
+// Writes one output of `conversion` whose bytes are ready, and notes it as written or why not.
+void WriteReady(const std::string& path, const OutputTarget& target,
+                const std::function<void(ByteSink&)>& encode, Conversion& conversion) {
+  const OutputTarget file{.path = path, .source = target.source, .stillWanted = target.stillWanted};
+  conversion.outcome = WriteOutputFile(
+      file, nullptr,
+      [&encode](OutputStream& output) {
+        FileSink sink(output);
+        encode(sink);
+        return sink.Flush();
+      },
+      &conversion.cause);
+  if (conversion.outcome == Outcome::kWritten) {
+    conversion.files.push_back(path);
+  }
+}
+
+// Straight into the file, with no copy in memory.
+Conversion WriteBinary(Picture& source, const OutputTarget& target,
+                       const std::function<bool(OutputStream&)>& write) {
+  const InputKind kind = source.kind();
+  Conversion conversion;
+  conversion.outcome = WriteOutputFile(target, &source, write, &conversion.cause);
+  if (conversion.outcome == Outcome::kSourceDamaged) {
+    return SourceDamaged(kind);
+  }
+  if (conversion.outcome == Outcome::kWritten) {
+    conversion.files.push_back(target.path);
+  }
+  return conversion;
+}
+
+// The bytes once in memory, then each file the settings ask for from them.
+Conversion WriteFromMemory(Picture& source, const ConversionSettings& settings,
+                           const OutputTarget& target,
+                           const std::function<bool(OutputStream&)>& write) {
+  MemoryOutput encoded;
+  const bool whole = write(encoded);
+  const bool damaged = source.Damaged();
+  source.Release();
+  if (damaged) {
+    return SourceDamaged(source.kind());
+  }
+  if (!whole) {
+    return NothingWritten(Outcome::kOutOfMemory);
+  }
+  const std::span<const std::uint8_t> bytes = encoded.bytes();
+  Conversion conversion;
+  if (settings.emitted == Emit::kBoth) {
+    WriteReady(
+        target.path, target, [bytes](ByteSink& sink) { sink.Write(bytes); }, conversion);
+    if (conversion.outcome != Outcome::kWritten) {
+      return conversion;
+    }
+  }
+  const std::string name = HeaderNameOf(target.path, settings);
+  WriteReady(
+      HeaderPathOf(target.path), target,
+      [bytes, &name](ByteSink& sink) { EncodeCHeader(bytes, name, sink); }, conversion);
+  return conversion;
+}
+
 }  // namespace
 
-std::optional<BitmapView> LoadSource(ConverterHost& host, const std::string& sourcePath,
-                                     LoadedBitmap& bitmap, std::string_view loadErrorStatus) {
-  std::optional<BitmapView> view;
-  if (ReadBmp8(sourcePath, host, bitmap) == kBmpOk) {
-    view = ViewBitmap(bitmap);
-  }
-  if (!view) {
-    bitmap.block.Release();
-    host.SetStatusText(std::string(loadErrorStatus));
-  }
-  return view;
-}
-
-bool RefuseTooLarge(ConverterHost& host, LoadedBitmap& bitmap) {
-  bitmap.block.Release();
-  host.ShowError(MessageOwner::kMainDialog, kTooLargeText);
-  return false;
-}
-
-WriteOutcome WriteOutputFile(ConverterHost& host, const std::string& outputPath,
-                             const std::string& sourcePath, MemoryBlock& source,
-                             const std::function<bool(OutputStream&)>& write,
-                             std::error_code* error) {
+Outcome WriteOutputFile(const OutputTarget& target, Picture* source,
+                        const std::function<bool(OutputStream&)>& write, std::error_code* error) {
   OutputFile file;
-  const auto failed = [&file, error](WriteOutcome outcome) {
+  const auto failed = [&file, error](Outcome outcome) {
     if (error != nullptr) {
       *error = file.LastError();
     }
     return outcome;
   };
-  if (!file.Create(outputPath, sourcePath)) {
-    return failed(WriteOutcome::kCannotCreate);
+  if (!file.Create(target.path, target.source)) {
+    return failed(Outcome::kCannotCreate);
   }
   const bool written = write(file);
-  const bool damaged = source.Damaged();
-  source.Release();
+  const bool damaged = source != nullptr && source->Damaged();
+  if (source != nullptr) {
+    source->Release();
+  }
   // On each early return the temporary file goes with `file`.
   if (damaged || file.FailedReadingSource()) {
-    return failed(WriteOutcome::kSourceDamaged);
+    return failed(Outcome::kSourceDamaged);
   }
   if (!written) {
-    return failed(WriteOutcome::kCannotWrite);
+    return failed(Outcome::kCannotWrite);
   }
-  if (!host.OutputStillWanted()) {
-    return WriteOutcome::kNotWanted;
+  if (target.stillWanted && !target.stillWanted()) {
+    return Outcome::kNotWanted;
   }
-  return failed(file.Commit() ? WriteOutcome::kWritten : WriteOutcome::kCannotWrite);
-}
-
-bool ReportWriteOutcome(ConverterHost& host, WriteOutcome outcome, std::string_view loadErrorStatus,
-                        std::error_code error) {
-  const std::string cause = ErrorText(error);
-  switch (outcome) {
-    case WriteOutcome::kWritten:
-      return true;
-    case WriteOutcome::kCannotCreate:
-      host.ShowError(MessageOwner::kMainDialog, kCannotCreateText, cause);
-      return false;
-    case WriteOutcome::kCannotWrite:
-      host.ShowError(MessageOwner::kMainDialog, kCannotWriteText, cause);
-      return false;
-    case WriteOutcome::kSourceDamaged:
-      host.ShowError(MessageOwner::kNone, kBmpCorruptText);
-      host.SetStatusText(std::string(loadErrorStatus));
-      return false;
-    case WriteOutcome::kNotWanted:
-      return false;
-  }
-  return false;
+  return failed(file.Commit() ? Outcome::kWritten : Outcome::kCannotWrite);
 }
 
 std::string HeaderPathOf(const std::string& outputPath) {
@@ -118,40 +120,19 @@ std::string HeaderNameOf(const std::string& outputPath, const ConversionSettings
   return settings.headerName.empty() ? CIdentifierFor(FileNameOf(outputPath)) : settings.headerName;
 }
 
-bool WriteOutputs(ConverterHost& host, const std::string& outputPath, const std::string& sourcePath,
-                  MemoryBlock& source, const WriterTexts& texts,
-                  const std::function<bool(OutputStream&)>& write) {
-  const ConversionSettings settings = host.Settings();
-  if (settings.emitted == Emit::kBinary) {  // straight into the file, with no copy in memory
-    std::error_code error;
-    const WriteOutcome outcome =
-        WriteOutputFile(host, outputPath, sourcePath, source, write, &error);
-    return ReportWritten(host, outcome, error, texts, outputPath);
-  }
-  MemoryOutput encoded;
-  const bool whole = write(encoded);
-  const bool damaged = source.Damaged();
-  source.Release();
-  if (damaged) {
-    return ReportWriteOutcome(host, WriteOutcome::kSourceDamaged, texts.loadErrorStatus);
-  }
-  if (!whole) {
-    host.SetStatusText(std::string(kAllocationErrorText));
-    return false;
-  }
-  const std::span<const std::uint8_t> bytes = encoded.bytes();
-  if (settings.emitted == Emit::kBoth &&
-      !WriteReady(host, outputPath, sourcePath, texts, [bytes](ByteSink& sink) {
-        sink.Write(bytes);
-        return true;
-      })) {
-    return false;
-  }
-  const std::string name = HeaderNameOf(outputPath, settings);
-  return WriteReady(host, HeaderPathOf(outputPath), sourcePath, texts, [&](ByteSink& sink) {
-    EncodeCHeader(bytes, name, sink);
-    return true;
-  });
+Conversion WriteOutputs(Picture& source, const ConversionSettings& settings,
+                        const OutputTarget& target,
+                        const std::function<bool(OutputStream&)>& write) {
+  Conversion conversion = settings.emitted == Emit::kBinary
+                              ? WriteBinary(source, target, write)
+                              : WriteFromMemory(source, settings, target, write);
+  conversion.format = settings.format;
+  return conversion;
+}
+
+Conversion Refuse(Picture& picture, Outcome outcome) {
+  picture.Release();
+  return NothingWritten(outcome);
 }
 
 }  // namespace kav

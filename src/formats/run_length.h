@@ -33,14 +33,16 @@
 #include <string>
 #include <string_view>
 
-#include "bmp/bitmap_view.h"
 #include "color/rgb565.h"
 #include "formats/byte_sink.h"
 #include "formats/dimensions.h"
-#include "platform/converter_host.h"
+#include "formats/output_format.h"
+#include "input/picture.h"
 
 namespace kav {
 
+inline constexpr std::string_view kRleSignature = "RL";
+inline constexpr std::string_view kRlsSignature = "RS";
 inline constexpr std::size_t kRunLengthSignatureSize = 2;
 inline constexpr std::size_t kRlDataSizeOffset = 2;
 inline constexpr std::size_t kRlWidthOffset = 6;
@@ -62,14 +64,6 @@ inline constexpr std::uint32_t kMaxRunLength = 128;
 inline constexpr std::uint8_t kBlankIndex = 255;   // run-coded in both formats
 inline constexpr std::uint8_t kShadowIndex = 250;  // run-coded in RLS only
 
-enum class RunLengthVariant { kRle, kRls };
-
-std::string_view SignatureOf(RunLengthVariant variant);  // "RL" or "RS"
-
-constexpr bool IsRunCoded(RunLengthVariant variant, std::uint8_t index) {
-  return index == kBlankIndex || (variant == RunLengthVariant::kRls && index == kShadowIndex);
-}
-
 constexpr std::uint32_t SegmentCountFor(std::uint32_t width) {
   return width == 0 ? 0 : (width - 1) / kSegmentWidth + 1;
 }
@@ -84,12 +78,13 @@ using EffectTables = std::array<Rgb565, kEffectTableCount * kColourTableEntries>
 // Table t, entry i: the effects of table t applied to PackRgb565 of palette entry i.
 //   0 none; 1 darken 6; 2 lighten 6; 3 darken 5, blue 3; 4 darken 7, red 3;
 //   5 darken 6, red 2, blue 2; 6 grey; 7 cyan 7.
-EffectTables BuildEffectTables(PaletteBytes palette);
+EffectTables BuildEffectTables(const Palette& palette);
 
 // Codes one row (exactly its pixels) into `out`, which holds MaxCodedRowBytes(width)
-// bytes, and sets `segmentStarts[s]` to where segment s begins within the row's code.
-// Returns the code's length.
-std::size_t CodeRow(std::span<const std::uint8_t> pixels, RunLengthVariant variant,
+// bytes, and sets `segmentStarts[s]` to where segment s begins within the row's code. The
+// run-coded indices are the format's; kBlankIndex must be one of them. Returns the code's
+// length.
+std::size_t CodeRow(std::span<const std::uint8_t> pixels, const RunCodedIndices& runCoded,
                     std::span<std::uint8_t> out, std::span<std::uint32_t> segmentStarts);
 
 // Sizes of one file's sections.
@@ -106,14 +101,14 @@ struct RunLengthLayout {
 };
 
 // Everything but the coded length, which only coding tells.
-RunLengthLayout LayoutOf(const BitmapView& bitmap);
+RunLengthLayout LayoutOf(const Picture& picture);
 
 // Whether the coded rows could make `dataSize` overflow 32 bits (then they are measured
 // before anything is written). Only images of about two gigapixels and more can.
 bool MayOverflowDataSize(const RunLengthLayout& layout);
 
 // Rows are coded in bands of up to 256 rows holding about 64 KiB of pixels, each band in
-// the order its rows are stored, so memory is read upwards even in a bottom-up bitmap. A band
+// the order its rows are stored, so memory is read upwards even in a bottom-up picture. A band
 // and its codes stay in the processor's second-level cache.
 inline constexpr std::uint64_t kBandPixelBytes = 64 * 1024;
 inline constexpr std::uint32_t kMaxBandRows = 256;
@@ -142,28 +137,24 @@ constexpr std::uint64_t CodingScratchBytes(std::uint32_t width) {
 // Codes every row through `scratch` (CodingScratchBytes(width) bytes) into `codedRows`, top
 // row first, or only measures them when `codedRows` is null. Fills `offsets`
 // (segmentCount * rowCount entries, segment 0 first) and sets `layout.codedBytes`.
-void CodeRows(const BitmapView& bitmap, RunLengthVariant variant, RunLengthLayout& layout,
+void CodeRows(const Picture& picture, const RunCodedIndices& runCoded, RunLengthLayout& layout,
               std::span<std::uint32_t> offsets, std::span<std::uint8_t> scratch,
               ByteSink* codedRows);
 
-// The file's head, once the rows are coded: signature, header with the eight effect tables,
+// The file's head, once the rows are coded: `signature`, header with the eight effect tables,
 // and the offset tables.
-void WriteRunLengthHead(const BitmapView& bitmap, RunLengthVariant variant,
+void WriteRunLengthHead(const Picture& picture, std::string_view signature,
                         const RunLengthLayout& layout, std::span<const std::uint32_t> offsets,
                         ByteSink& sink);
 
-// The whole file in memory, for tests and fuzzing; the bitmap must have pixels and fit
+// The whole file in memory, for tests and fuzzing; the picture must have pixels and fit
 // FitsFileHeader.
-std::vector<std::uint8_t> EncodeRunLength(const BitmapView& bitmap, RunLengthVariant variant);
+std::vector<std::uint8_t> EncodeRunLength(const Picture& picture, OutputFormat format);
 
-// Convert one BMP file to RLE or RLS (or its C header, as the settings ask) and report to
-// `host`: "SUCCESS!!  %s converted!" for each file written, "Error while loading BMP file!" or
-// "Error allocating memory!" in the status line, owned message boxes when the output cannot be
-// created or written or the image is too large. True on success (the dialog's batch goes on either
-// way).
-bool ConvertToRle(ConverterHost& host, const std::string& sourcePath,
-                  const std::string& outputPath);
-bool ConvertToRls(ConverterHost& host, const std::string& sourcePath,
-                  const std::string& outputPath);
+// The writer of RLE and RLS files (or their C headers, as the settings ask), as the settings'
+// format says. A picture without pixels is refused, as is one too large: its width or row
+// count above 65535, or its coded rows making dataSize overflow 32 bits.
+Conversion WriteRunLength(Picture& picture, const ConversionSettings& settings,
+                          const OutputTarget& target);
 
 }  // namespace kav

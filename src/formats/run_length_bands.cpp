@@ -12,19 +12,19 @@ namespace {
 using BandStarts = std::array<std::uint32_t, MaxBandSegments()>;
 
 // The rows of one band, coded in the order they are stored: the processor's prefetcher
-// follows memory read upwards, but a bottom-up bitmap stores the top row last, and walking it
+// follows memory read upwards, but a bottom-up picture stores the top row last, and walking it
 // backwards one row at a time made every row start cold (narrow pictures, with many rows per
 // megapixel, cost up to twice as much per pixel). Row i of the band goes to slot i of
 // `scratch`, its length to `lengths[i]`, and where its segments begin within its code to
 // entries i * segmentCount onwards of `starts`.
-void CodeBand(const BitmapView& bitmap, RunLengthVariant variant, std::uint32_t firstRow,
+void CodeBand(const Picture& picture, const RunCodedIndices& runCoded, std::uint32_t firstRow,
               std::uint32_t count, std::span<std::uint8_t> scratch,
               std::span<std::uint32_t> lengths, std::span<std::uint32_t> starts) {
-  const auto slotBytes = static_cast<std::size_t>(MaxCodedRowBytes(bitmap.width));
-  const std::uint32_t segments = SegmentCountFor(bitmap.width);
+  const auto slotBytes = static_cast<std::size_t>(MaxCodedRowBytes(picture.width()));
+  const std::uint32_t segments = SegmentCountFor(picture.width());
   for (std::uint32_t k = 0; k < count; ++k) {
-    const std::uint32_t i = bitmap.topDown ? k : count - 1 - k;
-    lengths[i] = static_cast<std::uint32_t>(CodeRow(bitmap.TopRow(firstRow + i), variant,
+    const std::uint32_t i = picture.StoredBottomUp() ? count - 1 - k : k;
+    lengths[i] = static_cast<std::uint32_t>(CodeRow(picture.Row(firstRow + i), runCoded,
                                                     scratch.subspan(i * slotBytes, slotBytes),
                                                     starts.subspan(i * segments, segments)));
   }
@@ -32,27 +32,27 @@ void CodeBand(const BitmapView& bitmap, RunLengthVariant variant, std::uint32_t 
 
 }  // namespace
 
-void CodeRows(const BitmapView& bitmap, RunLengthVariant variant, RunLengthLayout& layout,
+void CodeRows(const Picture& picture, const RunCodedIndices& runCoded, RunLengthLayout& layout,
               std::span<std::uint32_t> offsets, std::span<std::uint8_t> scratch,
               ByteSink* codedRows) {
   layout.codedBytes = 0;
-  if (scratch.size() < CodingScratchBytes(bitmap.width) ||
-      offsets.size() < std::uint64_t{layout.segmentCount} * bitmap.rowCount) {
-    return;  // the caller did not size the buffers for this bitmap
+  if (scratch.size() < CodingScratchBytes(picture.width()) ||
+      offsets.size() < std::uint64_t{layout.segmentCount} * picture.height()) {
+    return;  // the caller did not size the buffers for this picture
   }
-  const std::uint32_t bandRows = BandRowsFor(bitmap.width);
-  const auto slotBytes = static_cast<std::size_t>(MaxCodedRowBytes(bitmap.width));
+  const std::uint32_t bandRows = BandRowsFor(picture.width());
+  const auto slotBytes = static_cast<std::size_t>(MaxCodedRowBytes(picture.width()));
   std::array<std::uint32_t, kMaxBandRows> lengths{};
   BandStarts starts{};
-  for (std::uint32_t first = 0; first < bitmap.rowCount; first += bandRows) {
-    const std::uint32_t count = std::min(bandRows, bitmap.rowCount - first);
-    CodeBand(bitmap, variant, first, count, scratch, lengths, starts);
+  for (std::uint32_t first = 0; first < picture.height(); first += bandRows) {
+    const std::uint32_t count = std::min(bandRows, picture.height() - first);
+    CodeBand(picture, runCoded, first, count, scratch, lengths, starts);
     // The band's rows go out top row first.
     for (std::uint32_t i = 0; i < count; ++i) {
       const std::uint64_t rowStart = layout.allRowTablesSize + layout.codedBytes;
       for (std::uint32_t s = 0; s < layout.segmentCount; ++s) {
         // Entries wrap beyond 4 GiB; such files are refused before they are written.
-        offsets[std::size_t{s} * bitmap.rowCount + first + i] =
+        offsets[std::size_t{s} * picture.height() + first + i] =
             static_cast<std::uint32_t>(rowStart + starts[i * layout.segmentCount + s]);
       }
       if (codedRows != nullptr) {
@@ -63,14 +63,15 @@ void CodeRows(const BitmapView& bitmap, RunLengthVariant variant, RunLengthLayou
   }
 }
 
-std::vector<std::uint8_t> EncodeRunLength(const BitmapView& bitmap, RunLengthVariant variant) {
-  RunLengthLayout layout = LayoutOf(bitmap);
+std::vector<std::uint8_t> EncodeRunLength(const Picture& picture, OutputFormat format) {
+  const OutputFormatInfo& info = FormatOf(format);
+  RunLengthLayout layout = LayoutOf(picture);
   std::vector<std::uint32_t> offsets(std::size_t{layout.segmentCount} * layout.rowCount);
-  std::vector<std::uint8_t> scratch(static_cast<std::size_t>(CodingScratchBytes(bitmap.width)));
+  std::vector<std::uint8_t> scratch(static_cast<std::size_t>(CodingScratchBytes(picture.width())));
   VectorSink rows;
-  CodeRows(bitmap, variant, layout, offsets, scratch, &rows);
+  CodeRows(picture, info.runCoded, layout, offsets, scratch, &rows);
   VectorSink file;
-  WriteRunLengthHead(bitmap, variant, layout, offsets, file);
+  WriteRunLengthHead(picture, info.signature, layout, offsets, file);
   file.Write(rows.bytes());
   return std::move(file.bytes());
 }

@@ -64,26 +64,31 @@ std::uint32_t RunFrom(std::span<const std::uint8_t> pixels, std::uint32_t from, 
   return at - from;
 }
 
-// The column of the first run-coded index from `from` on, or `end` when there is none.
+// The column of the first run-coded index from `from` on, or `end` when there is none. One
+// index is searched for as a byte; two, eight pixels at a time.
 std::uint32_t NextRunCoded(std::span<const std::uint8_t> pixels, std::uint32_t from,
-                           std::uint32_t end, RunLengthVariant variant) {
+                           std::uint32_t end, const RunCodedIndices& runCoded) {
   const std::uint8_t* row = pixels.data();
-  if (variant == RunLengthVariant::kRle) {
-    const void* found = std::memchr(row + from, kBlankIndex, end - from);
+  const std::span<const std::uint8_t> indices = runCoded.Indices();
+  if (indices.size() == 1) {
+    const void* found = std::memchr(row + from, indices[0], end - from);
     return found == nullptr
                ? end
                : static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(found) - row);
   }
   std::uint32_t at = from;
-  for (; at + kWord <= end; at += kWord) {
-    const std::uint64_t word = LoadWord(row + at);
-    const std::uint64_t marks = ZeroByteMarks(word ^ (kEveryByte * kBlankIndex)) |
-                                ZeroByteMarks(word ^ (kEveryByte * kShadowIndex));
-    if (marks != 0) {
-      return at + FirstMarkedByte(marks);
+  if (indices.size() == 2) {
+    const std::uint64_t first = kEveryByte * indices[0];
+    const std::uint64_t second = kEveryByte * indices[1];
+    for (; at + kWord <= end; at += kWord) {
+      const std::uint64_t word = LoadWord(row + at);
+      const std::uint64_t marks = ZeroByteMarks(word ^ first) | ZeroByteMarks(word ^ second);
+      if (marks != 0) {
+        return at + FirstMarkedByte(marks);
+      }
     }
   }
-  while (at < end && !IsRunCoded(variant, row[at])) {
+  while (at < end && !runCoded.Contains(row[at])) {
     ++at;
   }
   return at;
@@ -110,15 +115,15 @@ class RowWriter {
 
 // The codes of columns [begin, end) of one segment.
 void CodeSegment(std::span<const std::uint8_t> pixels, std::uint32_t begin, std::uint32_t end,
-                 RunLengthVariant variant, RowWriter& writer) {
+                 const RunCodedIndices& runCoded, RowWriter& writer) {
   for (std::uint32_t column = begin; column < end;) {
     const std::uint8_t index = pixels[column];
-    if (IsRunCoded(variant, index)) {
+    if (runCoded.Contains(index)) {
       const std::uint32_t count = RunFrom(pixels, column, end, index);
       writer.EmitRun(index, count);
       column += count;
     } else {
-      const std::uint32_t next = NextRunCoded(pixels, column, end, variant);
+      const std::uint32_t next = NextRunCoded(pixels, column, end, runCoded);
       writer.EmitSinglePixels(pixels.subspan(column, next - column));
       column = next;
     }
@@ -127,7 +132,7 @@ void CodeSegment(std::span<const std::uint8_t> pixels, std::uint32_t begin, std:
 
 }  // namespace
 
-std::size_t CodeRow(std::span<const std::uint8_t> pixels, RunLengthVariant variant,
+std::size_t CodeRow(std::span<const std::uint8_t> pixels, const RunCodedIndices& runCoded,
                     std::span<std::uint8_t> out, std::span<std::uint32_t> segmentStarts) {
   const auto width = static_cast<std::uint32_t>(pixels.size());
   const std::uint32_t segments = SegmentCountFor(width);
@@ -144,7 +149,7 @@ std::size_t CodeRow(std::span<const std::uint8_t> pixels, RunLengthVariant varia
   for (std::uint32_t s = 0; s < segments; ++s) {
     segmentStarts[s] = static_cast<std::uint32_t>(writer.length());
     const std::uint32_t begin = s * kSegmentWidth;
-    CodeSegment(pixels, begin, std::min(begin + kSegmentWidth, width), variant, writer);
+    CodeSegment(pixels, begin, std::min(begin + kSegmentWidth, width), runCoded, writer);
   }
   return writer.length();
 }

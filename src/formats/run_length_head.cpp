@@ -22,7 +22,7 @@ void WriteOffsetTables(std::span<const std::uint32_t> offsets, ByteSink& sink) {
 }
 
 std::array<std::uint8_t, kRunLengthHeaderSize> BuildRunLengthHeader(const RunLengthLayout& layout,
-                                                                    PaletteBytes palette) {
+                                                                    const Palette& palette) {
   // Offsets in the file are 2 more than in this array, which starts after the signature.
   constexpr std::size_t kBase = kRunLengthSignatureSize;
   std::array<std::uint8_t, kRunLengthHeaderSize> header{};  // padding stays zero
@@ -46,12 +46,11 @@ std::array<std::uint8_t, kRunLengthHeaderSize> BuildRunLengthHeader(const RunLen
 
 }  // namespace
 
-void WriteRunLengthHead(const BitmapView& bitmap, RunLengthVariant variant,
+void WriteRunLengthHead(const Picture& picture, std::string_view signature,
                         const RunLengthLayout& layout, std::span<const std::uint32_t> offsets,
                         ByteSink& sink) {
-  const std::string_view signature = SignatureOf(variant);
   sink.Write({reinterpret_cast<const std::uint8_t*>(signature.data()), signature.size()});
-  sink.Write(BuildRunLengthHeader(layout, bitmap.palette));
+  sink.Write(BuildRunLengthHeader(layout, picture.palette()));
   WriteOffsetTables(
       offsets.first(static_cast<std::size_t>(layout.allRowTablesSize / kOffsetEntrySize)), sink);
 }

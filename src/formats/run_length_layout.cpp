@@ -11,17 +11,15 @@ namespace kav {
 static_assert(kRowTablesOffset == KAV_RL_OFFSET_TABLES);
 static_assert(kEffectTableCount == KAV_RL_TABLE_COUNT && kSegmentWidth == KAV_SEGMENT_WIDTH &&
               kMaxRunLength == KAV_MAX_RUN);
+// The header's fields follow each other with no gap.
+static_assert(kEffectTablesOffset + kEffectTablesBytes == kRowTableSizeOffset);
 
-std::string_view SignatureOf(RunLengthVariant variant) {
-  return variant == RunLengthVariant::kRls ? "RS" : "RL";
-}
-
-RunLengthLayout LayoutOf(const BitmapView& bitmap) {
+RunLengthLayout LayoutOf(const Picture& picture) {
   RunLengthLayout layout;
-  layout.width = bitmap.width;
-  layout.rowCount = bitmap.rowCount;
-  layout.segmentCount = SegmentCountFor(bitmap.width);
-  layout.rowTableSize = std::uint64_t{bitmap.rowCount} * kOffsetEntrySize;
+  layout.width = picture.width();
+  layout.rowCount = picture.height();
+  layout.segmentCount = SegmentCountFor(picture.width());
+  layout.rowTableSize = std::uint64_t{picture.height()} * kOffsetEntrySize;
   layout.allRowTablesSize = layout.segmentCount * layout.rowTableSize;
   return layout;
 }

@@ -324,22 +324,24 @@ bool OutputFile::Commit() {
     Abandon();
     return false;
   }
-  const int closed = close(fd_);
-  fd_ = -1;
-  if (closed != 0) {
-    RememberError();
+  return placed ? CloseLinked() : CloseAndRename();
+}
+
+bool OutputFile::CloseLinked() {
+  const bool closed = CloseFile();
+  if (!closed) {
+    unlinkat(folder_.Get(), targetName_.c_str(), 0);  // it was new: nothing older is lost
   }
-  if (placed) {
-    if (closed != 0) {
-      unlinkat(folder_.Get(), targetName_.c_str(), 0);  // it was new: nothing older is lost
-    }
-    CloseFolder();
-    return closed == 0;
-  }
-  if (closed != 0 ||
+  CloseFolder();
+  return closed;
+}
+
+bool OutputFile::CloseAndRename() {
+  const bool closed = CloseFile();
+  if (!closed ||
       renameat(folder_.Get(), temporaryName_.c_str(), folder_.Get(), targetName_.c_str()) != 0) {
-    if (closed == 0) {
-      RememberError();
+    if (closed) {
+      RememberError();  // of the rename; a failed close has told its own
     }
     RemoveNamedTemporary();
     CloseFolder();
@@ -348,6 +350,14 @@ bool OutputFile::Commit() {
   ForgetTemporary();
   CloseFolder();
   return true;
+}
+
+bool OutputFile::CloseFile() {
+  const int closed = close(std::exchange(fd_, -1));
+  if (closed != 0) {
+    RememberError();
+  }
+  return closed == 0;
 }
 
 void OutputFile::Abandon() {

@@ -132,6 +132,11 @@ class OutputFile final : public OutputStream {
  private:
   int CreateNamedTemporary();
   bool NameUnnamedTemporary();
+  // The last steps of Commit(): closing the file that linking has named already, or closing
+  // the temporary file and renaming it over the target.
+  bool CloseLinked();
+  bool CloseAndRename();
+  bool CloseFile();
   void RemoveNamedTemporary();
   void ForgetTemporary();
   void CloseFolder();

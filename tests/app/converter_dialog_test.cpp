@@ -77,7 +77,7 @@ class ScriptedDialog : public ConverterDialog {
     const ConversionSettings s = Settings();
     return QString::asprintf("%d %d '%s' %d %d %d", s.endColor, s.startColor,
                              qPrintable(statusText()), int{s.useRemapping}, s.transparentColor,
-                             s.format);
+                             static_cast<int>(s.format));
   }
   template <typename Widget = QLineEdit>
   Widget& Child(const char* name) const {
@@ -252,7 +252,7 @@ class ConverterDialogTest : public QObject {
     } else if (leaving.how == u"close box"_s) {
       dialog.close();
     } else if (leaving.how == u"&Close"_s) {
-      dialog.OnSysCommand(kCloseCommand);
+      dialog.OnSysCommand(&dialog.Child<QAction>("closeAction"));
     } else {
       QTest::keyClick(&edit, leaving.how == u"Escape"_s  ? Qt::Key_Escape
                              : leaving.how == u"Enter"_s ? Qt::Key_Enter
@@ -306,8 +306,12 @@ class ConverterDialogTest : public QObject {
     dialog.Convert(Paths{});       // the chooser cancelled: nothing changes
     dialog.Convert(std::nullopt);  // a failure raised in the batch ends it with a message
     QCOMPARE(dialog.statusText(), u"5 files processed!"_s);
-    // An MZR failure ends the batch. The reader's box has no owner; a writer's is the dialog's.
-    dialog.Child<QRadioButton>("mzrFormatButton").click();
+    // With no format button selected the batch converts to MZR, where a failure ends it. The
+    // reader's box has no owner; a writer's is the dialog's.
+    auto& formats = dialog.Child<QButtonGroup>("formatButtons");
+    formats.setExclusive(false);
+    dialog.Child<QRadioButton>("rleFormatButton").setChecked(false);
+    formats.setExclusive(true);
     QVERIFY(QFile::resize(QString::fromStdString(paths[1]), 2));
     dialog.Convert(paths);
     QVERIFY(QFile::exists(dir.filePath(u"a.MZR"_s)) && !QFile::exists(dir.filePath(u"c.MZR"_s)));

@@ -13,12 +13,14 @@
 
 #include <gtest/gtest.h>
 
+#include "convert/batch.h"
 #include "formats/run_length.h"
+#include "input/read_picture.h"
 #include "platform/byte_source.h"
 
 namespace kav::test {
 
-Bytes MakeBmp(const BmpSpec& spec) {
+Bytes MakeBmp(const BmpPicture& spec) {
   const auto width = static_cast<std::uint32_t>(std::max(spec.width, 0));
   const auto rows = static_cast<std::uint32_t>(std::abs(spec.height));
   const std::uint32_t biSizeImage = ((width + 3) & ~3u) * rows;
@@ -62,20 +64,19 @@ Bytes MakeBmp(const BmpSpec& spec) {
 
 Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& settings) {
   MemorySource source(file);
-  RecordingHost host;
-  LoadedBitmap bitmap;
-  EXPECT_EQ(ReadBmp8(source, host, bitmap), kBmpOk);
-  const std::optional<BitmapView> view = ViewBitmap(bitmap);
-  if (!view) {  // the reader's failure is reported above
+  ReadResult read = ReadPicture(source);
+  if (!read) {
+    ADD_FAILURE() << "refused: " << ReadFailureText(read.failed().failure);
     return {};
   }
+  const Picture& picture = *read;
   if (kind != FileKind::kMzr) {
-    EXPECT_TRUE(view->width > 0 && view->rowCount > 0 && FitsFileHeader(*view));
-    return EncodeRunLength(
-        *view, kind == FileKind::kRls ? RunLengthVariant::kRls : RunLengthVariant::kRle);
+    EXPECT_TRUE(picture.width() > 0 && picture.height() > 0 && FitsFileHeader(picture));
+    return EncodeRunLength(picture,
+                           kind == FileKind::kRls ? OutputFormat::kRls : OutputFormat::kRle);
   }
   VectorSink sink;
-  EXPECT_EQ(EncodeMzr(*view, settings, sink), EncodeResult::kOk);
+  EXPECT_EQ(EncodeMzr(picture, settings, sink), EncodeResult::kOk);
   return std::move(sink.bytes());
 }
 
@@ -133,9 +134,19 @@ Bytes PngChunk(std::string_view type, const Bytes& data) {
 }
 
 const std::array<Writer, 3> kWriters = {
-    Writer{FileKind::kMzr, ConvertToMzr, "Error while converting!", ""},
-    Writer{FileKind::kRle, ConvertToRle, "Error while loading BMP file!", "SUCCESS!!  "},
-    Writer{FileKind::kRls, ConvertToRls, "Error while loading BMP file!", "SUCCESS!!  "}};
+    Writer{FileKind::kMzr, OutputFormat::kMzr, "Error while converting!", ""},
+    Writer{FileKind::kRle, OutputFormat::kRle, "Error while loading BMP file!", "SUCCESS!!  "},
+    Writer{FileKind::kRls, OutputFormat::kRls, "Error while loading BMP file!", "SUCCESS!!  "}};
+
+bool Writer::Convert(ConverterHost& host, const std::string& source,
+                     const std::string& output) const {
+  ConversionSettings settings = host.Settings();
+  settings.format = format;
+  const Conversion conversion =
+      ConvertFile(settings, source, output, [&host] { return host.OutputStillWanted(); });
+  host.Report(conversion);
+  return Succeeded(conversion);
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "kav-test-XXXXXX").string();

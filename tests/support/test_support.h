@@ -14,10 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "bmp/bmp_reader.h"
+#include "convert/converter_host.h"
 #include "formats/mzr.h"
 #include "kav/kav_formats.h"
-#include "platform/converter_host.h"
 
 namespace kav {
 
@@ -37,7 +36,7 @@ struct Rgb {
 };
 
 // A picture stored as a BMP with a 40-byte header, with the header fields tests bend.
-struct BmpSpec {
+struct BmpPicture {
   std::int32_t width = 0;
   std::int32_t height = 0;                // negative: rows stored top row first
   std::vector<std::uint8_t> pixels = {};  // width * |height| indices, top row first
@@ -50,12 +49,12 @@ struct BmpSpec {
   std::optional<Bytes> stored = {};  // stored after the palette instead of the rows
 };
 
-Bytes MakeBmp(const BmpSpec& spec);
+Bytes MakeBmp(const BmpPicture& spec);
 
 // A picture of `width` x `height` filled by `pixel(x, y)`, y counting from the top.
 template <typename PixelFunction>
-BmpSpec PictureOf(std::int32_t width, std::int32_t height, PixelFunction pixel) {
-  BmpSpec spec{.width = width, .height = height};
+BmpPicture PictureOf(std::int32_t width, std::int32_t height, PixelFunction pixel) {
+  BmpPicture spec{.width = width, .height = height};
   for (std::int32_t y = 0; y < height; ++y) {
     for (std::int32_t x = 0; x < width; ++x) {
       spec.pixels.push_back(static_cast<std::uint8_t>(pixel(x, y)));
@@ -69,7 +68,8 @@ Bytes PngChunk(std::string_view type, const Bytes& data);
 
 // A BMP file encoded in memory by the writer of `kind`.
 Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& settings = {});
-inline Bytes Encode(const BmpSpec& spec, FileKind kind, const ConversionSettings& settings = {}) {
+inline Bytes Encode(const BmpPicture& spec, FileKind kind,
+                    const ConversionSettings& settings = {}) {
   return Encode(MakeBmp(spec), kind, settings);
 }
 
@@ -93,9 +93,12 @@ Bytes With(Bytes bytes, std::initializer_list<Field> fields);
 // The three file writers and how each reports.
 struct Writer {
   FileKind kind;
-  bool (*convert)(ConverterHost&, const std::string&, const std::string&);
-  std::string loadErrorStatus;  // the status line after the reader has failed
+  OutputFormat format;
+  std::string loadErrorStatus;  // the status line after a BMP could not be read
   std::string successPrefix;    // the status line on success: prefix, path, " converted!"
+  // Converts `source` into `output` in this format with the host's other settings, as a batch
+  // does, and reports to `host`; true when it succeeded.
+  bool Convert(ConverterHost& host, const std::string& source, const std::string& output) const;
 };
 extern const std::array<Writer, 3> kWriters;
 

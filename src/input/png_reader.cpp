@@ -1,4 +1,4 @@
-#include "bmp/png_reader.h"
+#include "input/png_reader.h"
 
 #include <png.h>
 
@@ -8,11 +8,10 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/png_state.h"
+
 namespace kav {
 namespace {
-
-constexpr std::array<std::uint8_t, kPngSignatureSize> kPngSignature{0x89, 'P',  'N',  'G',
-                                                                    '\r', '\n', 0x1A, '\n'};
 
 // Below this size reading costs less than setting up a mapping.
 constexpr std::uint64_t kSmallestMappedFile = std::uint64_t{1} << 20;
@@ -36,7 +35,7 @@ struct PngHeader {
   png_uint_32 height = 0;
   int bitDepth = 0;
   int colourType = 0;
-  std::array<png_color, kBmpPaletteEntries> plte{};
+  std::array<png_color, kPaletteEntries> plte{};
   std::size_t plteEntries = 0;
 };
 
@@ -68,26 +67,6 @@ png_voidp AllocateForPng(png_structp png, png_alloc_size_t size) {
 void FreeForPng(png_structp /*png*/, png_voidp memory) {
   std::free(memory);
 }
-
-// Owns libpng's read state for one file.
-class PngReadState {
- public:
-  explicit PngReadState(PngInput& input)
-      : png_(png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &input, OnPngError, IgnorePngWarning,
-                                      &input, AllocateForPng, FreeForPng)),
-        info_(png_ != nullptr ? png_create_info_struct(png_) : nullptr) {}
-  ~PngReadState() { png_destroy_read_struct(&png_, &info_, nullptr); }
-  PngReadState(const PngReadState&) = delete;
-  PngReadState& operator=(const PngReadState&) = delete;
-
-  bool Ready() const { return png_ != nullptr && info_ != nullptr; }
-  png_structp png() { return png_; }
-  png_infop info() { return info_; }
-
- private:
-  png_structp png_;
-  png_infop info_;
-};
 
 // Every ancillary chunk is skipped, and any fault in what is left ends the read: a bad CRC
 // anywhere, an image stream with too much data or a wrong checksum. Width and height are
@@ -129,10 +108,9 @@ bool ReadHeaderChunks(PngReadState& state, PngInput& input, PngHeader& header) {
   return true;
 }
 
-// Decodes every row, one byte per pixel, into `rows` (top row first, `stride` bytes apart),
-// then checks the rest of the file up to IEND.
-bool DecodeRows(PngReadState& state, std::span<std::uint8_t> rows, std::uint64_t stride,
-                const PngHeader& header) {
+// Decodes every row, one byte per pixel, into `rows` (top row first, with no padding), then
+// checks the rest of the file up to IEND.
+bool DecodeRows(PngReadState& state, std::span<std::uint8_t> rows, const PngHeader& header) {
   png_structp png = state.png();
   png_infop info = state.info();
   if (setjmp(png_jmpbuf(png)) != 0) {
@@ -146,7 +124,8 @@ bool DecodeRows(PngReadState& state, std::span<std::uint8_t> rows, std::uint64_t
   }
   for (int pass = 0; pass < passes; ++pass) {
     for (std::uint64_t y = 0; y < header.height; ++y) {
-      png_read_row(png, rows.subspan(static_cast<std::size_t>(y * stride), header.width).data(),
+      png_read_row(png,
+                   rows.subspan(static_cast<std::size_t>(y * header.width), header.width).data(),
                    nullptr);
     }
   }
@@ -159,108 +138,113 @@ bool HasPalette(const PngHeader& header) {
          (header.colourType == PNG_COLOR_TYPE_GRAY && header.bitDepth <= 8);
 }
 
-// The palette as a BMP of the same picture holds it: blue, green, red, 0; entries past the
-// file's own are black.
-void FillPalette(const PngHeader& header, std::span<std::uint8_t> palette) {
-  std::fill(palette.begin(), palette.end(), std::uint8_t{0});
-  const auto store = [&palette](std::size_t i, png_color colour) {
-    const std::array entry{colour.blue, colour.green, colour.red, png_byte{0}};
-    std::copy(entry.begin(), entry.end(), palette.subspan(i * kBmpPaletteEntrySize).begin());
-  };
+// The PLTE's entries, or for a grey file 2^depth greys.
+Palette PaletteOf(const PngHeader& header) {
+  Palette palette;
   if (header.colourType == PNG_COLOR_TYPE_PALETTE) {
+    palette.count = header.plteEntries;
     for (std::size_t i = 0; i < header.plteEntries; ++i) {
-      store(i, header.plte[i]);
+      const png_color colour = header.plte[i];
+      palette.entries[i] = {.red = colour.red, .green = colour.green, .blue = colour.blue};
     }
-    return;
+    return palette;
   }
   const unsigned levels = 1U << static_cast<unsigned>(header.bitDepth);
+  palette.count = levels;
   for (unsigned v = 0; v < levels; ++v) {
-    const auto grey = static_cast<png_byte>(v * 255 / (levels - 1));
-    store(v, {grey, grey, grey});
+    const auto grey = static_cast<std::uint8_t>(v * 255 / (levels - 1));
+    palette.entries[v] = {.red = grey, .green = grey, .blue = grey};
   }
+  return palette;
 }
 
 // The file's bytes: mapped when large, else read.
-std::int16_t LoadWholeFile(ByteSource& source, MemoryBlock& file) {
+std::optional<ReadFailure> LoadWholeFile(ByteSource& source, MemoryBlock& file) {
   const std::uint64_t length = source.Length();
   if (length > SIZE_MAX) {
-    return kBmpOutOfMemory;
+    return ReadFailure::kOutOfMemory;
   }
   if (source.CanMap() && length >= kSmallestMappedFile) {
     file = source.Map(0, static_cast<std::size_t>(length));
     if (file) {
-      return kBmpOk;
+      return std::nullopt;
     }
   }
   file = MemoryBlock::Allocate(static_cast<std::size_t>(length));
   if (!file) {
-    return kBmpOutOfMemory;
+    return ReadFailure::kOutOfMemory;
   }
   const std::optional<std::size_t> got = source.Seek(0) ? source.Read(file.bytes()) : std::nullopt;
-  return got == file.size() ? kBmpOk : kPngCorrupt;
+  return got == file.size() ? std::nullopt : std::optional(ReadFailure::kPngCorrupt);
 }
 
-std::int16_t Failed(const PngInput& input) {
-  return input.outOfMemory ? kBmpOutOfMemory : kPngCorrupt;
+ReadFailure Failed(const PngInput& input) {
+  return input.outOfMemory ? ReadFailure::kOutOfMemory : ReadFailure::kPngCorrupt;
 }
 
-}  // namespace
-
-bool HasPngSignature(std::span<const std::uint8_t> first) {
-  return first.size() >= kPngSignatureSize &&
-         std::equal(kPngSignature.begin(), kPngSignature.end(), first.begin());
-}
-
-std::int16_t ReadPng(ByteSource& source, MemoryBudget& budget, LoadedBitmap& bitmap) {
-  MemoryBlock file;
-  const std::int16_t loaded = LoadWholeFile(source, file);
-  if (loaded != kBmpOk) {
-    return loaded;
+// The block for the rows, with libpng's row buffers reserved beside it in `budget`. Width and
+// height below 2^31 keep every product far from wrapping in 64 bits.
+std::optional<ReadFailure> AllocateRows(const PngHeader& header, MemoryBudget& budget,
+                                        MemoryBlock& block) {
+  const std::uint64_t size = std::uint64_t{header.width} * header.height;
+  const std::uint64_t needed = size + kLibpngRowBuffers * (header.width + kLibpngRowSlack);
+  MemoryReservation reservation = size <= SIZE_MAX ? budget.Reserve(needed) : MemoryReservation();
+  if (!reservation) {
+    return ReadFailure::kOutOfMemory;
   }
-  PngInput input{.file = file.bytes()};
-  PngReadState state(input);
+  block = MemoryBlock::Allocate(static_cast<std::size_t>(size));
+  if (!block) {
+    return ReadFailure::kOutOfMemory;
+  }
+  block.Hold(std::move(reservation));
+  return std::nullopt;
+}
+
+// After the header chunks, with `file` held while libpng reads it.
+ReadResult ReadImage(PngReadState& state, PngInput& input, const MemoryBlock& file,
+                     MemoryBudget& budget) {
   PngHeader header;
-  if (!state.Ready()) {
-    return kBmpOutOfMemory;
-  }
   if (!ReadHeaderChunks(state, input, header)) {
     return Failed(input);
   }
   if (!HasPalette(header)) {
-    return kPngNoPalette;
+    return ReadFailure::kNoPalette;
   }
-  // Width and height below 2^31 keep every product far from wrapping in 64 bits.
-  const std::uint64_t stride = BmpStride(header.width);
-  const std::uint64_t size = kBmpPaletteBytes + stride * header.height;
-  const std::uint64_t needed = size + kLibpngRowBuffers * (header.width + kLibpngRowSlack);
-  MemoryReservation reservation = size <= SIZE_MAX ? budget.Reserve(needed) : MemoryReservation();
-  if (!reservation) {
-    return kBmpOutOfMemory;
+  MemoryBlock block;
+  if (const std::optional<ReadFailure> refused = AllocateRows(header, budget, block)) {
+    return *refused;
   }
-  MemoryBlock block = MemoryBlock::Allocate(static_cast<std::size_t>(size));
-  if (!block) {
-    return kBmpOutOfMemory;
-  }
-  block.Hold(std::move(reservation));
-  FillPalette(header, block.bytes().first(kBmpPaletteBytes));
-  const std::span<std::uint8_t> rows = block.bytes().subspan(kBmpPaletteBytes);
-  // The padding at the end of each row is zero, as in a BMP twin.
-  for (std::uint64_t y = 0; y < header.height; ++y) {
-    std::ranges::fill(rows.subspan(static_cast<std::size_t>(y * stride + header.width),
-                                   static_cast<std::size_t>(stride - header.width)),
-                      std::uint8_t{0});
-  }
-  if (!DecodeRows(state, rows, stride, header)) {
+  if (!DecodeRows(state, block.bytes(), header)) {
     return Failed(input);
   }
   // A mapped file that shrank while it was decoded read as zeros.
   if (file.Damaged()) {
-    return kPngCorrupt;
+    return ReadFailure::kPngCorrupt;
   }
-  bitmap.block = std::move(block);
-  bitmap.width = static_cast<std::int32_t>(header.width);
-  bitmap.height = -static_cast<std::int32_t>(header.height);
-  return kBmpOk;
+  std::optional<Picture> picture =
+      Picture::Of(InputKind::kPng, header.width, header.height, PaletteOf(header), std::move(block),
+                  {.offset = 0, .stride = header.width, .bottomUp = false});
+  if (!picture) {
+    return ReadFailure::kPngCorrupt;
+  }
+  return std::move(*picture);
+}
+
+}  // namespace
+
+ReadResult ReadPng(ByteSource& source, MemoryBudget& budget) {
+  MemoryBlock file;
+  if (const std::optional<ReadFailure> refused = LoadWholeFile(source, file)) {
+    return *refused;
+  }
+  PngInput input{.file = file.bytes()};
+  PngReadState state(png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &input, OnPngError,
+                                              IgnorePngWarning, &input, AllocateForPng,
+                                              FreeForPng));
+  if (!state.Ready()) {
+    return ReadFailure::kOutOfMemory;
+  }
+  return ReadImage(state, input, file, budget);
 }
 
 }  // namespace kav

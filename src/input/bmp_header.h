@@ -1,10 +1,11 @@
 #pragma once
 // The steps of reading a BMP file before its pixels: the headers by kind, the checks on them,
-// and where palette and pixels lie. Each step gives a result code of bmp_reader.h.
+// and where palette and pixels lie. A step that refuses the file says why.
 
 #include <cstdint>
+#include <optional>
 
-#include "bmp/bmp_reader.h"
+#include "input/bmp_reader.h"
 #include "platform/byte_source.h"
 
 namespace kav {
@@ -50,11 +51,11 @@ struct BmpLayout {
 };
 
 // Reads the file header and the info header, after the signature the caller has checked
-// (kBmpCorrupt when they are cut short or the info header has no known length).
-std::int16_t ReadBmpHeader(ByteSource& source, BmpHeader& header);
+// (corrupt when they are cut short or the info header has no known length).
+std::optional<ReadFailure> ReadBmpHeader(ByteSource& source, BmpHeader& header);
 
 // Refuses depths, compressions and sizes the reader does not take.
-std::int16_t CheckBmpHeader(const BmpHeader& header);
+std::optional<ReadFailure> CheckBmpHeader(const BmpHeader& header);
 
 BmpLayout BmpLayoutOf(const BmpHeader& header, std::uint64_t fileLength);
 

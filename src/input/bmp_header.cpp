@@ -1,4 +1,4 @@
-#include "bmp/bmp_header.h"
+#include "input/bmp_header.h"
 
 #include <algorithm>
 #include <array>
@@ -72,7 +72,7 @@ bool IsRle(BmpPixels pixels) {
 
 }  // namespace
 
-std::int16_t ReadBmpHeader(ByteSource& source, BmpHeader& header) {
+std::optional<ReadFailure> ReadBmpHeader(ByteSource& source, BmpHeader& header) {
   // Everything after the signature up to the longest header looked at, in one read; a file
   // with a shorter header may end sooner.
   HeaderBytes bytes{};
@@ -81,7 +81,7 @@ std::int16_t ReadBmpHeader(ByteSource& source, BmpHeader& header) {
       source.Seek(kBmpSignatureSize) ? source.Read(all.subspan(kBmpSignatureSize)) : std::nullopt;
   const std::size_t held = kBmpSignatureSize + got.value_or(0);
   if (held < kBiSizeEnd) {
-    return kBmpCorrupt;
+    return ReadFailure::kBmpCorrupt;
   }
   header.infoSize = LoadLe32(all.subspan(kBiSizeOffset));
   if (header.infoSize == kCoreHeaderSize) {
@@ -89,11 +89,11 @@ std::int16_t ReadBmpHeader(ByteSource& source, BmpHeader& header) {
   } else if (header.infoSize >= kShortestInfoHeader) {
     header.kind = BmpHeaderKind::kInfo;
   } else {
-    return kBmpCorrupt;
+    return ReadFailure::kBmpCorrupt;
   }
   const std::size_t headersEnd = kBiSizeOffset + InfoBytesToRead(header.kind, header.infoSize);
   if (held < headersEnd) {
-    return kBmpCorrupt;
+    return ReadFailure::kBmpCorrupt;
   }
   std::fill(all.begin() + static_cast<std::ptrdiff_t>(headersEnd), all.end(), std::uint8_t{0});
   header.fileSize = LoadLe32(all.subspan(kBfSizeOffset));
@@ -103,31 +103,31 @@ std::int16_t ReadBmpHeader(ByteSource& source, BmpHeader& header) {
   } else {
     ParseInfoFields(all, header);
   }
-  return kBmpOk;
+  return std::nullopt;
 }
 
-std::int16_t CheckBmpHeader(const BmpHeader& header) {
+std::optional<ReadFailure> CheckBmpHeader(const BmpHeader& header) {
   if (!IsPaletteDepth(header.bitCount)) {
-    return kBmpNot8Bit;
+    return ReadFailure::kNot8Bit;
   }
   if (header.compression != kUncompressed && header.compression != kRle8Compression &&
       header.compression != kRle4Compression) {
-    return kBmpCompressed;
+    return ReadFailure::kCompressed;
   }
   if ((header.compression == kRle8Compression && header.bitCount != 8) ||
       (header.compression == kRle4Compression && header.bitCount != 4)) {
-    return kBmpCorrupt;
+    return ReadFailure::kBmpCorrupt;
   }
   // RLE rows are coded bottom row first only.
   if (header.width < 0 || (IsRle(PixelsOf(header)) && header.height < 0)) {
-    return kBmpCorrupt;
+    return ReadFailure::kBmpCorrupt;
   }
   // A file shorter than its own headers: the size of what follows them would wrap.
   if (header.fileSize <
       kBmpFileHeaderSize + std::min<std::uint64_t>(header.infoSize, kBmpMinInfoHeaderSize)) {
-    return kBmpOutOfMemory;
+    return ReadFailure::kOutOfMemory;
   }
-  return kBmpOk;
+  return std::nullopt;
 }
 
 BmpLayout BmpLayoutOf(const BmpHeader& header, std::uint64_t fileLength) {

@@ -1,7 +1,5 @@
 #pragma once
-// ReadBmp8: loads one palette-indexed BMP or PNG file for the format writers. The file's
-// first bytes tell which it is; a PNG is read by ReadPng (png_reader.h) into the same block
-// its uncompressed 8-bit BMP twin would give.
+// ReadBmp8: the reader of palette-indexed BMP files.
 //
 // The file starts with the 14-byte file header, then an info header whose kind its length
 // (biSize, at offset 14) tells:
@@ -29,22 +27,17 @@
 // padded to a multiple of 4 bytes, pixels high bits first within a byte. RLE8 and RLE4 rows
 // are stored bottom row first, coded from bfOffBits to bfSize or the end of the file.
 //
-// The loaded block is normalised to what every writer reads: 1024 palette bytes (entries
-// the file does not have are zero) followed by the rows as 8-bit indices, `stride` bytes
-// each (width rounded up to a multiple of 4), bottom row first unless the height is
-// negative. An uncompressed 8-bit file gives its own bytes from bfOffBits up to bfSize;
-// for the common layout (40-byte info header, 256 colours, rows at 1078) that is exactly
-// the file's bytes 54 to bfSize - 1. Every other file is decoded into a block of palette
-// and rows alone, padding zero.
+// The picture's rows are stored bottom row first unless the height is negative. Uncompressed
+// 8-bit rows are taken as the file holds them, padded to 4 bytes: in the common layout
+// (40-byte info header, 256 colours, rows at 1078) the picture's block is the file's bytes 54
+// to bfSize - 1, palette and rows, mapped when large; otherwise the rows alone. Packed and RLE
+// rows are decoded into a block of the rows alone, one byte an index and no padding.
 
 #include <cstdint>
-#include <string>
-#include <string_view>
 
+#include "input/read_picture.h"
 #include "platform/byte_source.h"
-#include "platform/memory_block.h"
 #include "platform/memory_budget.h"
-#include "platform/message_box.h"
 
 namespace kav {
 
@@ -66,41 +59,11 @@ inline constexpr std::size_t kBiBitCountOffset = 28;
 inline constexpr std::size_t kBiCompressionOffset = 30;
 inline constexpr std::size_t kBiClrUsedOffset = 46;
 
-// Result codes of ReadBmp8; callers only test for zero.
-inline constexpr std::int16_t kBmpOk = 0;
-inline constexpr std::int16_t kBmpCannotOpen = -1;
-inline constexpr std::int16_t kBmpNot8Bit = -2;
-inline constexpr std::int16_t kBmpNotBmp = -3;
-inline constexpr std::int16_t kBmpCorrupt = -4;
-inline constexpr std::int16_t kBmpOutOfMemory = -5;
-inline constexpr std::int16_t kBmpCompressed = -6;
-inline constexpr std::int16_t kPngNoPalette = -7;
-inline constexpr std::int16_t kPngCorrupt = -8;
+// Reads the BMP file `source` (from its start) into a picture. Its memory is reserved in
+// `budget` before anything is decoded, sized from the header alone.
+ReadResult ReadBmp8(ByteSource& source, MemoryBudget& budget);
 
-// The reader's message for a file whose contents do not hold what its header says; writers
-// use it too when a file changes under them while it is being converted.
-inline constexpr std::string_view kBmpCorruptText = "This BMP file is corrupt";
-
-// A loaded bitmap. The receiver owns the block.
-struct LoadedBitmap {
-  MemoryBlock block;
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-};
-
-// Reads the BMP file at `path` into `bitmap`. On failure the reason has been shown in an
-// unowned message box, the block is empty and width and height are untouched.
-std::int16_t ReadBmp8(const std::string& path, MessageBoxes& messages, LoadedBitmap& bitmap);
-
-// The same over any byte source (bytes in memory for tests and fuzzing). `source` is read
-// from its start. The block (palette and rows, sized from the header alone) is reserved in
-// `budget` before anything is decoded, waiting while other conversions leave too little of it
-// free, and held by the block; a picture larger than the whole budget is refused as "Out of
-// memory".
-std::int16_t ReadBmp8(ByteSource& source, MessageBoxes& messages, LoadedBitmap& bitmap,
-                      MemoryBudget& budget = PictureMemory());
-
-// The length of one row in the loaded block: `width` rounded up to a multiple of 4.
+// The length of one stored row of 8-bit indices: `width` rounded up to a multiple of 4.
 constexpr std::uint64_t BmpStride(std::uint32_t width) {
   return (std::uint64_t{width} + 3) & ~3ULL;
 }

@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "bmp/bmp_header.h"
-#include "bmp/pixel_decoders.h"
+#include "input/bmp_header.h"
+#include "input/pixel_decoders.h"
 
 namespace kav {
 namespace {

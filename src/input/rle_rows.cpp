@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "bmp/pixel_decoders.h"
+#include "input/pixel_decoders.h"
 
 namespace kav {
 namespace {

@@ -1,0 +1,38 @@
+#include "input/picture.h"
+
+#include <utility>
+
+namespace kav {
+
+std::optional<Picture> Picture::Of(InputKind kind, std::uint32_t width, std::uint32_t height,
+                                   const Palette& palette, MemoryBlock block,
+                                   const RowLayout& layout) {
+  // Below 2^32 rows of strides below 2^32 bytes keep every product inside 64 bits.
+  if (layout.stride < width || layout.stride > UINT32_MAX) {
+    return std::nullopt;
+  }
+  const std::uint64_t rowsBytes = height == 0 ? 0 : (height - 1) * layout.stride + width;
+  if (layout.offset > block.size() || rowsBytes > block.size() - layout.offset) {
+    return std::nullopt;
+  }
+  Picture picture;
+  picture.kind_ = kind;
+  picture.width_ = width;
+  picture.height_ = height;
+  picture.palette_ = palette;
+  picture.layout_ = layout;
+  picture.rows_ =
+      std::span<const std::uint8_t>(block.bytes())
+          .subspan(static_cast<std::size_t>(layout.offset), static_cast<std::size_t>(rowsBytes));
+  picture.block_ = std::move(block);
+  return picture;
+}
+
+void Picture::Release() {
+  rows_ = {};
+  width_ = 0;
+  height_ = 0;
+  block_.Release();
+}
+
+}  // namespace kav

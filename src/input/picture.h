@@ -1,0 +1,89 @@
+#pragma once
+// Picture: what every reader gives the writers, whatever the input was: a width, a height, a
+// palette, and one palette index per pixel, row by row from the top.
+//
+// The indices lie in one memory block that the picture owns, together with the picture
+// memory reserved for it (platform/memory_budget.h), so both are given back when the picture
+// goes. A reader lays the rows in the block as is cheapest for it: a large uncompressed 8-bit
+// BMP in the common layout is a read-only mapping of the file itself, palette included, its
+// rows padded to 4 bytes and stored bottom row first; Row() hides how they lie.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "color/palette.h"  // kPaletteEntries: indices are 8 bits
+#include "platform/memory_block.h"
+
+namespace kav {
+
+// A palette entry. Alpha is 255 (opaque) unless the input gives the entry a transparency of
+// its own.
+struct Colour {
+  std::uint8_t red = 0;
+  std::uint8_t green = 0;
+  std::uint8_t blue = 0;
+  std::uint8_t alpha = 255;
+  bool operator==(const Colour&) const = default;
+};
+
+// The entries a picture's indices name: the input gives the first `count`, and the others are
+// opaque black (an index may still name one).
+struct Palette {
+  std::array<Colour, kPaletteEntries> entries{};
+  std::size_t count = 0;
+};
+
+// The kinds of input, told apart by their first bytes (input/read_picture.h).
+enum class InputKind : std::uint8_t { kBmp, kPng };
+
+// Where the stored rows lie in a picture's block.
+struct RowLayout {
+  std::uint64_t offset = 0;  // the first stored row
+  std::uint64_t stride = 0;  // from one stored row to the next, at least the width
+  bool bottomUp = false;     // the bottom row is stored first
+};
+
+class Picture {
+ public:
+  // The picture whose `height` rows of `width` indices lie in `block` as `layout` says, or
+  // nullopt when the block is too short to hold them.
+  static std::optional<Picture> Of(InputKind kind, std::uint32_t width, std::uint32_t height,
+                                   const Palette& palette, MemoryBlock block,
+                                   const RowLayout& layout);
+
+  InputKind kind() const { return kind_; }
+  std::uint32_t width() const { return width_; }
+  std::uint32_t height() const { return height_; }
+  const Palette& palette() const { return palette_; }
+
+  // Row `y` (below height()) counted from the top: its width() indices.
+  std::span<const std::uint8_t> Row(std::uint32_t y) const {
+    const std::uint32_t stored = layout_.bottomUp ? height_ - 1 - y : y;
+    return rows_.subspan(static_cast<std::size_t>(stored * layout_.stride), width_);
+  }
+  // Whether the bottom row lies first in memory: a pass over every row that starts from the
+  // bottom then reads memory upwards, as the processor's prefetcher expects.
+  bool StoredBottomUp() const { return layout_.bottomUp; }
+
+  // Whether the block is a mapping of the input file, which costs no copy.
+  bool IsMapped() const { return block_.IsMapped(); }
+  // Whether the mapped input file shrank while it was read: its vanished part reads as zeros.
+  bool Damaged() const { return block_.Damaged(); }
+  // Gives the block and its reserved memory back now; the picture has no rows afterwards.
+  void Release();
+
+ private:
+  Picture() = default;
+
+  InputKind kind_ = InputKind::kBmp;
+  std::uint32_t width_ = 0;
+  std::uint32_t height_ = 0;
+  Palette palette_;
+  MemoryBlock block_;
+  RowLayout layout_;
+  std::span<const std::uint8_t> rows_;  // every stored row, inside block_
+};
+
+}  // namespace kav
