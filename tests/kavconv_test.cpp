@@ -153,6 +153,12 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
               "1 kavconv: b.bmp: This is not a BMP file\nError while loading BMP file!\n");
     EXPECT_FALSE(Exists("c.RLE"));
   }
+  // The status line after a failed read names the kind the file was taken for.
+  test::WriteFile(dir.File("d.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0});
+  const test::ProcessRun png = Kav({"convert", "d.png", "c.bmp"});
+  EXPECT_EQ(Err(png) + png.out,
+            "1 kavconv: d.png: This PNG file is corrupt\nError while loading PNG file!\n"
+            "SUCCESS!!  c.RLE converted!\n2 files processed!\n");
 }
 
 TEST_F(Kavconv, UsageErrorsConvertNothing) {
