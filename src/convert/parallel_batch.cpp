@@ -115,11 +115,11 @@ class ParallelRun {
       return {FileState::kSkipped, {}};
     }
     const BatchInput& input = inputs_[index];
-    Conversion conversion =
-        writingOverSource_[index]
-            ? RefuseSourceAsOutput(settings_.format)
-            : convertFile_(settings_, input.source, OutputPathOf(input, settings_.format),
-                           [this, index] { return MayPutInPlace(index); });
+    Conversion conversion = writingOverSource_[index]
+                                ? RefuseSourceAsOutput(settings_.format)
+                                : convertFile_(SettingsFor(settings_, input), input.source,
+                                               OutputPathOf(input, settings_.format),
+                                               [this, index] { return MayPutInPlace(index); });
     const bool converted = Succeeded(conversion);
     if (!converted && failureStops_) {
       StopAfter(index);
