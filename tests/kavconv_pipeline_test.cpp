@@ -382,6 +382,43 @@ TEST_F(Pipeline, CHeadersOfATreeCompileTogetherInEveryDialectAndHoldTheirFilesBy
   }
 }
 
+// Colour tables kept per palette give every file the bytes that tables built for it give:
+// many files of one palette, palettes that differ in one late entry alone, and more palettes
+// than are kept, taken in turn, converted two at a time.
+TEST_F(Pipeline, PaletteTablesKeptGiveTheBytesOfTablesBuiltForEachFile) {
+  constexpr int kFiles = 60;
+  fs::create_directory(dir.File("in"));
+  for (int i = 0; i < kFiles; ++i) {
+    test::BmpPicture spec =
+        test::PictureOf(9, 4, [i](int x, int y) { return (x * 31 + y * 7 + i) % 256; });
+    for (int entry = 0; entry < 256; ++entry) {
+      spec.palette.push_back({static_cast<std::uint8_t>(entry),
+                              static_cast<std::uint8_t>(255 - entry),
+                              static_cast<std::uint8_t>(entry * 7)});
+    }
+    const int palette = i % 3 == 0 ? 0 : i % 20;
+    spec.palette[static_cast<std::size_t>(255 - palette)].blue ^= 0x80;
+    test::WriteFile(dir.File("in/" + std::to_string(i) + ".bmp"), test::MakeBmp(spec));
+  }
+  for (const std::string format : {"mzr", "rle", "rls"}) {
+    for (const std::string tables : {"kept", "built"}) {
+      test::KeepPaletteTables(tables == "kept");
+      EXPECT_EQ(Kav({"-q", "-j", "2", "-f", format, "--output-dir", dir.File(tables + format),
+                     dir.File("in")})
+                    .status,
+                0);
+    }
+    test::KeepPaletteTables(true);
+    const std::string extension = format == "mzr" ? ".MZR" : ".RLE";
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string name = "/" + std::to_string(i) + extension;
+      EXPECT_EQ(test::ReadFile(dir.File("kept" + format + name)),
+                test::ReadFile(dir.File("built" + format + name)))
+          << format << name;
+    }
+  }
+}
+
 // A header's array and, upper-cased, its size macro and guard, wherever the output goes.
 TEST_F(Pipeline, CNamesFollowTheOutputsPathAsUnreservedIdentifiers) {
   Picture("art/ui/pic1.bmp");
