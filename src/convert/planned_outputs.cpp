@@ -66,6 +66,16 @@ class OutputFiles {
   std::unordered_map<std::string, std::string> folders_;  // by the folder's spelling
 };
 
+// The binary file whose C header `path` is (HeaderPathOf), or "" when `path` is a binary file
+// itself: `binary`, or another file of the same input.
+std::string HeldBy(const std::string& path, const std::string& binary) {
+  const std::size_t added = HeaderPathOf("").size();
+  return path != binary && path.size() > added &&
+                 HeaderPathOf(path.substr(0, path.size() - added)) == path
+             ? path.substr(0, path.size() - added)
+             : std::string();
+}
+
 // Inputs joined into groups, each named by one of its inputs.
 class InputGroups {
  public:
@@ -107,10 +117,12 @@ std::vector<PlannedOutput> PlanOutputs(std::span<const BatchInput> inputs,
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const std::string binary = OutputPathOf(inputs[i], settings.format);
     for (std::string& path : FilesWritten(binary, settings)) {
-      const bool header = path != binary;
+      // A header is named after the binary file it holds, whose path it extends (HeaderPathOf):
+      // each frame's too, when a picture gives several.
+      const std::string held = HeldBy(path, binary);
       outputs.push_back(files.Of(i, std::move(path)));
-      if (header) {
-        outputs.back().cName = HeaderNameOf(binary, SettingsFor(settings, inputs[i]));
+      if (!held.empty()) {
+        outputs.back().cName = HeaderNameOf(held, SettingsFor(settings, inputs[i]));
       }
     }
   }
