@@ -70,6 +70,17 @@ bool IsPathInside(const std::string& path) {
          relative != ".";
 }
 
+// "OPTION: NAME FAULT" when the C name (or prefix) given with `option` breaks the rules of C
+// names (CNameFault), or nullopt.
+std::optional<std::string> CNameError(std::string_view option,
+                                      const std::optional<std::string>& name, bool prefix) {
+  const std::optional<std::string> fault = name ? CNameFault(*name, prefix) : std::nullopt;
+  if (!fault) {
+    return std::nullopt;
+  }
+  return std::string(option) + ": " + (name->empty() ? "''" : *name) + " " + *fault;
+}
+
 bool IsFolder(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::is_directory(path, ignored);
@@ -261,17 +272,10 @@ std::optional<std::string> ConvertCommand::UsageError() const {
   if (!placement_.file.empty() && !placement_.folder.empty() && !IsPathInside(placement_.file)) {
     return "--output: with --output-dir, OUT is a path inside DIR";
   }
-  if (headerName_) {
-    if (const std::optional<std::string> fault = CNameFault(*headerName_)) {
-      return "--c-name: " + (headerName_->empty() ? "''" : *headerName_) + " " + *fault;
-    }
+  if (std::optional<std::string> fault = CNameError("--c-name", headerName_, false)) {
+    return fault;
   }
-  if (headerPrefix_) {
-    if (const std::optional<std::string> fault = CNameFault(*headerPrefix_, true)) {
-      return "--c-prefix: " + (headerPrefix_->empty() ? "''" : *headerPrefix_) + " " + *fault;
-    }
-  }
-  return std::nullopt;
+  return CNameError("--c-prefix", headerPrefix_, true);
 }
 
 Arguments ConvertCommand::Gather(OutputFormat format) const {
