@@ -1,15 +1,23 @@
 # kav_add_assets(<target> FORMAT mzr|rle|rls [START n] [END n] [TRANSPARENT n] [NO_REMAPPING]
-#                [OUTPUT_DIR dir] [EMIT binary|c|both] SOURCES <pictures>...)
+#                [OUTPUT_DIR dir] [BASE_DIR dir] [EMIT binary|c|both] [C_PREFIX prefix]
+#                [OUTPUT_VARIABLE var] SOURCES <pictures>...)
 #
 # Adds a build rule per picture that runs kav::kavconv on it when it (or the converter)
-# changes, and makes <target> depend on the results. The outputs are named as kavconv names
-# them (hero.bmp gives hero.MZR or hero.RLE; EMIT c or both adds hero.RLE.h) and go to
-# OUTPUT_DIR, by default ${CMAKE_CURRENT_BINARY_DIR}/kav_assets/<target>. A compiled <target>
-# gets KAV_ASSET_DIR="<output dir>" and, with EMIT c or both, the output folder on its include
-# path. Two pictures that would give one output stop the configuration.
+# changes, and makes <target> depend on the results. Each output keeps its source's path
+# relative to BASE_DIR (by default ${CMAKE_CURRENT_SOURCE_DIR}) inside OUTPUT_DIR (by default
+# ${CMAKE_CURRENT_BINARY_DIR}/kav_assets/<target>), named as kavconv names it: ui/hero.bmp gives
+# ui/hero.MZR or ui/hero.RLE, and EMIT c or both adds ui/hero.RLE.h, whose array is ui_hero_RLE
+# (C_PREFIX in front, as kavconv's --c-prefix puts it). So same-named pictures in different
+# folders are fine; a picture outside BASE_DIR goes directly into OUTPUT_DIR, and two pictures
+# that would give one output stop the configuration.
+#
+# A compiled <target> gets the output folder on its include path (EMIT c or both) and
+# KAV_ASSET_DIR="<output folder>" of its first call; later calls on the same target never
+# define it again. OUTPUT_VARIABLE names a variable that receives this call's output folder.
 function(kav_add_assets target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "NO_REMAPPING"
-                        "FORMAT;START;END;TRANSPARENT;OUTPUT_DIR;EMIT" "SOURCES")
+                        "FORMAT;START;END;TRANSPARENT;OUTPUT_DIR;BASE_DIR;EMIT;C_PREFIX;OUTPUT_VARIABLE"
+                        "SOURCES")
   set(usage "kav_add_assets(${target})")
   if(NOT TARGET ${target})
     message(FATAL_ERROR "${usage}: no target named ${target}")
@@ -30,6 +38,14 @@ function(kav_add_assets target)
   if(NOT arg_SOURCES)
     message(FATAL_ERROR "${usage}: no SOURCES")
   endif()
+  if(DEFINED arg_C_PREFIX AND arg_EMIT STREQUAL "binary")
+    message(FATAL_ERROR "${usage}: C_PREFIX needs EMIT c or both")
+  endif()
+  if(NOT arg_BASE_DIR)
+    set(arg_BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  cmake_path(ABSOLUTE_PATH arg_BASE_DIR BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE
+             OUTPUT_VARIABLE base_dir)
   if(NOT arg_OUTPUT_DIR)
     set(arg_OUTPUT_DIR ${CMAKE_CURRENT_BINARY_DIR}/kav_assets/${target})
   endif()
@@ -47,6 +63,9 @@ function(kav_add_assets target)
   if(arg_NO_REMAPPING)
     list(APPEND options --no-remapping)
   endif()
+  if(DEFINED arg_C_PREFIX)
+    list(APPEND options --c-prefix ${arg_C_PREFIX})
+  endif()
   set(extension RLE)  # RLS files are named *.RLE too
   if(format STREQUAL "mzr")
     set(extension MZR)
@@ -55,8 +74,16 @@ function(kav_add_assets target)
   set(all_outputs)
   foreach(source IN LISTS arg_SOURCES)
     cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE)
-    cmake_path(GET source STEM LAST_ONLY stem)
-    set(binary ${output_dir}/${stem}.${extension})
+    # kavconv places the output at this path inside the output folder, and names its C array
+    # after that path.
+    cmake_path(IS_PREFIX base_dir "${source}" NORMALIZE inside)
+    if(inside)
+      cmake_path(RELATIVE_PATH source BASE_DIRECTORY ${base_dir} OUTPUT_VARIABLE relative)
+    else()
+      cmake_path(GET source FILENAME relative)
+    endif()
+    cmake_path(REPLACE_EXTENSION relative LAST_ONLY ${extension})
+    set(binary ${output_dir}/${relative})
     # Across every call, so that two targets or two calls cannot overwrite each other either.
     get_property(earlier GLOBAL PROPERTY "kav_asset_source:${binary}")
     if(earlier)
@@ -72,7 +99,8 @@ function(kav_add_assets target)
     endif()
     cmake_path(GET source FILENAME name)
     add_custom_command(OUTPUT ${outputs}
-                       COMMAND kav::kavconv convert ${options} -o ${binary} ${source}
+                       COMMAND kav::kavconv convert ${options} --output-dir ${output_dir}
+                               -o ${relative} ${source}
                        DEPENDS ${source} kav::kavconv
                        COMMENT "Converting ${name} to ${extension} (${format})"
                        VERBATIM)
@@ -88,9 +116,16 @@ function(kav_add_assets target)
   add_dependencies(${target} ${target}_kav_assets_${index})
   get_target_property(type ${target} TYPE)
   if(NOT type MATCHES "^(UTILITY|INTERFACE_LIBRARY)$")
-    target_compile_definitions(${target} PRIVATE KAV_ASSET_DIR="${output_dir}")
+    get_property(defined TARGET ${target} PROPERTY KAV_ASSET_DIR SET)
+    if(NOT defined)
+      set_property(TARGET ${target} PROPERTY KAV_ASSET_DIR ${output_dir})
+      target_compile_definitions(${target} PRIVATE KAV_ASSET_DIR="${output_dir}")
+    endif()
     if(NOT arg_EMIT STREQUAL "binary")
       target_include_directories(${target} PRIVATE ${output_dir})
     endif()
+  endif()
+  if(arg_OUTPUT_VARIABLE)
+    set(${arg_OUTPUT_VARIABLE} ${output_dir} PARENT_SCOPE)
   endif()
 endfunction()

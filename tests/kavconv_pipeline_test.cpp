@@ -14,6 +14,7 @@
 
 #include "cli/kavconv.h"
 #include "convert/inputs.h"
+#include "formats/c_header.h"
 #include "support/test_support.h"
 
 namespace kav {
@@ -158,8 +159,11 @@ TEST_F(Pipeline, FolderWalkTakesPicturesInByteOrderAndPassesOverHiddenAndLinkedF
   std::vector<std::string> folders = walk.folders;
   std::sort(folders.begin(), folders.end());
   EXPECT_EQ(folders, (std::vector<std::string>{"", "a.b", "folder.bmp", "sub", "sub/deeper"}));
-  fs::create_directory(dir.File("empty"));
-  EXPECT_EQ(Kav({dir.File("empty")}).status, 0);
+  fs::create_directories(dir.File("empty/.hidden"));
+  Picture("empty/.hidden/x.bmp");
+  const test::ProcessRun empty = Kav({dir.File("empty")});
+  EXPECT_EQ(std::to_string(empty.status) + " " + empty.err,
+            "0 kavconv: D/empty: no pictures here\n");
   // Each shell completes the same pictures for convert.
   for (const auto& [file, pattern] :
        {std::pair{"kavconv.bash", "_filedir '@(bmp|dib|png)'"},
@@ -201,6 +205,10 @@ TEST_F(Pipeline, OutputsGoWhereAskedAndTwoInputsOfOnePlacedOutputAreAUsageError)
   Picture("ui/pic1.bmp");
   Picture("fonts/pic1.bmp");
   Picture("in/b.png");
+  Picture("names/a-b.bmp");
+  Picture("names/a_b.bmp");
+  Picture("case/Hero.bmp");
+  Picture("case/hero.bmp");
   for (const auto& [arguments, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--output-dir", "D/build", "--emit", "c", "D/ui", "D/fonts"},
             "kavconv: D/ui/pic1.bmp and D/fonts/pic1.bmp would both write D/build/pic1.RLE.h\n"},
@@ -208,7 +216,15 @@ TEST_F(Pipeline, OutputsGoWhereAskedAndTwoInputsOfOnePlacedOutputAreAUsageError)
             "kavconv: D/ui/pic1.bmp and D/fonts/pic1.bmp would both write D/build/pic1.RLE\n"},
            {{"D/in/b.png", "D/in"},
             "kavconv: D/in/b.png and D/in/b.bmp would both write D/in/b.RLE\n"},
-           {{"-q", "--output-dir", "D/build", "D/ui", "D/ui/pic1.bmp"}, ""}}) {
+           {{"-q", "--output-dir", "D/build", "D/ui", "D/ui/pic1.bmp"}, ""},
+           // C names of one run must differ too, and beside their sources as well.
+           {{"--output-dir", "D/build", "--emit", "both", "D/names"},
+            "kavconv: D/names/a-b.bmp and D/names/a_b.bmp would both be named a_b_RLE\n"},
+           {{"--emit", "c", "D/case/Hero.bmp", "D/ui", "D/case/hero.bmp"},
+            "kavconv: D/case/Hero.bmp and D/case/hero.bmp would both be named HERO_RLE_SIZE\n"},
+           {{"--emit", "c", "D/ui/pic1.bmp", "D/fonts/pic1.bmp"},
+            "kavconv: D/ui/pic1.bmp and D/fonts/pic1.bmp would both be named pic1_RLE\n"},
+           {{"-q", "--output-dir", "D/build", "--emit", "c", "D/ui", "D/names/a_b.bmp"}, ""}}) {
     std::vector<std::string> real;
     for (const std::string& argument : arguments) {
       real.push_back(argument.starts_with("D/") ? dir.File(argument.substr(2)) : argument);
@@ -216,22 +232,40 @@ TEST_F(Pipeline, OutputsGoWhereAskedAndTwoInputsOfOnePlacedOutputAreAUsageError)
     const test::ProcessRun result = Kav(real);
     EXPECT_EQ(std::to_string(result.status) + " " + result.err, (err.empty() ? "0 " : "2 ") + err);
     EXPECT_EQ(fs::exists(dir.File("build")), err.empty()) << err;
-    EXPECT_FALSE(fs::exists(dir.File("in/b.RLE")));
+    EXPECT_FALSE(fs::exists(dir.File("in/b.RLE")) || fs::exists(dir.File("case/Hero.RLE.h")));
+    fs::remove_all(dir.File("build"));
   }
-  for (const std::vector<std::string>& usage : std::vector<std::vector<std::string>>{
-           {"-o", dir.File("x"), dir.File("in")},
-           {"-o", dir.File("x"), dir.File("one/hero.bmp"), dir.File("in/b.bmp")},
-           {"--output-dir", "", dir.File("in/b.bmp")},
-           {"--emit", "c", "--c-name", "x", dir.File("in")},
-           {"--emit", "c", "--c-name", "9x", dir.File("one/hero.bmp")},
-           {"--watch", "--fail-fast", dir.File("in")}}) {
+  const std::string hero = dir.File("one/hero.bmp");
+  for (const auto& [usage, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"-o", dir.File("x"), dir.File("in")},
+            "--output takes exactly one input file; for folders and several files use "
+            "--output-dir"},
+           {{"-o", dir.File("x"), hero, dir.File("in/b.bmp")}, "--output takes exactly one"},
+           {{"--output-dir", "", dir.File("in/b.bmp")}, "--output-dir: an empty path"},
+           {{"--output-dir", dir.File("od"), "-o", "../x", hero},
+            "--output: with --output-dir, OUT is a path inside DIR"},
+           {{"--output-dir", dir.File("od"), "-o", "/x", hero}, "--output: with --output-dir"},
+           {{"--emit", "c", "--c-name", "x", dir.File("in")}, "--c-name takes exactly one"},
+           {{"--c-name", "x", hero}, "--c-name needs --emit c or --emit both"},
+           {{"--c-prefix", "x", hero}, "--c-prefix needs --emit c or --emit both"},
+           {{"--emit", "c", "--c-name", "9x", hero}, "--c-name: 9x begins with a digit"},
+           {{"--emit", "c", "--c-name", "_x", hero}, "--c-name: _x begins with _"},
+           {{"--emit", "c", "--c-name", "a__b", hero}, "--c-name: a__b holds __"},
+           {{"--emit", "c", "--c-name", "int", hero}, "--c-name: int is a keyword of C or C++"},
+           {{"--emit", "c", "--c-name", "char8_t", hero}, "--c-name: char8_t is a keyword"},
+           {{"--emit", "c", "--c-name", "typeof_unqual", hero}, "--c-name: typeof_unqual is a"},
+           {{"--emit", "c", "--c-name", "", hero}, "--c-name: '' is empty"},
+           {{"--emit", "c", "--c-name", "h\u00e9", hero},
+            "--c-name: h\u00e9 holds a character other than an ASCII letter, digit or _"},
+           {{"--emit", "c", "--c-prefix", "3d_", hero}, "--c-prefix: 3d_ begins with a digit"},
+           {{"--emit", "c", "--c-prefix", "a-", hero}, "--c-prefix: a- holds a character"},
+           {{"--watch", "--fail-fast", dir.File("in")}, "--fail-fast excludes --watch"}}) {
     const test::ProcessRun refused = Kav(usage);
     EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_TRUE(refused.err.starts_with("kavconv: " + err)) << refused.err;
   }
-  EXPECT_EQ(Kav({"-o", dir.File("x"), dir.File("in")}).err,
-            "--output takes exactly one input file; for folders and several files use "
-            "--output-dir\nRun with --help for more information.\n");
-  EXPECT_FALSE(fs::exists(dir.File("x")) || fs::exists(dir.File("in/b.RLE")));
+  EXPECT_FALSE(fs::exists(dir.File("x")) || fs::exists(dir.File("in/b.RLE")) ||
+               fs::exists(dir.File("one/hero.RLE.h")) || fs::exists(dir.File("od")));
 }
 
 TEST_F(Pipeline, FoldersAreMadeOnlyThroughLinksTheRulesFollow) {
@@ -314,28 +348,122 @@ TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceWrittenAlikeAndSound) {
   EXPECT_EQ(Kav({"-u", source, source}).out, rle + "D/a.RLE is up to date\n2 files processed!\n");
 }
 
-TEST_F(Pipeline, CHeaderCompilesInEveryDialectAndHoldsTheBinarysBytes) {
-  Picture("9 lives-\u00e9.bmp", 300);
-  ASSERT_EQ(Kav({"--emit", "both", dir.File("9 lives-\u00e9.bmp")}).status, 0);
-  test::WriteFile(dir.File("check.c"), [] {
-    const std::string program =
-        "#include <stdio.h>\n#include <string.h>\n#include \"9 lives-\u00e9.RLE.h\"\n"
-        "#if __cplusplus >= 201103L || __STDC_VERSION__ >= 201112L\n"
-        "#define ALIGNED(array) (__alignof__(array) >= 4)\n#else\n#define ALIGNED(array) 1\n"
-        "#endif\nint main(int argc, char** argv) {\n  static unsigned char bytes[1 << 16];\n"
-        "  FILE* file = fopen(argv[argc - 1], \"rb\");\n"
-        "  size_t size = fread(bytes, 1, sizeof bytes, file);\n"
-        "  return size != _9_LIVES___RLE_SIZE || sizeof _9_lives___RLE != size ||\n"
-        "         memcmp(bytes, _9_lives___RLE, size) != 0 || !ALIGNED(_9_lives___RLE);\n}\n";
-    return test::Bytes(program.begin(), program.end());
-  }());
+// Two same-named pictures in two folders, and a name that is no identifier as it stands, in
+// one program: each array holds its own file's bytes.
+TEST_F(Pipeline, CHeadersOfATreeCompileTogetherInEveryDialectAndHoldTheirFilesBytes) {
+  Picture("art/ui/pic1.bmp", 300);
+  Picture("art/fonts/pic1.bmp", 7, 9);
+  Picture("art/9 lives-\u00e9.bmp", 5);
+  ASSERT_EQ(Kav({"--emit", "both", "--output-dir", dir.File("out"), dir.File("art")}).status, 0);
+  const std::string program =
+      "#include <stdio.h>\n#include <string.h>\n#include \"ui/pic1.RLE.h\"\n"
+      "#include \"fonts/pic1.RLE.h\"\n#include \"9 lives-\u00e9.RLE.h\"\n"
+      "#if __cplusplus >= 201103L || __STDC_VERSION__ >= 201112L\n"
+      "#define ALIGNED(array) (__alignof__(array) >= 4)\n#else\n#define ALIGNED(array) 1\n"
+      "#endif\nstatic int differs(const char* path, const unsigned char* array, size_t size) {\n"
+      "  static unsigned char bytes[1 << 16];\n  FILE* file = fopen(path, \"rb\");\n"
+      "  size_t read = fread(bytes, 1, sizeof bytes, file);\n  fclose(file);\n"
+      "  return read != size || memcmp(bytes, array, size) != 0;\n}\n"
+      "int main(void) {\n"
+      "  return sizeof ui_pic1_RLE != UI_PIC1_RLE_SIZE || !ALIGNED(ui_pic1_RLE) ||\n"
+      "         !ALIGNED(fonts_pic1_RLE) || differs(\"ui/pic1.RLE\", ui_pic1_RLE, "
+      "UI_PIC1_RLE_SIZE) ||\n"
+      "         differs(\"fonts/pic1.RLE\", fonts_pic1_RLE, FONTS_PIC1_RLE_SIZE) ||\n"
+      "         differs(\"9 lives-\u00e9.RLE\", kav_9_lives_RLE, KAV_9_LIVES_RLE_SIZE);\n}\n";
+  test::WriteFile(dir.File("check.c"), test::Bytes(program.begin(), program.end()));
   fs::copy_file(dir.File("check.c"), dir.File("check.cpp"));
-  const std::string flags = " -Wall -Wextra -pedantic -Werror -o " + dir.File("check") + " ";
-  const std::string run = " && " + dir.File("check") + " '" + dir.File("9 lives-\u00e9.RLE") + "'";
+  const std::string flags =
+      " -Wall -Wextra -pedantic -Werror -I" + dir.File("out") + " -o " + dir.File("check") + " ";
+  const std::string run = " && cd " + dir.File("out") + " && " + dir.File("check");
   for (const char* compiler :
        {"cc -std=c89", "cc -std=c99", "cc -std=c11", "c++ -std=c++98", "c++ -std=c++11"}) {
     const std::string source = dir.File(compiler[1] == '+' ? "check.cpp" : "check.c");
     EXPECT_EQ(std::system((compiler + flags + source + run).c_str()), 0) << compiler;
+  }
+}
+
+// Colour tables kept per palette give every file the bytes that tables built for it give:
+// many files of one palette, palettes that differ in one late entry alone, and more palettes
+// than are kept, taken in turn, converted two at a time.
+TEST_F(Pipeline, PaletteTablesKeptGiveTheBytesOfTablesBuiltForEachFile) {
+  constexpr int kFiles = 60;
+  fs::create_directory(dir.File("in"));
+  for (int i = 0; i < kFiles; ++i) {
+    test::BmpPicture spec =
+        test::PictureOf(9, 4, [i](int x, int y) { return (x * 31 + y * 7 + i) % 256; });
+    for (int entry = 0; entry < 256; ++entry) {
+      spec.palette.push_back({static_cast<std::uint8_t>(entry),
+                              static_cast<std::uint8_t>(255 - entry),
+                              static_cast<std::uint8_t>(entry * 7)});
+    }
+    const int palette = i % 3 == 0 ? 0 : i % 20;
+    spec.palette[static_cast<std::size_t>(255 - palette)].blue ^= 0x80;
+    test::WriteFile(dir.File("in/" + std::to_string(i) + ".bmp"), test::MakeBmp(spec));
+  }
+  for (const std::string format : {"mzr", "rle", "rls"}) {
+    for (const std::string tables : {"kept", "built"}) {
+      test::KeepPaletteTables(tables == "kept");
+      EXPECT_EQ(Kav({"-q", "-j", "2", "-f", format, "--output-dir", dir.File(tables + format),
+                     dir.File("in")})
+                    .status,
+                0);
+    }
+    test::KeepPaletteTables(true);
+    const std::string extension = format == "mzr" ? ".MZR" : ".RLE";
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string name = "/" + std::to_string(i) + extension;
+      EXPECT_EQ(test::ReadFile(dir.File("kept" + format + name)),
+                test::ReadFile(dir.File("built" + format + name)))
+          << format << name;
+    }
+  }
+}
+
+// A header's array and, upper-cased, its size macro and guard, wherever the output goes.
+TEST_F(Pipeline, CNamesFollowTheOutputsPathAsUnreservedIdentifiers) {
+  Picture("art/ui/pic1.bmp");
+  Picture("art/_foo.bmp");
+  Picture("art/3d.bmp");
+  Picture("art/a--b \u00e9\u00e9.bmp");
+  const auto names = [this](const std::string& header) {
+    const std::string text = Text(header);
+    const std::optional<CHeaderStart> start = ReadCHeaderStart(text, 0);
+    const std::size_t size = text.find("\n\n#define ") + 10;
+    return text.substr(8, text.find('\n') - 8) + " " +
+           text.substr(size, text.find(' ', size) - size) + " " + (start ? start->name : "?");
+  };
+  for (const auto& [arguments, header, expected] :
+       std::vector<std::tuple<std::vector<std::string>, std::string, std::string>>{
+           {{"--output-dir", "D/out", "D/art"},
+            "out/ui/pic1.RLE.h",
+            "UI_PIC1_RLE_H UI_PIC1_RLE_SIZE ui_pic1_RLE"},
+           {{"D/art"}, "art/ui/pic1.RLE.h", "UI_PIC1_RLE_H UI_PIC1_RLE_SIZE ui_pic1_RLE"},
+           {{"D/art/ui/pic1.bmp"}, "art/ui/pic1.RLE.h", "PIC1_RLE_H PIC1_RLE_SIZE pic1_RLE"},
+           {{"--output-dir", "D/out", "D/art/ui/pic1.bmp"},
+            "out/pic1.RLE.h",
+            "PIC1_RLE_H PIC1_RLE_SIZE pic1_RLE"},
+           {{"--c-prefix", "game_", "-f", "mzr", "D/art"},
+            "art/ui/pic1.MZR.h",
+            "GAME_UI_PIC1_MZR_H GAME_UI_PIC1_MZR_SIZE game_ui_pic1_MZR"},
+           {{"--c-prefix", "g", "D/art"}, "art/_foo.RLE.h", "G_FOO_RLE_H G_FOO_RLE_SIZE g_foo_RLE"},
+           {{"D/art"}, "art/_foo.RLE.h", "KAV_FOO_RLE_H KAV_FOO_RLE_SIZE kav_foo_RLE"},
+           {{"D/art"}, "art/3d.RLE.h", "KAV_3D_RLE_H KAV_3D_RLE_SIZE kav_3d_RLE"},
+           {{"D/art"}, "art/a--b \u00e9\u00e9.RLE.h", "A_B_RLE_H A_B_RLE_SIZE a_b_RLE"},
+           {{"-o", "D/while", "D/art/3d.bmp"}, "while.h", "WHILE_H WHILE_SIZE while_"},
+           {{"-o", "D/xor_eq", "D/art/3d.bmp"}, "xor_eq.h", "XOR_EQ_H XOR_EQ_SIZE xor_eq_"},
+           {{"-o", "D/while2", "D/art/3d.bmp"}, "while2.h", "WHILE2_H WHILE2_SIZE while2"},
+           {{"--c-name", "hero", "--c-prefix", "g_", "D/art/3d.bmp"},
+            "art/3d.RLE.h",
+            "G_HERO_H G_HERO_SIZE g_hero"},
+           {{"--output-dir", "D/out", "-o", "ui/x.MZR", "D/art/3d.bmp"},
+            "out/ui/x.MZR.h",
+            "UI_X_MZR_H UI_X_MZR_SIZE ui_x_MZR"}}) {
+    std::vector<std::string> real{"-q", "--emit", "c"};
+    for (const std::string& argument : arguments) {
+      real.push_back(argument.starts_with("D/") ? dir.File(argument.substr(2)) : argument);
+    }
+    ASSERT_EQ(Kav(real).status, 0) << ::testing::PrintToString(arguments);
+    EXPECT_EQ(names(header), expected) << ::testing::PrintToString(arguments);
   }
 }
 

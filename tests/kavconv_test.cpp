@@ -163,20 +163,38 @@ TEST_F(Kavconv, FailuresGoToStderrAndTheRestIsConverted) {
 
 TEST_F(Kavconv, UsageErrorsConvertNothing) {
   Picture("a.bmp");
-  for (const std::vector<std::string>& arguments :
-       std::vector<std::vector<std::string>>{{"convert", "--start", "256", "a.bmp"},
-                                             {"convert", "--end", "-1", "a.bmp"},
-                                             {"convert", "--transparent", "x", "a.bmp"},
-                                             {"convert", "--format", "png", "a.bmp"},
-                                             {"convert", "--format", "1", "a.bmp"},
-                                             {"convert"},
-                                             {"convert", "-o", "", "a.bmp"},
-                                             {"render", "a.bmp", "-o", ""},
-                                             {"unknown", "a.bmp"},
-                                             {}}) {
+  // An unknown option or subcommand is named, with the closest known one two edits away at
+  // most, a swap of neighbours counting as one edit.
+  for (const auto& [arguments, line] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"convert", "--start", "256", "a.bmp"}, "--start: Value 256 not in range 0 to 255"},
+           {{"convert", "--end", "-1", "a.bmp"}, "--end: Value -1 not in range 0 to 255"},
+           {{"convert", "--transparent", "x", "a.bmp"},
+            "--transparent: Value x not in range 0 to 255"},
+           {{"convert", "--format", "png", "a.bmp"}, "--format: png not in {mzr,rle,rls}"},
+           {{"convert", "--format", "1", "a.bmp"}, "--format: 1 not in {mzr,rle,rls}"},
+           {{"convert"}, "FILE is required"},
+           {{"convert", "-o", "", "a.bmp"}, "--output: an empty path names no file"},
+           {{"render", "a.bmp", "-o", ""}, "--output: an empty path names no file"},
+           {{"unknown", "a.bmp"}, "unknown subcommand unknown"},
+           {{"covnert", "a.bmp"}, "unknown subcommand covnert; did you mean convert?"},
+           {{"rendr", "a.bmp"}, "unknown subcommand rendr; did you mean render?"},
+           {{"--verison"}, "unknown option --verison; did you mean --version?"},
+           {{"convert", "--fromat=rle", "a.bmp"},
+            "The following argument was not expected: --fromat=rle; did you mean --format?"},
+           {{"convert", "--ofrmta", "rle", "a.bmp"},
+            "The following argument was not expected: --ofrmta; did you mean --format?"},
+           {{"convert", "--c-prfix", "x", "a.bmp"},
+            "The following argument was not expected: --c-prfix; did you mean --c-prefix?"},
+           {{"convert", "--fomrtx", "a.bmp"}, "The following argument was not expected: --fomrtx"},
+           {{"render", "--tabel", "2", "a.bmp"}, "unknown option --tabel; did you mean --table?"},
+           {{"info", "--josn", "a.bmp"},
+            "The following argument was not expected: --josn; did you mean --json?"},
+           {{}, "A subcommand is required"}}) {
     const test::ProcessRun run = Kav(arguments);
-    EXPECT_TRUE(run.status == 2 && run.err.ends_with("\nRun with --help for more information.\n"))
-        << ::testing::PrintToString(arguments) << run.err;
+    EXPECT_EQ(std::to_string(run.status) + " " + run.err,
+              "2 kavconv: " + line + "\nRun with --help for more information.\n")
+        << ::testing::PrintToString(arguments);
   }
   EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
   const test::ProcessRun version = Kav({"--version"});

@@ -143,6 +143,39 @@ TEST(Writers, EachFailureIsReportedAndLeavesNothingBehind) {
   }
 }
 
+// Reads of every size, from everywhere, around the edges of what one read ahead holds and
+// past the end, give the file's bytes.
+TEST(InputFile, ReadsOfAnySizeFromAnyPlaceGiveTheFilesBytes) {
+  test::TempDir dir;
+  Bytes bytes(200'000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  }
+  test::WriteFile(dir.File("f"), bytes);
+  InputFile file;
+  ASSERT_TRUE(file.Open(dir.File("f")));
+  for (const auto& [at, size] : std::vector<std::pair<std::size_t, std::size_t>>{{0, 8},
+                                                                                 {8, 52},
+                                                                                 {60, 65'476},
+                                                                                 {65'535, 2},
+                                                                                 {65'536, 1},
+                                                                                 {65'530, 65'536},
+                                                                                 {10, 70'000},
+                                                                                 {199'990, 100},
+                                                                                 {200'000, 5},
+                                                                                 {131'071, 65'537},
+                                                                                 {3, 1}}) {
+    ASSERT_TRUE(file.Seek(at));
+    Bytes got(size, 0xEE);
+    const std::optional<std::size_t> count = file.Read(got);
+    const std::size_t expected = std::min(size, bytes.size() - std::min(at, bytes.size()));
+    ASSERT_EQ(count, expected) << at << " " << size;
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(expected),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(at)))
+        << at << " " << size;
+  }
+}
+
 TEST(OutputFile, NothingAtTheTargetUntilCommitAndNothingLeftOnFailure) {
   test::TempDir dir;
   const Bytes bytes{1, 2, 3, 4};

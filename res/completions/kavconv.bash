@@ -24,7 +24,7 @@ _kavconv()
             COMPREPLY=($(compgen -W 'binary c both' -- "$cur"))
             return
             ;;
-        --start | --end | --transparent | -j | --jobs | --memory-limit | --table | --c-name | -s | --size)
+        --start | --end | --transparent | -j | --jobs | --memory-limit | --table | --c-name | --c-prefix | -s | --size)
             return
             ;;
         --output-dir)
@@ -46,7 +46,7 @@ _kavconv()
     case $command in
         convert)
             options='-f --format --start --end --transparent --no-remapping -j --jobs
-                --memory-limit --fail-fast -q --quiet -o --output --output-dir -u --update --emit --c-name
+                --memory-limit --fail-fast -q --quiet -o --output --output-dir -u --update --emit --c-name --c-prefix
                 --watch -h --help'
             ;;
         info)

@@ -26,6 +26,7 @@ complete -c kavconv -n $convert -l output-dir -x -a '(__fish_complete_directorie
 complete -c kavconv -n $convert -s u -l update -d 'Convert only files newer than their outputs'
 complete -c kavconv -n $convert -l emit -x -a 'binary c both' -d 'What to write'
 complete -c kavconv -n $convert -l c-name -x -d 'The name of the C array'
+complete -c kavconv -n $convert -l c-prefix -x -d 'Put P in front of every C name'
 complete -c kavconv -n $convert -l watch -d 'Convert files again whenever they change'
 complete -c kavconv -n $convert -s h -l help -d 'Print help and exit'
 complete -c kavconv -n $convert -a '(__fish_complete_suffix .bmp; __fish_complete_suffix .BMP; __fish_complete_suffix .dib; __fish_complete_suffix .DIB; __fish_complete_suffix .png; __fish_complete_suffix .PNG)'

@@ -31,26 +31,54 @@ const std::map<std::string, Emit> kEmits{
     {"binary", Emit::kBinary}, {"c", Emit::kHeader}, {"both", Emit::kBoth}};
 
 // The outputs of `inputs` planned, or nullopt once each pair of inputs that would write one
-// file where kavconv placed the outputs itself is printed ("kavconv: A and B would both write
-// OUT"). Files named beside their sources are left to the batch to plan: the later one's
+// file where kavconv placed the outputs itself ("kavconv: A and B would both write OUT"), or
+// whose C headers would define one name ("kavconv: A and B would both be named NAME"), is
+// printed. Files named beside their sources are left to the batch to plan: the later one's
 // output stands.
 std::optional<std::vector<PlannedOutput>> PlanWithoutCollisions(
     std::ostream& err, std::span<const BatchInput> inputs, const ConversionSettings& settings) {
-  if (std::ranges::none_of(inputs, &BatchInput::exclusiveOutputs)) {
+  if (std::ranges::none_of(inputs, &BatchInput::exclusiveOutputs) &&
+      settings.emitted == Emit::kBinary) {
     return std::vector<PlannedOutput>{};
   }
   std::vector<PlannedOutput> planned = PlanOutputs(inputs, settings);
+  const auto print = [&err, inputs](std::size_t first, std::size_t second,
+                                    const std::string& what) {
+    err << Printable("kavconv: " + inputs[first].source + " and " + inputs[second].source +
+                     " would both " + what)
+        << '\n';
+  };
   const std::vector<OutputCollision> collisions = FindCollisions(inputs, planned);
   for (const OutputCollision& collision : collisions) {
-    err << Printable("kavconv: " + inputs[collision.first].source + " and " +
-                     inputs[collision.second].source + " would both write " + collision.path)
-        << '\n';
+    print(collision.first, collision.second, "write " + collision.path);
+  }
+  const std::vector<NameCollision> names = FindNameCollisions(planned);
+  for (const NameCollision& collision : names) {
+    print(collision.first, collision.second, "be named " + collision.name);
   }
   err << std::flush;
-  if (!collisions.empty()) {
+  if (!collisions.empty() || !names.empty()) {
     return std::nullopt;
   }
   return planned;
+}
+
+// Whether `path` stays inside the folder it is taken in: relative, and never above it.
+bool IsPathInside(const std::string& path) {
+  const std::filesystem::path relative = std::filesystem::path(path).lexically_normal();
+  return relative.is_relative() && !relative.empty() && *relative.begin() != ".." &&
+         relative != ".";
+}
+
+// "OPTION: NAME FAULT" when the C name (or prefix) given with `option` breaks the rules of C
+// names (CNameFault), or nullopt.
+std::optional<std::string> CNameError(std::string_view option,
+                                      const std::optional<std::string>& name, bool prefix) {
+  const std::optional<std::string> fault = name ? CNameFault(*name, prefix) : std::nullopt;
+  if (!fault) {
+    return std::nullopt;
+  }
+  return std::string(option) + ": " + (name->empty() ? "''" : *name) + " " + *fault;
 }
 
 bool IsFolder(const std::string& path) {
@@ -63,6 +91,7 @@ struct Arguments {
   std::vector<BatchInput> inputs;
   std::vector<PathFailure> failures;
   std::vector<std::optional<FolderWalk>> walks;  // for each argument: its walk, if a folder
+  std::vector<std::string> empty;                // folders read whole that hold no picture
 };
 
 // The formats by their names, for CLI11 to turn a name into its format.
@@ -122,6 +151,7 @@ class ConvertCommand final : public Command {
   bool update_ = false;
   std::string emit_ = "binary";
   std::optional<std::string> headerName_;
+  std::optional<std::string> headerPrefix_;
   bool watch_ = false;
   std::uint64_t memoryLimit_ = 0;  // 0: half of the machine's physical memory
   std::vector<std::string> files_;
@@ -191,19 +221,18 @@ CLI::Option* ConvertCommand::AddRunOptions() {
 
 // Where the outputs go and what they are.
 void ConvertCommand::AddOutputOptions() {
-  CLI::Option* output =
-      subcommand_
-          ->add_option("-o,--output", placement_.file,
-                       "With one input file: the output's path, whatever its name")
-          ->type_name("OUT")
-          ->check(kPathNotEmpty);
+  subcommand_
+      ->add_option("-o,--output", placement_.file,
+                   "With one input file: the output's path, whatever its name (with "
+                   "--output-dir, a path inside DIR)")
+      ->type_name("OUT")
+      ->check(kPathNotEmpty);
   subcommand_
       ->add_option("--output-dir", placement_.folder,
                    "Write outputs under DIR: a file's directly in it, a folder's pictures at "
                    "their paths inside that folder (folders are made as needed)")
       ->type_name("DIR")
-      ->check(kPathNotEmpty)
-      ->excludes(output);
+      ->check(kPathNotEmpty);
   subcommand_->add_flag("-u,--update", update_,
                         "Skip an input whose outputs are not older than it and were written in "
                         "this format with these settings");
@@ -214,9 +243,15 @@ void ConvertCommand::AddOutputOptions() {
       ->capture_default_str();
   subcommand_
       ->add_option("--c-name", headerName_,
-                   "The C header's array name (one input file only; default: the "
-                   "output's file name as a C identifier)")
+                   "The C header's array name (one input file only; default: the output's "
+                   "path below --output-dir or the folder argument, or its file name, as a C "
+                   "identifier: ui/hero.RLE gives ui_hero_RLE)")
       ->type_name("NAME");
+  subcommand_
+      ->add_option("--c-prefix", headerPrefix_,
+                   "Put P in front of every C array's name, and P upper-cased in front of "
+                   "every macro and include guard")
+      ->type_name("P");
 }
 
 std::optional<std::string> ConvertCommand::UsageError() const {
@@ -231,10 +266,16 @@ std::optional<std::string> ConvertCommand::UsageError() const {
   if (headerName_ && kEmits.at(emit_) == Emit::kBinary) {
     return "--c-name needs --emit c or --emit both";
   }
-  if (headerName_ && !IsCIdentifier(*headerName_)) {
-    return "--c-name: " + *headerName_ + " is not a C identifier";
+  if (headerPrefix_ && kEmits.at(emit_) == Emit::kBinary) {
+    return "--c-prefix needs --emit c or --emit both";
   }
-  return std::nullopt;
+  if (!placement_.file.empty() && !placement_.folder.empty() && !IsPathInside(placement_.file)) {
+    return "--output: with --output-dir, OUT is a path inside DIR";
+  }
+  if (std::optional<std::string> fault = CNameError("--c-name", headerName_, false)) {
+    return fault;
+  }
+  return CNameError("--c-prefix", headerPrefix_, true);
 }
 
 Arguments ConvertCommand::Gather(OutputFormat format) const {
@@ -246,6 +287,9 @@ Arguments ConvertCommand::Gather(OutputFormat format) const {
       continue;
     }
     FolderWalk& walk = arguments.walks.back().emplace(WalkFolder(path));
+    if (walk.pictures.empty() && walk.failures.empty()) {
+      arguments.empty.push_back(path);
+    }
     for (const std::string& picture : walk.pictures) {
       arguments.inputs.push_back(InputUnderFolder(path, picture, placement_, format));
     }
@@ -296,17 +340,22 @@ BatchOutcome ConvertCommand::Convert(CommandLineHost& host, std::span<const Batc
 
 int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   if (const std::optional<std::string> usage = UsageError()) {
-    err << Printable(*usage) << "\nRun with --help for more information.\n" << std::flush;
+    err << Printable("kavconv: " + *usage) << "\nRun with --help for more information.\n"
+        << std::flush;
     return kExitUsage;
   }
   ConversionSettings settings = settings_;
   settings.useRemapping = settings.useRemapping && !noRemapping_;
   settings.emitted = kEmits.at(emit_);
   settings.headerName = headerName_.value_or("");
+  settings.headerPrefix = headerPrefix_.value_or("");
   PictureMemory().SetLimit(memoryLimit_ != 0 ? memoryLimit_ : PhysicalMemory() / 2);
   CommandLineHost host(settings, quiet_, out, err);
   const Arguments arguments = Gather(settings.format);
   PrintPathFailures(err, arguments.failures, "Cannot read this folder");
+  for (const std::string& folder : arguments.empty) {  // an empty asset folder is no failure
+    err << Printable("kavconv: " + folder + ": no pictures here") << '\n' << std::flush;
+  }
   const std::optional<std::vector<PlannedOutput>> planned =
       PlanWithoutCollisions(err, arguments.inputs, settings);
   if (!planned) {

@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/printable.h"
+#include "cli/usage_error.h"
 
 namespace kav {
 
@@ -14,10 +15,6 @@ int RunKavconv(int argc, const char* const* argv, std::ostream& out, std::ostrea
       "kavconv"};
   app.set_version_flag("--version", KAV_VERSION);
   app.require_subcommand(1);
-  // A message may quote an argument, and so a file name.
-  app.failure_message([](const CLI::App* /*failed*/, const CLI::Error& error) {
-    return Printable(error.what()) + "\nRun with --help for more information.\n";
-  });
   const std::vector<std::unique_ptr<Command>> commands = [&app] {
     std::vector<std::unique_ptr<Command>> all;
     all.push_back(AddConvertCommand(app));
@@ -31,7 +28,10 @@ int RunKavconv(int argc, const char* const* argv, std::ostream& out, std::ostrea
   } catch (const CLI::Success& e) {
     return app.exit(e, out, err);
   } catch (const CLI::ParseError& e) {
-    app.exit(e, out, err);
+    // A message may quote an argument, and so a file name.
+    err << Printable(UsageErrorText(app, e, {argv, static_cast<std::size_t>(argc)}))
+        << "\nRun with --help for more information.\n"
+        << std::flush;
     return kExitUsage;
   }
   for (const std::unique_ptr<Command>& command : commands) {

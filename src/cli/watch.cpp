@@ -170,7 +170,8 @@ void ChangeWatch::MakeDue(std::size_t argument, const BatchInput& input, Clock::
 }
 
 bool ChangeWatch::OutOfDate(const BatchInput& input) const {
-  return !OutputsUpToDate(host_.Settings(), input.source, OutputPathOf(input, format_));
+  return !OutputsUpToDate(SettingsFor(host_.Settings(), input), input.source,
+                          OutputPathOf(input, format_));
 }
 
 int ChangeWatch::Run() {
@@ -370,7 +371,8 @@ void ChangeWatch::ConvertDue() {
     const std::vector<PathFailure> failures = MakeOutputFolders({&input, 1});
     PrintPathFailures(err_, failures, "Cannot create this folder");
     host_.OnFileStarting(0, 1, input.source);
-    host_.Report(convert_(host_.Settings(), input.source, OutputPathOf(input, format_),
+    host_.Report(convert_(SettingsFor(host_.Settings(), input), input.source,
+                          OutputPathOf(input, format_),
                           [this] { return host_.OutputStillWanted(); }));
   }
 }

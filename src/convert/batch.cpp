@@ -44,6 +44,12 @@ std::string OutputPathOf(const BatchInput& input, OutputFormat format) {
                               : input.output;
 }
 
+ConversionSettings SettingsFor(const ConversionSettings& settings, const BatchInput& input) {
+  ConversionSettings own = settings;
+  own.headerFolder = input.nameFolder;
+  return own;
+}
+
 std::vector<BatchInput> InputsBesideSources(std::span<const std::string> paths) {
   std::vector<BatchInput> inputs;
   inputs.reserve(paths.size());
@@ -68,7 +74,7 @@ BatchOutcome RunBatch(ConverterHost& host, std::span<const BatchInput> inputs,
     host.OnFileStarting(outcome.taken, inputs.size(), input.source);
     ++outcome.taken;
     host.ReadBack();  // a failed validation is shown by the host; the file is converted anyway
-    const ConversionSettings settings = host.Settings();
+    const ConversionSettings settings = SettingsFor(host.Settings(), input);
     const Conversion conversion =
         convert(settings, input.source, OutputPathOf(input, settings.format), stillWanted);
     host.Report(conversion);

@@ -32,10 +32,16 @@ struct BatchInput {
   // outputs itself (under --output-dir, from folder arguments). Files named beside their
   // sources let the later one's output stand, as the dialog does.
   bool exclusiveOutputs = false;
+  // The folder of the output below the one its C name's path starts from, with a '/' ("ui/"),
+  // or "" (ConversionSettings::headerFolder).
+  std::string nameFolder{};
 };
 
 // The output of `input` converted in `format`.
 std::string OutputPathOf(const BatchInput& input, OutputFormat format);
+
+// The batch's `settings` for converting `input`: with the folder its C names start from.
+ConversionSettings SettingsFor(const ConversionSettings& settings, const BatchInput& input);
 
 // Whether a failed file ends the batch: any failure under --fail-fast, and in the dialog a
 // failure in a format whose failures end it (MZR).

@@ -24,6 +24,12 @@ std::string PlacedOutput(const fs::path& relative, const OutputPlacement& placem
                         FormatOf(format).extension);
 }
 
+// BatchInput::nameFolder of an output at `relative` below the folder names start from.
+std::string NameFolderOf(const fs::path& relative) {
+  const fs::path folder = relative.parent_path();
+  return folder.empty() ? std::string() : folder.native() + '/';
+}
+
 }  // namespace
 
 bool IsPictureName(std::string_view name) {
@@ -63,6 +69,11 @@ FolderWalk WalkFolder(const std::string& folder) {
 
 BatchInput InputOfFile(const std::string& path, const OutputPlacement& placement,
                        OutputFormat format) {
+  if (!placement.file.empty() && !placement.folder.empty()) {
+    return {.source = path,
+            .output = (fs::path(placement.folder) / placement.file).native(),
+            .nameFolder = NameFolderOf(placement.file)};
+  }
   if (!placement.file.empty()) {
     return {.source = path, .output = placement.file};
   }
@@ -75,7 +86,8 @@ BatchInput InputUnderFolder(const std::string& folder, const std::string& relati
                             const OutputPlacement& placement, OutputFormat format) {
   return {.source = (fs::path(folder) / relative).native(),
           .output = PlacedOutput(relative, placement, format),
-          .exclusiveOutputs = true};
+          .exclusiveOutputs = true,
+          .nameFolder = NameFolderOf(relative)};
 }
 
 std::vector<PathFailure> MakeOutputFolders(std::span<const BatchInput> inputs) {

@@ -32,14 +32,15 @@ struct FolderWalk {
 };
 FolderWalk WalkFolder(const std::string& folder);
 
-// Where outputs go: beside their sources (both empty), at one path (-o), or under a folder
-// (--output-dir).
+// Where outputs go: beside their sources (both empty), at one path (-o), under a folder
+// (--output-dir), or at one path inside that folder (both).
 struct OutputPlacement {
   std::string file;
   std::string folder;
 };
 
-// The input of a file argument: its output in the output folder, if any, under its name.
+// The input of a file argument: its output at the one path, if any (inside the output folder,
+// if any), else in the output folder, if any, under its name.
 BatchInput InputOfFile(const std::string& path, const OutputPlacement& placement,
                        OutputFormat format);
 // The input of the picture at `relative` under the folder argument `folder`: its output at

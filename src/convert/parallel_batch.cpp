@@ -23,8 +23,11 @@ struct FileResult {
   Conversion conversion;
 };
 
-// Workers take files in argument order. A file whose output an unfinished earlier file
-// also writes is left to that file's worker, to follow it. When a failure stops the batch,
+// Workers take files in argument order; the calling thread is one of them, converting files
+// whenever the next one to report is not ready yet, so it sleeps only once no file is left to
+// take (a thread woken per file would cost more than a small file's conversion). A file
+// whose output an unfinished earlier file also writes is left to that file's worker, to
+// follow it. When a failure stops the batch,
 // `stopAt_` is the earliest failed file in argument order so far: files before it go on,
 // later ones are not started, and a later output is put in place only once every earlier
 // file has succeeded, since any of them may still fail.
@@ -38,16 +41,20 @@ class ParallelRun {
         results_(inputs.size()),
         chainedAfter_(inputs.size(), kNoFile) {}
 
+  // Starts `jobs` - 1 threads: the calling thread converts too, in Await().
   void Convert(unsigned jobs, bool failureStops, std::span<const PlannedOutput> planned) {
     earlierSameOutput_ = EarlierWithSameOutput(planned, inputs_.size());
     writingOverSource_ = WritingOverSources(inputs_, planned);
     failureStops_ = failureStops;
-    for (unsigned i = 0; i < jobs; ++i) {
-      workers_.emplace_back([this] { Work(); });
+    for (unsigned i = 1; i < jobs; ++i) {
+      workers_.emplace_back([this] {
+        while (ConvertNext()) {
+        }
+      });
     }
   }
 
-  // Waits for file `index`, reporting progress meanwhile.
+  // Waits for file `index`, converting the next files meanwhile and reporting progress.
   const FileResult& Await(std::size_t index, const ParallelBatchOptions& options) {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -61,6 +68,12 @@ class ParallelRun {
       }
       if (results_[index].state != FileState::kWaiting) {
         return results_[index];
+      }
+      if (nextFile_ < inputs_.size()) {
+        lock.unlock();
+        ConvertNext();
+        lock.lock();
+        continue;
       }
       changed_.wait(lock);
     }
@@ -84,15 +97,19 @@ class ParallelRun {
   }
 
  private:
-  void Work() {
-    for (std::size_t index = nextFile_++; index < inputs_.size(); index = nextFile_++) {
-      if (!TakeOrChain(index)) {
-        continue;
-      }
+  // Takes the next file and converts it, and the files chained after it; false when every
+  // file was taken already.
+  bool ConvertNext() {
+    const std::size_t index = nextFile_++;
+    if (index >= inputs_.size()) {
+      return false;
+    }
+    if (TakeOrChain(index)) {
       for (std::size_t file = index; file != kNoFile;) {
         file = Finish(file, ConvertOne(file));
       }
     }
+    return true;
   }
 
   // True when `index` is to be converted now; false when it was left to follow the
@@ -115,11 +132,11 @@ class ParallelRun {
       return {FileState::kSkipped, {}};
     }
     const BatchInput& input = inputs_[index];
-    Conversion conversion =
-        writingOverSource_[index]
-            ? RefuseSourceAsOutput(settings_.format)
-            : convertFile_(settings_, input.source, OutputPathOf(input, settings_.format),
-                           [this, index] { return MayPutInPlace(index); });
+    Conversion conversion = writingOverSource_[index]
+                                ? RefuseSourceAsOutput(settings_.format)
+                                : convertFile_(SettingsFor(settings_, input), input.source,
+                                               OutputPathOf(input, settings_.format),
+                                               [this, index] { return MayPutInPlace(index); });
     const bool converted = Succeeded(conversion);
     if (!converted && failureStops_) {
       StopAfter(index);

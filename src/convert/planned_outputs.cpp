@@ -7,6 +7,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "formats/c_header.h"
 #include "formats/output_shell.h"
 #include "platform/output_place.h"
 
@@ -32,7 +33,8 @@ class OutputFiles {
  public:
   PlannedOutput Of(std::size_t input, std::string output) {
     const fs::path path(output);
-    PlannedOutput planned{.input = input, .path = std::move(output), .file = {}, .existing = {}};
+    PlannedOutput planned{
+        .input = input, .path = std::move(output), .file = {}, .existing = {}, .cName = {}};
     struct stat info {};
     if (lstat(planned.path.c_str(), &info) != 0) {
       planned.file = FolderOf(path.parent_path()) + path.filename().native();
@@ -63,6 +65,16 @@ class OutputFiles {
 
   std::unordered_map<std::string, std::string> folders_;  // by the folder's spelling
 };
+
+// The binary file whose C header `path` is (HeaderPathOf), or "" when `path` is a binary file
+// itself: `binary`, or another file of the same input.
+std::string HeldBy(const std::string& path, const std::string& binary) {
+  const std::size_t added = HeaderPathOf("").size();
+  return path != binary && path.size() > added &&
+                 HeaderPathOf(path.substr(0, path.size() - added)) == path
+             ? path.substr(0, path.size() - added)
+             : std::string();
+}
 
 // Inputs joined into groups, each named by one of its inputs.
 class InputGroups {
@@ -103,8 +115,15 @@ std::vector<PlannedOutput> PlanOutputs(std::span<const BatchInput> inputs,
   std::vector<PlannedOutput> outputs;
   outputs.reserve(inputs.size());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
-    for (std::string& path : FilesWritten(OutputPathOf(inputs[i], settings.format), settings)) {
+    const std::string binary = OutputPathOf(inputs[i], settings.format);
+    for (std::string& path : FilesWritten(binary, settings)) {
+      // A header is named after the binary file it holds, whose path it extends (HeaderPathOf):
+      // each frame's too, when a picture gives several.
+      const std::string held = HeldBy(path, binary);
       outputs.push_back(files.Of(i, std::move(path)));
+      if (!held.empty()) {
+        outputs.back().cName = HeaderNameOf(held, SettingsFor(settings, inputs[i]));
+      }
     }
   }
   return outputs;
@@ -182,6 +201,27 @@ std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
     const std::string b = sourceOf(output.input);
     if (a != b && found.emplace(a, b).second) {
       collisions.push_back({.first = first.input, .second = output.input, .path = first.path});
+    }
+  }
+  return collisions;
+}
+
+std::vector<NameCollision> FindNameCollisions(std::span<const PlannedOutput> outputs) {
+  std::unordered_map<std::string, const PlannedOutput*> definer;
+  std::set<std::pair<std::size_t, std::size_t>> found;
+  std::vector<NameCollision> collisions;
+  for (const PlannedOutput& output : outputs) {
+    if (output.cName.empty()) {
+      continue;
+    }
+    const CHeaderNames names = CHeaderNamesOf(output.cName);
+    for (const std::string* name : {&names.array, &names.size, &names.guard}) {
+      const auto [entry, added] = definer.try_emplace(*name, &output);
+      const PlannedOutput& first = *entry->second;
+      if (!added && first.input != output.input && first.file != output.file &&
+          found.emplace(first.input, output.input).second) {
+        collisions.push_back({.first = first.input, .second = output.input, .name = *name});
+      }
     }
   }
   return collisions;

@@ -34,6 +34,7 @@ struct PlannedOutput {
   // be walked yet (its folders are made later), the path made absolute and canonical.
   std::string file;
   std::optional<FileId> existing;  // what is at the path now, its links followed
+  std::string cName;               // a C header's array (HeaderNameOf); empty for a binary file
 };
 
 // The paths that converting into `outputPath` with `settings` writes, in the order they are
@@ -80,6 +81,18 @@ struct OutputCollision {
 // sources once, at the first file they share, in the order of the later input's outputs.
 std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
                                             std::span<const PlannedOutput> outputs);
+
+// Two inputs whose C headers would define one name.
+struct NameCollision {
+  std::size_t first = 0;
+  std::size_t second = 0;
+  std::string name;
+};
+
+// The pairs of inputs whose C headers would define the same array, size macro or include
+// guard (CHeaderNamesOf), unless the two headers are one file: each pair once, at the first
+// name they share, arrays before macros.
+std::vector<NameCollision> FindNameCollisions(std::span<const PlannedOutput> outputs);
 
 // For each input of `inputs`, whether one of its planned `outputs` is one of their sources.
 std::vector<bool> WritingOverSources(std::span<const BatchInput> inputs,

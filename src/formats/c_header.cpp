@@ -46,6 +46,28 @@ bool IsUtf8Continuation(unsigned char c) {
   return (c & 0xC0) == 0x80;
 }
 
+// In front of a name that would begin with '_' or a digit, which C reserves or forbids; the
+// macros get it upper-cased with the rest.
+constexpr std::string_view kReservedStartPrefix = "kav_";
+
+// The keywords of C23 and of C++23, alternative operator spellings included, each between
+// spaces. Those that begin with '_' are left out: no name CIdentifierFor gives begins so.
+constexpr std::string_view kKeywords =
+    " alignas alignof and and_eq asm auto bitand bitor bool break case catch char char16_t"
+    " char32_t char8_t class co_await co_return co_yield compl concept const const_cast"
+    " consteval constexpr constinit continue decltype default delete do double dynamic_cast"
+    " else enum explicit export extern false float for friend goto if inline int long mutable"
+    " namespace new noexcept not not_eq nullptr operator or or_eq private protected public"
+    " register reinterpret_cast requires restrict return short signed sizeof static"
+    " static_assert static_cast struct switch template this thread_local throw true try"
+    " typedef typeid typename typeof typeof_unqual union unsigned using virtual void volatile"
+    " wchar_t while xor xor_eq ";
+
+bool IsKeyword(std::string_view name) {
+  return !name.empty() && name.find(' ') == std::string_view::npos &&
+         kKeywords.find(" " + std::string(name) + " ") != std::string_view::npos;
+}
+
 void WriteText(ByteSink& sink, std::string_view text) {
   sink.Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
 }
@@ -79,34 +101,63 @@ void WriteArrayLines(std::span<const std::uint8_t> bytes, ByteSink& sink) {
 
 }  // namespace
 
-std::string CIdentifierFor(std::string_view fileName) {
+std::string CIdentifierFor(std::string_view text) {
   std::string name;
   bool inCharacter = false;  // within a UTF-8 character already written as '_'
-  for (const char c : fileName) {
+  for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (!(inCharacter && IsUtf8Continuation(byte))) {
-      name += IsNameCharacter(c) ? c : '_';
+    const char kept = IsAsciiLetter(c) || IsDigit(c) ? c : '_';
+    if (!(inCharacter && IsUtf8Continuation(byte)) && !(kept == '_' && name.ends_with('_'))) {
+      name += kept;
     }
     inCharacter = byte >= 0x80;
   }
-  if (name.empty() || IsDigit(name.front())) {
-    name.insert(name.begin(), '_');
+  if (name.empty() || name.front() == '_' || IsDigit(name.front())) {
+    name = std::string(kReservedStartPrefix) + name.substr(name.starts_with('_') ? 1 : 0);
+  }
+  if (IsKeyword(name)) {
+    name += '_';
   }
   return name;
 }
 
-bool IsCIdentifier(std::string_view name) {
-  return !name.empty() && !IsDigit(name.front()) &&
-         std::all_of(name.begin(), name.end(), IsNameCharacter);
+std::optional<std::string> CNameFault(std::string_view name, bool prefix) {
+  if (name.empty()) {
+    return "is empty";
+  }
+  if (!std::all_of(name.begin(), name.end(), IsNameCharacter)) {
+    return "holds a character other than an ASCII letter, digit or _";
+  }
+  if (IsDigit(name.front())) {
+    return "begins with a digit";
+  }
+  if (name.front() == '_') {
+    return "begins with _";
+  }
+  if (name.find("__") != std::string_view::npos) {
+    return "holds __";
+  }
+  if (!prefix && IsKeyword(name)) {
+    return "is a keyword of C or C++";
+  }
+  return std::nullopt;
+}
+
+CHeaderNames CHeaderNamesOf(std::string_view name) {
+  std::string macro = UpperCased(name);
+  if (macro.ends_with('_')) {
+    macro.pop_back();
+  }
+  return {.array = std::string(name), .size = macro + "_SIZE", .guard = macro + "_H"};
 }
 
 void EncodeCHeader(std::span<const std::uint8_t> bytes, std::string_view name, ByteSink& sink) {
-  const std::string upper = UpperCased(name);
+  const CHeaderNames names = CHeaderNamesOf(name);
   const std::string size = std::to_string(bytes.size());
   const std::string length = bytes.empty() ? "1" : size;
-  WriteText(sink, "#ifndef " + upper + "_H\n#define " + upper + "_H\n\n#define " + upper +
-                      "_SIZE " + size + "\n\n" + std::string(kAlignment) +
-                      std::string(kArrayStart) + std::string(name) + "[" + length + "]" +
+  WriteText(sink, "#ifndef " + names.guard + "\n#define " + names.guard + "\n\n#define " +
+                      names.size + " " + size + "\n\n" + std::string(kAlignment) +
+                      std::string(kArrayStart) + names.array + "[" + length + "]" +
                       std::string(kInitialiserStart));
   static constexpr std::array<std::uint8_t, 1> kZero{0};
   WriteArrayLines(bytes.empty() ? std::span<const std::uint8_t>(kZero) : bytes, sink);

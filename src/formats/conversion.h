@@ -30,7 +30,13 @@ struct ConversionSettings {
   std::int32_t transparentColor = 0;
   bool useRemapping = true;
   Emit emitted = Emit::kBinary;
-  std::string headerName{};  // the C header's array; empty: named after the output file
+  // The C header's array: `headerPrefix`, then `headerName` or, without one, the output's
+  // path from `headerFolder` on ("ui/" and "ui/hero.RLE" give "ui_hero_RLE"), made an
+  // identifier (CIdentifierFor). `headerFolder` is each file's own: the folder of its output
+  // below the one that names start from (--output-dir or the folder argument), with a '/'.
+  std::string headerName{};
+  std::string headerPrefix{};
+  std::string headerFolder{};
 };
 
 // Whether an output is still wanted, asked once it is complete and just before it is put in

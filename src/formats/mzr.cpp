@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "formats/output_shell.h"
+#include "formats/tables_by_palette.h"
 #include "kav/kav_formats.h"
 
 namespace kav {
@@ -111,7 +112,8 @@ EncodeResult EncodeMzr(const Picture& picture, const ConversionSettings& setting
     return EncodeResult::kTooLarge;
   }
   sink.Write(BuildMzrHeader(picture, settings));
-  sink.Write(BuildMzrTables(picture.palette()));
+  static TablesByPalette<std::array<std::uint8_t, kMzrTablesBytes>> kept(BuildMzrTables);
+  sink.Write(*kept.Of(picture.palette()));
   for (std::uint32_t y = 0; y < picture.height(); ++y) {
     sink.WriteLasting(picture.Row(y));  // the picture outlives the encoding
   }

@@ -117,7 +117,10 @@ std::string HeaderPathOf(const std::string& outputPath) {
 }
 
 std::string HeaderNameOf(const std::string& outputPath, const ConversionSettings& settings) {
-  return settings.headerName.empty() ? CIdentifierFor(FileNameOf(outputPath)) : settings.headerName;
+  const std::string path = settings.headerName.empty()
+                               ? settings.headerFolder + std::string(FileNameOf(outputPath))
+                               : settings.headerName;
+  return CIdentifierFor(settings.headerPrefix + path);
 }
 
 Conversion WriteOutputs(Picture& source, const ConversionSettings& settings,

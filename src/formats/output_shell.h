@@ -26,7 +26,7 @@ Outcome WriteOutputFile(const OutputTarget& target, Picture* source,
                         std::error_code* error = nullptr);
 
 // The C header of the output `outputPath`: its path, and its array's name as the settings
-// give it or, by default, from the output's file name.
+// give it (ConversionSettings::headerName).
 std::string HeaderPathOf(const std::string& outputPath);
 std::string HeaderNameOf(const std::string& outputPath, const ConversionSettings& settings);
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "formats/run_length.h"
+#include "formats/tables_by_palette.h"
 
 namespace kav {
 namespace {
@@ -31,9 +32,10 @@ std::array<std::uint8_t, kRunLengthHeaderSize> BuildRunLengthHeader(const RunLen
             static_cast<std::uint32_t>(layout.DataSize()));
   StoreLe16(bytes.subspan(kRlWidthOffset - kBase), static_cast<std::uint16_t>(layout.width));
   StoreLe16(bytes.subspan(kRlHeightOffset - kBase), static_cast<std::uint16_t>(layout.rowCount));
-  const EffectTables tables = BuildEffectTables(palette);
-  for (std::size_t i = 0; i < tables.size(); ++i) {
-    StoreLe16(bytes.subspan(kEffectTablesOffset - kBase + 2 * i), tables[i]);
+  static TablesByPalette<EffectTables> kept(BuildEffectTables);
+  const std::shared_ptr<const EffectTables> tables = kept.Of(palette);
+  for (std::size_t i = 0; i < tables->size(); ++i) {
+    StoreLe16(bytes.subspan(kEffectTablesOffset - kBase + 2 * i), (*tables)[i]);
   }
   StoreLe32(bytes.subspan(kRowTableSizeOffset - kBase),
             static_cast<std::uint32_t>(layout.rowTableSize));

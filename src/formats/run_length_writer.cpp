@@ -48,10 +48,23 @@ bool DataSizeFits(const Picture& picture, const RunCodedIndices& runCoded, RunLe
   return layout.DataSize() <= std::numeric_limits<std::uint32_t>::max();
 }
 
+// Pictures up to this many pixels are coded into memory first, so that the whole file goes
+// out in one write: for a sprite, a second write costs about what coding it does.
+constexpr std::uint64_t kMostPixelsCodedInMemory = 64 * 1024;
+
 // One pass over the pixels: the coded rows go first, after room for the head, and the head
-// follows once coding has given every offset.
+// follows once coding has given every offset. A small picture's rows wait in memory for the
+// head instead.
 bool WriteRunLengthFile(OutputStream& file, const Picture& picture, const OutputFormatInfo& format,
                         RunLengthLayout& layout, CodingBuffers& buffers) {
+  if (std::uint64_t{picture.width()} * picture.height() <= kMostPixelsCodedInMemory) {
+    VectorSink rows;
+    CodeRows(picture, format.runCoded, layout, buffers.Offsets(), buffers.scratch.bytes(), &rows);
+    FileSink whole(file);
+    WriteRunLengthHead(picture, format.signature, layout, buffers.Offsets(), whole);
+    whole.Write(rows.bytes());
+    return whole.Flush();
+  }
   if (!file.Seek(layout.HeadSize())) {
     return false;
   }

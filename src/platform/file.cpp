@@ -94,6 +94,7 @@ bool InputFile::Open(const std::string& path) {
   fd_ = fd;
   length_ = static_cast<std::uint64_t>(info.st_size);
   position_ = 0;
+  ahead_.clear();
   return true;
 }
 
@@ -108,6 +109,40 @@ std::optional<std::size_t> InputFile::Read(std::span<std::uint8_t> buffer) {
   if (fd_ < 0) {
     return std::nullopt;
   }
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    if (position_ >= aheadStart_ && position_ - aheadStart_ < ahead_.size()) {
+      const auto from = static_cast<std::size_t>(position_ - aheadStart_);
+      const std::size_t count = std::min(buffer.size() - done, ahead_.size() - from);
+      std::copy_n(ahead_.begin() + static_cast<std::ptrdiff_t>(from), count,
+                  buffer.begin() + static_cast<std::ptrdiff_t>(done));
+      done += count;
+      position_ += count;
+    } else if (buffer.size() - done >= kReadAhead) {
+      const std::optional<std::size_t> direct = ReadDirect(buffer.subspan(done));
+      return direct ? std::optional(done + *direct) : std::nullopt;
+    } else if (!ReadAhead()) {
+      return std::nullopt;
+    } else if (ahead_.empty()) {
+      break;  // the end of the file
+    }
+  }
+  return done;
+}
+
+// As far as the file's length allows, so that a small file takes one call, not a second one
+// to find its end.
+bool InputFile::ReadAhead() {
+  const std::uint64_t left = length_ > position_ ? length_ - position_ : kReadAhead;
+  ahead_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(left, kReadAhead)));
+  aheadStart_ = position_;
+  const std::optional<std::size_t> got = ReadDirect(ahead_);
+  position_ = aheadStart_;
+  ahead_.resize(got.value_or(0));
+  return got.has_value();
+}
+
+std::optional<std::size_t> InputFile::ReadDirect(std::span<std::uint8_t> buffer) {
   // Reads at a position kept here instead of the descriptor's, so that moving costs no call.
   std::size_t done = 0;
   while (done < buffer.size() && position_ <= static_cast<std::uint64_t>(LLONG_MAX)) {

@@ -37,9 +37,20 @@ class InputFile final : public ByteSource {
   bool CanMap() const override { return fd_ >= 0; }
 
  private:
+  // Reads shorter than this are served from one read of this many bytes at their position:
+  // a reader asks for a header, then for the rest, and a small picture is then one read.
+  static constexpr std::size_t kReadAhead = 64 * 1024;
+
+  // Reads straight into `buffer` at the position, without the read-ahead.
+  std::optional<std::size_t> ReadDirect(std::span<std::uint8_t> buffer);
+  // Fills the read-ahead from the position; false on a hard read error.
+  bool ReadAhead();
+
   int fd_ = -1;
   std::uint64_t length_ = 0;
   std::uint64_t position_ = 0;
+  std::vector<std::uint8_t> ahead_;  // the bytes from aheadStart_ on, as last read
+  std::uint64_t aheadStart_ = 0;
 };
 
 // A descriptor of an open file or folder, closed when the object goes out of scope.

@@ -22,4 +22,8 @@ __attribute__((weak)) bool LoseWatchEvents() {
   return false;
 }
 
+__attribute__((weak)) bool KeepPaletteTables() {
+  return true;
+}
+
 }  // namespace kav::seams

@@ -21,5 +21,8 @@ bool UnnamedOutputFilesAllowed();
 // drops them, as the kernel does when its queue overflows, and reports the overflow.
 bool RefuseFolderWatch();
 bool LoseWatchEvents();
+// Asked by the writers whenever they need a palette's colour tables: false builds them anew
+// instead of taking those kept from an earlier file of the same palette.
+bool KeepPaletteTables();
 
 }  // namespace kav::seams

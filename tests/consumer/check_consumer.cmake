@@ -1,5 +1,6 @@
 # Installs the build in BUILD_DIR into WORK/prefix, then builds the project in this folder
-# against it, which converts copies of SAMPLES with kav_add_assets() and builds its program
+# against it, which converts copies of SAMPLES (sprite.bmp and wide.bmp also as ui/pic.bmp and
+# fonts/pic.bmp) with kav_add_assets() and builds its program
 # with kav::formats, and runs the program on what it converted; touches one picture and checks
 # that only it is converted again; then builds the same program with plain cc and pkg-config
 # and runs that too.
@@ -16,6 +17,8 @@ set(prefix ${WORK}/prefix)
 set(build ${WORK}/build)
 file(REMOVE_RECURSE ${WORK})
 file(COPY ${SAMPLES}/sprite.bmp ${SAMPLES}/wide.bmp DESTINATION ${WORK}/pictures)
+configure_file(${SAMPLES}/sprite.bmp ${WORK}/pictures/ui/pic.bmp COPYONLY)
+configure_file(${SAMPLES}/wide.bmp ${WORK}/pictures/fonts/pic.bmp COPYONLY)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR} -B ${build} -DCMAKE_PREFIX_PATH=${prefix}
     -DKAV_SAMPLES=${WORK}/pictures)

@@ -6,7 +6,11 @@
 #define KAV_FORMATS_IMPLEMENTATION
 #include "kav/kav_formats.h"
 #ifdef KAV_ASSET_DIR
-#include "sprite.RLE.h" /* kav_add_assets() with EMIT both: the same bytes, compiled in */
+/* kav_add_assets() with EMIT both: the same bytes, compiled in, each picture's own. */
+#include "fonts/pic.RLE.h"
+#include "sprite.RLE.h"
+#include "ui/pic.MZR.h"
+#include "ui/pic.RLE.h"
 #endif
 
 static unsigned char asset[1 << 20];
@@ -60,12 +64,23 @@ static int matches(const kav_image* image) {
   return 1;
 }
 
+#ifdef KAV_ASSET_DIR
+static int holds(const char* path, const unsigned char* array, size_t size) {
+  if (load(path, asset, sizeof asset) != size || memcmp(asset, array, size) != 0) {
+    fprintf(stderr, "the header of %s does not hold its bytes\n", path);
+    return 0;
+  }
+  return 1;
+}
+#endif
+
 int main(int argc, char** argv) {
   int i;
 #ifdef KAV_ASSET_DIR
-  const size_t size = load(KAV_ASSET_DIR "/sprite.RLE", asset, sizeof asset);
-  if (size != SPRITE_RLE_SIZE || memcmp(asset, sprite_RLE, size) != 0) {
-    fprintf(stderr, "sprite.RLE.h does not hold the bytes of sprite.RLE\n");
+  if (!holds(KAV_ASSET_DIR "/sprite.RLE", sprite_RLE, SPRITE_RLE_SIZE) ||
+      !holds(KAV_ASSET_DIR "/ui/pic.RLE", ui_pic_RLE, UI_PIC_RLE_SIZE) ||
+      !holds(KAV_ASSET_DIR "/fonts/pic.RLE", fonts_pic_RLE, FONTS_PIC_RLE_SIZE) ||
+      !holds(KAV_MORE_DIR "/ui/pic.MZR", more_ui_pic_MZR, MORE_UI_PIC_MZR_SIZE)) {
     return 1;
   }
 #endif

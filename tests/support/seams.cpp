@@ -13,6 +13,7 @@ std::atomic<std::uint64_t> failing{0};  // 0: none fails
 std::atomic<bool> unnamedAllowed{true};
 std::atomic<bool> watchesRefused{false};
 std::atomic<int> eventBatchesToLose{0};
+std::atomic<bool> paletteTablesKept{true};
 
 }  // namespace
 
@@ -38,6 +39,14 @@ bool seams::RefuseFolderWatch() {
 
 bool seams::LoseWatchEvents() {
   return eventBatchesToLose.fetch_sub(1) > 0;
+}
+
+bool seams::KeepPaletteTables() {
+  return paletteTablesKept.load();
+}
+
+void test::KeepPaletteTables(bool kept) {
+  paletteTablesKept = kept;
 }
 
 void test::AllocationFaults::FailNth(std::uint64_t n) {

@@ -137,6 +137,8 @@ void AllowUnnamedOutputFiles(bool allowed);
 // LoseWatchEvents(n) drops the next n batches of events it reads, as an overflow does.
 void RefuseFolderWatches(bool refused);
 void LoseWatchEvents(int batches);
+// KeepPaletteTables(false) makes the writers build a palette's colour tables for every file.
+void KeepPaletteTables(bool kept);
 
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
