@@ -145,7 +145,8 @@ class Pipeline : public ::testing::Test {
 
 TEST_F(Pipeline, FolderWalkTakesPicturesInByteOrderAndPassesOverHiddenAndLinkedFolders) {
   for (const char* name : {"b.bmp", "A.PNG", ".h.bmp", "notes.txt", "sub/c.Bmp", "sub/deeper/d.bmp",
-                           ".hidden/x.bmp", "a.b/f.bmp", "folder.bmp/e.bmp", "x.bmpx", "g.DIB"}) {
+                           ".hidden/x.bmp", "a.b/f.bmp", "folder.bmp/e.bmp", "x.bmpx", "g.DIB",
+                           "h.Gif", "i.ase", "j.ASEPRITE", "k.gi", "l.asepritex"}) {
     Picture(name);
   }
   fs::create_directory_symlink(".", dir.File("loop"));
@@ -154,7 +155,8 @@ TEST_F(Pipeline, FolderWalkTakesPicturesInByteOrderAndPassesOverHiddenAndLinkedF
   const FolderWalk walk = WalkFolder(dir.path());
   EXPECT_EQ(walk.pictures,
             (std::vector<std::string>{"A.PNG", "a.b/f.bmp", "b.bmp", "folder.bmp/e.bmp", "g.DIB",
-                                      "link.bmp", "sub/c.Bmp", "sub/deeper/d.bmp"}));
+                                      "h.Gif", "i.ase", "j.ASEPRITE", "link.bmp", "sub/c.Bmp",
+                                      "sub/deeper/d.bmp"}));
   std::vector<std::string> folders = walk.folders;
   std::sort(folders.begin(), folders.end());
   EXPECT_EQ(folders, (std::vector<std::string>{"", "a.b", "folder.bmp", "sub", "sub/deeper"}));
@@ -162,11 +164,14 @@ TEST_F(Pipeline, FolderWalkTakesPicturesInByteOrderAndPassesOverHiddenAndLinkedF
   EXPECT_EQ(Kav({dir.File("empty")}).status, 0);
   // Each shell completes the same pictures for convert.
   for (const auto& [file, pattern] :
-       {std::pair{"kavconv.bash", "_filedir '@(bmp|dib|png)'"},
-        {"_kavconv", "_files -g \"*.(#i)(bmp|dib|png)(-.)\""},
+       {std::pair{"kavconv.bash", "_filedir '@(bmp|dib|png|gif|ase|aseprite)'"},
+        {"_kavconv", "_files -g \"*.(#i)(bmp|dib|png|gif|ase|aseprite)(-.)\""},
         {"kavconv.fish",
          "__fish_complete_suffix .dib; __fish_complete_suffix .DIB; "
-         "__fish_complete_suffix .png; __fish_complete_suffix .PNG"}}) {
+         "__fish_complete_suffix .png; __fish_complete_suffix .PNG; "
+         "__fish_complete_suffix .gif; __fish_complete_suffix .GIF; "
+         "__fish_complete_suffix .ase; __fish_complete_suffix .ASE; "
+         "__fish_complete_suffix .aseprite; __fish_complete_suffix .Aseprite"}}) {
     const test::Bytes text = test::ReadFile(KAV_RES_DIR "/completions/" + std::string(file));
     EXPECT_NE(std::string(text.begin(), text.end()).find(pattern), std::string::npos) << file;
   }
