@@ -1,6 +1,7 @@
 // The GIF and Aseprite frame sources over the files of tests/data/gif and tests/data/aseprite
 // (made by scripts/make-gifs.py and scripts/make-aseprite.py, each beside the frames it must
-// give, composed by those scripts), damaged files, and the names of frames.
+// give, composed by those scripts), damaged files, the names of frames, and every frame
+// converted and drawn back by the decoder.
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,10 @@
 #include <set>
 #include <sstream>
 
+#include "convert/batch.h"
 #include "input/aseprite_frames.h"
 #include "input/gif_frames.h"
+#include "kav/kav_formats.h"
 #include "support/test_support.h"
 
 namespace kav {
@@ -182,7 +185,7 @@ TEST(FrameSources, DamagedFilesAreCorrupt) {
       ++checked;
     }
   }
-  EXPECT_EQ(checked, 39U);
+  EXPECT_EQ(checked, 40U);
 }
 
 // A file cut anywhere is corrupt; an Aseprite file's header is mended to say the cut length,
@@ -282,6 +285,80 @@ TEST(FrameSources, AGifWhoseSavedAreaCannotBeHadIsOutOfMemory) {
     test::AllocationFaults::Clear();
   }
   EXPECT_EQ(test::LiveBlocks(), live);
+}
+
+// How a converted file draws each pixel through its plain table: RGB565, or transparent.
+using Drawn = std::vector<std::optional<std::uint16_t>>;
+
+Drawn DrawnPixels(const Bytes& file) {
+  const std::optional<kav_image> image = test::Open(file);
+  if (!image) {
+    ADD_FAILURE() << "the decoder refuses the output";
+    return {};
+  }
+  Drawn drawn;
+  std::vector<std::uint16_t> rgb(image->width);
+  Bytes alpha(image->width);
+  for (std::uint32_t row = 0; row < image->height; ++row) {
+    EXPECT_EQ(kav_row_rgb565(&*image, row, 0, rgb.data(), alpha.data()), 1);
+    for (std::uint32_t x = 0; x < image->width; ++x) {
+      drawn.push_back(alpha[x] == 0 ? std::nullopt : std::optional(rgb[x]));
+    }
+  }
+  return drawn;
+}
+
+std::uint16_t Rgb565(FrameColour c) {
+  return static_cast<std::uint16_t>((c.red >> 3) << 11 | (c.green >> 2) << 5 | c.blue >> 3);
+}
+
+// How frame `frame` must look once converted: the script's colours as RGB565, a pixel below
+// the default alpha threshold (128) or of the transparent index transparent.
+Drawn Looks(const Expected& expected, std::size_t frame) {
+  const Bytes& picture = expected.pictures[frame];
+  Drawn looks;
+  if (expected.kind == FrameKind::kPaletteIndices) {
+    for (const std::uint8_t index : picture) {
+      const FrameColour colour =
+          index < expected.palette.size() ? expected.palette[index] : FrameColour{0, 0, 0, 255};
+      looks.push_back(index == expected.transparentIndex ? std::nullopt
+                                                         : std::optional(Rgb565(colour)));
+    }
+    return looks;
+  }
+  for (std::size_t i = 0; i < picture.size(); i += 4) {
+    const FrameColour colour{picture[i], picture[i + 1], picture[i + 2], picture[i + 3]};
+    looks.push_back(colour.alpha < 128 ? std::nullopt : std::optional(Rgb565(colour)));
+  }
+  return looks;
+}
+
+// Every fixture converted to RLE, each frame into its own file, drawn by the decoder as the
+// script composed it. A file mapped onto its own palette is checked for transparency alone.
+TEST(FrameConversion, EveryFrameDrawsAsItsScriptComposedIt) {
+  std::size_t checked = 0;
+  for (const auto& folder : {kGifDir, kAsepriteDir}) {
+    for (const std::filesystem::path& file : Fixtures(folder)) {
+      SCOPED_TRACE(file.filename().string());
+      const Expected expected =
+          ReadExpected(std::filesystem::path(file).replace_extension(".frames"));
+      const test::TempDir dir;
+      const Conversion conversion = ConvertFile({}, file.string(), dir.File("out.RLE"), {});
+      ASSERT_EQ(conversion.outcome, Outcome::kWritten);
+      ASSERT_EQ(conversion.files.size(), expected.frames);
+      for (std::size_t i = 0; i < expected.frames; ++i) {
+        Drawn drawn = DrawnPixels(test::ReadFile(conversion.files[i]));
+        Drawn looks = Looks(expected, i);
+        if (expected.kind == FrameKind::kOwnPaletteColour) {
+          std::ranges::for_each(drawn, [](auto& pixel) { pixel = pixel.has_value(); });
+          std::ranges::for_each(looks, [](auto& pixel) { pixel = pixel.has_value(); });
+        }
+        EXPECT_TRUE(drawn == looks) << "frame " << i;
+      }
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 35U);
 }
 
 }  // namespace
