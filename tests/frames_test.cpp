@@ -361,5 +361,78 @@ TEST(FrameConversion, EveryFrameDrawsAsItsScriptComposedIt) {
   EXPECT_EQ(checked, 35U);
 }
 
+// Which outputs a file gives and what they hold: numbered, tagged, the one frame asked for,
+// C headers named after each frame; a file damaged in its last frame, or a frame past the
+// last, leaves the folder as it was.
+TEST(FrameConversion, OutputsAreNamedForTheirFramesAndGoInPlaceTogether) {
+  struct Case {
+    std::filesystem::path source;
+    ConversionSettings settings;
+    Outcome outcome;
+    std::vector<std::string> files;        // in the order written
+    std::optional<std::size_t> onlyFrame;  // the frame the one output holds
+  };
+  const ConversionSettings binary{};
+  ConversionSettings second;
+  second.frame = 1;
+  ConversionSettings third;
+  third.frame = 2;
+  ConversionSettings headers;
+  headers.emitted = Emit::kBoth;
+  headers.headerName = "hero";
+  const std::vector<Case> cases{
+      {kGifDir / "gif87a.gif", binary, Outcome::kWritten, {"out_0.RLE", "out_1.RLE"}, {}},
+      {kAsepriteDir / "indexed-background.aseprite",
+       binary,
+       Outcome::kWritten,
+       {"out_walk_0.RLE", "out_walk_1.RLE", "out_jump__1.RLE"},
+       {}},
+      {kGifDir / "im-still.gif", binary, Outcome::kWritten, {"out.RLE"}, {}},
+      {kGifDir / "gif87a.gif", second, Outcome::kWritten, {"out.RLE"}, 1},
+      {kGifDir / "gif87a.gif", third, Outcome::kNoSuchFrame, {}, {}},
+      {KAV_SAMPLES_DIR "/odd.bmp", second, Outcome::kNoSuchFrame, {}, {}},
+      {kGifDir / "gif87a.gif",
+       headers,
+       Outcome::kWritten,
+       {"out_0.RLE", "out_0.RLE.h", "out_1.RLE", "out_1.RLE.h"},
+       {}},
+      {kGifDir / "malformed/bad-last-frame.gif", binary, Outcome::kUnreadable, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source.filename().string());
+    const test::TempDir dir;
+    test::WriteFile(dir.File("out_0.RLE"), {'o', 'l', 'd'});  // stays unless replaced whole
+    const Conversion conversion =
+        ConvertFile(c.settings, c.source.string(), dir.File("out.RLE"), {});
+    EXPECT_EQ(conversion.outcome, c.outcome);
+    std::vector<std::string> files;
+    for (const std::string& path : conversion.files) {
+      files.push_back(std::filesystem::path(path).filename().string());
+    }
+    EXPECT_EQ(files, c.files);
+    if (c.files.empty()) {
+      EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"out_0.RLE"});
+      EXPECT_EQ(test::ReadFile(dir.File("out_0.RLE")), (Bytes{'o', 'l', 'd'}));
+    }
+    if (c.onlyFrame) {
+      const Bytes bytes = test::ReadFile(c.source.string());
+      OpenedFrames opened = Open(c.source, bytes);
+      EXPECT_EQ(test::Decode(test::ReadFile(dir.File("out.RLE"))),
+                AllFrames(*opened.source).at(*c.onlyFrame));
+    }
+    if (c.settings.emitted == Emit::kBoth) {
+      const Bytes header = test::ReadFile(dir.File("out_1.RLE.h"));
+      EXPECT_NE(std::string(header.begin(), header.end()).find("hero_1["), std::string::npos);
+    }
+  }
+  const test::TempDir dir;
+  const Conversion damaged = ConvertFile(
+      {}, (kAsepriteDir / "malformed/zlib-garbage.aseprite").string(), dir.File("out.RLE"), {});
+  EXPECT_EQ(static_cast<int>(damaged.read.failure), -12);
+  const Conversion cut =
+      ConvertFile({}, (kGifDir / "malformed/bad-last-frame.gif").string(), dir.File("out.RLE"), {});
+  EXPECT_EQ(static_cast<int>(cut.read.failure), -11);
+}
+
 }  // namespace
 }  // namespace kav
