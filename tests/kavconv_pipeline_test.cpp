@@ -319,6 +319,44 @@ TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceWrittenAlikeAndSound) {
   EXPECT_EQ(Kav({"-u", source, source}).out, rle + "D/a.RLE is up to date\n2 files processed!\n");
 }
 
+// Each frame's output is one of the batch's outputs: it collides with another input's, -u
+// judges it, and --frame names the plain one.
+TEST_F(Pipeline, EveryFrameOutputCountsForCollisionsAndUpdates) {
+  fs::create_directories(dir.File("art"));
+  fs::copy_file(KAV_GIF_DIR "/gif87a.gif", dir.File("art/hero.gif"));
+  Picture("art/hero_1.bmp");
+  const test::ProcessRun collided = Kav({"-j", "2", dir.File("art")});
+  EXPECT_EQ(collided.status, 2);
+  EXPECT_EQ(collided.err,
+            "kavconv: D/art/hero.gif and D/art/hero_1.bmp would both write D/art/hero_1.RLE\n");
+  EXPECT_EQ(test::ListFolder(dir.File("art")),
+            (std::vector<std::string>{"hero.gif", "hero_1.bmp"}));
+  fs::remove(dir.File("art/hero_1.bmp"));
+  const std::string written =
+      "SUCCESS!!  D/art/hero_0.RLE converted!\nSUCCESS!!  D/art/hero_1.RLE converted!\n";
+  const std::string upToDate = "D/art/hero_0.RLE is up to date\nD/art/hero_1.RLE is up to date\n";
+  struct Step {
+    std::vector<std::string> options;
+    std::function<void()> change;
+    std::string out;
+  };
+  const std::vector<Step> steps{
+      {{}, {}, written},
+      {{"-u"}, {}, upToDate},
+      {{"-u"}, [&] { fs::remove(dir.File("art/hero_1.RLE")); }, written},
+      {{"-u", "--frame", "1"}, {}, "SUCCESS!!  D/art/hero.RLE converted!\n"},
+      {{"-u", "--frame", "1"}, {}, "D/art/hero.RLE is up to date\n"},
+  };
+  for (const Step& step : steps) {
+    if (step.change) {
+      step.change();
+    }
+    std::vector<std::string> arguments = step.options;
+    arguments.push_back(dir.File("art/hero.gif"));
+    EXPECT_EQ(Kav(arguments).out, step.out) << ::testing::PrintToString(step.options);
+  }
+}
+
 TEST_F(Pipeline, CHeaderCompilesInEveryDialectAndHoldsTheBinarysBytes) {
   Picture("9 lives-\u00e9.bmp", 300);
   ASSERT_EQ(Kav({"--emit", "both", dir.File("9 lives-\u00e9.bmp")}).status, 0);
