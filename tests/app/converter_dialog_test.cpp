@@ -301,6 +301,14 @@ class ConverterDialogTest : public QObject {
     dialog.Convert(Paths{paths[0]});
     QCOMPARE(dialog.Child("statusLine").text(),
              u"SUCCESS!!  %1 converted!"_s.arg(dir.filePath(u"a.RLE"_s)));
+    // A sprite of tagged frames gives an output per frame, each told in turn.
+    const QString sprite = dir.filePath(u"hero.aseprite"_s);
+    QVERIFY(QFile::copy(QStringLiteral(KAV_ASEPRITE_DIR "/indexed-background.aseprite"), sprite));
+    dialog.Convert(Paths{sprite.toStdString()});
+    QCOMPARE(dialog.statusText(),
+             u"SUCCESS!!  %1 converted!"_s.arg(dir.filePath(u"hero_jump__1.RLE"_s)));
+    QVERIFY(QFile::exists(dir.filePath(u"hero_walk_0.RLE"_s)) &&
+            QFile::exists(dir.filePath(u"hero_walk_1.RLE"_s)));
     dialog.Convert(paths);
     QCOMPARE(dialog.statusText(), u"5 files processed!"_s);
     dialog.Convert(Paths{});       // the chooser cancelled: nothing changes
