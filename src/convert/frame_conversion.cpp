@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "convert/frame_indices.h"
 #include "convert/output_path.h"
 #include "formats/c_header.h"
 #include "formats/output_shell.h"
@@ -20,16 +21,6 @@ Conversion Unreadable(ReadFailure failure, InputKind kind, OutputFormat format) 
   Conversion failed = Failed(Outcome::kUnreadable, format);
   failed.read = {.failure = failure, .kind = kind, .cause = {}};
   return failed;
-}
-
-Palette PaletteOfFrames(const FramePalette& frames) {
-  Palette palette;
-  for (std::size_t i = 0; i < kPaletteEntries; ++i) {
-    const FrameColour& entry = frames.entries[i];
-    palette.entries[i] = {entry.red, entry.green, entry.blue, entry.alpha};
-  }
-  palette.count = frames.count;
-  return palette;
 }
 
 // The memory one conversion of frames takes besides the input: the composed frame, what the
@@ -55,13 +46,14 @@ bool TakeFrameMemory(const FrameSourceInfo& info, MemoryBudget& budget, FrameMem
 
 // The composed frame's indices as a picture of their own, which the writer gives back.
 std::optional<Picture> PictureOfFrame(InputKind kind, const FrameSourceInfo& info,
-                                      std::span<const std::uint8_t> indices) {
-  MemoryBlock block = MemoryBlock::Allocate(indices.size());
+                                      std::span<const std::uint8_t> composed,
+                                      FrameIndices& indices) {
+  MemoryBlock block = MemoryBlock::Allocate(std::size_t{info.width} * info.height);
   if (!block) {
     return std::nullopt;
   }
-  std::ranges::copy(indices, block.bytes().begin());
-  return Picture::Of(kind, info.width, info.height, PaletteOfFrames(info.palette), std::move(block),
+  indices.Index(composed, block.bytes());
+  return Picture::Of(kind, info.width, info.height, indices.palette(), std::move(block),
                      {.offset = 0, .stride = info.width, .bottomUp = false});
 }
 
@@ -71,6 +63,14 @@ Conversion WriteFrames(FrameFile& input, const std::vector<FrameOutput>& outputs
                        const ConversionSettings& settings, const OutputTarget& target,
                        FrameMemory& memory, HeldOutputs& held) {
   FrameSource& frames = *input.frames;
+  const PreparedIndices prepared = PrepareFrameIndices(frames, memory.composed.bytes(), settings);
+  if (prepared.status != FrameStatus::kOk) {
+    return Unreadable(ReadFailureOf(prepared.status), input.kind, settings.format);
+  }
+  if (!prepared.indices) {
+    return Unreadable(prepared.failure.value_or(ReadFailure::kOutOfMemory), input.kind,
+                      settings.format);
+  }
   const FrameSourceInfo& info = frames.Info();
   auto next = outputs.begin();
   for (std::uint32_t frame = 0; next != outputs.end(); ++frame) {
@@ -81,7 +81,8 @@ Conversion WriteFrames(FrameFile& input, const std::vector<FrameOutput>& outputs
     if (frame != next->frame) {
       continue;
     }
-    std::optional<Picture> picture = PictureOfFrame(input.kind, info, memory.composed.bytes());
+    std::optional<Picture> picture =
+        PictureOfFrame(input.kind, info, memory.composed.bytes(), *prepared.indices);
     if (!picture) {
       return Failed(Outcome::kOutOfMemory, settings.format);
     }
@@ -144,9 +145,6 @@ Conversion ConvertFrames(FrameFile& input, const ConversionSettings& settings,
       FrameOutputs(info, target.path, settings.frame);
   if (!outputs) {
     return Failed(Outcome::kNoSuchFrame, settings.format);
-  }
-  if (info.kind != FrameKind::kPaletteIndices) {
-    return Unreadable(CorruptFailureOf(input.kind), input.kind, settings.format);
   }
   HeldOutputs held;
   {
