@@ -30,8 +30,11 @@ class KeptIndices final : public FrameIndices {
 PreparedIndices PrepareFrameIndices(FrameSource& frames, std::span<std::uint8_t> /*composed*/,
                                     const ConversionSettings& /*settings*/) {
   const FrameSourceInfo& info = frames.Info();
+  // Frames composed in RGBA need a palette made for them, which nothing here makes yet: the
+  // format cannot hold their colours as they are.
   if (info.kind != FrameKind::kPaletteIndices) {
-    return {.indices = nullptr, .status = FrameStatus::kOk, .failure = ReadFailure::kOutOfMemory};
+    return {
+        .indices = nullptr, .status = FrameStatus::kOk, .failure = ReadFailure::kTooManyColours};
   }
   return {.indices = std::make_unique<KeptIndices>(PaletteOfFrames(info.palette)),
           .status = FrameStatus::kOk,

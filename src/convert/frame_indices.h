@@ -1,13 +1,8 @@
 #pragma once
 // How the composed frames of a file become the palette indices the writers take: every frame
-// with one palette, chosen over all of them before the first is written.
-//
-//   kPaletteIndices    the indices as stored, under the transparency rules of palette inputs
-//                      (color/transparency.h), the remap worked out over every frame
-//   kTrueColour        the exact palette of every frame's opaque colours together
-//                      (color/exact_palette.h)
-//   kOwnPaletteColour  each pixel the nearest entry of the file's own palette
-//                      (color/palette_mapper.h), transparent pixels T
+// with one palette, chosen over all of them before the first is written. Palette inputs keep
+// their indices and palette; frames composed in RGBA (kTrueColour, kOwnPaletteColour) are
+// refused as holding more colours than the format does.
 
 #include <cstdint>
 #include <memory>

@@ -35,6 +35,7 @@ enum class ReadFailure : std::int16_t {
   kCompressed = -6,
   kNoPalette = -7,
   kPngCorrupt = -8,
+  kTooManyColours = -9,
   kGifCorrupt = -11,
   kAsepriteCorrupt = -12,
 };
