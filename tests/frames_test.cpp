@@ -1,6 +1,7 @@
 // The GIF and Aseprite frame sources over the files of tests/data/gif and tests/data/aseprite
 // (made by scripts/make-gifs.py and scripts/make-aseprite.py, each beside the frames it must
-// give, composed by those scripts), damaged files, and the names of frames.
+// give, composed by those scripts), damaged files, the names of frames, and every frame
+// converted and drawn back by the decoder.
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,10 @@
 #include <set>
 #include <sstream>
 
+#include "convert/batch.h"
 #include "input/aseprite_frames.h"
 #include "input/gif_frames.h"
+#include "kav/kav_formats.h"
 #include "support/test_support.h"
 
 namespace kav {
@@ -182,7 +185,7 @@ TEST(FrameSources, DamagedFilesAreCorrupt) {
       ++checked;
     }
   }
-  EXPECT_EQ(checked, 39U);
+  EXPECT_EQ(checked, 40U);
 }
 
 // A file cut anywhere is corrupt; an Aseprite file's header is mended to say the cut length,
@@ -282,6 +285,123 @@ TEST(FrameSources, AGifWhoseSavedAreaCannotBeHadIsOutOfMemory) {
     test::AllocationFaults::Clear();
   }
   EXPECT_EQ(test::LiveBlocks(), live);
+}
+
+using Table = std::array<std::uint16_t, KAV_TABLE_ENTRIES>;
+
+std::uint16_t Rgb565(FrameColour c) {
+  return static_cast<std::uint16_t>((c.red >> 3) << 11 | (c.green >> 2) << 5 | c.blue >> 3);
+}
+
+// Every fixture converted to RLE: a palette input's frames each into its own file, holding
+// the indices its script composed, every frame through the file's palette as RGB565; a file
+// of frames composed in RGBA refused as holding more colours than the format, nothing
+// written.
+TEST(FrameConversion, EveryFrameHoldsWhatItsScriptComposedThroughOneTable) {
+  std::size_t checked = 0;
+  for (const auto& folder : {kGifDir, kAsepriteDir}) {
+    for (const std::filesystem::path& file : Fixtures(folder)) {
+      SCOPED_TRACE(file.filename().string());
+      const Expected expected =
+          ReadExpected(std::filesystem::path(file).replace_extension(".frames"));
+      const test::TempDir dir;
+      const Conversion conversion = ConvertFile({}, file.string(), dir.File("out.RLE"), {});
+      if (expected.kind != FrameKind::kPaletteIndices) {
+        EXPECT_EQ(static_cast<int>(conversion.read.failure), -9);
+        EXPECT_TRUE(test::ListFolder(dir.path()).empty());
+        continue;
+      }
+      ASSERT_EQ(conversion.outcome, Outcome::kWritten);
+      ASSERT_EQ(conversion.files.size(), expected.frames);
+      Table looks{};
+      for (std::size_t i = 0; i < expected.palette.size(); ++i) {
+        looks[i] = Rgb565(expected.palette[i]);
+      }
+      for (std::size_t i = 0; i < expected.frames; ++i) {
+        const Bytes output = test::ReadFile(conversion.files[i]);
+        EXPECT_EQ(test::Decode(output), expected.pictures[i]) << "frame " << i;
+        Table table{};
+        const std::optional<kav_image> image = test::Open(output);
+        ASSERT_TRUE(image && kav_read_table(&*image, 0, table.data()) == 1);
+        EXPECT_TRUE(table == looks) << "frame " << i;
+      }
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 11U);
+}
+
+// Which outputs a file gives and what they hold: numbered, tagged, the one frame asked for,
+// C headers named after each frame; a file damaged in its last frame, or a frame past the
+// last, leaves the folder as it was.
+TEST(FrameConversion, OutputsAreNamedForTheirFramesAndGoInPlaceTogether) {
+  struct Case {
+    std::filesystem::path source;
+    ConversionSettings settings;
+    Outcome outcome;
+    std::vector<std::string> files;        // in the order written
+    std::optional<std::size_t> onlyFrame;  // the frame the one output holds
+  };
+  const ConversionSettings binary{};
+  ConversionSettings second;
+  second.frame = 1;
+  ConversionSettings third;
+  third.frame = 2;
+  ConversionSettings headers;
+  headers.emitted = Emit::kBoth;
+  headers.headerName = "hero";
+  const std::vector<Case> cases{
+      {kGifDir / "gif87a.gif", binary, Outcome::kWritten, {"out_0.RLE", "out_1.RLE"}, {}},
+      {kAsepriteDir / "indexed-background.aseprite",
+       binary,
+       Outcome::kWritten,
+       {"out_walk_0.RLE", "out_walk_1.RLE", "out_jump__1.RLE"},
+       {}},
+      {kGifDir / "im-still.gif", binary, Outcome::kWritten, {"out.RLE"}, {}},
+      {kGifDir / "gif87a.gif", second, Outcome::kWritten, {"out.RLE"}, 1},
+      {kGifDir / "gif87a.gif", third, Outcome::kNoSuchFrame, {}, {}},
+      {KAV_SAMPLES_DIR "/odd.bmp", second, Outcome::kNoSuchFrame, {}, {}},
+      {kGifDir / "gif87a.gif",
+       headers,
+       Outcome::kWritten,
+       {"out_0.RLE", "out_0.RLE.h", "out_1.RLE", "out_1.RLE.h"},
+       {}},
+      {kGifDir / "malformed/bad-last-frame.gif", binary, Outcome::kUnreadable, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source.filename().string());
+    const test::TempDir dir;
+    test::WriteFile(dir.File("out_0.RLE"), {'o', 'l', 'd'});  // stays unless replaced whole
+    const Conversion conversion =
+        ConvertFile(c.settings, c.source.string(), dir.File("out.RLE"), {});
+    EXPECT_EQ(conversion.outcome, c.outcome);
+    std::vector<std::string> files;
+    for (const std::string& path : conversion.files) {
+      files.push_back(std::filesystem::path(path).filename().string());
+    }
+    EXPECT_EQ(files, c.files);
+    if (c.files.empty()) {
+      EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"out_0.RLE"});
+      EXPECT_EQ(test::ReadFile(dir.File("out_0.RLE")), (Bytes{'o', 'l', 'd'}));
+    }
+    if (c.onlyFrame) {
+      const Bytes bytes = test::ReadFile(c.source.string());
+      OpenedFrames opened = Open(c.source, bytes);
+      EXPECT_EQ(test::Decode(test::ReadFile(dir.File("out.RLE"))),
+                AllFrames(*opened.source).at(*c.onlyFrame));
+    }
+    if (c.settings.emitted == Emit::kBoth) {
+      const Bytes header = test::ReadFile(dir.File("out_1.RLE.h"));
+      EXPECT_NE(std::string(header.begin(), header.end()).find("hero_1["), std::string::npos);
+    }
+  }
+  const test::TempDir dir;
+  const Conversion damaged = ConvertFile(
+      {}, (kAsepriteDir / "malformed/cel-type-7.aseprite").string(), dir.File("out.RLE"), {});
+  EXPECT_EQ(static_cast<int>(damaged.read.failure), -12);
+  const Conversion cut =
+      ConvertFile({}, (kGifDir / "malformed/bad-last-frame.gif").string(), dir.File("out.RLE"), {});
+  EXPECT_EQ(static_cast<int>(cut.read.failure), -11);
 }
 
 }  // namespace

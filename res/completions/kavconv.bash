@@ -24,7 +24,7 @@ _kavconv()
             COMPREPLY=($(compgen -W 'binary c both' -- "$cur"))
             return
             ;;
-        --start | --end | --transparent | -j | --jobs | --memory-limit | --table | --c-name | --c-prefix | -s | --size)
+        --start | --end | --transparent | --frame | -j | --jobs | --memory-limit | --table | --c-name | --c-prefix | -s | --size)
             return
             ;;
         --output-dir)
@@ -45,7 +45,7 @@ _kavconv()
     local options
     case $command in
         convert)
-            options='-f --format --start --end --transparent --no-remapping -j --jobs
+            options='-f --format --start --end --transparent --no-remapping --frame -j --jobs
                 --memory-limit --fail-fast -q --quiet -o --output --output-dir -u --update --emit --c-name --c-prefix
                 --watch -h --help'
             ;;
@@ -70,7 +70,7 @@ _kavconv()
         return
     fi
     if [[ $command == convert ]]; then
-        _filedir '@(bmp|dib|png)'
+        _filedir '@(bmp|dib|png|gif|ase|aseprite)'
     elif [[ $command == thumbnail ]]; then
         _filedir '@(mzr|rle|png)'
     else

@@ -1,8 +1,10 @@
 #include "convert/batch.h"
 
+#include "convert/frame_conversion.h"
 #include "convert/output_path.h"
 #include "convert/planned_outputs.h"
 #include "formats/output_format.h"
+#include "formats/output_shell.h"
 #include "platform/format_text.h"
 
 namespace kav {
@@ -25,15 +27,21 @@ void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome) {
 
 Conversion ConvertFile(const ConversionSettings& settings, const std::string& sourcePath,
                        const std::string& outputPath, const OutputWanted& stillWanted) {
-  ReadResult read = ReadPicture(sourcePath);
+  const OutputTarget target{
+      .path = outputPath, .source = sourcePath, .stillWanted = stillWanted, .held = nullptr};
+  std::variant<ReadResult, FrameFile> input = ReadInput(sourcePath);
+  if (FrameFile* frames = std::get_if<FrameFile>(&input)) {
+    return ConvertFrames(*frames, settings, target);
+  }
+  ReadResult& read = std::get<ReadResult>(input);
   Conversion conversion;
-  if (read) {
-    conversion = FormatOf(settings.format)
-                     .write(*read, settings,
-                            {.path = outputPath, .source = sourcePath, .stillWanted = stillWanted});
-  } else {
+  if (!read) {
     conversion = NothingWritten(Outcome::kUnreadable);
     conversion.read = read.failed();
+  } else if (settings.frame.value_or(0) != 0) {
+    conversion = Refuse(*read, Outcome::kNoSuchFrame);  // a still picture is frame 0
+  } else {
+    conversion = FormatOf(settings.format).write(*read, settings, target);
   }
   conversion.format = settings.format;
   return conversion;
