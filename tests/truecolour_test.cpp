@@ -5,8 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <numeric>
+#include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "color/exact_palette.h"
@@ -63,9 +64,9 @@ const Pixels kGrey{{0, 0, 0, 255},       {50, 50, 50, 0},      {100, 100, 100, 1
 const Pixels kExact565{{255, 0, 0, 255},    {0, 130, 0, 255}, {0, 0, 132, 255},
                        {66, 65, 255, 255},  {0, 0, 0, 255},   {255, 255, 255, 255},
                        {132, 130, 66, 255}, {255, 65, 0, 255}};
-const Pixels kExact555{{255, 0, 0, 255},    {0, 132, 0, 255}, {0, 0, 132, 255},
-                       {66, 66, 255, 255},  {0, 0, 0, 255},   {255, 255, 255, 255},
-                       {132, 132, 66, 255}, {255, 66, 0, 255}};
+const Pixels kExact555{{255, 0, 0, 255},    {0, 123, 0, 255}, {0, 0, 132, 255},
+                       {66, 58, 255, 255},  {0, 0, 0, 255},   {255, 255, 255, 255},
+                       {132, 123, 66, 255}, {255, 58, 0, 255}};
 const Pixels kExact4444{{255, 0, 0, 255},    {0, 136, 0, 119}, {0, 0, 68, 136},
                         {17, 34, 51, 0},     {0, 0, 0, 255},   {255, 255, 255, 255},
                         {136, 136, 68, 255}, {255, 68, 0, 255}};
@@ -117,6 +118,151 @@ TEST(TrueColourInputs, EachFileReadsAsThePictureItHolds) {
     ASSERT_TRUE(read && read->IsTrueColour());
     EXPECT_EQ(PixelsOf(*read), *expected);
   }
+}
+
+// Palette inputs keep their transparency in the palette: a grey file's keyed level, each
+// palette entry's tRNS alpha.
+TEST(TrueColourInputs, PaletteFilesGiveTheirEntriesAlpha) {
+  ReadResult grey = ReadPicture(kDir + "/grey-trns.pil.png");
+  ASSERT_TRUE(grey && !grey->IsTrueColour());
+  EXPECT_EQ(grey->palette().entries[100].alpha, 0);
+  EXPECT_EQ(grey->palette().entries[99].alpha, 255);
+  ReadResult indexed = ReadPicture(kDir + "/indexed-trns0.pil.png");
+  ASSERT_TRUE(indexed && !indexed->IsTrueColour());
+  EXPECT_EQ(indexed->palette().entries[0].alpha, 0);
+  EXPECT_EQ(indexed->palette().entries[1].alpha, 255);
+}
+
+std::vector<std::uint8_t> IndicesOf(const Picture& picture) {
+  std::vector<std::uint8_t> indices;
+  for (std::uint32_t y = 0; y < picture.height(); ++y) {
+    const std::span<const std::uint8_t> row = picture.Row(y);
+    indices.insert(indices.end(), row.begin(), row.end());
+  }
+  return indices;
+}
+
+Rgba EntryOf(const Picture& picture, std::uint8_t index) {
+  const Colour& c = picture.palette().entries[index];
+  return {c.red, c.green, c.blue, 255};
+}
+
+constexpr TransparencyRules kRle{};  // T 255, drawn transparent
+constexpr TransparencyRules kMzr{.transparentIndex = 0};
+constexpr TransparencyRules kMzrPlain{.transparentIndex = 0, .formatDrawsTransparent = false};
+
+// The worked example of docs/formats.md. SPRITE's opaque colours sorted by 0xRRGGBB: 0000FF,
+// 00FF00, 010203, 102030, 808080, C86432, FF0000, FFFFFF; the pixel at alpha 127 and the
+// clear ones take T. In RLE they lie at 0 to 7; in MZR, with T 0 set aside, at 1 to 8; with
+// --transparent 3, at 0 to 2 and 4 to 8.
+TEST(ExactPalette, SortsTheOpaqueColoursAroundT) {
+  const std::vector<std::tuple<const char*, TransparencyRules, std::vector<std::uint8_t>>> cases{
+      {"RLE", kRle, {6, 1, 0, 255, 7, 255, 3, 5, 6, 2, 255, 4}},
+      {"MZR", kMzr, {7, 2, 1, 0, 8, 0, 4, 6, 7, 3, 0, 5}},
+      {"MZR, T 3", {.transparentIndex = 3}, {7, 1, 0, 3, 8, 3, 4, 6, 7, 2, 3, 5}},
+      // Threshold 1: only alpha 0 is transparent, so the blue-grey at 127 is opaque too.
+      {"RLE, threshold 1", {.alphaThreshold = 1}, {6, 1, 0, 255, 7, 3, 3, 5, 6, 2, 255, 4}},
+      // Threshold 255: the pixel at 128 is transparent too.
+      {"RLE, threshold 255", {.alphaThreshold = 255}, {5, 1, 0, 255, 6, 255, 255, 4, 5, 2, 255, 3}},
+  };
+  for (const auto& [name, rules, indices] : cases) {
+    SCOPED_TRACE(name);
+    ReadResult read = ReadPalettePicture(kDir + "/sprite.pil.png", rules);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(IndicesOf(*read), indices);
+    // Each opaque pixel's entry holds its colour; the other entries are black.
+    const std::vector<std::uint8_t> got = IndicesOf(*read);
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      if (got[i] != rules.transparentIndex) {
+        EXPECT_EQ(EntryOf(*read, got[i]), (Rgba{kSprite[i][0], kSprite[i][1], kSprite[i][2], 255}));
+      }
+    }
+    EXPECT_EQ(EntryOf(*read, 200), (Rgba{0, 0, 0, 255}));
+  }
+}
+
+// T is set aside where the format draws it transparent or where a pixel is transparent:
+// then 255 colours fit, else 256. 256 colours in RLE are refused (-9, with its text).
+TEST(ExactPalette, HoldsTwoHundredAndFiftyFiveColoursBesideT) {
+  const std::string many = kDir + "/colours256.pil.png";
+  ReadResult rle = ReadPalettePicture(many, kRle);
+  ASSERT_FALSE(rle);
+  EXPECT_EQ(static_cast<int>(rle.failed().failure), -9);
+  EXPECT_EQ(rle.failed().kind, InputKind::kPng);
+  EXPECT_EQ(ReadFailureText(rle.failed().failure),
+            "This picture has more colours than the format holds");
+  EXPECT_FALSE(ReadPalettePicture(many, kMzr));
+  ReadResult plain = ReadPalettePicture(many, kMzrPlain);
+  ASSERT_TRUE(plain);
+  // (16x, 16y, x ^ y) sorted: row y's colours come before row y + 1's, and within a row
+  // by red; index 0 is (0, 0, 0), the last (240, 240, 0).
+  EXPECT_EQ(IndicesOf(*plain)[0], 0);
+  EXPECT_EQ(IndicesOf(*plain)[255], 255);
+  EXPECT_EQ(EntryOf(*plain, 255), (Rgba{240, 240, 0, 255}));
+  // MZR without remapping but with a transparent pixel sets T aside: 255 colours fit, 8 do.
+  ReadResult sprite = ReadPalettePicture(kDir + "/sprite.pil.png", kMzrPlain);
+  ASSERT_TRUE(sprite);
+  EXPECT_EQ(IndicesOf(*sprite)[3], 0);
+  // All opaque, MZR without remapping: nothing set aside, the colours start at 0.
+  ReadResult opaque = ReadPalettePicture(kDir + "/sprite-rgb.pil.png", kMzrPlain);
+  ASSERT_TRUE(opaque);
+  EXPECT_EQ(IndicesOf(*opaque)[3], 0);  // black, the lowest colour
+}
+
+// The swap rule on INDEXED (entry 0 transparent; indices 0 1 2 255 / 0 5 255 3 / 1 1 0 4):
+// in RLE its 0s take T 255, and the opaque 255s the lowest transparent entry, 0, whose entry
+// changes places with 255's.
+TEST(Transparency, TransparentEntriesTakeTAndSwapWithIt) {
+  const std::vector<
+      std::tuple<const char*, TransparencyRules, std::vector<std::uint8_t>, Rgba, Rgba>>
+      cases{
+          {"RLE: swapped",
+           kRle,
+           {255, 1, 2, 0, 255, 5, 0, 3, 1, 1, 255, 4},
+           {255, 0, 253, 255},
+           {0, 255, 0, 255}},
+          {"MZR, T 0: already transparent",
+           kMzr,
+           {0, 1, 2, 255, 0, 5, 255, 3, 1, 1, 0, 4},
+           {0, 255, 0, 255},
+           {255, 0, 253, 255}},
+          {"MZR, T 6: unused, no swap",
+           {.transparentIndex = 6},
+           {6, 1, 2, 255, 6, 5, 255, 3, 1, 1, 6, 4},
+           {0, 255, 0, 255},
+           {255, 0, 253, 255}},
+          {"indices kept",
+           {.keepIndices = true},
+           {0, 1, 2, 255, 0, 5, 255, 3, 1, 1, 0, 4},
+           {0, 255, 0, 255},
+           {255, 0, 253, 255}},
+      };
+  for (const auto& [name, rules, indices, entry0, entry255] : cases) {
+    SCOPED_TRACE(name);
+    ReadResult read = ReadPalettePicture(kDir + "/indexed-trns0.pil.png", rules);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(IndicesOf(*read), indices);
+    EXPECT_EQ(EntryOf(*read, 0), entry0);
+    EXPECT_EQ(EntryOf(*read, 255), entry255);
+  }
+}
+
+// Several frames share one palette: colours gathered from both before either is mapped.
+TEST(ExactPalette, GathersTheColoursOfEveryFrame) {
+  const std::vector<std::uint8_t> first{0, 0, 9, 255, 5, 0, 0, 0};
+  const std::vector<std::uint8_t> second{0, 0, 7, 255, 0, 0, 9, 255};
+  const RgbaPixels frames[] = {{first, 2, 1}, {second, 2, 1}};
+  ExactPalette palette(kRle);
+  for (const RgbaPixels& frame : frames) {
+    palette.Gather(frame);
+  }
+  ASSERT_EQ(palette.Choose(), PaletteChoice::kExact);
+  std::vector<std::uint8_t> indices(2);
+  ASSERT_TRUE(palette.Map(frames[0], indices));
+  EXPECT_EQ(indices, (std::vector<std::uint8_t>{1, 255}));
+  ASSERT_TRUE(palette.Map(frames[1], indices));
+  EXPECT_EQ(indices, (std::vector<std::uint8_t>{0, 1}));
+  EXPECT_FALSE(palette.Map(frames[1], std::span(indices).first(1)));
 }
 
 }  // namespace
