@@ -12,6 +12,7 @@
 
 #include "color/exact_palette.h"
 #include "color/transparency.h"
+#include "convert/batch.h"
 #include "input/palette_picture.h"
 #include "input/read_picture.h"
 #include "support/test_support.h"
@@ -244,6 +245,27 @@ TEST(Transparency, TransparentEntriesTakeTAndSwapWithIt) {
     EXPECT_EQ(IndicesOf(*read), indices);
     EXPECT_EQ(EntryOf(*read, 0), entry0);
     EXPECT_EQ(EntryOf(*read, 255), entry255);
+  }
+}
+
+// The dialog's batch converts these inputs with its defaults (RLE), and shows -9's message.
+TEST(TrueColourInputs, TheDialogsBatchConvertsThemWithItsDefaults) {
+  const test::TempDir dir;
+  std::vector<std::string> paths;
+  for (const char* file :
+       {"sprite.pil.png", "indexed-trns0.pil.png", "sprite-rgba.im.bmp", "colours256.pil.png"}) {
+    paths.push_back(dir.File(file));
+    std::filesystem::copy_file(kDir + "/" + file, paths.back());
+  }
+  test::RecordingHost host;
+  RunBatch(host, paths);
+  EXPECT_EQ(host.events.at(11), "message:This picture has more colours than the format holds");
+  EXPECT_EQ(host.events.at(12), "status:Error while loading PNG file!");
+  for (const std::string& path : std::span(paths).first(3)) {
+    SCOPED_TRACE(path);
+    const std::string output = path.substr(0, path.rfind('.')) + ".RLE";
+    EXPECT_TRUE(test::ReadFile(output) == test::Encode(test::ReadFile(path), FileKind::kRle));
+    EXPECT_EQ(test::ReadFile(output).at(1), 'L');
   }
 }
 
