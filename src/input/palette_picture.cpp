@@ -62,24 +62,11 @@ ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules) {
   if (exact.Choose() == PaletteChoice::kTooManyColours) {
     return ReadFailure::kTooManyColours;
   }
-  // The reader reserved the indices' memory with the pixels', so nothing waits here.
-  MemoryBlock block = MemoryBlock::Allocate(picture.Rgba().PixelCount());
-  if (!block) {
-    return ReadFailure::kOutOfMemory;
-  }
-  block.Hold(picture.TakeIndicesReservation());
-  exact.Map(picture.Rgba(), block.bytes());
-  const InputKind kind = picture.kind();
-  const std::uint32_t width = picture.width();
-  const std::uint32_t height = picture.height();
-  picture.Release();
-  std::optional<Picture> mapped =
-      Picture::Of(kind, width, height, PaletteOf(exact.Palette()), std::move(block),
-                  {.offset = 0, .stride = width, .bottomUp = false});
-  if (!mapped) {
-    return ReadFailure::kOutOfMemory;
-  }
-  return std::move(*mapped);
+  // Each pixel's index over the start of its own 4 bytes, already read: no memory is added.
+  const RgbaPixels pixels = picture.Rgba();
+  exact.Map(pixels, picture.WritableRows().first(pixels.PixelCount()));
+  picture.BecomeIndices(PaletteOf(exact.Palette()));
+  return picture;
 }
 
 }  // namespace
