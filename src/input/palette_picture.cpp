@@ -43,18 +43,6 @@ ReadResult RemapPalettePicture(Picture picture, const TransparencyRules& rules) 
   return picture;
 }
 
-Palette PaletteOf(const RgbPalette& exact) {
-  Palette palette;
-  palette.count = exact.count;
-  for (std::size_t i = 0; i < exact.count; ++i) {
-    const Rgb24 colour = exact.colours[i];
-    palette.entries[i] = {.red = static_cast<std::uint8_t>(colour >> 16),
-                          .green = static_cast<std::uint8_t>(colour >> 8),
-                          .blue = static_cast<std::uint8_t>(colour)};
-  }
-  return palette;
-}
-
 ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules) {
   ExactPalette exact(rules);
   exact.Gather(picture.Rgba());
@@ -65,7 +53,7 @@ ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules) {
   // Each pixel's index over the start of its own 4 bytes, already read: no memory is added.
   const RgbaPixels pixels = picture.Rgba();
   exact.Map(pixels, picture.WritableRows().first(pixels.PixelCount()));
-  picture.BecomeIndices(PaletteOf(exact.Palette()));
+  picture.BecomeIndices(OpaquePalette(exact.Palette()));
   return picture;
 }
 
@@ -83,7 +71,7 @@ ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules) {
 
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               MemoryBudget& budget) {
-  ReadResult read = ReadPicture(path, budget);
+  ReadResult read = ReadPicture(path, budget, &rules);
   if (!read) {
     return read;
   }
@@ -92,7 +80,7 @@ ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& 
 
 ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
                               MemoryBudget& budget) {
-  ReadResult read = ReadPicture(source, budget);
+  ReadResult read = ReadPicture(source, budget, &rules);
   if (!read) {
     return read;
   }
