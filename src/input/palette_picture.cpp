@@ -46,7 +46,8 @@ ReadResult RemapPalettePicture(Picture picture, const TransparencyRules& rules) 
 ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules) {
   ExactPalette exact(rules);
   exact.Gather(picture.Rgba());
-  // More colours than fit: where colour reduction takes the picture instead.
+  // More colours than fit (ColourCount() of them): the one place where colour reduction
+  // takes the picture instead.
   if (exact.Choose() == PaletteChoice::kTooManyColours) {
     return ReadFailure::kTooManyColours;
   }
@@ -55,6 +56,21 @@ ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules) {
   exact.Map(pixels, picture.WritableRows().first(pixels.PixelCount()));
   picture.BecomeIndices(OpaquePalette(exact.Palette()));
   return picture;
+}
+
+// A picture whose rows were mapped as they came, but which has more colours than fit, is
+// read again whole, so that every truecolour picture of too many colours reaches
+// MapTrueColour, the one place where colour reduction takes it.
+template <typename Input>
+ReadResult ReadThenMap(Input& input, const TransparencyRules& rules, MemoryBudget& budget) {
+  ReadResult read = ReadPicture(input, budget, &rules);
+  if (!read && read.failed().failure == ReadFailure::kTooManyColours) {
+    read = ReadPicture(input, budget);
+  }
+  if (!read) {
+    return read;
+  }
+  return ToPalettePicture(std::move(*read), rules);
 }
 
 }  // namespace
@@ -71,20 +87,12 @@ ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules) {
 
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               MemoryBudget& budget) {
-  ReadResult read = ReadPicture(path, budget, &rules);
-  if (!read) {
-    return read;
-  }
-  return ToPalettePicture(std::move(*read), rules);
+  return ReadThenMap(path, rules, budget);
 }
 
 ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
                               MemoryBudget& budget) {
-  ReadResult read = ReadPicture(source, budget, &rules);
-  if (!read) {
-    return read;
-  }
-  return ToPalettePicture(std::move(*read), rules);
+  return ReadThenMap(source, rules, budget);
 }
 
 }  // namespace kav

@@ -16,7 +16,8 @@ namespace kav {
 // kOutOfMemory.
 ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules);
 
-// ReadPicture, then ToPalettePicture.
+// ReadPicture, then ToPalettePicture; a PNG's rows mapped as they come (input/png_reader.h),
+// and read again whole when they have more colours than fit.
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               MemoryBudget& budget = PictureMemory());
 ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
