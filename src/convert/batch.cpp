@@ -3,6 +3,7 @@
 #include "convert/output_path.h"
 #include "convert/planned_outputs.h"
 #include "formats/output_format.h"
+#include "input/palette_picture.h"
 #include "platform/format_text.h"
 
 namespace kav {
@@ -25,7 +26,7 @@ void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome) {
 
 Conversion ConvertFile(const ConversionSettings& settings, const std::string& sourcePath,
                        const std::string& outputPath, const OutputWanted& stillWanted) {
-  ReadResult read = ReadPicture(sourcePath);
+  ReadResult read = ReadPalettePicture(sourcePath, TransparencyRulesOf(settings));
   Conversion conversion;
   if (read) {
     conversion = FormatOf(settings.format)

@@ -18,8 +18,8 @@ constexpr std::array<std::pair<ReadFailure, std::string_view>, 8> kFailureTexts{
     {ReadFailure::kBmpCorrupt, "This BMP file is corrupt"},
     {ReadFailure::kOutOfMemory, "Out of memory"},
     {ReadFailure::kCompressed, "This BMP file is compressed"},
-    {ReadFailure::kNoPalette, "This PNG file has no palette"},
     {ReadFailure::kPngCorrupt, "This PNG file is corrupt"},
+    {ReadFailure::kTooManyColours, "This picture has more colours than the format holds"},
 }};
 
 using namespace std::string_view_literals;
@@ -33,7 +33,7 @@ struct InputFormat {
   // found; the shell completions offer the same.
   std::span<const std::string_view> extensions;
   ReadFailure corrupt;
-  ReadResult (*read)(ByteSource& source, MemoryBudget& budget);
+  ReadResult (*read)(ByteSource& source, MemoryBudget& budget, const TransparencyRules* rules);
 };
 
 constexpr std::array kBmpExtensions{".bmp"sv, ".dib"sv};
@@ -42,7 +42,7 @@ constexpr std::array kPngExtensions{".png"sv};
 // The one place that decides what an input is: the first row whose signature the file begins
 // with. A file that begins with none is "not a BMP file".
 constexpr std::array kInputFormats{
-    InputFormat{InputKind::kBmp, "BMP", "BM"sv, kBmpExtensions, ReadFailure::kBmpCorrupt, ReadBmp8},
+    InputFormat{InputKind::kBmp, "BMP", "BM"sv, kBmpExtensions, ReadFailure::kBmpCorrupt, ReadBmp},
     InputFormat{InputKind::kPng, "PNG", "\x89PNG\r\n\x1a\n"sv, kPngExtensions,
                 ReadFailure::kPngCorrupt, ReadPng},
 };
@@ -132,6 +132,10 @@ ReadFailure CorruptFailureOf(InputKind kind) {
 }
 
 ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget) {
+  return ReadPicture(source, budget, nullptr);
+}
+
+ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget, const TransparencyRules* rules) {
   ReadErrorRecorder recorded(source);
   std::array<std::uint8_t, kLongestSignature> first{};
   const std::optional<std::size_t> got = recorded.Seek(0) ? recorded.Read(first) : std::nullopt;
@@ -141,7 +145,7 @@ ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget) {
                       .kind = InputKind::kBmp,
                       .cause = SystemCause(recorded.Error())};
   }
-  ReadResult result = format->read(recorded, budget);
+  ReadResult result = format->read(recorded, budget, rules);
   if (!result) {
     result.failed().kind = format->kind;
     result.failed().cause = SystemCause(recorded.Error());
@@ -150,6 +154,11 @@ ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget) {
 }
 
 ReadResult ReadPicture(const std::string& path, MemoryBudget& budget) {
+  return ReadPicture(path, budget, nullptr);
+}
+
+ReadResult ReadPicture(const std::string& path, MemoryBudget& budget,
+                       const TransparencyRules* rules) {
   InputFile file;
   // A failed open leaves errno as its failing call set it; refusing what is not a regular
   // file calls nothing that fails, and the cause stays empty.
@@ -158,7 +167,7 @@ ReadResult ReadPicture(const std::string& path, MemoryBudget& budget) {
     return FailedRead{
         .failure = ReadFailure::kCannotOpen, .kind = InputKind::kBmp, .cause = SystemCause(errno)};
   }
-  return ReadPicture(file, budget);
+  return ReadPicture(file, budget, rules);
 }
 
 }  // namespace kav
