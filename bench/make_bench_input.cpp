@@ -1,5 +1,5 @@
 // Writes benchmark inputs for bench/run:
-//   kav_make_bench_input FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png]
+//   kav_make_bench_input FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png|rgba]
 //   kav_make_bench_input FILE WIDTH HEIGHT sprite gif|gif-local FRAMES   (an animated GIF)
 //   kav_make_bench_input --batch FOLDER COUNT WIDTH HEIGHT   (sprites of varied content)
 
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   }
   if (argc < 4) {
     std::fprintf(stderr,
-                 "usage: %s FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png]\n"
+                 "usage: %s FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png|rgba]\n"
                  "       %s FILE WIDTH HEIGHT sprite gif|gif-local FRAMES\n"
                  "       %s --batch FOLDER COUNT WIDTH HEIGHT\n",
                  argv[0], argv[0], argv[0]);
@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
   const std::vector<std::uint8_t> file =
       kind == "rle8"        ? kav::bench::MakeBenchRle8Bmp(width, height, content)
       : kind == "png"       ? kav::bench::MakeBenchPng(width, height, content)
+      : kind == "rgba"      ? kav::bench::MakeBenchRgbaPng(width, height, content)
       : kind == "gif"       ? kav::bench::MakeBenchGif(width, height, frames, false)
       : kind == "gif-local" ? kav::bench::MakeBenchGif(width, height, frames, true)
                             : kav::bench::MakeBenchBmp(width, height, content);

@@ -1,6 +1,7 @@
 # kav_add_assets(<target> FORMAT mzr|rle|rls [START n] [END n] [TRANSPARENT n] [NO_REMAPPING]
-#                [OUTPUT_DIR dir] [BASE_DIR dir] [EMIT binary|c|both] [C_PREFIX prefix]
-#                [OUTPUT_VARIABLE var] SOURCES <pictures>...)
+#                [ALPHA_THRESHOLD n] [KEEP_INDICES] [OUTPUT_DIR dir] [BASE_DIR dir]
+#                [EMIT binary|c|both] [C_PREFIX prefix] [OUTPUT_VARIABLE var]
+#                SOURCES <pictures>...)
 #
 # Adds a build rule per picture that runs kav::kavconv on it when it (or the converter)
 # changes, and makes <target> depend on the results. Each output keeps its source's path
@@ -15,8 +16,8 @@
 # KAV_ASSET_DIR="<output folder>" of its first call; later calls on the same target never
 # define it again. OUTPUT_VARIABLE names a variable that receives this call's output folder.
 function(kav_add_assets target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_REMAPPING"
-                        "FORMAT;START;END;TRANSPARENT;OUTPUT_DIR;BASE_DIR;EMIT;C_PREFIX;OUTPUT_VARIABLE"
+  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_REMAPPING;KEEP_INDICES"
+                        "FORMAT;START;END;TRANSPARENT;ALPHA_THRESHOLD;OUTPUT_DIR;BASE_DIR;EMIT;C_PREFIX;OUTPUT_VARIABLE"
                         "SOURCES")
   set(usage "kav_add_assets(${target})")
   if(NOT TARGET ${target})
@@ -65,6 +66,12 @@ function(kav_add_assets target)
   endif()
   if(DEFINED arg_C_PREFIX)
     list(APPEND options --c-prefix ${arg_C_PREFIX})
+  endif()
+  if(DEFINED arg_ALPHA_THRESHOLD)
+    list(APPEND options --alpha-threshold ${arg_ALPHA_THRESHOLD})
+  endif()
+  if(arg_KEEP_INDICES)
+    list(APPEND options --keep-indices)
   endif()
   set(extension RLE)  # RLS files are named *.RLE too
   if(format STREQUAL "mzr")

@@ -1,6 +1,8 @@
 #pragma once
-// Picture: what every reader gives the writers, whatever the input was: a width, a height, a
-// palette, and one palette index per pixel, row by row from the top.
+// Picture: what every reader gives, whatever the input was: a width, a height, and either a
+// palette with one palette index per pixel, row by row from the top, or (from a truecolour
+// input) 4 bytes a pixel, red, green, blue and alpha, top row first. The writers take palette
+// pictures only: input/palette_picture.h turns a truecolour picture into one.
 //
 // The indices lie in one memory block that the picture owns, together with the picture
 // memory reserved for it (platform/memory_budget.h), so both are given back when the picture
@@ -35,6 +37,9 @@ struct Palette {
   std::size_t count = 0;
 };
 
+// The entries of `colours`, opaque.
+Palette OpaquePalette(const RgbPalette& colours);
+
 // The kinds of input, told apart by their first bytes (input/read_picture.h).
 enum class InputKind : std::uint8_t { kBmp, kPng, kGif, kAseprite };
 
@@ -53,7 +58,23 @@ class Picture {
                                    const Palette& palette, MemoryBlock block,
                                    const RowLayout& layout);
 
+  // The truecolour picture of `width` x `height` RGBA pixels, top row first and packed, that
+  // `block` begins with, or nullopt when the block is too short to hold them.
+  static std::optional<Picture> OfRgba(InputKind kind, std::uint32_t width, std::uint32_t height,
+                                       MemoryBlock block);
+
   InputKind kind() const { return kind_; }
+  bool IsTrueColour() const { return trueColour_; }
+  // A truecolour picture's pixels.
+  RgbaPixels Rgba() const { return {.bytes = rows_, .width = width_, .height = height_}; }
+  // The stored rows (a truecolour picture's pixels), writable in place, or an empty span
+  // when the block is a mapping.
+  std::span<std::uint8_t> WritableRows();
+  void SetPalette(const Palette& palette) { palette_ = palette; }
+  // A truecolour picture whose block the caller has begun with its indices, width x height
+  // bytes, top row first (written over its pixels as they were read), becomes that palette
+  // picture, in the same block.
+  void BecomeIndices(const Palette& palette);
   std::uint32_t width() const { return width_; }
   std::uint32_t height() const { return height_; }
   const Palette& palette() const { return palette_; }
@@ -78,6 +99,7 @@ class Picture {
   Picture() = default;
 
   InputKind kind_ = InputKind::kBmp;
+  bool trueColour_ = false;
   std::uint32_t width_ = 0;
   std::uint32_t height_ = 0;
   Palette palette_;

@@ -21,7 +21,6 @@ constexpr std::array<std::pair<ReadFailure, std::string_view>, 11> kFailureTexts
     {ReadFailure::kBmpCorrupt, "This BMP file is corrupt"},
     {ReadFailure::kOutOfMemory, "Out of memory"},
     {ReadFailure::kCompressed, "This BMP file is compressed"},
-    {ReadFailure::kNoPalette, "This PNG file has no palette"},
     {ReadFailure::kPngCorrupt, "This PNG file is corrupt"},
     {ReadFailure::kTooManyColours, "This picture has more colours than the format holds"},
     {ReadFailure::kGifCorrupt, "This GIF file is corrupt"},
@@ -40,7 +39,7 @@ struct InputFormat {
   // found; the shell completions offer the same.
   std::span<const std::string_view> extensions;
   ReadFailure corrupt;
-  ReadResult (*read)(ByteSource& source, MemoryBudget& budget);
+  ReadResult (*read)(ByteSource& source, MemoryBudget& budget, const TransparencyRules* rules);
   OpenedFrames (*openFrames)(std::span<const std::uint8_t> file);
 };
 
@@ -57,7 +56,7 @@ constexpr std::string_view kAsepriteSignature = "\xE0\xA5"sv;
 // with. A file that begins with none is "not a BMP file".
 constexpr std::array kInputFormats{
     InputFormat{InputKind::kBmp, "BMP", "BM"sv, 0, kBmpExtensions, ReadFailure::kBmpCorrupt,
-                ReadBmp8, nullptr},
+                ReadBmp, nullptr},
     InputFormat{InputKind::kPng, "PNG", "\x89PNG\r\n\x1a\n"sv, 0, kPngExtensions,
                 ReadFailure::kPngCorrupt, ReadPng, nullptr},
     InputFormat{InputKind::kGif, "GIF", "GIF8"sv, 0, kGifExtensions, ReadFailure::kGifCorrupt,
@@ -204,6 +203,10 @@ ReadFailure CorruptFailureOf(InputKind kind) {
 }
 
 ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget) {
+  return ReadPicture(source, budget, nullptr);
+}
+
+ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget, const TransparencyRules* rules) {
   ReadErrorRecorder recorded(source);
   std::array<std::uint8_t, kLongestSignature> first{};
   const std::optional<std::size_t> got = recorded.Seek(0) ? recorded.Read(first) : std::nullopt;
@@ -216,7 +219,7 @@ ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget) {
   if (format->read == nullptr) {
     return FailedRead{.failure = format->corrupt, .kind = format->kind, .cause = {}};
   }
-  ReadResult result = format->read(recorded, budget);
+  ReadResult result = format->read(recorded, budget, rules);
   if (!result) {
     result.failed().kind = format->kind;
     result.failed().cause = SystemCause(recorded.Error());
@@ -240,7 +243,12 @@ ReadFailure ReadFailureOf(FrameStatus status) {
 }
 
 ReadResult ReadPicture(const std::string& path, MemoryBudget& budget) {
-  std::variant<ReadResult, FrameFile> read = ReadInput(path, budget);
+  return ReadPicture(path, budget, nullptr);
+}
+
+ReadResult ReadPicture(const std::string& path, MemoryBudget& budget,
+                       const TransparencyRules* rules) {
+  std::variant<ReadResult, FrameFile> read = ReadInput(path, budget, rules);
   if (FrameFile* frames = std::get_if<FrameFile>(&read)) {
     return FailedRead{.failure = CorruptFailureOf(frames->kind), .kind = frames->kind, .cause = {}};
   }
@@ -273,14 +281,15 @@ void OpenInput(const std::string& path, OpenedInput& input) {
 
 }  // namespace
 
-std::variant<ReadResult, FrameFile> ReadInput(const std::string& path, MemoryBudget& budget) {
+std::variant<ReadResult, FrameFile> ReadInput(const std::string& path, MemoryBudget& budget,
+                                              const TransparencyRules* rules) {
   OpenedInput input;
   OpenInput(path, input);
   if (input.failed) {
     return *input.failed;
   }
   if (input.format == nullptr || input.format->openFrames == nullptr) {
-    return ReadPicture(input.file, budget);
+    return ReadPicture(input.file, budget, rules);
   }
   return OpenFrameFile(input.file, *input.format);
 }

@@ -18,6 +18,7 @@
 #include <utility>
 #include <variant>
 
+#include "color/transparency.h"
 #include "input/frames.h"
 #include "input/picture.h"
 #include "platform/byte_source.h"
@@ -33,7 +34,7 @@ enum class ReadFailure : std::int16_t {
   kBmpCorrupt = -4,
   kOutOfMemory = -5,
   kCompressed = -6,
-  kNoPalette = -7,
+  // -7 is no longer given: every PNG colour type is read.
   kPngCorrupt = -8,
   kTooManyColours = -9,
   kGifCorrupt = -11,
@@ -98,6 +99,14 @@ ReadResult ReadPicture(const std::string& path, MemoryBudget& budget = PictureMe
 // is refused as corrupt.
 ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget = PictureMemory());
 
+// The same, told the rules the picture will get its palette by (input/palette_picture.h): a
+// reader that can map a truecolour picture's rows as they come (a PNG's, not interlaced)
+// then gives the palette picture at once, or kTooManyColours, with no truecolour picture
+// held; others give what ReadPicture gives.
+ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget, const TransparencyRules* rules);
+ReadResult ReadPicture(const std::string& path, MemoryBudget& budget,
+                       const TransparencyRules* rules);
+
 // A file of a kind that holds frames: its bytes (mapped, or read when they cannot be) and
 // the frame source over them, which points into them.
 struct FrameFile {
@@ -109,7 +118,8 @@ struct FrameFile {
 // Reads the file at `path` as its first bytes say: a picture, or the frames of a file of a
 // kind that holds them (opened, none made yet), or why neither can be had.
 std::variant<ReadResult, FrameFile> ReadInput(const std::string& path,
-                                              MemoryBudget& budget = PictureMemory());
+                                              MemoryBudget& budget = PictureMemory(),
+                                              const TransparencyRules* rules = nullptr);
 
 // What the frames of the file at `path` are, when its first bytes say a kind that holds frames
 // and they open; nullopt otherwise (a still picture is not read).
