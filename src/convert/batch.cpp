@@ -30,14 +30,12 @@ Conversion ConvertFile(const ConversionSettings& settings, const std::string& so
                        const std::string& outputPath, const OutputWanted& stillWanted) {
   const OutputTarget target{
       .path = outputPath, .source = sourcePath, .stillWanted = stillWanted, .held = nullptr};
-  std::variant<ReadResult, FrameFile> input = ReadInput(sourcePath);
+  std::variant<ReadResult, FrameFile> input =
+      ReadPaletteInput(sourcePath, TransparencyRulesOf(settings));
   if (FrameFile* frames = std::get_if<FrameFile>(&input)) {
     return ConvertFrames(*frames, settings, target);
   }
   ReadResult read = std::get<ReadResult>(std::move(input));
-  if (read) {
-    read = ToPalettePicture(std::move(*read), TransparencyRulesOf(settings));
-  }
   Conversion conversion;
   if (!read) {
     conversion = NothingWritten(Outcome::kUnreadable);

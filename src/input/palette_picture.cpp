@@ -1,6 +1,7 @@
 #include "input/palette_picture.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "color/exact_palette.h"
@@ -93,6 +94,23 @@ ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& 
 ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
                               MemoryBudget& budget) {
   return ReadThenMap(source, rules, budget);
+}
+
+std::variant<ReadResult, FrameFile> ReadPaletteInput(const std::string& path,
+                                                     const TransparencyRules& rules,
+                                                     MemoryBudget& budget) {
+  std::variant<ReadResult, FrameFile> input = ReadInput(path, budget, &rules);
+  ReadResult* read = std::get_if<ReadResult>(&input);
+  if (read == nullptr) {
+    return input;
+  }
+  if (!*read && read->failed().failure == ReadFailure::kTooManyColours) {
+    *read = ReadPicture(path, budget);  // read again whole, as ReadThenMap does
+  }
+  if (*read) {
+    *read = ToPalettePicture(std::move(**read), rules);
+  }
+  return input;
 }
 
 }  // namespace kav

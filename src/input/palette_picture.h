@@ -4,6 +4,9 @@
 // its transparent pixels take T, a truecolour picture given its exact palette
 // (color/exact_palette.h).
 
+#include <string>
+#include <variant>
+
 #include "color/transparency.h"
 #include "input/read_picture.h"
 #include "platform/memory_budget.h"
@@ -22,5 +25,11 @@ ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& 
                               MemoryBudget& budget = PictureMemory());
 ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
                               MemoryBudget& budget = PictureMemory());
+
+// ReadInput, a picture then made what ReadPalettePicture makes of it; a file of frames is
+// given as it opened, its frames taking the rules as they are made.
+std::variant<ReadResult, FrameFile> ReadPaletteInput(const std::string& path,
+                                                     const TransparencyRules& rules,
+                                                     MemoryBudget& budget = PictureMemory());
 
 }  // namespace kav
