@@ -1,7 +1,6 @@
-// kavconv convert: palette BMP and PNG files, GIF and Aseprite files (a file of several frames
-// to one output per frame), and the pictures in folders, to MZR, RLE or RLS files (or C
-// headers of them) beside them or where the options say, then, with --watch, again whenever
-// they change.
+// kavconv convert: BMP, PNG, GIF and Aseprite files (a file of several frames to one output
+// per frame), and the pictures in folders, to MZR, RLE or RLS files (or C headers of them)
+// beside them or where the options say, then, with --watch, again whenever they change.
 
 #include <unistd.h>
 
@@ -132,9 +131,9 @@ class ConvertCommand final : public Command {
 ConvertCommand::ConvertCommand(CLI::App& app)
     : Command(app.add_subcommand(
           "convert",
-          "Convert palette BMP and PNG files, GIF and Aseprite files (one output per frame), and "
-          "the pictures in folders; each output is written beside its source unless -o or "
-          "--output-dir says otherwise.")) {
+          "Convert BMP, PNG, GIF and Aseprite files (one output per frame), and the pictures "
+          "in folders; each output is written beside its source unless -o or --output-dir says "
+          "otherwise.")) {
   AddSettingOptions();
   CLI::Option* failFast = AddRunOptions();
   AddOutputOptions();
@@ -171,6 +170,14 @@ void ConvertCommand::AddSettingOptions() {
       ->check(colour)
       ->capture_default_str();
   subcommand_->add_flag("--no-remapping", noRemapping_, "Clear the MZR remapping flag");
+  subcommand_
+      ->add_option("--alpha-threshold", settings_.alphaThreshold,
+                   "A pixel whose alpha is below N is transparent (1-255)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 255))
+      ->capture_default_str();
+  subcommand_->add_flag("--keep-indices", settings_.keepIndices,
+                        "Keep a palette picture's indices as stored, its transparency ignored");
   subcommand_
       ->add_option("--frame", frame_,
                    "Convert only frame N (from 0) of a GIF or Aseprite file, into the plain "

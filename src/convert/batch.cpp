@@ -5,6 +5,7 @@
 #include "convert/planned_outputs.h"
 #include "formats/output_format.h"
 #include "formats/output_shell.h"
+#include "input/palette_picture.h"
 #include "platform/format_text.h"
 
 namespace kav {
@@ -33,7 +34,10 @@ Conversion ConvertFile(const ConversionSettings& settings, const std::string& so
   if (FrameFile* frames = std::get_if<FrameFile>(&input)) {
     return ConvertFrames(*frames, settings, target);
   }
-  ReadResult& read = std::get<ReadResult>(input);
+  ReadResult read = std::get<ReadResult>(std::move(input));
+  if (read) {
+    read = ToPalettePicture(std::move(*read), TransparencyRulesOf(settings));
+  }
   Conversion conversion;
   if (!read) {
     conversion = NothingWritten(Outcome::kUnreadable);

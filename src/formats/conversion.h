@@ -23,13 +23,19 @@ enum class OutputFormat : int { kMzr, kRle, kRls };
 enum class Emit : std::uint8_t { kBinary, kHeader, kBoth };
 
 // The settings of one conversion. The initialisers are the defaults every front end starts
-// with; nothing else states them. Only the MZR writer reads the four colour settings.
+// with; nothing else states them. Only the MZR writer reads the four colour settings; the
+// transparent colour and the transparency settings also decide, before writing, which pixels
+// are transparent (formats/output_format.h).
 struct ConversionSettings {
   OutputFormat format = OutputFormat::kRle;
   std::int32_t startColor = 240;
   std::int32_t endColor = 255;
   std::int32_t transparentColor = 0;
   bool useRemapping = true;
+  // A pixel whose alpha is below the threshold (1..255) is transparent; --keep-indices keeps
+  // a palette input's indices as stored, its alpha ignored.
+  std::int32_t alphaThreshold = 128;
+  bool keepIndices = false;
   Emit emitted = Emit::kBinary;
   std::string headerName{};  // the C header's array; empty: named after the output file
   // The one frame to convert (from 0), into the plain output name; none: every frame, each

@@ -21,8 +21,8 @@ constexpr std::array<std::pair<ReadFailure, std::string_view>, 10> kFailureTexts
     {ReadFailure::kBmpCorrupt, "This BMP file is corrupt"},
     {ReadFailure::kOutOfMemory, "Out of memory"},
     {ReadFailure::kCompressed, "This BMP file is compressed"},
-    {ReadFailure::kNoPalette, "This PNG file has no palette"},
     {ReadFailure::kPngCorrupt, "This PNG file is corrupt"},
+    {ReadFailure::kTooManyColours, "This picture has more colours than the format holds"},
     {ReadFailure::kGifCorrupt, "This GIF file is corrupt"},
     {ReadFailure::kAsepriteCorrupt, "This Aseprite file is corrupt"},
 }};
@@ -56,7 +56,7 @@ constexpr std::string_view kAsepriteSignature = "\xE0\xA5"sv;
 // with. A file that begins with none is "not a BMP file".
 constexpr std::array kInputFormats{
     InputFormat{InputKind::kBmp, "BMP", "BM"sv, 0, kBmpExtensions, ReadFailure::kBmpCorrupt,
-                ReadBmp8, nullptr},
+                ReadBmp, nullptr},
     InputFormat{InputKind::kPng, "PNG", "\x89PNG\r\n\x1a\n"sv, 0, kPngExtensions,
                 ReadFailure::kPngCorrupt, ReadPng, nullptr},
     InputFormat{InputKind::kGif, "GIF", "GIF8"sv, 0, kGifExtensions, ReadFailure::kGifCorrupt,

@@ -33,8 +33,9 @@ enum class ReadFailure : std::int16_t {
   kBmpCorrupt = -4,
   kOutOfMemory = -5,
   kCompressed = -6,
-  kNoPalette = -7,
+  // -7 is no longer given: every PNG colour type is read.
   kPngCorrupt = -8,
+  kTooManyColours = -9,
   kGifCorrupt = -11,
   kAsepriteCorrupt = -12,
 };

@@ -1,0 +1,25 @@
+#pragma once
+// ToPalettePicture: what the writers take, from any picture a reader gives, by the
+// transparency rules of color/transparency.h: a palette picture's indices remapped so that
+// its transparent pixels take T, a truecolour picture given its exact palette
+// (color/exact_palette.h).
+
+#include "color/transparency.h"
+#include "input/read_picture.h"
+#include "platform/memory_budget.h"
+
+namespace kav {
+
+// The palette picture `picture` becomes; a truecolour picture's indices take the memory its
+// reader reserved for them, and its pixels are given back once mapped. Fails with kTooManyColours
+// when a truecolour picture has more distinct opaque colours than the palette holds, or
+// kOutOfMemory.
+ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules);
+
+// ReadPicture, then ToPalettePicture.
+ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
+                              MemoryBudget& budget = PictureMemory());
+ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
+                              MemoryBudget& budget = PictureMemory());
+
+}  // namespace kav
