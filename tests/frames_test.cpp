@@ -287,15 +287,18 @@ TEST(FrameSources, AGifWhoseSavedAreaCannotBeHadIsOutOfMemory) {
   EXPECT_EQ(test::LiveBlocks(), live);
 }
 
-// How a converted file draws each pixel through its plain table: RGB565, or transparent.
+// How a converted file draws each pixel through its plain table: RGB565, or transparent;
+// and the table itself.
 using Drawn = std::vector<std::optional<std::uint16_t>>;
+using Table = std::array<std::uint16_t, KAV_TABLE_ENTRIES>;
 
-Drawn DrawnPixels(const Bytes& file) {
+Drawn DrawnPixels(const Bytes& file, Table& table) {
   const std::optional<kav_image> image = test::Open(file);
   if (!image) {
     ADD_FAILURE() << "the decoder refuses the output";
     return {};
   }
+  EXPECT_EQ(kav_read_table(&*image, 0, table.data()), 1);
   Drawn drawn;
   std::vector<std::uint16_t> rgb(image->width);
   Bytes alpha(image->width);
@@ -313,7 +316,9 @@ std::uint16_t Rgb565(FrameColour c) {
 }
 
 // How frame `frame` must look once converted: the script's colours as RGB565, a pixel below
-// the default alpha threshold (128) or of the transparent index transparent.
+// the default alpha threshold (128) or of the transparent index transparent. A file mapped
+// onto its own palette shows the colour exactly where the palette holds it (the nearest
+// entry is then that colour), and 0 stands for "some opaque colour" elsewhere.
 Drawn Looks(const Expected& expected, std::size_t frame) {
   const Bytes& picture = expected.pictures[frame];
   Drawn looks;
@@ -327,15 +332,22 @@ Drawn Looks(const Expected& expected, std::size_t frame) {
     return looks;
   }
   for (std::size_t i = 0; i < picture.size(); i += 4) {
-    const FrameColour colour{picture[i], picture[i + 1], picture[i + 2], picture[i + 3]};
-    looks.push_back(colour.alpha < 128 ? std::nullopt : std::optional(Rgb565(colour)));
+    FrameColour colour{picture[i], picture[i + 1], picture[i + 2], 255};
+    const bool inPalette = std::ranges::any_of(expected.palette, [&](FrameColour entry) {
+      return std::tuple(entry.red, entry.green, entry.blue) ==
+             std::tuple(colour.red, colour.green, colour.blue);
+    });
+    const bool exact = expected.kind == FrameKind::kTrueColour || inPalette;
+    looks.push_back(picture[i + 3] < 128
+                        ? std::nullopt
+                        : std::optional<std::uint16_t>(exact ? Rgb565(colour) : 0));
   }
   return looks;
 }
 
-// Every fixture converted to RLE, each frame into its own file, drawn by the decoder as the
-// script composed it. A file mapped onto its own palette is checked for transparency alone.
-TEST(FrameConversion, EveryFrameDrawsAsItsScriptComposedIt) {
+// Every fixture converted to RLE, each frame into its own file drawn by the decoder as the
+// script composed it, every frame of a file through one table.
+TEST(FrameConversion, EveryFrameDrawsAsItsScriptComposedItThroughOneTable) {
   std::size_t checked = 0;
   for (const auto& folder : {kGifDir, kAsepriteDir}) {
     for (const std::filesystem::path& file : Fixtures(folder)) {
@@ -346,14 +358,15 @@ TEST(FrameConversion, EveryFrameDrawsAsItsScriptComposedIt) {
       const Conversion conversion = ConvertFile({}, file.string(), dir.File("out.RLE"), {});
       ASSERT_EQ(conversion.outcome, Outcome::kWritten);
       ASSERT_EQ(conversion.files.size(), expected.frames);
+      std::vector<Table> tables(expected.frames);
       for (std::size_t i = 0; i < expected.frames; ++i) {
-        Drawn drawn = DrawnPixels(test::ReadFile(conversion.files[i]));
-        Drawn looks = Looks(expected, i);
-        if (expected.kind == FrameKind::kOwnPaletteColour) {
-          std::ranges::for_each(drawn, [](auto& pixel) { pixel = pixel.has_value(); });
-          std::ranges::for_each(looks, [](auto& pixel) { pixel = pixel.has_value(); });
+        Drawn drawn = DrawnPixels(test::ReadFile(conversion.files[i]), tables[i]);
+        const Drawn looks = Looks(expected, i);
+        for (std::size_t p = 0; p < drawn.size() && p < looks.size(); ++p) {
+          drawn[p] = drawn[p] && looks[p] == 0 ? 0 : drawn[p];
         }
         EXPECT_TRUE(drawn == looks) << "frame " << i;
+        EXPECT_TRUE(tables[i] == tables[0]) << "frame " << i;
       }
       ++checked;
     }

@@ -8,22 +8,6 @@
 namespace kav {
 namespace {
 
-std::array<std::uint8_t, kPaletteEntries> EntryAlphas(const Palette& palette) {
-  std::array<std::uint8_t, kPaletteEntries> alphas{};
-  std::ranges::transform(palette.entries, alphas.begin(), &Colour::alpha);
-  return alphas;
-}
-
-Palette SwappedPalette(Palette palette, const IndexRemap& remap) {
-  if (remap.swapped) {
-    const auto [low, high] = *remap.swapped;
-    std::swap(palette.entries[low], palette.entries[high]);
-    palette.count = std::max<std::size_t>(palette.count, std::size_t{high} + 1);
-    palette.count = std::max<std::size_t>(palette.count, std::size_t{low} + 1);
-  }
-  return palette;
-}
-
 ReadResult RemapPalettePicture(Picture picture, const TransparencyRules& rules) {
   IndexUsage usage;
   for (std::uint32_t y = 0; y < picture.height(); ++y) {
@@ -41,18 +25,6 @@ ReadResult RemapPalettePicture(Picture picture, const TransparencyRules& rules) 
   ApplyRemap(remap, picture.WritableRows());
   picture.SetPalette(SwappedPalette(picture.palette(), remap));
   return picture;
-}
-
-Palette PaletteOf(const RgbPalette& exact) {
-  Palette palette;
-  palette.count = exact.count;
-  for (std::size_t i = 0; i < exact.count; ++i) {
-    const Rgb24 colour = exact.colours[i];
-    palette.entries[i] = {.red = static_cast<std::uint8_t>(colour >> 16),
-                          .green = static_cast<std::uint8_t>(colour >> 8),
-                          .blue = static_cast<std::uint8_t>(colour)};
-  }
-  return palette;
 }
 
 ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules) {
@@ -83,6 +55,34 @@ ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules) {
 }
 
 }  // namespace
+
+std::array<std::uint8_t, kPaletteEntries> EntryAlphas(const Palette& palette) {
+  std::array<std::uint8_t, kPaletteEntries> alphas{};
+  std::ranges::transform(palette.entries, alphas.begin(), &Colour::alpha);
+  return alphas;
+}
+
+Palette SwappedPalette(Palette palette, const IndexRemap& remap) {
+  if (remap.swapped) {
+    const auto [low, high] = *remap.swapped;
+    std::swap(palette.entries[low], palette.entries[high]);
+    palette.count = std::max<std::size_t>(palette.count, std::size_t{high} + 1);
+    palette.count = std::max<std::size_t>(palette.count, std::size_t{low} + 1);
+  }
+  return palette;
+}
+
+Palette PaletteOf(const RgbPalette& exact) {
+  Palette palette;
+  palette.count = exact.count;
+  for (std::size_t i = 0; i < exact.count; ++i) {
+    const Rgb24 colour = exact.colours[i];
+    palette.entries[i] = {.red = static_cast<std::uint8_t>(colour >> 16),
+                          .green = static_cast<std::uint8_t>(colour >> 8),
+                          .blue = static_cast<std::uint8_t>(colour)};
+  }
+  return palette;
+}
 
 ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules) {
   const InputKind kind = picture.kind();

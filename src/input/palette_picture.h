@@ -4,6 +4,10 @@
 // its transparent pixels take T, a truecolour picture given its exact palette
 // (color/exact_palette.h).
 
+#include <array>
+#include <cstdint>
+
+#include "color/palette.h"
 #include "color/transparency.h"
 #include "input/read_picture.h"
 #include "platform/memory_budget.h"
@@ -15,6 +19,15 @@ namespace kav {
 // when a truecolour picture has more distinct opaque colours than the palette holds, or
 // kOutOfMemory.
 ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules);
+
+// The alpha of each of the palette's 256 entries, as RemapForTransparency takes them.
+std::array<std::uint8_t, kPaletteEntries> EntryAlphas(const Palette& palette);
+
+// `palette` with the entries `remap` swaps exchanged, its count reaching both.
+Palette SwappedPalette(Palette palette, const IndexRemap& remap);
+
+// An exact palette as the writers take it: its colours, opaque.
+Palette PaletteOf(const RgbPalette& exact);
 
 // ReadPicture, then ToPalettePicture.
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
