@@ -1,10 +1,12 @@
 #include "convert/frame_indices.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "color/exact_palette.h"
 #include "color/palette_mapper.h"
 #include "formats/output_format.h"
+#include "input/gif_frames.h"
 #include "input/palette_picture.h"
 
 namespace kav {
@@ -130,12 +132,36 @@ PreparedIndices PrepareKept(FrameSource& frames, std::span<std::uint8_t> compose
   return Ready(std::make_unique<KeptIndices>(palette, remap));
 }
 
-PreparedIndices PrepareExact(FrameSource& frames, std::span<std::uint8_t> composed,
+// The colours of every composed frame of a GIF, found from the frames' lines alone
+// (GifFrameColours), as the opaque pixels of a picture of one row.
+FrameStatus GatherGifColours(std::span<const std::uint8_t> file, ExactPalette& exact) {
+  std::vector<Rgb24> colours;
+  if (const FrameStatus status = GifFrameColours(file, colours); status != FrameStatus::kOk) {
+    return status;
+  }
+  std::vector<std::uint8_t> row;
+  row.reserve(colours.size() * kRgbaPixelBytes);
+  for (const Rgb24 colour : colours) {
+    row.insert(row.end(),
+               {static_cast<std::uint8_t>(colour >> 16), static_cast<std::uint8_t>(colour >> 8),
+                static_cast<std::uint8_t>(colour), std::uint8_t{255}});
+  }
+  exact.Gather({.bytes = row, .width = static_cast<std::uint32_t>(colours.size()), .height = 1});
+  return FrameStatus::kOk;
+}
+
+// Whether a pixel is transparent matters to the palette only where T is not set aside anyway:
+// elsewhere a GIF's colours are gathered without composing its frames.
+PreparedIndices PrepareExact(FrameFile& input, std::span<std::uint8_t> composed,
                              const TransparencyRules& rules) {
+  FrameSource& frames = *input.frames;
   const FrameSourceInfo& info = frames.Info();
   auto exact = std::make_unique<ExactPalette>(rules);
-  const FrameStatus status =
-      LookAtEveryFrame(frames, composed, [&](auto frame) { exact->Gather(PixelsOf(info, frame)); });
+  const FrameStatus status = input.kind == InputKind::kGif && rules.formatDrawsTransparent
+                                 ? GatherGifColours(input.bytes.bytes(), *exact)
+                                 : LookAtEveryFrame(frames, composed, [&](auto frame) {
+                                     exact->Gather(PixelsOf(info, frame));
+                                   });
   if (status != FrameStatus::kOk) {
     return Failed(status);
   }
@@ -181,14 +207,15 @@ PreparedIndices PrepareNearest(FrameSource& frames, std::span<std::uint8_t> comp
 
 }  // namespace
 
-PreparedIndices PrepareFrameIndices(FrameSource& frames, std::span<std::uint8_t> composed,
+PreparedIndices PrepareFrameIndices(FrameFile& input, std::span<std::uint8_t> composed,
                                     const ConversionSettings& settings) {
+  FrameSource& frames = *input.frames;
   const TransparencyRules rules = TransparencyRulesOf(settings);
   switch (frames.Info().kind) {
     case FrameKind::kPaletteIndices:
       return PrepareKept(frames, composed, rules);
     case FrameKind::kTrueColour:
-      return PrepareExact(frames, composed, rules);
+      return PrepareExact(input, composed, rules);
     case FrameKind::kOwnPaletteColour:
       return PrepareNearest(frames, composed, rules);
   }

@@ -17,6 +17,7 @@
 #include "formats/conversion.h"
 #include "input/frames.h"
 #include "input/picture.h"
+#include "input/read_picture.h"
 
 namespace kav {
 
@@ -36,15 +37,16 @@ class FrameIndices {
   Palette palette_;
 };
 
-// The indices of the frames of `frames`, or why they cannot be had (a frame that fails, too
+// The indices of the frames of `input`, or why they cannot be had (a frame that fails, too
 // many colours). Where the palette depends on every frame, each is made into `composed` (a
-// frame's bytes) first, and the source is rewound.
+// frame's bytes) first, and the source is rewound; a GIF's colours are gathered from its
+// frames' lines without composing them where which pixels are transparent does not matter.
 struct PreparedIndices {
   std::unique_ptr<FrameIndices> indices;
   FrameStatus status = FrameStatus::kOk;  // of the frame that failed
   std::optional<ReadFailure> failure;     // why there are none when no frame failed
 };
-PreparedIndices PrepareFrameIndices(FrameSource& frames, std::span<std::uint8_t> composed,
+PreparedIndices PrepareFrameIndices(FrameFile& input, std::span<std::uint8_t> composed,
                                     const ConversionSettings& settings);
 
 }  // namespace kav
