@@ -287,17 +287,67 @@ TEST(FrameSources, AGifWhoseSavedAreaCannotBeHadIsOutOfMemory) {
   EXPECT_EQ(test::LiveBlocks(), live);
 }
 
+// How a converted file draws each pixel through its plain table: RGB565, or transparent;
+// and the table itself.
+using Drawn = std::vector<std::optional<std::uint16_t>>;
 using Table = std::array<std::uint16_t, KAV_TABLE_ENTRIES>;
+
+Drawn DrawnPixels(const Bytes& file, Table& table) {
+  const std::optional<kav_image> image = test::Open(file);
+  if (!image) {
+    ADD_FAILURE() << "the decoder refuses the output";
+    return {};
+  }
+  EXPECT_EQ(kav_read_table(&*image, 0, table.data()), 1);
+  Drawn drawn;
+  std::vector<std::uint16_t> rgb(image->width);
+  Bytes alpha(image->width);
+  for (std::uint32_t row = 0; row < image->height; ++row) {
+    EXPECT_EQ(kav_row_rgb565(&*image, row, 0, rgb.data(), alpha.data()), 1);
+    for (std::uint32_t x = 0; x < image->width; ++x) {
+      drawn.push_back(alpha[x] == 0 ? std::nullopt : std::optional(rgb[x]));
+    }
+  }
+  return drawn;
+}
 
 std::uint16_t Rgb565(FrameColour c) {
   return static_cast<std::uint16_t>((c.red >> 3) << 11 | (c.green >> 2) << 5 | c.blue >> 3);
 }
 
-// Every fixture converted to RLE: a palette input's frames each into its own file, holding
-// the indices its script composed, every frame through the file's palette as RGB565; a file
-// of frames composed in RGBA refused as holding more colours than the format, nothing
-// written.
-TEST(FrameConversion, EveryFrameHoldsWhatItsScriptComposedThroughOneTable) {
+// How frame `frame` must look once converted: the script's colours as RGB565, a pixel below
+// the default alpha threshold (128) or of the transparent index transparent. A file mapped
+// onto its own palette shows the colour exactly where the palette holds it (the nearest
+// entry is then that colour), and 0 stands for "some opaque colour" elsewhere.
+Drawn Looks(const Expected& expected, std::size_t frame) {
+  const Bytes& picture = expected.pictures[frame];
+  Drawn looks;
+  if (expected.kind == FrameKind::kPaletteIndices) {
+    for (const std::uint8_t index : picture) {
+      const FrameColour colour =
+          index < expected.palette.size() ? expected.palette[index] : FrameColour{0, 0, 0, 255};
+      looks.push_back(index == expected.transparentIndex ? std::nullopt
+                                                         : std::optional(Rgb565(colour)));
+    }
+    return looks;
+  }
+  for (std::size_t i = 0; i < picture.size(); i += 4) {
+    FrameColour colour{picture[i], picture[i + 1], picture[i + 2], 255};
+    const bool inPalette = std::ranges::any_of(expected.palette, [&](FrameColour entry) {
+      return std::tuple(entry.red, entry.green, entry.blue) ==
+             std::tuple(colour.red, colour.green, colour.blue);
+    });
+    const bool exact = expected.kind == FrameKind::kTrueColour || inPalette;
+    looks.push_back(picture[i + 3] < 128
+                        ? std::nullopt
+                        : std::optional<std::uint16_t>(exact ? Rgb565(colour) : 0));
+  }
+  return looks;
+}
+
+// Every fixture converted to RLE, each frame into its own file drawn by the decoder as the
+// script composed it, every frame of a file through one table.
+TEST(FrameConversion, EveryFrameDrawsAsItsScriptComposedItThroughOneTable) {
   std::size_t checked = 0;
   for (const auto& folder : {kGifDir, kAsepriteDir}) {
     for (const std::filesystem::path& file : Fixtures(folder)) {
@@ -306,29 +356,22 @@ TEST(FrameConversion, EveryFrameHoldsWhatItsScriptComposedThroughOneTable) {
           ReadExpected(std::filesystem::path(file).replace_extension(".frames"));
       const test::TempDir dir;
       const Conversion conversion = ConvertFile({}, file.string(), dir.File("out.RLE"), {});
-      if (expected.kind != FrameKind::kPaletteIndices) {
-        EXPECT_EQ(static_cast<int>(conversion.read.failure), -9);
-        EXPECT_TRUE(test::ListFolder(dir.path()).empty());
-        continue;
-      }
       ASSERT_EQ(conversion.outcome, Outcome::kWritten);
       ASSERT_EQ(conversion.files.size(), expected.frames);
-      Table looks{};
-      for (std::size_t i = 0; i < expected.palette.size(); ++i) {
-        looks[i] = Rgb565(expected.palette[i]);
-      }
+      std::vector<Table> tables(expected.frames);
       for (std::size_t i = 0; i < expected.frames; ++i) {
-        const Bytes output = test::ReadFile(conversion.files[i]);
-        EXPECT_EQ(test::Decode(output), expected.pictures[i]) << "frame " << i;
-        Table table{};
-        const std::optional<kav_image> image = test::Open(output);
-        ASSERT_TRUE(image && kav_read_table(&*image, 0, table.data()) == 1);
-        EXPECT_TRUE(table == looks) << "frame " << i;
+        Drawn drawn = DrawnPixels(test::ReadFile(conversion.files[i]), tables[i]);
+        const Drawn looks = Looks(expected, i);
+        for (std::size_t p = 0; p < drawn.size() && p < looks.size(); ++p) {
+          drawn[p] = drawn[p] && looks[p] == 0 ? 0 : drawn[p];
+        }
+        EXPECT_TRUE(drawn == looks) << "frame " << i;
+        EXPECT_TRUE(tables[i] == tables[0]) << "frame " << i;
       }
       ++checked;
     }
   }
-  EXPECT_EQ(checked, 11U);
+  EXPECT_EQ(checked, 35U);
 }
 
 // Which outputs a file gives and what they hold: numbered, tagged, the one frame asked for,
@@ -397,7 +440,7 @@ TEST(FrameConversion, OutputsAreNamedForTheirFramesAndGoInPlaceTogether) {
   }
   const test::TempDir dir;
   const Conversion damaged = ConvertFile(
-      {}, (kAsepriteDir / "malformed/cel-type-7.aseprite").string(), dir.File("out.RLE"), {});
+      {}, (kAsepriteDir / "malformed/zlib-garbage.aseprite").string(), dir.File("out.RLE"), {});
   EXPECT_EQ(static_cast<int>(damaged.read.failure), -12);
   const Conversion cut =
       ConvertFile({}, (kGifDir / "malformed/bad-last-frame.gif").string(), dir.File("out.RLE"), {});

@@ -354,7 +354,7 @@ TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceWrittenAlikeAndSound) {
 }
 
 // Each frame's output is one of the batch's outputs: it collides with another input's, -u
-// judges it, and --frame names the plain one.
+// judges it, and --frame names the plain one. What a file left out is said once.
 TEST_F(Pipeline, EveryFrameOutputCountsForCollisionsAndUpdates) {
   fs::create_directories(dir.File("art"));
   fs::copy_file(KAV_GIF_DIR "/gif87a.gif", dir.File("art/hero.gif"));
@@ -389,6 +389,12 @@ TEST_F(Pipeline, EveryFrameOutputCountsForCollisionsAndUpdates) {
     arguments.push_back(dir.File("art/hero.gif"));
     EXPECT_EQ(Kav(arguments).out, step.out) << ::testing::PrintToString(step.options);
   }
+  // What a sprite left out is said once for the file, however many frames it has.
+  fs::copy_file(KAV_ASEPRITE_DIR "/rgba.aseprite", dir.File("art/sprite.aseprite"));
+  EXPECT_EQ(Kav({dir.File("art/sprite.aseprite")}).err,
+            "kavconv: D/art/sprite.aseprite: tilemap layers and chunks of unknown kinds were "
+            "skipped\n");
+  EXPECT_EQ(Kav({"-q", dir.File("art/sprite.aseprite")}).err, "");
 }
 
 // Two same-named pictures in two folders, and a name that is no identifier as it stands, in

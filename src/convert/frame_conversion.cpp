@@ -63,7 +63,7 @@ Conversion WriteFrames(FrameFile& input, const std::vector<FrameOutput>& outputs
                        const ConversionSettings& settings, const OutputTarget& target,
                        FrameMemory& memory, HeldOutputs& held) {
   FrameSource& frames = *input.frames;
-  const PreparedIndices prepared = PrepareFrameIndices(frames, memory.composed.bytes(), settings);
+  const PreparedIndices prepared = PrepareFrameIndices(input, memory.composed.bytes(), settings);
   if (prepared.status != FrameStatus::kOk) {
     return Unreadable(ReadFailureOf(prepared.status), input.kind, settings.format);
   }

@@ -1,8 +1,13 @@
 #pragma once
 // How the composed frames of a file become the palette indices the writers take: every frame
-// with one palette, chosen over all of them before the first is written. Palette inputs keep
-// their indices and palette; frames composed in RGBA (kTrueColour, kOwnPaletteColour) are
-// refused as holding more colours than the format does.
+// with one palette, chosen over all of them before the first is written.
+//
+//   kPaletteIndices    the indices as stored, under the transparency rules of palette inputs
+//                      (color/transparency.h), the remap worked out over every frame
+//   kTrueColour        the exact palette of every frame's opaque colours together
+//                      (color/exact_palette.h)
+//   kOwnPaletteColour  each pixel the nearest entry of the file's own palette
+//                      (color/palette_mapper.h), transparent pixels T
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +17,7 @@
 #include "formats/conversion.h"
 #include "input/frames.h"
 #include "input/picture.h"
+#include "input/read_picture.h"
 
 namespace kav {
 
@@ -31,15 +37,16 @@ class FrameIndices {
   Palette palette_;
 };
 
-// The indices of the frames of `frames`, or why they cannot be had (a frame that fails, too
+// The indices of the frames of `input`, or why they cannot be had (a frame that fails, too
 // many colours). Where the palette depends on every frame, each is made into `composed` (a
-// frame's bytes) first, and the source is rewound.
+// frame's bytes) first, and the source is rewound; a GIF's colours are gathered from its
+// frames' lines without composing them where which pixels are transparent does not matter.
 struct PreparedIndices {
   std::unique_ptr<FrameIndices> indices;
   FrameStatus status = FrameStatus::kOk;  // of the frame that failed
   std::optional<ReadFailure> failure;     // why there are none when no frame failed
 };
-PreparedIndices PrepareFrameIndices(FrameSource& frames, std::span<std::uint8_t> composed,
+PreparedIndices PrepareFrameIndices(FrameFile& input, std::span<std::uint8_t> composed,
                                     const ConversionSettings& settings);
 
 }  // namespace kav

@@ -9,22 +9,6 @@
 namespace kav {
 namespace {
 
-std::array<std::uint8_t, kPaletteEntries> EntryAlphas(const Palette& palette) {
-  std::array<std::uint8_t, kPaletteEntries> alphas{};
-  std::ranges::transform(palette.entries, alphas.begin(), &Colour::alpha);
-  return alphas;
-}
-
-Palette SwappedPalette(Palette palette, const IndexRemap& remap) {
-  if (remap.swapped) {
-    const auto [low, high] = *remap.swapped;
-    std::swap(palette.entries[low], palette.entries[high]);
-    palette.count = std::max<std::size_t>(palette.count, std::size_t{high} + 1);
-    palette.count = std::max<std::size_t>(palette.count, std::size_t{low} + 1);
-  }
-  return palette;
-}
-
 ReadResult RemapPalettePicture(Picture picture, const TransparencyRules& rules) {
   IndexUsage usage;
   for (std::uint32_t y = 0; y < picture.height(); ++y) {
@@ -75,6 +59,22 @@ ReadResult ReadThenMap(Input& input, const TransparencyRules& rules, MemoryBudge
 }
 
 }  // namespace
+
+std::array<std::uint8_t, kPaletteEntries> EntryAlphas(const Palette& palette) {
+  std::array<std::uint8_t, kPaletteEntries> alphas{};
+  std::ranges::transform(palette.entries, alphas.begin(), &Colour::alpha);
+  return alphas;
+}
+
+Palette SwappedPalette(Palette palette, const IndexRemap& remap) {
+  if (remap.swapped) {
+    const auto [low, high] = *remap.swapped;
+    std::swap(palette.entries[low], palette.entries[high]);
+    palette.count = std::max<std::size_t>(palette.count, std::size_t{high} + 1);
+    palette.count = std::max<std::size_t>(palette.count, std::size_t{low} + 1);
+  }
+  return palette;
+}
 
 ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules) {
   const InputKind kind = picture.kind();

@@ -4,9 +4,12 @@
 // its transparent pixels take T, a truecolour picture given its exact palette
 // (color/exact_palette.h).
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <variant>
 
+#include "color/palette.h"
 #include "color/transparency.h"
 #include "input/read_picture.h"
 #include "platform/memory_budget.h"
@@ -18,6 +21,12 @@ namespace kav {
 // when a truecolour picture has more distinct opaque colours than the palette holds, or
 // kOutOfMemory.
 ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules);
+
+// The alpha of each of the palette's 256 entries, as RemapForTransparency takes them.
+std::array<std::uint8_t, kPaletteEntries> EntryAlphas(const Palette& palette);
+
+// `palette` with the entries `remap` swaps exchanged, its count reaching both.
+Palette SwappedPalette(Palette palette, const IndexRemap& remap);
 
 // ReadPicture, then ToPalettePicture; a PNG's rows mapped as they come (input/png_reader.h),
 // and read again whole when they have more colours than fit.

@@ -14,7 +14,7 @@
 namespace kav {
 namespace {
 
-constexpr std::array<std::pair<ReadFailure, std::string_view>, 11> kFailureTexts{{
+constexpr std::array<std::pair<ReadFailure, std::string_view>, 10> kFailureTexts{{
     {ReadFailure::kCannotOpen, "Cannot open this file"},
     {ReadFailure::kNot8Bit, "This BMP file not 8 bit"},
     {ReadFailure::kNotBmp, "This is not a BMP file"},
