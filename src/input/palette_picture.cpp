@@ -26,7 +26,9 @@ Palette SwappedPalette(Palette palette, const IndexRemap& remap) {
 
 ReadResult RemapPalettePicture(Picture picture, const TransparencyRules& rules) {
   IndexUsage usage;
-  for (std::uint32_t y = 0; y < picture.height(); ++y) {
+  // A picture without columns uses no index however many rows it claims: its rows are not
+  // walked, which would take seconds for the 2^31 rows a header may give.
+  for (std::uint32_t y = 0; picture.width() != 0 && y < picture.height(); ++y) {
     usage.Add(picture.Row(y));
   }
   const IndexRemap remap = RemapForTransparency(EntryAlphas(picture.palette()), usage, rules);
