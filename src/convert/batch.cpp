@@ -3,12 +3,31 @@
 #include "convert/output_path.h"
 #include "convert/planned_outputs.h"
 #include "formats/output_format.h"
+#include "input/fixed_palette.h"
 #include "platform/format_text.h"
 
 namespace kav {
 namespace {
 
 constexpr const char* kSummaryFormat = "%d files processed!";
+
+// The index T transparent pixels take, which the fixed palette's opaque pixels never take.
+Transparency TransparencyOf(const ConversionSettings& settings) {
+  constexpr std::uint8_t kRunCodedTransparent = 255;
+  return {.index = settings.format == OutputFormat::kMzr
+                       ? static_cast<std::uint8_t>(settings.transparentColor)
+                       : kRunCodedTransparent,
+          .alphaThreshold = 128};
+}
+
+// The picture as the writers take it: onto the fixed palette when the settings name one.
+ReadResult WithColourRules(ReadResult read, const ConversionSettings& settings) {
+  if (!read || !settings.palette) {
+    return read;
+  }
+  return OntoFixedPalette(std::move(*read), *settings.palette, TransparencyOf(settings),
+                          settings.dither);
+}
 
 }  // namespace
 
@@ -23,9 +42,13 @@ void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome) {
   }
 }
 
+bool FixedPaletteServes(const ConversionSettings& settings) {
+  return !settings.palette || HasEntryBesides(*settings.palette, TransparencyOf(settings).index);
+}
+
 Conversion ConvertFile(const ConversionSettings& settings, const std::string& sourcePath,
                        const std::string& outputPath, const OutputWanted& stillWanted) {
-  ReadResult read = ReadPicture(sourcePath);
+  ReadResult read = WithColourRules(ReadPicture(sourcePath), settings);
   Conversion conversion;
   if (read) {
     conversion = FormatOf(settings.format)

@@ -5,10 +5,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "color/ordered_dither.h"
+#include "color/palette.h"
 #include "input/read_picture.h"
 
 namespace kav {
@@ -31,6 +35,13 @@ struct ConversionSettings {
   bool useRemapping = true;
   Emit emitted = Emit::kBinary;
   std::string headerName{};  // the C header's array; empty: named after the output file
+  // The palette every output takes (kavconv's --palette), read once from `paletteFile`
+  // before the batch; none: each picture keeps or gets its own.
+  std::string paletteFile{};
+  std::shared_ptr<const RgbPalette> palette{};
+  Dither dither = Dither::kNone;
+  // Whether a picture with more colours than the format holds is reduced, or refused.
+  bool reduce = true;
 };
 
 // Whether an output is still wanted, asked once it is complete and just before it is put in
@@ -50,6 +61,11 @@ enum class Outcome : std::uint8_t {
   kNotWanted,      // the output was abandoned unseen
 };
 
+struct ColourReduction {
+  std::size_t found = 0;
+  std::size_t capacity = 0;
+};
+
 // What one conversion came to.
 struct Conversion {
   OutputFormat format = OutputFormat::kRle;
@@ -62,6 +78,8 @@ struct Conversion {
   // Why the source could not be read; for a source damaged meanwhile, the failure that says
   // its kind of file is corrupt.
   FailedRead read{};
+  // The distinct opaque colours found and the count they were reduced to, when they were.
+  std::optional<ColourReduction> reduction{};
 };
 
 // A conversion that came to `outcome` with nothing written.

@@ -34,6 +34,7 @@ enum class ReadFailure : std::int16_t {
   kCompressed = -6,
   kNoPalette = -7,
   kPngCorrupt = -8,
+  kPaletteFileUnreadable = -10,  // the file --palette names, not a picture to convert
 };
 
 // What the user is told of `failure`: "Cannot open this file".
