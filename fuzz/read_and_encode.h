@@ -9,6 +9,7 @@
 
 #include "formats/mzr.h"
 #include "formats/run_length.h"
+#include "input/palette_picture.h"
 #include "input/read_picture.h"
 #include "platform/byte_source.h"
 
@@ -30,11 +31,27 @@ inline MemoryBudget& FuzzBudget() {
   return budget;
 }
 
+// The transparency rules a run is read with, told by the input's length so that the corpus
+// reaches each: the run-length formats' T of 255, MZR's T of 0 with and without remapping,
+// and indices kept.
+inline TransparencyRules RulesFor(std::span<const std::uint8_t> bytes) {
+  switch (bytes.size() % 4) {
+    case 0:
+      return {};
+    case 1:
+      return {.transparentIndex = 0, .formatDrawsTransparent = true, .alphaThreshold = 1};
+    case 2:
+      return {.transparentIndex = 0, .formatDrawsTransparent = false, .alphaThreshold = 255};
+    default:
+      return {.keepIndices = true};
+  }
+}
+
 // Reads `bytes`; an accepted picture must be of the kind its first bytes say, and give an MZR
 // file of 16404 + width x height bytes and run-length files holding at least their header.
 inline void ReadAndEncode(std::span<const std::uint8_t> bytes) {
   MemorySource source(bytes);
-  ReadResult read = ReadPicture(source, FuzzBudget());
+  ReadResult read = ReadPalettePicture(source, RulesFor(bytes), FuzzBudget());
   if (!read) {
     return;
   }

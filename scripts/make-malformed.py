@@ -16,10 +16,14 @@ bytes; 1102 bytes in all) with one thing broken:
                          that the product wrapped to 32 bits would fit the file exactly
 - palette-*.bmp,         palette and rows that lie outside the file, or inside the headers
   rows-*.bmp
+- rgb24-*.bmp,           a 5 x 3 24-bit BMP (rgb24-base.bmp) with its rows cut, compressed as
+  bitfields-*.bmp        JPEG or PNG; 32-bit BMPs whose masks are cut short or not contiguous,
+                         and an OS/2 header whose compression 3 is not masks
 - png-*.png              a 5 x 3 palette PNG (png-base.png) with a bad CRC, cut short, with a
-                         damaged image stream, without its PLTE; PNGs of the kinds that have
-                         no palette (truecolour, grey with alpha, 16 bits); a header too large
-                         for memory, and one wider than libpng's default limit of a million
+                         damaged image stream, without its PLTE; PNGs of the truecolour kinds
+                         (truecolour, grey with alpha, 16 bits); tRNS chunks libpng would not
+                         take (skipped); a header too large for memory, and one wider than
+                         libpng's default limit of a million
 
 expected.tsv lists, per file, the reader's result code and its message, or "ok" for a
 file the reader accepts (the writers may still refuse it, for example when it has no
@@ -44,7 +48,6 @@ NOT_8_BIT = (-2, "This BMP file not 8 bit")
 CORRUPT = (-4, "This BMP file is corrupt")
 OUT_OF_MEMORY = (-5, "Out of memory")
 COMPRESSED = (-6, "This BMP file is compressed")
-NO_PALETTE = (-7, "This PNG file has no palette")
 PNG_CORRUPT = (-8, "This PNG file is corrupt")
 
 # name, offset, struct format, signed; in file order.
@@ -166,12 +169,44 @@ def damaged_files(base):
         ("rows-in-header.bmp", with_fields(base, bfOffBits=20), CORRUPT),
         ("rows-before-palette.bmp", with_fields(base, bfOffBits=53), CORRUPT),
         ("rows-past-bfsize.bmp", with_fields(base, bfSize=FILE_SIZE - 1), CORRUPT),
-        ("bfsize-headers-only.bmp", with_fields(base, bfSize=HEADERS), CORRUPT),
+        # The two headers' size stands for the file's length, as some writers have it.
+        ("bfsize-headers-only.bmp", with_fields(base, bfSize=HEADERS), OK),
         ("bfsize-below-headers.bmp", with_fields(base, bfSize=HEADERS - 1), OUT_OF_MEMORY),
         # Rows that start inside the palette still lie inside the file: read as they are.
         ("rows-overlap-palette.bmp", with_fields(base, bfOffBits=ROWS_OFFSET - 1), OK),
     ]
-    return files
+    return files + truecolour_files()
+
+
+def truecolour_bmp(bits, compression=0, info_size=40, masks=b"", rows=None):
+    """A 5 x 3 BMP of `bits` a pixel, with `masks` after a 40-byte header or inside a longer
+    one."""
+    stride = (WIDTH * bits + 31) // 32 * 4
+    rows = bytes((i * 37) % 256 for i in range(stride * HEIGHT)) if rows is None else rows
+    extra = masks if info_size == 40 else b""
+    info = struct.pack("<IiiHHIIiiII", info_size, WIDTH, HEIGHT, 1, bits, compression, 0, 0, 0,
+                       0, 0)
+    info += (masks + bytes(info_size))[:info_size - 40] if info_size > 40 else b""
+    offset = 14 + info_size + len(extra)
+    header = struct.pack("<2sIHHI", b"BM", offset + len(rows), 0, 0, offset)
+    return header + info + extra + rows
+
+
+def truecolour_files():
+    base = truecolour_bmp(24)
+    bitfields = struct.pack("<III", 0xFF0000, 0xFF00, 0xFF)
+    return [
+        ("rgb24-base.bmp", base, OK),
+        ("rgb24-rows-cut.bmp", base[:-1], CORRUPT),
+        ("rgb24-jpeg.bmp", with_fields(base, biCompression=4), COMPRESSED),
+        ("rgb24-png.bmp", with_fields(base, biCompression=5), COMPRESSED),
+        ("bitfields-base.bmp", truecolour_bmp(32, 3, masks=bitfields), OK),
+        ("bitfields-cut.bmp", truecolour_bmp(32, 3, masks=bitfields)[:60], CORRUPT),
+        ("bitfields-not-contiguous.bmp",
+         truecolour_bmp(32, 3, masks=struct.pack("<III", 0xFF00FF, 0xFF00, 0xFF)), CORRUPT),
+        ("bitfields-os2-huffman.bmp", truecolour_bmp(32, 3, info_size=64, masks=bitfields),
+         COMPRESSED),
+    ]
 
 
 # ---- PNG files: chunks as (type, data), written with their CRCs unless told otherwise.
@@ -211,6 +246,12 @@ def with_bad_crc(chunks, kind):
         for k, data in chunks)
 
 
+def with_trns(chunks, data):
+    """`chunks` with a tRNS chunk of `data` just before IDAT."""
+    at = next(i for i, (kind, _) in enumerate(chunks) if kind == b"IDAT")
+    return chunks[:at] + [(b"tRNS", data)] + chunks[at:]
+
+
 def damaged_pngs():
     """(name, bytes, (code, message)) for every PNG."""
     chunks = png_chunks()
@@ -235,10 +276,15 @@ def damaged_pngs():
         ("png-no-plte.png", png_file([c for c in chunks if c[0] != b"PLTE"]), PNG_CORRUPT),
         ("png-palette-16-bits.png", png_file(png_chunks(bits=16)), PNG_CORRUPT),
         ("png-signature-bent.png", base[:7] + b"\x00" + base[8:], NOT_BMP),
-        ("png-truecolour.png", png_file(png_chunks(colour_type=2)), NO_PALETTE),
-        ("png-truecolour-alpha.png", png_file(png_chunks(colour_type=6)), NO_PALETTE),
-        ("png-grey-alpha.png", png_file(png_chunks(colour_type=4)), NO_PALETTE),
-        ("png-grey-16-bits.png", png_file(png_chunks(bits=16, colour_type=0)), NO_PALETTE),
+        ("png-truecolour.png", png_file(png_chunks(colour_type=2)), OK),
+        ("png-truecolour-alpha.png", png_file(png_chunks(colour_type=6)), OK),
+        ("png-grey-alpha.png", png_file(png_chunks(colour_type=4)), OK),
+        ("png-grey-16-bits.png", png_file(png_chunks(bits=16, colour_type=0)), OK),
+        # tRNS chunks libpng would refuse are skipped, as every unused chunk is.
+        ("png-trns-longer-than-plte.png", png_file(with_trns(chunks, bytes(17))), OK),
+        ("png-trns-twice.png", png_file(with_trns(with_trns(chunks, b"\0"), b"\0")), OK),
+        ("png-trns-after-idat.png", png_file(chunks[:-1] + [(b"tRNS", b"\0"), chunks[-1]]), OK),
+        ("png-trns-in-rgba.png", png_file(with_trns(png_chunks(colour_type=6), b"\0\0")), OK),
         # The header alone decides: the image stream is never looked at.
         ("png-2pow31-1-square.png",
          png_file(png_chunks(width=(1 << 31) - 1, height=(1 << 31) - 1, stream=stream)),

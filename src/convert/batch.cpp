@@ -4,6 +4,7 @@
 #include "convert/planned_outputs.h"
 #include "formats/output_format.h"
 #include "input/fixed_palette.h"
+#include "input/palette_picture.h"
 #include "platform/format_text.h"
 
 namespace kav {
@@ -11,22 +12,9 @@ namespace {
 
 constexpr const char* kSummaryFormat = "%d files processed!";
 
-// The index T transparent pixels take, which the fixed palette's opaque pixels never take.
-Transparency TransparencyOf(const ConversionSettings& settings) {
-  constexpr std::uint8_t kRunCodedTransparent = 255;
-  return {.index = settings.format == OutputFormat::kMzr
-                       ? static_cast<std::uint8_t>(settings.transparentColor)
-                       : kRunCodedTransparent,
-          .alphaThreshold = 128};
-}
-
-// The picture as the writers take it: onto the fixed palette when the settings name one.
-ReadResult WithColourRules(ReadResult read, const ConversionSettings& settings) {
-  if (!read || !settings.palette) {
-    return read;
-  }
-  return OntoFixedPalette(std::move(*read), *settings.palette, TransparencyOf(settings),
-                          settings.dither);
+ColourRules ColourRulesOf(const ConversionSettings& settings) {
+  return {
+      .fixedPalette = settings.palette.get(), .dither = settings.dither, .reduce = settings.reduce};
 }
 
 }  // namespace
@@ -43,12 +31,18 @@ void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome) {
 }
 
 bool FixedPaletteServes(const ConversionSettings& settings) {
-  return !settings.palette || HasEntryBesides(*settings.palette, TransparencyOf(settings).index);
+  return !settings.palette ||
+         HasEntryBesides(*settings.palette, TransparencyRulesOf(settings).transparentIndex);
 }
 
 Conversion ConvertFile(const ConversionSettings& settings, const std::string& sourcePath,
                        const std::string& outputPath, const OutputWanted& stillWanted) {
-  ReadResult read = WithColourRules(ReadPicture(sourcePath), settings);
+  ReadResult read = ReadPicture(sourcePath);
+  ColourReduction reduction;
+  if (read) {
+    read = ToPalettePicture(std::move(*read), TransparencyRulesOf(settings),
+                            ColourRulesOf(settings), &reduction);
+  }
   Conversion conversion;
   if (read) {
     conversion = FormatOf(settings.format)
@@ -59,6 +53,9 @@ Conversion ConvertFile(const ConversionSettings& settings, const std::string& so
     conversion.read = read.failed();
   }
   conversion.format = settings.format;
+  if (reduction.found != 0) {
+    conversion.reduction = reduction;
+  }
   return conversion;
 }
 

@@ -13,6 +13,7 @@
 
 #include "color/ordered_dither.h"
 #include "color/palette.h"
+#include "input/palette_picture.h"
 #include "input/read_picture.h"
 
 namespace kav {
@@ -26,13 +27,19 @@ enum class OutputFormat : int { kMzr, kRle, kRls };
 enum class Emit : std::uint8_t { kBinary, kHeader, kBoth };
 
 // The settings of one conversion. The initialisers are the defaults every front end starts
-// with; nothing else states them. Only the MZR writer reads the four colour settings.
+// with; nothing else states them. Only the MZR writer reads the four colour settings; the
+// transparent colour and the transparency settings also decide, before writing, which pixels
+// are transparent (formats/output_format.h).
 struct ConversionSettings {
   OutputFormat format = OutputFormat::kRle;
   std::int32_t startColor = 240;
   std::int32_t endColor = 255;
   std::int32_t transparentColor = 0;
   bool useRemapping = true;
+  // A pixel whose alpha is below the threshold (1..255) is transparent; --keep-indices keeps
+  // a palette input's indices as stored, its alpha ignored.
+  std::int32_t alphaThreshold = 128;
+  bool keepIndices = false;
   Emit emitted = Emit::kBinary;
   std::string headerName{};  // the C header's array; empty: named after the output file
   // The palette every output takes (kavconv's --palette), read once from `paletteFile`
@@ -59,11 +66,6 @@ enum class Outcome : std::uint8_t {
   kCannotCreate,   // an output could not be made; Conversion::cause says why
   kCannotWrite,    // an output could not be written or put in place; Conversion::cause says why
   kNotWanted,      // the output was abandoned unseen
-};
-
-struct ColourReduction {
-  std::size_t found = 0;
-  std::size_t capacity = 0;
 };
 
 // What one conversion came to.

@@ -12,6 +12,7 @@ constexpr std::array kFormats{
                      .extension = "MZR",
                      .signature = kMzrMagic,
                      .runCoded = {},
+                     .blankIndex = std::nullopt,
                      .failureEndsBatch = true,
                      .writtenStatus = "%s converted!",
                      .unreadableStatus = "Error while converting!",
@@ -21,6 +22,7 @@ constexpr std::array kFormats{
                      .extension = "RLE",
                      .signature = kRleSignature,
                      .runCoded = {kBlankIndex},
+                     .blankIndex = kBlankIndex,
                      .failureEndsBatch = false,
                      .writtenStatus = "SUCCESS!!  %s converted!",
                      .unreadableStatus = "Error while loading %s file!",
@@ -30,6 +32,7 @@ constexpr std::array kFormats{
                      .extension = "RLE",
                      .signature = kRlsSignature,
                      .runCoded = {kBlankIndex, kShadowIndex},
+                     .blankIndex = kBlankIndex,
                      .failureEndsBatch = false,
                      .writtenStatus = "SUCCESS!!  %s converted!",
                      .unreadableStatus = "Error while loading %s file!",
@@ -54,6 +57,14 @@ std::span<const OutputFormatInfo> OutputFormats() {
 
 const OutputFormatInfo& FormatOf(OutputFormat format) {
   return kFormats.at(static_cast<std::size_t>(format));
+}
+
+TransparencyRules TransparencyRulesOf(const ConversionSettings& settings) {
+  const std::optional<std::uint8_t> blank = FormatOf(settings.format).blankIndex;
+  return {.transparentIndex = blank.value_or(static_cast<std::uint8_t>(settings.transparentColor)),
+          .formatDrawsTransparent = blank.has_value() || settings.useRemapping,
+          .alphaThreshold = static_cast<std::uint8_t>(settings.alphaThreshold),
+          .keepIndices = settings.keepIndices};
 }
 
 }  // namespace kav

@@ -7,10 +7,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "color/transparency.h"
 #include "formats/conversion.h"
 #include "input/picture.h"
 
@@ -62,6 +64,9 @@ struct OutputFormatInfo {
   std::string_view extension;  // replaces the source's in the output's name
   std::string_view signature;  // the bytes every file of the format begins with
   RunCodedIndices runCoded;
+  // The index the format always draws transparent, T for every input; none for MZR, whose T
+  // is its transparent colour, drawn transparent only with remapping on.
+  std::optional<std::uint8_t> blankIndex;
   // Whether the dialog's batch ends at a file that fails in this format.
   bool failureEndsBatch;
   // The status line of each file written, "%s" standing for its path, and the status line
@@ -74,5 +79,8 @@ struct OutputFormatInfo {
 // Every format, in the order of OutputFormat.
 std::span<const OutputFormatInfo> OutputFormats();
 const OutputFormatInfo& FormatOf(OutputFormat format);
+
+// Which pixels the settings make transparent and the index T they take in their format.
+TransparencyRules TransparencyRulesOf(const ConversionSettings& settings);
 
 }  // namespace kav

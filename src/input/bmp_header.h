@@ -22,6 +22,16 @@ enum class BmpPixels {
   kPacked,  // 1, 2 or 4 bits per index, rows padded to 4 bytes
   kRle8,
   kRle4,
+  kTrueColour,  // 16, 24 or 32 bits a pixel, little-endian, channels by masks; rows padded
+};
+
+// Where a truecolour pixel's channels lie in its little-endian value: contiguous runs of
+// bits, 0 for a channel the file does not have.
+struct BmpMasks {
+  std::uint32_t red = 0;
+  std::uint32_t green = 0;
+  std::uint32_t blue = 0;
+  std::uint32_t alpha = 0;
 };
 
 // The fields the reader looks at.
@@ -35,6 +45,7 @@ struct BmpHeader {
   std::uint16_t bitCount = 0;
   std::uint32_t compression = 0;
   std::uint32_t coloursUsed = 0;
+  BmpMasks masks;  // truecolour files
 };
 
 // Where palette and pixels lie in the file; all sizes in 64 bits so nothing can wrap.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <span>
 #include <utility>
 
@@ -190,10 +191,134 @@ ReadResult LoadDecoded(ByteSource& source, const BmpHeader& header, const BmpLay
   return PictureOf(layout, palette, std::move(block), StoredRows(header, 0, layout.width));
 }
 
+// ---- Truecolour pixels: 16, 24 or 32 bits each become 4 bytes, red, green, blue, alpha.
+
+// One channel's bits of a pixel value, widened to 8 bits: n bits of value v give
+// (v x 255 + (2^n - 1) / 2) / (2^n - 1).
+class ChannelReader {
+ public:
+  explicit ChannelReader(std::uint32_t mask)
+      : mask_(mask),
+        shift_(mask == 0 ? 0 : static_cast<unsigned>(std::countr_zero(mask))),
+        max_(mask == 0 ? 0 : std::uint64_t{mask >> shift_}) {}
+  bool Present() const { return mask_ != 0; }
+  std::uint8_t operator()(std::uint32_t pixel) const {
+    const std::uint64_t v = (pixel & mask_) >> shift_;
+    if (max_ == 0xFF || max_ == 0) {
+      return static_cast<std::uint8_t>(v);
+    }
+    return static_cast<std::uint8_t>((v * 255 + max_ / 2) / max_);
+  }
+
+ private:
+  std::uint32_t mask_;
+  unsigned shift_;
+  std::uint64_t max_;
+};
+
+struct ChannelReaders {
+  ChannelReader red, green, blue, alpha;
+};
+
+// One stored row of `bytesPerPixel`-byte pixels into `out`, 4 bytes a pixel. Returns whether
+// any pixel's alpha is not 0.
+bool DecodeTrueColourRow(std::span<const std::uint8_t> stored, std::size_t bytesPerPixel,
+                         const ChannelReaders& channels, std::span<std::uint8_t> out) {
+  bool anyAlpha = false;
+  for (std::size_t x = 0; x < out.size() / kRgbaPixelBytes; ++x) {
+    const std::span<const std::uint8_t> bytes = stored.subspan(x * bytesPerPixel, bytesPerPixel);
+    std::uint32_t pixel = 0;
+    for (std::size_t i = 0; i < bytesPerPixel; ++i) {
+      pixel |= std::uint32_t{bytes[i]} << (8 * i);
+    }
+    const std::span<std::uint8_t> rgba = out.subspan(x * kRgbaPixelBytes, kRgbaPixelBytes);
+    rgba[0] = channels.red(pixel);
+    rgba[1] = channels.green(pixel);
+    rgba[2] = channels.blue(pixel);
+    rgba[3] = channels.alpha.Present() ? channels.alpha(pixel) : std::uint8_t{255};
+    anyAlpha = anyAlpha || rgba[3] != 0;
+  }
+  return anyAlpha;
+}
+
+// Writers that store no alpha often leave the alpha bits 0: a picture whose every alpha is 0
+// is opaque.
+void MakeOpaque(std::span<std::uint8_t> rgba) {
+  for (std::size_t at = 3; at < rgba.size(); at += kRgbaPixelBytes) {
+    rgba[at] = 255;
+  }
+}
+
+void DecodeTrueColour(std::span<const std::uint8_t> stored, const BmpHeader& header,
+                      const BmpLayout& layout, std::span<std::uint8_t> rgba) {
+  const ChannelReaders channels{ChannelReader(header.masks.red), ChannelReader(header.masks.green),
+                                ChannelReader(header.masks.blue),
+                                ChannelReader(header.masks.alpha)};
+  const std::size_t bytesPerPixel = header.bitCount / 8U;
+  const std::size_t rowBytes = std::size_t{layout.width} * kRgbaPixelBytes;
+  bool anyAlpha = false;
+  for (std::uint32_t r = 0; r < layout.rowCount; ++r) {
+    // The picture's rows run top first; the file's bottom first unless the height is negative.
+    const std::uint32_t y = header.height > 0 ? layout.rowCount - 1 - r : r;
+    anyAlpha |= DecodeTrueColourRow(
+        stored.subspan(static_cast<std::size_t>(r * layout.storedStride),
+                       static_cast<std::size_t>(layout.storedStride)),
+        bytesPerPixel, channels, rgba.subspan(std::size_t{y} * rowBytes, rowBytes));
+  }
+  if (!anyAlpha) {
+    MakeOpaque(rgba);
+  }
+}
+
+// The picture's pixels and, reserved with them, its indices to come.
+ReadResult LoadTrueColour(ByteSource& source, const BmpHeader& header, const BmpLayout& layout,
+                          MemoryBudget& budget) {
+  const std::uint64_t pixels = std::uint64_t{layout.width} * layout.rowCount;
+  MemoryReservation reservation = pixels * kRgbaPixelBytes <= SIZE_MAX
+                                      ? budget.Reserve(pixels * (kRgbaPixelBytes + 1))
+                                      : MemoryReservation();
+  if (!reservation) {
+    return ReadFailure::kOutOfMemory;
+  }
+  MemoryBlock block = MemoryBlock::Allocate(static_cast<std::size_t>(pixels * kRgbaPixelBytes));
+  MemoryBlock stored;
+  if (!block) {
+    return ReadFailure::kOutOfMemory;
+  }
+  MemoryReservation indices = reservation.Split(pixels);
+  block.Hold(std::move(reservation));
+  if (const Refusal refused =
+          LoadStored(source, layout.rowsOffset, layout.storedStride * layout.rowCount, stored)) {
+    return *refused;
+  }
+  DecodeTrueColour(stored.bytes(), header, layout, block.bytes());
+  if (stored.Damaged()) {
+    return ReadFailure::kBmpCorrupt;
+  }
+  std::optional<Picture> picture = Picture::OfRgba(InputKind::kBmp, layout.width, layout.rowCount,
+                                                   std::move(block), std::move(indices));
+  if (!picture) {
+    return ReadFailure::kBmpCorrupt;
+  }
+  return std::move(*picture);
+}
+
+ReadResult LoadPixels(ByteSource& source, const BmpHeader& header, const BmpLayout& layout,
+                      MemoryBudget& budget) {
+  switch (layout.pixels) {
+    case BmpPixels::kRaw8:
+      return LoadRaw8(source, header, layout, budget);
+    case BmpPixels::kTrueColour:
+      return LoadTrueColour(source, header, layout, budget);
+    default:
+      return LoadDecoded(source, header, layout, budget);
+  }
+}
+
 }  // namespace
 
 // The steps, in order; the first refusal counts.
-ReadResult ReadBmp8(ByteSource& source, MemoryBudget& budget) {
+ReadResult ReadBmp(ByteSource& source, MemoryBudget& budget) {
   BmpHeader header;
   Refusal refused = ReadBmpHeader(source, header);
   if (!refused) {
@@ -206,8 +331,7 @@ ReadResult ReadBmp8(ByteSource& source, MemoryBudget& budget) {
   if (!BmpLayoutFits(header, layout, source.Length())) {
     return ReadFailure::kBmpCorrupt;
   }
-  return layout.pixels == BmpPixels::kRaw8 ? LoadRaw8(source, header, layout, budget)
-                                           : LoadDecoded(source, header, layout, budget);
+  return LoadPixels(source, header, layout, budget);
 }
 
 }  // namespace kav

@@ -1,5 +1,5 @@
 #pragma once
-// ReadBmp8: the reader of palette-indexed BMP files.
+// ReadBmp: the reader of palette-indexed BMP files.
 //
 // The file starts with the 14-byte file header, then an info header whose kind its length
 // (biSize, at offset 14) tells:
@@ -61,7 +61,7 @@ inline constexpr std::size_t kBiClrUsedOffset = 46;
 
 // Reads the BMP file `source` (from its start) into a picture. Its memory is reserved in
 // `budget` before anything is decoded, sized from the header alone.
-ReadResult ReadBmp8(ByteSource& source, MemoryBudget& budget);
+ReadResult ReadBmp(ByteSource& source, MemoryBudget& budget);
 
 // The length of one stored row of 8-bit indices: `width` rounded up to a multiple of 4.
 constexpr std::uint64_t BmpStride(std::uint32_t width) {

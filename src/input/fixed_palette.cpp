@@ -78,6 +78,9 @@ std::optional<ReadFailure> MapPalettePicture(const Picture& picture, const RgbPa
     Translate(picture, *newIndex, indices);
     return std::nullopt;
   }
+  if (indices.empty()) {
+    return std::nullopt;
+  }
   // Dithering works on each pixel's own colour and place.
   const MemoryBlock rgba = RgbaOf(picture);
   if (!rgba) {
@@ -130,33 +133,49 @@ bool MapOntoFixedPalette(std::span<const RgbaPixels> frames, const RgbPalette& p
   return mapper.has_value();
 }
 
-ReadResult OntoFixedPalette(Picture picture, const RgbPalette& palette,
-                            const Transparency& transparency, Dither dither) {
+ReadResult PictureOfIndices(Picture picture, const Palette& palette, MemoryBlock block) {
   const InputKind kind = picture.kind();
   const std::uint32_t width = picture.width();
   const std::uint32_t height = picture.height();
-  if (!HasEntryBesides(palette, transparency.index)) {
-    return FailedRead{.failure = ReadFailure::kPaletteFileUnreadable, .kind = kind, .cause = {}};
-  }
-  MemoryBlock block = MemoryBlock::Allocate(std::size_t{width} * height);
-  if (!block && width != 0 && height != 0) {
-    return FailedRead{.failure = ReadFailure::kOutOfMemory, .kind = kind, .cause = {}};
-  }
-  if (const std::optional<ReadFailure> failed =
-          MapPalettePicture(picture, palette, transparency, dither, block.bytes())) {
-    return FailedRead{.failure = *failed, .kind = kind, .cause = {}};
-  }
   if (picture.Damaged()) {  // a mapped input that shrank meanwhile gave zeros for indices
     return FailedRead{.failure = CorruptFailureOf(kind), .kind = kind, .cause = {}};
   }
   picture.Release();
-  std::optional<Picture> mapped =
-      Picture::Of(kind, width, height, PictureEntriesOf(palette), std::move(block),
-                  {.offset = 0, .stride = width, .bottomUp = false});
+  std::optional<Picture> mapped = Picture::Of(kind, width, height, palette, std::move(block),
+                                              {.offset = 0, .stride = width, .bottomUp = false});
   if (!mapped) {
     return FailedRead{.failure = ReadFailure::kOutOfMemory, .kind = kind, .cause = {}};
   }
   return std::move(*mapped);
+}
+
+ReadResult OntoFixedPalette(Picture picture, const RgbPalette& palette,
+                            const Transparency& transparency, Dither dither) {
+  const InputKind kind = picture.kind();
+  const auto failed = [kind](ReadFailure failure) {
+    return FailedRead{.failure = failure, .kind = kind, .cause = {}};
+  };
+  if (!HasEntryBesides(palette, transparency.index)) {
+    return failed(ReadFailure::kPaletteFileUnreadable);
+  }
+  const std::size_t pixels = std::size_t{picture.width()} * picture.height();
+  MemoryBlock block = MemoryBlock::Allocate(pixels);
+  if (!block && pixels != 0) {
+    return failed(ReadFailure::kOutOfMemory);
+  }
+  if (picture.IsTrueColour()) {
+    block.Hold(picture.TakeIndicesReservation());
+    const RgbaPixels rgba = picture.Rgba();
+    const std::array<std::span<std::uint8_t>, 1> indices{block.bytes()};
+    if (pixels != 0 &&
+        !MapOntoFixedPalette(std::span(&rgba, 1), palette, transparency, dither, indices)) {
+      return failed(ReadFailure::kOutOfMemory);
+    }
+  } else if (const std::optional<ReadFailure> refused =
+                 MapPalettePicture(picture, palette, transparency, dither, block.bytes())) {
+    return failed(*refused);
+  }
+  return PictureOfIndices(std::move(picture), PictureEntriesOf(palette), std::move(block));
 }
 
 }  // namespace kav

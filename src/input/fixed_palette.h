@@ -27,12 +27,17 @@ bool MapOntoFixedPalette(std::span<const RgbaPixels> frames, const RgbPalette& p
                          const Transparency& transparency, Dither dither,
                          std::span<const std::span<std::uint8_t>> indices);
 
-// A palette picture (its entries' colours and alpha) onto the fixed palette; the pixels of
-// an entry whose alpha is below the threshold are transparent. Fails with kOutOfMemory when
-// the new indices cannot be had, and with kPaletteFileUnreadable when no entry other than T
-// may be taken.
+// A picture onto the fixed palette: a truecolour picture's pixels, or a palette picture's
+// entries (their colours and alpha) at each pixel. A truecolour picture's indices take the
+// memory its reader reserved for them. Fails with kOutOfMemory when the indices cannot be
+// had, and with kPaletteFileUnreadable when no entry other than T may be taken.
 ReadResult OntoFixedPalette(Picture picture, const RgbPalette& palette,
                             const Transparency& transparency, Dither dither);
+
+// The palette picture of `picture`'s size whose indices lie in `block` (rows top first,
+// packed), with `palette`; `picture` is given back first. A mapped input that shrank while it
+// was read fails as corrupt.
+ReadResult PictureOfIndices(Picture picture, const Palette& palette, MemoryBlock block);
 
 // A picture's palette holding the entries of `palette`, opaque.
 Palette PictureEntriesOf(const RgbPalette& palette);

@@ -10,7 +10,7 @@ namespace {
 std::optional<RgbPalette> PaletteOfPicture(std::span<const std::uint8_t> bytes) {
   MemorySource source(bytes);
   ReadResult read = ReadPicture(source);
-  if (!read || read->palette().count == 0) {
+  if (!read || read->IsTrueColour() || read->palette().count == 0) {
     return std::nullopt;
   }
   const Palette& picture = read->palette();

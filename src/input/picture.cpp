@@ -28,11 +28,36 @@ std::optional<Picture> Picture::Of(InputKind kind, std::uint32_t width, std::uin
   return picture;
 }
 
+std::optional<Picture> Picture::OfRgba(InputKind kind, std::uint32_t width, std::uint32_t height,
+                                       MemoryBlock block, MemoryReservation indices) {
+  if (std::uint64_t{width} * kRgbaPixelBytes > UINT32_MAX) {
+    return std::nullopt;
+  }
+  std::optional<Picture> picture =
+      Of(kind, width * static_cast<std::uint32_t>(kRgbaPixelBytes), height, {}, std::move(block),
+         {.offset = 0, .stride = std::uint64_t{width} * kRgbaPixelBytes, .bottomUp = false});
+  if (picture) {
+    picture->width_ = width;
+    picture->trueColour_ = true;
+    picture->indicesReservation_ = std::move(indices);
+  }
+  return picture;
+}
+
+std::span<std::uint8_t> Picture::WritableRows() {
+  if (block_.IsMapped() || rows_.empty()) {
+    return {};
+  }
+  const auto offset = static_cast<std::size_t>(rows_.data() - block_.data());
+  return block_.bytes().subspan(offset, rows_.size());
+}
+
 void Picture::Release() {
   rows_ = {};
   width_ = 0;
   height_ = 0;
   block_.Release();
+  indicesReservation_.Release();
 }
 
 }  // namespace kav

@@ -1,6 +1,8 @@
 #pragma once
-// Picture: what every reader gives the writers, whatever the input was: a width, a height, a
-// palette, and one palette index per pixel, row by row from the top.
+// Picture: what every reader gives, whatever the input was: a width, a height, and either a
+// palette with one palette index per pixel, row by row from the top, or (from a truecolour
+// input) 4 bytes a pixel, red, green, blue and alpha, top row first. The writers take palette
+// pictures only: input/palette_picture.h turns a truecolour picture into one.
 //
 // The indices lie in one memory block that the picture owns, together with the picture
 // memory reserved for it (platform/memory_budget.h), so both are given back when the picture
@@ -53,7 +55,21 @@ class Picture {
                                    const Palette& palette, MemoryBlock block,
                                    const RowLayout& layout);
 
+  // The truecolour picture of `width` x `height` RGBA pixels, top row first and packed, that
+  // `block` begins with, or nullopt when the block is too short to hold them.
+  // `indices` is the memory reserved, with the block's own, for the indices it will become.
+  static std::optional<Picture> OfRgba(InputKind kind, std::uint32_t width, std::uint32_t height,
+                                       MemoryBlock block, MemoryReservation indices);
+
   InputKind kind() const { return kind_; }
+  bool IsTrueColour() const { return trueColour_; }
+  // A truecolour picture's pixels.
+  RgbaPixels Rgba() const { return {.bytes = rows_, .width = width_, .height = height_}; }
+  // A palette picture's rows, writable in place, or an empty span when the block is a mapping.
+  std::span<std::uint8_t> WritableRows();
+  void SetPalette(const Palette& palette) { palette_ = palette; }
+  // A truecolour picture's reservation for its indices, handed to their block.
+  MemoryReservation TakeIndicesReservation() { return std::move(indicesReservation_); }
   std::uint32_t width() const { return width_; }
   std::uint32_t height() const { return height_; }
   const Palette& palette() const { return palette_; }
@@ -78,10 +94,12 @@ class Picture {
   Picture() = default;
 
   InputKind kind_ = InputKind::kBmp;
+  bool trueColour_ = false;
   std::uint32_t width_ = 0;
   std::uint32_t height_ = 0;
   Palette palette_;
   MemoryBlock block_;
+  MemoryReservation indicesReservation_;
   RowLayout layout_;
   std::span<const std::uint8_t> rows_;  // every stored row, inside block_
 };

@@ -6,6 +6,8 @@
 #include <array>
 #include <csetjmp>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "platform/png_state.h"
@@ -37,7 +39,89 @@ struct PngHeader {
   int colourType = 0;
   std::array<png_color, kPaletteEntries> plte{};
   std::size_t plteEntries = 0;
+  // From the tRNS chunk: each palette entry's alpha (255 past the chunk's length), or the
+  // colour key of a grey or RGB file.
+  std::array<std::uint8_t, kPaletteEntries> plteAlphas{};
+  std::optional<png_color_16> key;
 };
+
+// ---- The tRNS chunk, honoured when it is the file's only one and libpng would take it.
+
+// The chunk layout: a 4-byte big-endian length, a 4-byte type, the data, a 4-byte CRC; IHDR,
+// always first, holds the bit depth at data offset 8 and the colour type at 9.
+constexpr std::size_t kPngSignatureSize = 8;
+constexpr std::size_t kChunkLengthSize = 4;
+constexpr std::size_t kChunkTypeSize = 4;
+constexpr std::size_t kChunkCrcSize = 4;
+constexpr std::size_t kChunkOverhead = kChunkLengthSize + kChunkTypeSize + kChunkCrcSize;
+constexpr std::size_t kIhdrColourTypeOffset = 9;
+constexpr std::size_t kPlteEntrySize = 3;
+constexpr std::size_t kGreyKeyBytes = 2;
+constexpr std::size_t kRgbKeyBytes = 6;
+
+struct TrnsScan {
+  std::size_t chunks = 0;           // tRNS chunks in the file
+  bool placed = true;               // the first lies after PLTE (palette files) and before IDAT
+  std::size_t length = 0;           // the first one's
+  std::optional<std::size_t> plte;  // PLTE entries, when PLTE came before it
+  int colourType = -1;
+};
+
+std::uint32_t LoadBe32(std::span<const std::uint8_t> bytes) {
+  return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+         std::uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+bool IsType(std::span<const std::uint8_t> type, std::string_view name) {
+  return std::equal(name.begin(), name.end(), type.begin(),
+                    [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+}
+
+// Walks the chunks' headers (libpng checks their CRCs as it reads them).
+TrnsScan ScanForTrns(std::span<const std::uint8_t> file) {
+  TrnsScan scan;
+  bool idat = false;
+  for (std::size_t at = kPngSignatureSize;
+       at <= file.size() && file.size() - at >= kChunkOverhead;) {
+    const std::uint64_t length = LoadBe32(file.subspan(at, kChunkLengthSize));
+    const std::span<const std::uint8_t> type = file.subspan(at + kChunkLengthSize, kChunkTypeSize);
+    const std::span<const std::uint8_t> data = file.subspan(at + kChunkLengthSize + kChunkTypeSize);
+    if (length > data.size()) {
+      break;
+    }
+    if (IsType(type, "IHDR") && length > kIhdrColourTypeOffset && scan.colourType < 0) {
+      scan.colourType = data[kIhdrColourTypeOffset];
+    } else if (IsType(type, "PLTE") && !scan.plte) {
+      scan.plte = static_cast<std::size_t>(length / kPlteEntrySize);
+    } else if (IsType(type, "IDAT")) {
+      idat = true;
+    } else if (IsType(type, "tRNS") && scan.chunks++ == 0) {
+      scan.length = static_cast<std::size_t>(length);
+      scan.placed = !idat && (scan.colourType != PNG_COLOR_TYPE_PALETTE || scan.plte);
+    }
+    at += kChunkOverhead + static_cast<std::size_t>(length);
+  }
+  return scan;
+}
+
+// Whether libpng would take the tRNS chunk without complaint: any other is skipped, as every
+// ancillary chunk the reader does not use is.
+bool HonoursTrns(std::span<const std::uint8_t> file) {
+  const TrnsScan scan = ScanForTrns(file);
+  if (scan.chunks != 1 || !scan.placed) {
+    return false;
+  }
+  switch (scan.colourType) {
+    case PNG_COLOR_TYPE_GRAY:
+      return scan.length == kGreyKeyBytes;
+    case PNG_COLOR_TYPE_RGB:
+      return scan.length == kRgbKeyBytes;
+    case PNG_COLOR_TYPE_PALETTE:
+      return scan.length >= 1 && scan.length <= std::min(*scan.plte, kPaletteEntries);
+    default:
+      return false;
+  }
+}
 
 [[noreturn]] void OnPngError(png_structp png, png_const_charp /*message*/) {
   png_longjmp(png, 1);
@@ -68,8 +152,8 @@ void FreeForPng(png_structp /*png*/, png_voidp memory) {
   std::free(memory);
 }
 
-// Every ancillary chunk is skipped, and any fault in what is left ends the read: a bad CRC
-// anywhere, an image stream with too much data or a wrong checksum. Width and height are
+// Every ancillary chunk but a sound tRNS is skipped, and any fault in what is left ends the read: a
+// bad CRC anywhere, an image stream with too much data or a wrong checksum. Width and height are
 // limited by the reader's own memory check, not libpng's default of a million; indices past
 // the PLTE are the picture's own business. A skipped chunk is read through a small buffer
 // and never held, so no limit on chunk lengths applies (libpng's default refuses any chunk
@@ -78,13 +162,31 @@ void FreeForPng(png_structp /*png*/, png_voidp memory) {
 void ConfigureStrictRead(png_structp png, PngInput& input) {
   png_set_read_fn(png, &input, ReadFromFile);
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-  static constexpr std::array<png_byte, 5> kTrns{'t', 'R', 'N', 'S', '\0'};
-  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kTrns.data(), 1);
+  if (!HonoursTrns(input.file)) {
+    static constexpr std::array<png_byte, 5> kTrns{'t', 'R', 'N', 'S', '\0'};
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kTrns.data(), 1);
+  }
   png_set_chunk_malloc_max(png, 0);
   png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
   png_set_benign_errors(png, 0);
   png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_set_check_for_invalid_index(png, 0);
+}
+
+void ReadTrns(png_structp png, png_infop info, PngHeader& header) {
+  std::ranges::fill(header.plteAlphas, std::uint8_t{255});
+  png_bytep alphas = nullptr;
+  int count = 0;
+  png_color_16p key = nullptr;
+  if (png_get_tRNS(png, info, &alphas, &count, &key) == 0) {
+    return;
+  }
+  if (header.colourType == PNG_COLOR_TYPE_PALETTE && alphas != nullptr) {
+    std::copy_n(alphas, std::min(static_cast<std::size_t>(count), kPaletteEntries),
+                header.plteAlphas.begin());
+  } else if (key != nullptr) {
+    header.key = *key;
+  }
 }
 
 // libpng reports errors by longjmp back to the setjmp in each of the two functions below, so
@@ -105,27 +207,44 @@ bool ReadHeaderChunks(PngReadState& state, PngInput& input, PngHeader& header) {
     header.plteEntries = std::min(static_cast<std::size_t>(entries), header.plte.size());
     std::copy_n(plte, header.plteEntries, header.plte.begin());
   }
+  ReadTrns(png, info, header);
   return true;
 }
 
-// Decodes every row, one byte per pixel, into `rows` (top row first, with no padding), then
-// checks the rest of the file up to IEND.
-bool DecodeRows(PngReadState& state, std::span<std::uint8_t> rows, const PngHeader& header) {
+// What libpng is asked to turn the rows into: one byte an index, or 4 bytes of 8-bit red,
+// green, blue and alpha (each 16-bit sample its high byte, a colour key compared on the
+// full samples).
+void SetTransforms(png_structp png, bool trueColour) {
+  if (!trueColour) {
+    png_set_packing(png);
+    png_set_strip_16(png);
+    return;
+  }
+  png_set_expand(png);
+  png_set_strip_16(png);
+  png_set_gray_to_rgb(png);
+  png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+}
+
+// Decodes every row, `pixelBytes` a pixel, into `rows` (top row first, with no padding),
+// then checks the rest of the file up to IEND.
+bool DecodeRows(PngReadState& state, std::span<std::uint8_t> rows, const PngHeader& header,
+                std::size_t pixelBytes) {
   png_structp png = state.png();
   png_infop info = state.info();
   if (setjmp(png_jmpbuf(png)) != 0) {
     return false;
   }
-  png_set_packing(png);
+  SetTransforms(png, pixelBytes != 1);
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != header.width) {
-    png_error(png, "rows of more than one byte a pixel");
+  const std::size_t rowBytes = std::size_t{header.width} * pixelBytes;
+  if (png_get_rowbytes(png, info) != rowBytes) {
+    png_error(png, "rows of an unexpected length");
   }
   for (int pass = 0; pass < passes; ++pass) {
     for (std::uint64_t y = 0; y < header.height; ++y) {
-      png_read_row(png,
-                   rows.subspan(static_cast<std::size_t>(y * header.width), header.width).data(),
+      png_read_row(png, rows.subspan(static_cast<std::size_t>(y) * rowBytes, rowBytes).data(),
                    nullptr);
     }
   }
@@ -133,12 +252,18 @@ bool DecodeRows(PngReadState& state, std::span<std::uint8_t> rows, const PngHead
   return true;
 }
 
+constexpr int kSixteenBits = 16;
+
+// Palette files and grey files are read as indices; a 16-bit grey file with a colour key is
+// read as truecolour, since its key may tell apart pixels of one 8-bit level.
 bool HasPalette(const PngHeader& header) {
   return header.colourType == PNG_COLOR_TYPE_PALETTE ||
-         (header.colourType == PNG_COLOR_TYPE_GRAY && header.bitDepth <= 8);
+         (header.colourType == PNG_COLOR_TYPE_GRAY &&
+          (header.bitDepth < kSixteenBits || !header.key));
 }
 
-// The PLTE's entries, or for a grey file 2^depth greys.
+// The PLTE's entries with the tRNS's alphas, or for a grey file the greys of its depth (8
+// bits for a 16-bit file), the keyed level's transparent.
 Palette PaletteOf(const PngHeader& header) {
   Palette palette;
   if (header.colourType == PNG_COLOR_TYPE_PALETTE) {
@@ -147,13 +272,19 @@ Palette PaletteOf(const PngHeader& header) {
       const png_color colour = header.plte[i];
       palette.entries[i] = {.red = colour.red, .green = colour.green, .blue = colour.blue};
     }
+    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+      palette.entries[i].alpha = header.plteAlphas[i];
+    }
     return palette;
   }
-  const unsigned levels = 1U << static_cast<unsigned>(header.bitDepth);
+  const unsigned levels = 1U << static_cast<unsigned>(std::min(header.bitDepth, 8));
   palette.count = levels;
   for (unsigned v = 0; v < levels; ++v) {
     const auto grey = static_cast<std::uint8_t>(v * 255 / (levels - 1));
     palette.entries[v] = {.red = grey, .green = grey, .blue = grey};
+  }
+  if (header.key && header.key->gray < levels) {
+    palette.entries[header.key->gray].alpha = 0;
   }
   return palette;
 }
@@ -182,12 +313,18 @@ ReadFailure Failed(const PngInput& input) {
   return input.outOfMemory ? ReadFailure::kOutOfMemory : ReadFailure::kPngCorrupt;
 }
 
-// The block for the rows, with libpng's row buffers reserved beside it in `budget`. Width and
+// The block for the rows of `pixelBytes` a pixel, with libpng's row buffers reserved beside
+// it in `budget`, and for a truecolour picture its indices too, in `indices`. Width and
 // height below 2^31 keep every product far from wrapping in 64 bits.
-std::optional<ReadFailure> AllocateRows(const PngHeader& header, MemoryBudget& budget,
-                                        MemoryBlock& block) {
-  const std::uint64_t size = std::uint64_t{header.width} * header.height;
-  const std::uint64_t needed = size + kLibpngRowBuffers * (header.width + kLibpngRowSlack);
+std::optional<ReadFailure> AllocateRows(const PngHeader& header, std::size_t pixelBytes,
+                                        MemoryBudget& budget, MemoryBlock& block,
+                                        MemoryReservation& indices) {
+  const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
+  const std::uint64_t size = pixels * pixelBytes;
+  const std::uint64_t rowBytes = std::uint64_t{header.width} * pixelBytes;
+  const std::uint64_t indicesBytes = pixelBytes == 1 ? 0 : pixels;
+  const std::uint64_t needed =
+      size + indicesBytes + kLibpngRowBuffers * (rowBytes + kLibpngRowSlack);
   MemoryReservation reservation = size <= SIZE_MAX ? budget.Reserve(needed) : MemoryReservation();
   if (!reservation) {
     return ReadFailure::kOutOfMemory;
@@ -196,6 +333,7 @@ std::optional<ReadFailure> AllocateRows(const PngHeader& header, MemoryBudget& b
   if (!block) {
     return ReadFailure::kOutOfMemory;
   }
+  indices = reservation.Split(indicesBytes);
   block.Hold(std::move(reservation));
   return std::nullopt;
 }
@@ -207,14 +345,15 @@ ReadResult ReadImage(PngReadState& state, PngInput& input, const MemoryBlock& fi
   if (!ReadHeaderChunks(state, input, header)) {
     return Failed(input);
   }
-  if (!HasPalette(header)) {
-    return ReadFailure::kNoPalette;
-  }
+  const bool trueColour = !HasPalette(header);
+  const std::size_t pixelBytes = trueColour ? kRgbaPixelBytes : 1;
   MemoryBlock block;
-  if (const std::optional<ReadFailure> refused = AllocateRows(header, budget, block)) {
+  MemoryReservation indices;
+  if (const std::optional<ReadFailure> refused =
+          AllocateRows(header, pixelBytes, budget, block, indices)) {
     return *refused;
   }
-  if (!DecodeRows(state, block.bytes(), header)) {
+  if (!DecodeRows(state, block.bytes(), header, pixelBytes)) {
     return Failed(input);
   }
   // A mapped file that shrank while it was decoded read as zeros.
@@ -222,8 +361,11 @@ ReadResult ReadImage(PngReadState& state, PngInput& input, const MemoryBlock& fi
     return ReadFailure::kPngCorrupt;
   }
   std::optional<Picture> picture =
-      Picture::Of(InputKind::kPng, header.width, header.height, PaletteOf(header), std::move(block),
-                  {.offset = 0, .stride = header.width, .bottomUp = false});
+      trueColour
+          ? Picture::OfRgba(InputKind::kPng, header.width, header.height, std::move(block),
+                            std::move(indices))
+          : Picture::Of(InputKind::kPng, header.width, header.height, PaletteOf(header),
+                        std::move(block), {.offset = 0, .stride = header.width, .bottomUp = false});
   if (!picture) {
     return ReadFailure::kPngCorrupt;
   }

@@ -18,8 +18,8 @@ constexpr std::array<std::pair<ReadFailure, std::string_view>, 9> kFailureTexts{
     {ReadFailure::kBmpCorrupt, "This BMP file is corrupt"},
     {ReadFailure::kOutOfMemory, "Out of memory"},
     {ReadFailure::kCompressed, "This BMP file is compressed"},
-    {ReadFailure::kNoPalette, "This PNG file has no palette"},
     {ReadFailure::kPngCorrupt, "This PNG file is corrupt"},
+    {ReadFailure::kTooManyColours, "This picture has more colours than the format holds"},
     {ReadFailure::kPaletteFileUnreadable, "This palette file cannot be read"},
 }};
 
@@ -43,7 +43,7 @@ constexpr std::array kPngExtensions{".png"sv};
 // The one place that decides what an input is: the first row whose signature the file begins
 // with. A file that begins with none is "not a BMP file".
 constexpr std::array kInputFormats{
-    InputFormat{InputKind::kBmp, "BMP", "BM"sv, kBmpExtensions, ReadFailure::kBmpCorrupt, ReadBmp8},
+    InputFormat{InputKind::kBmp, "BMP", "BM"sv, kBmpExtensions, ReadFailure::kBmpCorrupt, ReadBmp},
     InputFormat{InputKind::kPng, "PNG", "\x89PNG\r\n\x1a\n"sv, kPngExtensions,
                 ReadFailure::kPngCorrupt, ReadPng},
 };

@@ -32,8 +32,9 @@ enum class ReadFailure : std::int16_t {
   kBmpCorrupt = -4,
   kOutOfMemory = -5,
   kCompressed = -6,
-  kNoPalette = -7,
+  // -7 is no longer given: every PNG colour type is read.
   kPngCorrupt = -8,
+  kTooManyColours = -9,
   kPaletteFileUnreadable = -10,  // the file --palette names, not a picture to convert
 };
 

@@ -15,6 +15,8 @@
 
 #include "convert/batch.h"
 #include "formats/run_length.h"
+#include "formats/output_format.h"
+#include "input/palette_picture.h"
 #include "input/read_picture.h"
 #include "platform/byte_source.h"
 
@@ -64,7 +66,11 @@ Bytes MakeBmp(const BmpPicture& spec) {
 
 Bytes Encode(const Bytes& file, FileKind kind, const ConversionSettings& settings) {
   MemorySource source(file);
-  ReadResult read = ReadPicture(source);
+  ConversionSettings asked = settings;
+  asked.format = kind == FileKind::kMzr   ? OutputFormat::kMzr
+                 : kind == FileKind::kRls ? OutputFormat::kRls
+                                          : OutputFormat::kRle;
+  ReadResult read = ReadPalettePicture(source, TransparencyRulesOf(asked));
   if (!read) {
     ADD_FAILURE() << "refused: " << ReadFailureText(read.failed().failure);
     return {};

@@ -1,0 +1,163 @@
+#include "input/palette_picture.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "color/exact_palette.h"
+#include "color/reduce.h"
+#include "input/fixed_palette.h"
+
+namespace kav {
+namespace {
+
+std::array<std::uint8_t, kPaletteEntries> EntryAlphas(const Palette& palette) {
+  std::array<std::uint8_t, kPaletteEntries> alphas{};
+  std::ranges::transform(palette.entries, alphas.begin(), &Colour::alpha);
+  return alphas;
+}
+
+Palette SwappedPalette(Palette palette, const IndexRemap& remap) {
+  if (remap.swapped) {
+    const auto [low, high] = *remap.swapped;
+    std::swap(palette.entries[low], palette.entries[high]);
+    palette.count = std::max<std::size_t>(palette.count, std::size_t{high} + 1);
+    palette.count = std::max<std::size_t>(palette.count, std::size_t{low} + 1);
+  }
+  return palette;
+}
+
+ReadResult RemapPalettePicture(Picture picture, const TransparencyRules& rules) {
+  IndexUsage usage;
+  for (std::uint32_t y = 0; y < picture.height(); ++y) {
+    usage.Add(picture.Row(y));
+  }
+  const IndexRemap remap = RemapForTransparency(EntryAlphas(picture.palette()), usage, rules);
+  if (!remap.changes) {
+    return picture;
+  }
+  // Only BMP rows are ever mapped, and BMP palettes are opaque: a remapped picture is always
+  // in memory of its own.
+  if (picture.WritableRows().empty() && picture.width() != 0 && picture.height() != 0) {
+    return ReadFailure::kOutOfMemory;
+  }
+  ApplyRemap(remap, picture.WritableRows());
+  picture.SetPalette(SwappedPalette(picture.palette(), remap));
+  return picture;
+}
+
+Palette PaletteOf(const RgbPalette& exact) {
+  Palette palette;
+  palette.count = exact.count;
+  for (std::size_t i = 0; i < exact.count; ++i) {
+    const Rgb24 colour = exact.colours[i];
+    palette.entries[i] = {.red = static_cast<std::uint8_t>(colour >> 16),
+                          .green = static_cast<std::uint8_t>(colour >> 8),
+                          .blue = static_cast<std::uint8_t>(colour)};
+  }
+  return palette;
+}
+
+bool HasTransparentPixel(const RgbaPixels& pixels, const TransparencyRules& rules) {
+  for (std::size_t at = 3; at < pixels.bytes.size(); at += kRgbaPixelBytes) {
+    if (rules.IsTransparent(pixels.bytes[at])) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// `found` distinct opaque colours, more than fit, reduced to the capacity, T set aside as for
+// an exact palette.
+ReadResult ReduceTrueColour(Picture picture, const TransparencyRules& rules, Dither dither,
+                            std::size_t found, ColourReduction* reduced) {
+  const RgbaPixels pixels = picture.Rgba();
+  const bool setAside = rules.formatDrawsTransparent || HasTransparentPixel(pixels, rules);
+  const ReductionSettings settings{
+      .capacity = static_cast<std::uint16_t>(setAside ? kPaletteEntries - 1 : kPaletteEntries),
+      .transparency = {.index = setAside ? std::optional(rules.transparentIndex) : std::nullopt,
+                       .alphaThreshold = rules.alphaThreshold},
+      .dither = dither};
+  MemoryBlock block = MemoryBlock::Allocate(pixels.PixelCount());
+  if (!block) {
+    return ReadFailure::kOutOfMemory;
+  }
+  block.Hold(picture.TakeIndicesReservation());
+  const std::array<std::span<std::uint8_t>, 1> indices{block.bytes()};
+  const std::optional<RgbPalette> palette = ReduceColours(std::span(&pixels, 1), settings, indices);
+  if (!palette) {
+    return ReadFailure::kOutOfMemory;
+  }
+  if (reduced != nullptr) {
+    *reduced = {.found = found, .capacity = settings.capacity};
+  }
+  return PictureOfIndices(std::move(picture), PictureEntriesOf(*palette), std::move(block));
+}
+
+ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules,
+                         const ColourRules& colours, ColourReduction* reduced) {
+  ExactPalette exact(rules);
+  exact.Gather(picture.Rgba());
+  if (exact.Choose() == PaletteChoice::kTooManyColours) {
+    if (!colours.reduce) {
+      return ReadFailure::kTooManyColours;
+    }
+    return ReduceTrueColour(std::move(picture), rules, colours.dither, exact.ColourCount(),
+                            reduced);
+  }
+  // The reader reserved the indices' memory with the pixels', so nothing waits here.
+  MemoryBlock block = MemoryBlock::Allocate(picture.Rgba().PixelCount());
+  if (!block) {
+    return ReadFailure::kOutOfMemory;
+  }
+  block.Hold(picture.TakeIndicesReservation());
+  exact.Map(picture.Rgba(), block.bytes());
+  const InputKind kind = picture.kind();
+  const std::uint32_t width = picture.width();
+  const std::uint32_t height = picture.height();
+  picture.Release();
+  std::optional<Picture> mapped =
+      Picture::Of(kind, width, height, PaletteOf(exact.Palette()), std::move(block),
+                  {.offset = 0, .stride = width, .bottomUp = false});
+  if (!mapped) {
+    return ReadFailure::kOutOfMemory;
+  }
+  return std::move(*mapped);
+}
+
+}  // namespace
+
+ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules,
+                            const ColourRules& colours, ColourReduction* reduced) {
+  const InputKind kind = picture.kind();
+  ReadResult result =
+      colours.fixedPalette != nullptr ? OntoFixedPalette(std::move(picture), *colours.fixedPalette,
+                                                         {.index = rules.transparentIndex,
+                                                          .alphaThreshold = rules.alphaThreshold},
+                                                         colours.dither)
+      : picture.IsTrueColour()        ? MapTrueColour(std::move(picture), rules, colours, reduced)
+                                      : RemapPalettePicture(std::move(picture), rules);
+  if (!result) {
+    result.failed().kind = kind;
+  }
+  return result;
+}
+
+ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
+                              MemoryBudget& budget) {
+  ReadResult read = ReadPicture(path, budget);
+  if (!read) {
+    return read;
+  }
+  return ToPalettePicture(std::move(*read), rules);
+}
+
+ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
+                              MemoryBudget& budget) {
+  ReadResult read = ReadPicture(source, budget);
+  if (!read) {
+    return read;
+  }
+  return ToPalettePicture(std::move(*read), rules);
+}
+
+}  // namespace kav
