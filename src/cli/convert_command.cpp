@@ -261,6 +261,9 @@ std::optional<std::string> ConvertCommand::UsageError() const {
   if (headerName_ && kEmits.at(emit_) == Emit::kBinary) {
     return "--c-name needs --emit c or --emit both";
   }
+  if (settings_.keepIndices && !settings_.paletteFile.empty()) {
+    return "--palette gives pictures new indices: it cannot be used with --keep-indices";
+  }
   if (headerName_ && !IsCIdentifier(*headerName_)) {
     return "--c-name: " + *headerName_ + " is not a C identifier";
   }
