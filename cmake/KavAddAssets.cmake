@@ -1,5 +1,6 @@
 # kav_add_assets(<target> FORMAT mzr|rle|rls [START n] [END n] [TRANSPARENT n] [NO_REMAPPING]
-#                [OUTPUT_DIR dir] [EMIT binary|c|both] SOURCES <pictures>...)
+#                [ALPHA_THRESHOLD n] [KEEP_INDICES] [OUTPUT_DIR dir] [EMIT binary|c|both]
+#                SOURCES <pictures>...)
 #
 # Adds a build rule per picture that runs kav::kavconv on it when it (or the converter)
 # changes, and makes <target> depend on the results. The outputs are named as kavconv names
@@ -8,8 +9,8 @@
 # gets KAV_ASSET_DIR="<output dir>" and, with EMIT c or both, the output folder on its include
 # path. Two pictures that would give one output stop the configuration.
 function(kav_add_assets target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_REMAPPING"
-                        "FORMAT;START;END;TRANSPARENT;OUTPUT_DIR;EMIT" "SOURCES")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_REMAPPING;KEEP_INDICES"
+                        "FORMAT;START;END;TRANSPARENT;ALPHA_THRESHOLD;OUTPUT_DIR;EMIT" "SOURCES")
   set(usage "kav_add_assets(${target})")
   if(NOT TARGET ${target})
     message(FATAL_ERROR "${usage}: no target named ${target}")
@@ -46,6 +47,12 @@ function(kav_add_assets target)
   endforeach()
   if(arg_NO_REMAPPING)
     list(APPEND options --no-remapping)
+  endif()
+  if(DEFINED arg_ALPHA_THRESHOLD)
+    list(APPEND options --alpha-threshold ${arg_ALPHA_THRESHOLD})
+  endif()
+  if(arg_KEEP_INDICES)
+    list(APPEND options --keep-indices)
   endif()
   set(extension RLE)  # RLS files are named *.RLE too
   if(format STREQUAL "mzr")

@@ -31,9 +31,11 @@ Variants:
   rows), absolute blocks, early ends of line and an early end of bitmap; 2-bit rows; a
   top-down 4-bit picture; OS/2 2.x headers of 16, 24 and 64 bytes; OS/2 1.x core headers in
   2 and 4 bits, one with only the 12 entries its picture uses before bfOffBits, and the
-  smallest one (dot.core.bmp: 36 bytes)
+  smallest one (dot.core.bmp: 36 bytes); core-sz, os2-64-sz and os2-40-sz, whose bfSize is
+  the two headers' size (26, 78, 54), as some OS/2 writers leave it
 - pil-p (.png)            Pillow's P mode saved as PNG: 1, 2, 4 or 8 bits as the palette's
-                          length asks; pil-p-trns with a tRNS chunk; pil-l and pil-1 grey PNGs
+                          length asks; pil-p-trns with a tRNS chunk (compared
+                          with indices kept); pil-l and pil-1 grey PNGs
                           of 8 and 1 bits
 - im-grey (.png)          ImageMagick's grey PNGs (8 and 1 bits) of grey and mono
 - NAME.im.png             ImageMagick's palette PNGs: PNG8: and -type Palette, one of each
@@ -262,8 +264,18 @@ def drawn_variants():
         ("c4.core.bmp", core("c4", 2)),
         ("c12.core.bmp", core("c12", 4)),  # 12 entries of 16: bfOffBits says so
         ("dot.core.bmp", core("dot", 1)),
+        # bfSize as the two headers' size (26, 78, 54), which some OS/2 writers put there.
+        ("c4.core-sz.bmp", headers_as_size(core("c4", 2))),
+        ("c256.os2-64-sz.bmp", headers_as_size(windows("c256", 8, rows_of("c256", 8), size=64))),
+        ("c16.os2-40-sz.bmp", headers_as_size(windows("c16", 4, rows_of("c16", 4)))),
     ]
     return files
+
+
+def headers_as_size(data):
+    """`data` with bfSize set to 14 + the info header's size."""
+    info_size = struct.unpack_from("<I", data, 14)[0]
+    return data[:2] + struct.pack("<I", 14 + info_size) + data[6:]
 
 
 def imagemagick_variants(twin_path, stem):

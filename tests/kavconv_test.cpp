@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "cli/kavconv.h"
+#include "input/read_picture.h"
 #include "platform/memory_budget.h"
 #include "platform/standard_descriptors.h"
 #include "support/test_support.h"
@@ -168,6 +169,8 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
        std::vector<std::vector<std::string>>{{"convert", "--start", "256", "a.bmp"},
                                              {"convert", "--end", "-1", "a.bmp"},
                                              {"convert", "--transparent", "x", "a.bmp"},
+                                             {"convert", "--alpha-threshold", "0", "a.bmp"},
+                                             {"convert", "--alpha-threshold", "256", "a.bmp"},
                                              {"convert", "--format", "png", "a.bmp"},
                                              {"convert", "--format", "1", "a.bmp"},
                                              {"convert"},
@@ -578,6 +581,71 @@ TEST_F(KavconvTools, RenderGivesThePaletteColoursAndTransparency) {
   EXPECT_EQ(png.At(2, 0)[3], 255);
   // Level 0 keeps an eighth: red 255 becomes 31, 3 in five bits, widened to 24.
   EXPECT_EQ(png.At(0, 0), (Rgba{24, 0, 0, 255}));
+}
+
+// An RGBA sprite, a palette PNG whose index 0 is transparent and a 32-bit BMP with alpha,
+// converted in every format and rendered: each transparent source pixel is transparent, each
+// opaque one its colour in RGB565, widened (the top bits repeated below). With
+// --keep-indices the palette PNG's indices are as stored: 0 an opaque colour, and the opaque
+// 255s RLE's transparent index, as before.
+TEST_F(KavconvTools, TransparentArtRendersAsItsSource) {
+  const auto widened = [](const Colour& c) {
+    const unsigned r = c.red >> 3, g = c.green >> 2, b = c.blue >> 3;
+    return Rgba{static_cast<std::uint8_t>(r << 3 | r >> 2),
+                static_cast<std::uint8_t>(g << 2 | g >> 4),
+                static_cast<std::uint8_t>(b << 3 | b >> 2), 255};
+  };
+  for (const std::string file : {"sprite.pil.png", "indexed-trns0.pil.png", "sprite-rgba.im.bmp"}) {
+    std::filesystem::copy_file(KAV_TRUECOLOUR_DIR "/" + file, dir.File(file));
+    ReadResult source = ReadPicture(dir.File(file));
+    ASSERT_TRUE(source);
+    // Each source pixel's colour and alpha, and its index in a palette file.
+    std::vector<Colour> pixels;
+    std::vector<int> stored;
+    for (std::uint32_t y = 0; y < source->height(); ++y) {
+      for (std::uint32_t x = 0; x < source->width(); ++x) {
+        if (source->IsTrueColour()) {
+          const auto at = static_cast<std::ptrdiff_t>((y * source->width() + x) * 4);
+          const auto p = source->Rgba().bytes.begin() + at;
+          pixels.push_back({p[0], p[1], p[2], p[3]});
+        } else {
+          pixels.push_back(source->palette().entries[source->Row(y)[x]]);
+          stored.push_back(source->Row(y)[x]);
+        }
+      }
+    }
+    for (const std::vector<std::string>& options : {std::vector<std::string>{"-f", "rle"},
+                                                    {"-f", "rls"},
+                                                    {"-f", "mzr"},
+                                                    {"--keep-indices"}}) {
+      SCOPED_TRACE(file + " " + options.back());
+      std::vector<std::string> arguments{"convert", "-q", "-o", "out.bin", file};
+      arguments.insert(arguments.end(), options.begin(), options.end());
+      ASSERT_EQ(Kav(arguments).status, 0);
+      ASSERT_EQ(Kav({"render", "out.bin", "-o", "out.png"}).status, 0);
+      const Png png = ReadPng("out.png");
+      ASSERT_EQ(png.width * png.height, pixels.size());
+      const bool kept = options.back() == "--keep-indices" && !source->IsTrueColour();
+      for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const Rgba shown = png.At(static_cast<std::uint32_t>(i % png.width),
+                                  static_cast<std::uint32_t>(i / png.width));
+        if (kept ? stored[i] == 255 : pixels[i].alpha < 128) {
+          EXPECT_EQ(shown[3], 0) << i;
+        } else {
+          EXPECT_EQ(shown, widened(pixels[i])) << i;
+        }
+      }
+    }
+  }
+}
+
+// A picture of more colours than fit is refused with its message and nothing written.
+TEST_F(Kavconv, PictureOfTooManyColoursIsRefused) {
+  std::filesystem::copy_file(KAV_TRUECOLOUR_DIR "/colours256.pil.png", dir.File("many.png"));
+  EXPECT_EQ(Err(Kav({"convert", "-q", "many.png"})),
+            "1 kavconv: many.png: This picture has more colours than the format holds\n");
+  EXPECT_FALSE(Exists("many.RLE"));
+  EXPECT_EQ(Kav({"convert", "-q", "-f", "mzr", "--no-remapping", "many.png"}).status, 0);
 }
 
 TEST_F(KavconvTools, RenderSheetAndTableLimits) {

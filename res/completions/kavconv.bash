@@ -45,7 +45,8 @@ _kavconv()
     local options
     case $command in
         convert)
-            options='-f --format --start --end --transparent --no-remapping -j --jobs
+            options='-f --format --start --end --transparent --no-remapping --alpha-threshold
+                --keep-indices -j --jobs
                 --memory-limit --fail-fast -q --quiet -o --output --output-dir -u --update --emit --c-name
                 --watch -h --help'
             ;;

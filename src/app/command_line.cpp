@@ -10,7 +10,7 @@ CommandLine ReadCommandLine(const std::vector<std::string>& arguments) {
   static constexpr ProgramText kDialog{
       kAppName,
       QT_TRANSLATE_NOOP("CommandLine",
-                        "Converts palette BMP and PNG images to MZR, RLE and RLS asset files in a "
+                        "Converts BMP and PNG images to MZR, RLE and RLS asset files in a "
                         "dialog.\n"
                         "FILEs named here are converted with its settings as one batch once it "
                         "opens."),

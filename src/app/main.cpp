@@ -1,4 +1,4 @@
-// KAV Graphic Converter: the dialog that converts palette BMP and PNG images to MZR, RLE
+// KAV Graphic Converter: the dialog that converts BMP and PNG images to MZR, RLE
 // and RLS files.
 
 #include <csignal>

@@ -1,4 +1,4 @@
-// kavconv convert: palette BMP and PNG files, and the pictures in folders, to MZR, RLE or RLS
+// kavconv convert: BMP and PNG files, and the pictures in folders, to MZR, RLE or RLS
 // files (or C headers of them) beside them or where the options say, then, with --watch,
 // again whenever they change.
 
@@ -139,7 +139,7 @@ class ConvertCommand final : public Command {
 ConvertCommand::ConvertCommand(CLI::App& app)
     : Command(app.add_subcommand(
           "convert",
-          "Convert palette BMP and PNG files, and the pictures in folders; each output is written "
+          "Convert BMP and PNG files, and the pictures in folders; each output is written "
           "beside its source unless -o or --output-dir says otherwise.")) {
   AddSettingOptions();
   AddColourOptions();
@@ -177,6 +177,14 @@ void ConvertCommand::AddSettingOptions() {
       ->check(colour)
       ->capture_default_str();
   subcommand_->add_flag("--no-remapping", noRemapping_, "Clear the MZR remapping flag");
+  subcommand_
+      ->add_option("--alpha-threshold", settings_.alphaThreshold,
+                   "A pixel whose alpha is below N is transparent (1-255)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 255))
+      ->capture_default_str();
+  subcommand_->add_flag("--keep-indices", settings_.keepIndices,
+                        "Keep a palette picture's indices as stored, its transparency ignored");
 }
 
 // Which palette the outputs take and how colours are brought onto it.

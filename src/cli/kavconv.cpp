@@ -9,7 +9,7 @@ namespace kav {
 
 int RunKavconv(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   CLI::App app{
-      "Converts palette BMP and PNG images to MZR, RLE and RLS asset files, and inspects and "
+      "Converts BMP and PNG images to MZR, RLE and RLS asset files, and inspects and "
       "renders converted files.",
       "kavconv"};
   app.set_version_flag("--version", KAV_VERSION);

@@ -1,4 +1,4 @@
-// kavconv: converts palette BMP and PNG images to MZR, RLE and RLS files, and inspects and
+// kavconv: converts BMP and PNG images to MZR, RLE and RLS files, and inspects and
 // renders the converted files. The program is RunKavconv; this is what belongs to its process.
 
 #include <unistd.h>

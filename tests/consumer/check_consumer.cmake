@@ -27,7 +27,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 1.1)  # past the file times' r
 file(TOUCH ${WORK}/pictures/wide.bmp)
 run(${CMAKE_COMMAND} --build ${build})
 string(REGEX MATCHALL "Converting [^ ]+" converted "${output}")
-if(NOT converted STREQUAL "Converting wide.bmp;Converting wide.bmp;Converting wide.bmp")
+if(NOT converted STREQUAL "Converting wide.bmp;Converting wide.bmp;Converting wide.bmp;Converting wide.bmp")
   message(FATAL_ERROR "touching wide.bmp converted: ${converted}\n${output}")
 endif()
 
