@@ -1,16 +1,18 @@
 # kav_add_assets(<target> FORMAT mzr|rle|rls [START n] [END n] [TRANSPARENT n] [NO_REMAPPING]
-#                [ALPHA_THRESHOLD n] [KEEP_INDICES] [OUTPUT_DIR dir] [EMIT binary|c|both]
+#                [ALPHA_THRESHOLD n] [KEEP_INDICES] [PALETTE file]
+#                [DITHER none|ordered|diffusion] [OUTPUT_DIR dir] [EMIT binary|c|both]
 #                SOURCES <pictures>...)
 #
-# Adds a build rule per picture that runs kav::kavconv on it when it (or the converter)
-# changes, and makes <target> depend on the results. The outputs are named as kavconv names
+# Adds a build rule per picture that runs kav::kavconv on it when it (or the converter, or
+# the PALETTE file every output takes) changes, and makes <target> depend on the results. The outputs are named as kavconv names
 # them (hero.bmp gives hero.MZR or hero.RLE; EMIT c or both adds hero.RLE.h) and go to
 # OUTPUT_DIR, by default ${CMAKE_CURRENT_BINARY_DIR}/kav_assets/<target>. A compiled <target>
 # gets KAV_ASSET_DIR="<output dir>" and, with EMIT c or both, the output folder on its include
 # path. Two pictures that would give one output stop the configuration.
 function(kav_add_assets target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "NO_REMAPPING;KEEP_INDICES"
-                        "FORMAT;START;END;TRANSPARENT;ALPHA_THRESHOLD;OUTPUT_DIR;EMIT" "SOURCES")
+                        "FORMAT;START;END;TRANSPARENT;ALPHA_THRESHOLD;PALETTE;DITHER;OUTPUT_DIR;EMIT"
+                        "SOURCES")
   set(usage "kav_add_assets(${target})")
   if(NOT TARGET ${target})
     message(FATAL_ERROR "${usage}: no target named ${target}")
@@ -30,6 +32,17 @@ function(kav_add_assets target)
   endif()
   if(NOT arg_SOURCES)
     message(FATAL_ERROR "${usage}: no SOURCES")
+  endif()
+  if(DEFINED arg_DITHER AND NOT arg_DITHER MATCHES "^(none|ordered|diffusion)$")
+    message(FATAL_ERROR "${usage}: DITHER must be none, ordered or diffusion")
+  endif()
+  if(arg_PALETTE AND arg_KEEP_INDICES)
+    message(FATAL_ERROR "${usage}: PALETTE and KEEP_INDICES cannot be used together")
+  endif()
+  set(palette_file)
+  if(arg_PALETTE)
+    cmake_path(ABSOLUTE_PATH arg_PALETTE BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE
+               OUTPUT_VARIABLE palette_file)
   endif()
   if(NOT arg_OUTPUT_DIR)
     set(arg_OUTPUT_DIR ${CMAKE_CURRENT_BINARY_DIR}/kav_assets/${target})
@@ -53,6 +66,12 @@ function(kav_add_assets target)
   endif()
   if(arg_KEEP_INDICES)
     list(APPEND options --keep-indices)
+  endif()
+  if(palette_file)
+    list(APPEND options --palette ${palette_file})
+  endif()
+  if(DEFINED arg_DITHER)
+    list(APPEND options --dither ${arg_DITHER})
   endif()
   set(extension RLE)  # RLS files are named *.RLE too
   if(format STREQUAL "mzr")
@@ -80,7 +99,7 @@ function(kav_add_assets target)
     cmake_path(GET source FILENAME name)
     add_custom_command(OUTPUT ${outputs}
                        COMMAND kav::kavconv convert ${options} -o ${binary} ${source}
-                       DEPENDS ${source} kav::kavconv
+                       DEPENDS ${source} ${palette_file} kav::kavconv
                        COMMENT "Converting ${name} to ${extension} (${format})"
                        VERBATIM)
     list(APPEND all_outputs ${outputs})

@@ -23,8 +23,9 @@ struct ColourRules {
   // How colours go onto the fixed or a reduced palette (not onto an exact one, which holds
   // every colour).
   Dither dither = Dither::kNone;
-  // Whether a truecolour picture with more colours than fit is reduced, or refused.
-  bool reduce = true;
+  // Whether a truecolour picture with more colours than fit is reduced, or refused (the
+  // front ends reduce unless asked not to: ConversionSettings::reduce).
+  bool reduce = false;
 };
 
 // A truecolour picture's distinct opaque colours, reduced to the capacity.
