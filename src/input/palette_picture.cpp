@@ -45,18 +45,6 @@ ReadResult RemapPalettePicture(Picture picture, const TransparencyRules& rules) 
   return picture;
 }
 
-Palette PaletteOf(const RgbPalette& exact) {
-  Palette palette;
-  palette.count = exact.count;
-  for (std::size_t i = 0; i < exact.count; ++i) {
-    const Rgb24 colour = exact.colours[i];
-    palette.entries[i] = {.red = static_cast<std::uint8_t>(colour >> 16),
-                          .green = static_cast<std::uint8_t>(colour >> 8),
-                          .blue = static_cast<std::uint8_t>(colour)};
-  }
-  return palette;
-}
-
 bool HasTransparentPixel(const RgbaPixels& pixels, const TransparencyRules& rules) {
   for (std::size_t at = 3; at < pixels.bytes.size(); at += kRgbaPixelBytes) {
     if (rules.IsTransparent(pixels.bytes[at])) {
@@ -111,17 +99,7 @@ ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules,
   }
   block.Hold(picture.TakeIndicesReservation());
   exact.Map(picture.Rgba(), block.bytes());
-  const InputKind kind = picture.kind();
-  const std::uint32_t width = picture.width();
-  const std::uint32_t height = picture.height();
-  picture.Release();
-  std::optional<Picture> mapped =
-      Picture::Of(kind, width, height, PaletteOf(exact.Palette()), std::move(block),
-                  {.offset = 0, .stride = width, .bottomUp = false});
-  if (!mapped) {
-    return ReadFailure::kOutOfMemory;
-  }
-  return std::move(*mapped);
+  return PictureOfIndices(std::move(picture), PictureEntriesOf(exact.Palette()), std::move(block));
 }
 
 }  // namespace
