@@ -85,7 +85,6 @@ void CodeRle8Row(std::span<const std::uint8_t> row, std::vector<std::uint8_t>& o
 
 }  // namespace
 
-
 std::vector<std::uint8_t> MakeBenchBmp(std::uint32_t width, std::uint32_t height, Content content) {
   const std::uint32_t stride = (width + 3) & ~3u;
   const std::uint64_t rowsBytes = std::uint64_t{stride} * height;
@@ -180,7 +179,48 @@ bool EncodePng(png_structp png, png_infop info, std::span<const std::uint8_t> bm
   return true;
 }
 
+bool EncodeRgbaPng(png_structp png, png_infop info, std::span<const std::uint8_t> bmp,
+                   std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t>& out,
+                   std::vector<std::uint8_t>& row) {
+  if (setjmp(png_jmpbuf(png)) != 0) {
+    return false;
+  }
+  png_set_write_fn(png, &out, AppendToVector, nullptr);
+  png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  const std::uint64_t stride = (width + 3) & ~3u;
+  for (std::uint64_t y = 0; y < height; ++y) {  // the BMP's rows are stored bottom row first
+    const std::span<const std::uint8_t> indices =
+        bmp.subspan(kHeadersAndPalette + (height - 1 - y) * stride, width);
+    for (std::size_t x = 0; x < width; ++x) {
+      const std::span<const std::uint8_t> entry = bmp.subspan(54 + 4 * std::size_t{indices[x]}, 4);
+      const std::uint8_t alpha = indices[x] == 255 ? 0 : 255;
+      std::array<std::uint8_t, 4> pixel{entry[2], entry[1], entry[0], alpha};
+      if (alpha == 0) {
+        pixel = {0, 0, 0, 0};
+      }
+      std::copy(pixel.begin(), pixel.end(), row.begin() + static_cast<std::ptrdiff_t>(4 * x));
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, info);
+  return true;
+}
+
 }  // namespace
+
+std::vector<std::uint8_t> MakeBenchRgbaPng(std::uint32_t width, std::uint32_t height,
+                                           Content content) {
+  const std::vector<std::uint8_t> bmp = MakeBenchBmp(width, height, content);
+  std::vector<std::uint8_t> out;
+  std::vector<std::uint8_t> row(std::size_t{width} * 4);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnWriteError, nullptr);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  const bool written = info != nullptr && EncodeRgbaPng(png, info, bmp, width, height, out, row);
+  png_destroy_write_struct(&png, &info);
+  return written ? out : std::vector<std::uint8_t>{};
+}
 
 std::vector<std::uint8_t> MakeBenchPng(std::uint32_t width, std::uint32_t height, Content content) {
   const std::vector<std::uint8_t> bmp = MakeBenchBmp(width, height, content);

@@ -24,6 +24,11 @@ std::vector<std::uint8_t> MakeBenchRle8Bmp(std::uint32_t width, std::uint32_t he
 // compression and filters; its PLTE holds the BMP's 256 entries.
 std::vector<std::uint8_t> MakeBenchPng(std::uint32_t width, std::uint32_t height, Content content);
 
+// The same picture as an RGBA PNG of 8 bits a sample, as art tools export sprites: index 255
+// transparent (alpha 0), every other pixel its palette colour, opaque; at most 255 colours.
+std::vector<std::uint8_t> MakeBenchRgbaPng(std::uint32_t width, std::uint32_t height,
+                                           Content content);
+
 // An animated GIF: `frames` frames each covering the screen with the sprite content (shifted
 // 16 pixels left each frame), index 255 transparent, disposal "leave"; with `localTables`,
 // every 8th frame has a colour table of its own (so the frames are composed in RGBA), without

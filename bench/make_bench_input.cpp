@@ -1,5 +1,5 @@
 // Writes benchmark inputs for bench/run:
-//   kav_make_bench_input FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png]
+//   kav_make_bench_input FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png|rgba]
 //   kav_make_bench_input --batch FOLDER COUNT WIDTH HEIGHT   (sprites of varied content)
 
 #include <cstdio>
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   }
   if (argc < 4) {
     std::fprintf(stderr,
-                 "usage: %s FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png]\n"
+                 "usage: %s FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png|rgba]\n"
                  "       %s --batch FOLDER COUNT WIDTH HEIGHT\n",
                  argv[0], argv[0]);
     return 2;
@@ -69,8 +69,9 @@ int main(int argc, char** argv) {
   const std::uint32_t width = Number(argv[2]);
   const std::uint32_t height = Number(argv[3]);
   const std::vector<std::uint8_t> file =
-      kind == "rle8"  ? kav::bench::MakeBenchRle8Bmp(width, height, content)
-      : kind == "png" ? kav::bench::MakeBenchPng(width, height, content)
-                      : kav::bench::MakeBenchBmp(width, height, content);
+      kind == "rle8"   ? kav::bench::MakeBenchRle8Bmp(width, height, content)
+      : kind == "png"  ? kav::bench::MakeBenchPng(width, height, content)
+      : kind == "rgba" ? kav::bench::MakeBenchRgbaPng(width, height, content)
+                       : kav::bench::MakeBenchBmp(width, height, content);
   return !file.empty() && WriteBytes(argv[1], file) ? 0 : 1;
 }

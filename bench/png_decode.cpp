@@ -1,5 +1,6 @@
-// libpng alone decoding a palette PNG into one block of 8-bit rows, as the converter's reader
-// does, and nothing else: the floor bench/run holds converting a PNG to RLE against.
+// libpng alone decoding a PNG into one block of its rows as stored (8-bit indices for a
+// palette PNG, 4 bytes a pixel for an RGBA one), as the converter's reader does, and nothing
+// else: the floor bench/run holds converting a PNG to RLE against.
 //   kav_png_decode FILE
 
 #include <png.h>

@@ -1,5 +1,6 @@
 #include "color/exact_palette.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -27,28 +28,40 @@ std::uint8_t AlphaAt(std::span<const std::uint8_t> bytes, std::size_t pixel) {
   return bytes[pixel * kRgbaPixelBytes + kAlphaByte];
 }
 
+// The end of the run of pixels alike (all four bytes) that starts at `pixel`: sprites are
+// mostly runs, and a run's colour is looked at once.
+std::size_t RunEnd(std::span<const std::uint8_t> bytes, std::size_t pixel) {
+  const std::size_t count = bytes.size() / kRgbaPixelBytes;
+  const std::uint32_t value = PixelAt(bytes, pixel);
+  std::size_t end = pixel + 1;
+  while (end < count && PixelAt(bytes, end) == value) {
+    ++end;
+  }
+  return end;
+}
+
 bool HoldsFrame(const RgbaPixels& frame) {
   return frame.bytes.size() / kRgbaPixelBytes == frame.PixelCount() &&
          frame.bytes.size() % kRgbaPixelBytes == 0;
 }
 
+// Fibonacci hashing: the top bits of the colour times 2^32 / phi spread neighbouring colours.
+constexpr std::uint32_t kGoldenRatio = 0x9E3779B1U;
+constexpr unsigned kSlotBits = 10;
+
 }  // namespace
 
 ExactPalette::ExactPalette(const TransparencyRules& rules)
-    : rules_(rules), seen_(kColours / kWordBits), ranks_(kColours / kWordBits) {}
+    : rules_(rules), seen_(kColours / kWordBits) {
+  static_assert(kSlots == std::size_t{1} << kSlotBits);
+}
 
 void ExactPalette::Gather(const RgbaPixels& frame) {
   if (!HoldsFrame(frame)) {
     return;
   }
   const std::span<const std::uint8_t> bytes = frame.bytes;
-  std::optional<std::uint32_t> previous;
-  for (std::size_t pixel = 0; pixel < frame.PixelCount(); ++pixel) {
-    const std::uint32_t value = PixelAt(bytes, pixel);
-    if (value == previous) {
-      continue;
-    }
-    previous = value;
+  for (std::size_t pixel = 0; pixel < frame.PixelCount(); pixel = RunEnd(bytes, pixel)) {
     if (rules_.IsTransparent(AlphaAt(bytes, pixel))) {
       sawTransparent_ = true;
       continue;
@@ -60,9 +73,8 @@ void ExactPalette::Gather(const RgbaPixels& frame) {
 
 PaletteChoice ExactPalette::Choose() {
   std::size_t count = 0;
-  for (std::size_t word = 0; word < seen_.size(); ++word) {
-    ranks_[word] = static_cast<std::uint16_t>(std::min<std::size_t>(count, UINT16_MAX));
-    count += static_cast<std::size_t>(std::popcount(seen_[word]));
+  for (const std::uint64_t word : seen_) {
+    count += static_cast<std::size_t>(std::popcount(word));
   }
   colourCount_ = count;
   const bool setAside = rules_.formatDrawsTransparent || sawTransparent_;
@@ -70,29 +82,42 @@ PaletteChoice ExactPalette::Choose() {
   if (count > capacity) {
     return PaletteChoice::kTooManyColours;
   }
+  // The colours in ascending order, at the lowest entries other than T where it is set aside.
   const std::uint8_t t = rules_.transparentIndex;
-  for (std::size_t rank = 0; rank < count; ++rank) {
-    entryOfRank_[rank] = static_cast<std::uint8_t>(setAside && rank >= t ? rank + 1 : rank);
-  }
   palette_ = {};
-  for (std::size_t word = 0, rank = 0; word < seen_.size(); ++word) {
-    for (std::uint64_t bits = seen_[word]; bits != 0; bits &= bits - 1, ++rank) {
+  std::size_t entry = 0;
+  for (std::size_t word = 0; word < seen_.size(); ++word) {
+    for (std::uint64_t bits = seen_[word]; bits != 0; bits &= bits - 1, ++entry) {
+      entry += setAside && entry == t ? 1 : 0;
       const auto colour =
           static_cast<Rgb24>(word * kWordBits + static_cast<std::size_t>(std::countr_zero(bits)));
-      palette_.colours[entryOfRank_[rank]] = colour;
+      palette_.colours[entry] = colour;
+      Place(colour, static_cast<std::uint8_t>(entry));
     }
   }
   // The count reaches past the last colour (and T, where T lies below it).
-  palette_.count = static_cast<std::uint16_t>(count == 0 ? 0 : entryOfRank_[count - 1] + 1U);
+  palette_.count = static_cast<std::uint16_t>(entry);
   transparency_ = {.index = setAside ? std::optional(t) : std::nullopt,
                    .alphaThreshold = rules_.alphaThreshold};
   return PaletteChoice::kExact;
 }
 
+std::size_t ExactPalette::SlotOf(Rgb24 colour) const {
+  std::size_t slot = (colour * kGoldenRatio) >> (32 - kSlotBits);
+  while (slotColours_[slot] != 0 && slotColours_[slot] != (colour | kTaken)) {
+    slot = (slot + 1) % kSlots;
+  }
+  return slot;
+}
+
+void ExactPalette::Place(Rgb24 colour, std::uint8_t entry) {
+  const std::size_t slot = SlotOf(colour);
+  slotColours_[slot] = colour | kTaken;
+  slotEntries_[slot] = entry;
+}
+
 std::uint8_t ExactPalette::EntryOf(Rgb24 colour) const {
-  const std::size_t word = colour / kWordBits;
-  const std::uint64_t below = seen_[word] & ((std::uint64_t{1} << (colour % kWordBits)) - 1);
-  return entryOfRank_[ranks_[word] + static_cast<std::size_t>(std::popcount(below))];
+  return slotEntries_[SlotOf(colour)];  // an empty slot's entry, 0, for a colour not gathered
 }
 
 bool ExactPalette::Map(const RgbaPixels& frame, std::span<std::uint8_t> indices) const {
@@ -100,16 +125,15 @@ bool ExactPalette::Map(const RgbaPixels& frame, std::span<std::uint8_t> indices)
     return false;
   }
   const std::span<const std::uint8_t> bytes = frame.bytes;
-  std::optional<std::uint32_t> previous;
-  std::uint8_t entry = 0;
-  for (std::size_t pixel = 0; pixel < indices.size(); ++pixel) {
-    const std::uint32_t value = PixelAt(bytes, pixel);
-    if (value != previous) {
-      previous = value;
-      entry = transparency_.IsTransparent(AlphaAt(bytes, pixel)) ? *transparency_.index
-                                                                 : EntryOf(ColourAt(bytes, pixel));
-    }
-    indices[pixel] = entry;
+  for (std::size_t pixel = 0; pixel < indices.size();) {
+    // The run is read before its indices are written, which lie before its pixels.
+    const std::size_t end = RunEnd(bytes, pixel);
+    const std::uint8_t entry = transparency_.IsTransparent(AlphaAt(bytes, pixel))
+                                   ? *transparency_.index
+                                   : EntryOf(ColourAt(bytes, pixel));
+    std::fill(indices.begin() + static_cast<std::ptrdiff_t>(pixel),
+              indices.begin() + static_cast<std::ptrdiff_t>(end), entry);
+    pixel = end;
   }
   return true;
 }

@@ -13,9 +13,11 @@
 //   if (palette.Choose() == PaletteChoice::kTooManyColours) ... (reduce instead)
 //   for each frame: palette.Map(frame, indices);
 //
-// The colours seen are one bit each of all 2^24 (2 MiB), and their ranks a 16-bit count per
-// 64 colours (512 KiB), so gathering and mapping cost a few operations a pixel whatever the
-// picture holds.
+// The colours seen are one bit each of all 2^24 (2 MiB); once chosen, each colour's entry is
+// found in a small open-addressed table, so gathering and mapping cost a few operations a
+// pixel (fewer where a pixel repeats the one before) whatever the picture holds. Map() may
+// write each pixel's index over the first byte of its own 4 (in place, indices at the start
+// of the frame's bytes), since a pixel is read before its index is written.
 
 #include <array>
 #include <cstdint>
@@ -52,16 +54,23 @@ class ExactPalette {
   std::size_t ColourCount() const { return colourCount_; }
 
  private:
+  std::size_t SlotOf(Rgb24 colour) const;
+  void Place(Rgb24 colour, std::uint8_t entry);
   std::uint8_t EntryOf(Rgb24 colour) const;
 
   TransparencyRules rules_;
-  std::vector<std::uint64_t> seen_;   // one bit a colour
-  std::vector<std::uint16_t> ranks_;  // the colours seen before each word of seen_
+  // Slots of the table of chosen colours: four for each entry, so that a search meets an
+  // empty slot within a few steps.
+  static constexpr std::size_t kSlots = 4 * kPaletteEntries;
+  static constexpr std::uint32_t kTaken = 1U << 24;  // marks a slot's colour as present
+
+  std::vector<std::uint64_t> seen_;  // one bit a colour
   bool sawTransparent_ = false;
   std::size_t colourCount_ = 0;
   RgbPalette palette_;
   Transparency transparency_;
-  std::array<std::uint8_t, kPaletteEntries + 1> entryOfRank_{};
+  std::array<std::uint32_t, kSlots> slotColours_{};  // colour | kTaken, or 0 for an empty slot
+  std::array<std::uint8_t, kSlots> slotEntries_{};
 };
 
 }  // namespace kav

@@ -270,12 +270,12 @@ void DecodeTrueColour(std::span<const std::uint8_t> stored, const BmpHeader& hea
   }
 }
 
-// The picture's pixels and, reserved with them, its indices to come.
+// The picture's pixels, 4 bytes each, top row first; its indices will take their place.
 ReadResult LoadTrueColour(ByteSource& source, const BmpHeader& header, const BmpLayout& layout,
                           MemoryBudget& budget) {
   const std::uint64_t pixels = std::uint64_t{layout.width} * layout.rowCount;
   MemoryReservation reservation = pixels * kRgbaPixelBytes <= SIZE_MAX
-                                      ? budget.Reserve(pixels * (kRgbaPixelBytes + 1))
+                                      ? budget.Reserve(pixels * kRgbaPixelBytes)
                                       : MemoryReservation();
   if (!reservation) {
     return ReadFailure::kOutOfMemory;
@@ -285,7 +285,6 @@ ReadResult LoadTrueColour(ByteSource& source, const BmpHeader& header, const Bmp
   if (!block) {
     return ReadFailure::kOutOfMemory;
   }
-  MemoryReservation indices = reservation.Split(pixels);
   block.Hold(std::move(reservation));
   if (const Refusal refused =
           LoadStored(source, layout.rowsOffset, layout.storedStride * layout.rowCount, stored)) {
@@ -295,8 +294,8 @@ ReadResult LoadTrueColour(ByteSource& source, const BmpHeader& header, const Bmp
   if (stored.Damaged()) {
     return ReadFailure::kBmpCorrupt;
   }
-  std::optional<Picture> picture = Picture::OfRgba(InputKind::kBmp, layout.width, layout.rowCount,
-                                                   std::move(block), std::move(indices));
+  std::optional<Picture> picture =
+      Picture::OfRgba(InputKind::kBmp, layout.width, layout.rowCount, std::move(block));
   if (!picture) {
     return ReadFailure::kBmpCorrupt;
   }

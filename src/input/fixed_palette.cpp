@@ -164,7 +164,6 @@ ReadResult OntoFixedPalette(Picture picture, const RgbPalette& palette,
     return failed(ReadFailure::kOutOfMemory);
   }
   if (picture.IsTrueColour()) {
-    block.Hold(picture.TakeIndicesReservation());
     const RgbaPixels rgba = picture.Rgba();
     const std::array<std::span<std::uint8_t>, 1> indices{block.bytes()};
     if (pixels != 0 &&

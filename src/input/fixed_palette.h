@@ -28,9 +28,8 @@ bool MapOntoFixedPalette(std::span<const RgbaPixels> frames, const RgbPalette& p
                          std::span<const std::span<std::uint8_t>> indices);
 
 // A picture onto the fixed palette: a truecolour picture's pixels, or a palette picture's
-// entries (their colours and alpha) at each pixel. A truecolour picture's indices take the
-// memory its reader reserved for them. Fails with kOutOfMemory when the indices cannot be
-// had, and with kPaletteFileUnreadable when no entry other than T may be taken.
+// entries (their colours and alpha) at each pixel. Fails with kOutOfMemory when the indices cannot
+// be had, and with kPaletteFileUnreadable when no entry other than T may be taken.
 ReadResult OntoFixedPalette(Picture picture, const RgbPalette& palette,
                             const Transparency& transparency, Dither dither);
 

@@ -65,11 +65,11 @@ ReadResult ReduceTrueColour(Picture picture, const TransparencyRules& rules, Dit
       .transparency = {.index = setAside ? std::optional(rules.transparentIndex) : std::nullopt,
                        .alphaThreshold = rules.alphaThreshold},
       .dither = dither};
+  // Not over the pixels: libimagequant reads them again while it writes the indices.
   MemoryBlock block = MemoryBlock::Allocate(pixels.PixelCount());
   if (!block) {
     return ReadFailure::kOutOfMemory;
   }
-  block.Hold(picture.TakeIndicesReservation());
   const std::array<std::span<std::uint8_t>, 1> indices{block.bytes()};
   const std::optional<RgbPalette> palette = ReduceColours(std::span(&pixels, 1), settings, indices);
   if (!palette) {
@@ -92,14 +92,11 @@ ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules,
     return ReduceTrueColour(std::move(picture), rules, colours.dither, exact.ColourCount(),
                             reduced);
   }
-  // The reader reserved the indices' memory with the pixels', so nothing waits here.
-  MemoryBlock block = MemoryBlock::Allocate(picture.Rgba().PixelCount());
-  if (!block) {
-    return ReadFailure::kOutOfMemory;
-  }
-  block.Hold(picture.TakeIndicesReservation());
-  exact.Map(picture.Rgba(), block.bytes());
-  return PictureOfIndices(std::move(picture), PictureEntriesOf(exact.Palette()), std::move(block));
+  // Each pixel's index over the start of its own 4 bytes, already read: no memory is added.
+  const RgbaPixels pixels = picture.Rgba();
+  exact.Map(pixels, picture.WritableRows().first(pixels.PixelCount()));
+  picture.BecomeIndices(PictureEntriesOf(exact.Palette()));
+  return picture;
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ std::optional<Picture> Picture::Of(InputKind kind, std::uint32_t width, std::uin
 }
 
 std::optional<Picture> Picture::OfRgba(InputKind kind, std::uint32_t width, std::uint32_t height,
-                                       MemoryBlock block, MemoryReservation indices) {
+                                       MemoryBlock block) {
   if (std::uint64_t{width} * kRgbaPixelBytes > UINT32_MAX) {
     return std::nullopt;
   }
@@ -39,7 +39,6 @@ std::optional<Picture> Picture::OfRgba(InputKind kind, std::uint32_t width, std:
   if (picture) {
     picture->width_ = width;
     picture->trueColour_ = true;
-    picture->indicesReservation_ = std::move(indices);
   }
   return picture;
 }
@@ -57,7 +56,13 @@ void Picture::Release() {
   width_ = 0;
   height_ = 0;
   block_.Release();
-  indicesReservation_.Release();
+}
+
+void Picture::BecomeIndices(const Palette& palette) {
+  trueColour_ = false;
+  palette_ = palette;
+  layout_ = {.offset = 0, .stride = width_, .bottomUp = false};
+  rows_ = rows_.first(std::size_t{width_} * height_);
 }
 
 }  // namespace kav

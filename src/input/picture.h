@@ -57,19 +57,21 @@ class Picture {
 
   // The truecolour picture of `width` x `height` RGBA pixels, top row first and packed, that
   // `block` begins with, or nullopt when the block is too short to hold them.
-  // `indices` is the memory reserved, with the block's own, for the indices it will become.
   static std::optional<Picture> OfRgba(InputKind kind, std::uint32_t width, std::uint32_t height,
-                                       MemoryBlock block, MemoryReservation indices);
+                                       MemoryBlock block);
 
   InputKind kind() const { return kind_; }
   bool IsTrueColour() const { return trueColour_; }
   // A truecolour picture's pixels.
   RgbaPixels Rgba() const { return {.bytes = rows_, .width = width_, .height = height_}; }
-  // A palette picture's rows, writable in place, or an empty span when the block is a mapping.
+  // The stored rows (a truecolour picture's pixels), writable in place, or an empty span
+  // when the block is a mapping.
   std::span<std::uint8_t> WritableRows();
   void SetPalette(const Palette& palette) { palette_ = palette; }
-  // A truecolour picture's reservation for its indices, handed to their block.
-  MemoryReservation TakeIndicesReservation() { return std::move(indicesReservation_); }
+  // A truecolour picture whose block the caller has begun with its indices, width x height
+  // bytes, top row first (written over its pixels as they were read), becomes that palette
+  // picture, in the same block.
+  void BecomeIndices(const Palette& palette);
   std::uint32_t width() const { return width_; }
   std::uint32_t height() const { return height_; }
   const Palette& palette() const { return palette_; }
@@ -99,7 +101,6 @@ class Picture {
   std::uint32_t height_ = 0;
   Palette palette_;
   MemoryBlock block_;
-  MemoryReservation indicesReservation_;
   RowLayout layout_;
   std::span<const std::uint8_t> rows_;  // every stored row, inside block_
 };

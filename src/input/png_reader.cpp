@@ -314,17 +314,14 @@ ReadFailure Failed(const PngInput& input) {
 }
 
 // The block for the rows of `pixelBytes` a pixel, with libpng's row buffers reserved beside
-// it in `budget`, and for a truecolour picture its indices too, in `indices`. Width and
-// height below 2^31 keep every product far from wrapping in 64 bits.
+// it in `budget`. Width and height below 2^31 keep every product far from wrapping in 64
+// bits.
 std::optional<ReadFailure> AllocateRows(const PngHeader& header, std::size_t pixelBytes,
-                                        MemoryBudget& budget, MemoryBlock& block,
-                                        MemoryReservation& indices) {
+                                        MemoryBudget& budget, MemoryBlock& block) {
   const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
   const std::uint64_t size = pixels * pixelBytes;
   const std::uint64_t rowBytes = std::uint64_t{header.width} * pixelBytes;
-  const std::uint64_t indicesBytes = pixelBytes == 1 ? 0 : pixels;
-  const std::uint64_t needed =
-      size + indicesBytes + kLibpngRowBuffers * (rowBytes + kLibpngRowSlack);
+  const std::uint64_t needed = size + kLibpngRowBuffers * (rowBytes + kLibpngRowSlack);
   MemoryReservation reservation = size <= SIZE_MAX ? budget.Reserve(needed) : MemoryReservation();
   if (!reservation) {
     return ReadFailure::kOutOfMemory;
@@ -333,7 +330,6 @@ std::optional<ReadFailure> AllocateRows(const PngHeader& header, std::size_t pix
   if (!block) {
     return ReadFailure::kOutOfMemory;
   }
-  indices = reservation.Split(indicesBytes);
   block.Hold(std::move(reservation));
   return std::nullopt;
 }
@@ -348,9 +344,7 @@ ReadResult ReadImage(PngReadState& state, PngInput& input, const MemoryBlock& fi
   const bool trueColour = !HasPalette(header);
   const std::size_t pixelBytes = trueColour ? kRgbaPixelBytes : 1;
   MemoryBlock block;
-  MemoryReservation indices;
-  if (const std::optional<ReadFailure> refused =
-          AllocateRows(header, pixelBytes, budget, block, indices)) {
+  if (const std::optional<ReadFailure> refused = AllocateRows(header, pixelBytes, budget, block)) {
     return *refused;
   }
   if (!DecodeRows(state, block.bytes(), header, pixelBytes)) {
@@ -362,8 +356,7 @@ ReadResult ReadImage(PngReadState& state, PngInput& input, const MemoryBlock& fi
   }
   std::optional<Picture> picture =
       trueColour
-          ? Picture::OfRgba(InputKind::kPng, header.width, header.height, std::move(block),
-                            std::move(indices))
+          ? Picture::OfRgba(InputKind::kPng, header.width, header.height, std::move(block))
           : Picture::Of(InputKind::kPng, header.width, header.height, PaletteOf(header),
                         std::move(block), {.offset = 0, .stride = header.width, .bottomUp = false});
   if (!picture) {

@@ -20,12 +20,6 @@ MemoryReservation& MemoryReservation::operator=(MemoryReservation&& other) noexc
   return *this;
 }
 
-MemoryReservation MemoryReservation::Split(std::uint64_t bytes) {
-  const std::uint64_t taken = std::min(bytes, bytes_);
-  bytes_ -= taken;
-  return budget_ != nullptr ? MemoryReservation(budget_, taken) : MemoryReservation();
-}
-
 void MemoryReservation::Release() {
   if (budget_ != nullptr) {
     std::exchange(budget_, nullptr)->GiveBack(std::exchange(bytes_, 0));

@@ -32,9 +32,6 @@ class MemoryReservation {
   explicit operator bool() const { return budget_ != nullptr; }
   std::uint64_t bytes() const { return bytes_; }
   void Release();
-  // Takes `bytes` (at most bytes()) out of this reservation into one of their own, without
-  // asking the budget: memory reserved at once for two blocks, one made after the other.
-  MemoryReservation Split(std::uint64_t bytes);
 
  private:
   friend class MemoryBudget;
