@@ -363,10 +363,10 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   settings.headerName = headerName_.value_or("");
   settings.dither = kDithers.at(dither_);
   settings.reduce = !noReduce_;
-  if (!LoadPalette(settings, err)) {
+  PictureMemory().SetLimit(memoryLimit_ != 0 ? memoryLimit_ : PhysicalMemory() / 2);
+  if (!LoadPalette(settings, err)) {  // a palette picture's memory comes from the same budget
     return kExitFailure;
   }
-  PictureMemory().SetLimit(memoryLimit_ != 0 ? memoryLimit_ : PhysicalMemory() / 2);
   CommandLineHost host(settings, quiet_, out, err);
   const Arguments arguments = Gather(settings.format);
   PrintPathFailures(err, arguments.failures, "Cannot read this folder");
