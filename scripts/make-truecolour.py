@@ -31,7 +31,9 @@ Files:
 - exact16-565.im.bmp, exact16-555.im.bmp 16 bits, BI_BITFIELDS, by ImageMagick
 - exact16-4444.im.bmp                    16 bits with 4 bits of alpha (EXACT4444: multiples
                                          of 17, alphas 255, 119, 136, 0, then 255)
-- colours256.pil.png                     16 x 16 RGB of 256 colours, (16x, 16y, x ^ y)
+- colours256.pil.png                     16 x 16 RGB of 256 colours, (16x, 16y, x ^ y);
+  colours257.pil.png                     and with a 17th row of one more colour, (1, 1, 1)
+- sprite-adam7.im.png                    sprite.im.png interlaced
 Drawn here, what neither program writes:
 - exact16-555-rgb.bmp                    16 bits uncompressed (5-5-5), 40-byte header
 - sprite-v5-rgb.bmp                      32 bits uncompressed, V5 header with an alpha mask
@@ -188,8 +190,9 @@ def main():
     sprite.convert("RGB").save(at("sprite.pil.bmp"))
     sprite.save(at("sprite-rgba.pil.bmp"))
     pil_image(GREY, "LA").save(at("grey-alpha.pil.png"))
-    pil_image((16, 16, [(16 * (i % 16), 16 * (i // 16), (i % 16) ^ (i // 16)) for i in range(256)]),
-              "RGB").save(at("colours256.pil.png"))
+    many = [(16 * (i % 16), 16 * (i // 16), (i % 16) ^ (i // 16)) for i in range(256)]
+    pil_image((16, 16, many), "RGB").save(at("colours256.pil.png"))
+    pil_image((16, 17, many + [(1, 1, 1)] * 16), "RGB").save(at("colours257.pil.png"))
     grey = Image.new("L", (4, 3))
     grey.putdata([level for level, _ in GREY[2]])
     grey.save(at("grey-trns.pil.png"), transparency=100)
@@ -200,6 +203,7 @@ def main():
 
     imagemagick("rgba", SPRITE, 8, [], "PNG32:" + at("sprite.im.png"))
     imagemagick("rgba", SPRITE, 16, [], "PNG64:" + at("sprite16.im.png"), high_byte)
+    imagemagick("rgba", SPRITE, 8, ["-interlace", "PNG"], "PNG32:" + at("sprite-adam7.im.png"))
     rgb = (SPRITE[0], SPRITE[1], [p[:3] for p in SPRITE[2]])
     imagemagick("rgb", rgb, 16, [], "PNG48:" + at("sprite-rgb16.im.png"), high_byte)
     imagemagick("rgb", rgb, 8, ["-type", "TrueColor"], "BMP:" + at("sprite.im.bmp"))

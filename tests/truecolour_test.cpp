@@ -93,6 +93,7 @@ TEST(TrueColourInputs, EachFileReadsAsThePictureItHolds) {
   const std::vector<std::pair<const char*, const Pixels*>> cases{
       {"sprite.pil.png", &kSprite},
       {"sprite.im.png", &kSprite},
+      {"sprite-adam7.im.png", &kSprite},
       {"sprite16.im.png", &kSprite},  // each sample's high byte, never rounded up
       {"sprite-rgb.pil.png", &kSpriteOpaque},
       {"sprite-rgb16.im.png", &kSpriteOpaque},
@@ -166,19 +167,23 @@ TEST(ExactPalette, SortsTheOpaqueColoursAroundT) {
       // Threshold 255: the pixel at 128 is transparent too.
       {"RLE, threshold 255", {.alphaThreshold = 255}, {5, 1, 0, 255, 6, 255, 255, 4, 5, 2, 255, 3}},
   };
-  for (const auto& [name, rules, indices] : cases) {
-    SCOPED_TRACE(name);
-    ReadResult read = ReadPalettePicture(kDir + "/sprite.pil.png", rules);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(IndicesOf(*read), indices);
-    // Each opaque pixel's entry holds its colour; the other entries are black.
-    const std::vector<std::uint8_t> got = IndicesOf(*read);
-    for (std::size_t i = 0; i < got.size(); ++i) {
-      if (got[i] != rules.transparentIndex) {
-        EXPECT_EQ(EntryOf(*read, got[i]), (Rgba{kSprite[i][0], kSprite[i][1], kSprite[i][2], 255}));
+  // Mapped row by row as decoded, and (interlaced, and BMP) as a whole picture.
+  for (const char* file : {"sprite.pil.png", "sprite-adam7.im.png", "sprite-rgba.im.bmp"}) {
+    for (const auto& [name, rules, indices] : cases) {
+      SCOPED_TRACE(std::string(file) + ", " + name);
+      ReadResult read = ReadPalettePicture(kDir + "/" + file, rules);
+      ASSERT_TRUE(read);
+      EXPECT_EQ(IndicesOf(*read), indices);
+      // Each opaque pixel's entry holds its colour; the other entries are black.
+      const std::vector<std::uint8_t> got = IndicesOf(*read);
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        if (got[i] != rules.transparentIndex) {
+          EXPECT_EQ(EntryOf(*read, got[i]),
+                    (Rgba{kSprite[i][0], kSprite[i][1], kSprite[i][2], 255}));
+        }
       }
+      EXPECT_EQ(EntryOf(*read, 200), (Rgba{0, 0, 0, 255}));
     }
-    EXPECT_EQ(EntryOf(*read, 200), (Rgba{0, 0, 0, 255}));
   }
 }
 
@@ -193,6 +198,8 @@ TEST(ExactPalette, HoldsTwoHundredAndFiftyFiveColoursBesideT) {
   EXPECT_EQ(ReadFailureText(rle.failed().failure),
             "This picture has more colours than the format holds");
   EXPECT_FALSE(ReadPalettePicture(many, kMzr));
+  // 257 colours: refused whatever the format, the rows' mapping given up at the last row.
+  EXPECT_FALSE(ReadPalettePicture(kDir + "/colours257.pil.png", kMzrPlain));
   ReadResult plain = ReadPalettePicture(many, kMzrPlain);
   ASSERT_TRUE(plain);
   // (16x, 16y, x ^ y) sorted: row y's colours come before row y + 1's, and within a row

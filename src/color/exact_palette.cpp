@@ -138,4 +138,83 @@ bool ExactPalette::Map(const RgbaPixels& frame, std::span<std::uint8_t> indices)
   return true;
 }
 
+std::optional<std::uint8_t> StreamedExactPalette::NumberOf(Rgb24 colour) {
+  std::size_t slot = (colour * kGoldenRatio) >> (32 - kSlotBits);
+  while (slotColours_[slot] != 0 && slotColours_[slot] != (colour | kTaken)) {
+    slot = (slot + 1) % kSlots;
+  }
+  if (slotColours_[slot] == 0) {
+    if (numbers_ == kNumbers) {
+      return std::nullopt;
+    }
+    slotColours_[slot] = colour | kTaken;
+    slotNumbers_[slot] = static_cast<std::uint8_t>(numbers_);
+    colours_[numbers_++] = colour;
+  }
+  return slotNumbers_[slot];
+}
+
+bool StreamedExactPalette::MapRow(std::span<const std::uint8_t> rgba,
+                                  std::span<std::uint8_t> provisional) {
+  if (rgba.size() != provisional.size() * kRgbaPixelBytes) {
+    return false;
+  }
+  for (std::size_t pixel = 0; pixel < provisional.size();) {
+    const std::size_t end = RunEnd(rgba, pixel);
+    std::optional<std::uint8_t> number;
+    if (rules_.IsTransparent(AlphaAt(rgba, pixel))) {
+      if (!transparentNumber_ && numbers_ < kNumbers) {
+        transparentNumber_ = static_cast<std::uint8_t>(numbers_++);
+      }
+      number = transparentNumber_;
+    } else {
+      number = NumberOf(ColourAt(rgba, pixel));
+    }
+    if (!number) {
+      return false;
+    }
+    std::fill(provisional.begin() + static_cast<std::ptrdiff_t>(pixel),
+              provisional.begin() + static_cast<std::ptrdiff_t>(end), *number);
+    pixel = end;
+  }
+  return true;
+}
+
+PaletteChoice StreamedExactPalette::Choose() {
+  const bool setAside = rules_.formatDrawsTransparent || transparentNumber_;
+  const std::size_t count = numbers_ - (transparentNumber_ ? 1 : 0);
+  if (count > (setAside ? kPaletteEntries - 1 : kPaletteEntries)) {
+    return PaletteChoice::kTooManyColours;
+  }
+  // The numbers of the colours, in the order of their colours.
+  std::array<std::uint8_t, kNumbers> byColour{};
+  std::size_t sorted = 0;
+  for (std::size_t number = 0; number < numbers_; ++number) {
+    if (number != transparentNumber_) {
+      byColour[sorted++] = static_cast<std::uint8_t>(number);
+    }
+  }
+  std::sort(byColour.begin(), byColour.begin() + static_cast<std::ptrdiff_t>(sorted),
+            [this](std::uint8_t a, std::uint8_t b) { return colours_[a] < colours_[b]; });
+  const std::uint8_t t = rules_.transparentIndex;
+  palette_ = {};
+  std::size_t entry = 0;
+  for (std::size_t rank = 0; rank < sorted; ++rank, ++entry) {
+    entry += setAside && entry == t ? 1 : 0;
+    palette_.colours[entry] = colours_[byColour[rank]];
+    finalIndex_[byColour[rank]] = static_cast<std::uint8_t>(entry);
+  }
+  palette_.count = static_cast<std::uint16_t>(entry);
+  if (transparentNumber_) {
+    finalIndex_[*transparentNumber_] = t;
+  }
+  return PaletteChoice::kExact;
+}
+
+void StreamedExactPalette::Finish(std::span<std::uint8_t> indices) const {
+  for (std::uint8_t& index : indices) {
+    index = finalIndex_[index];
+  }
+}
+
 }  // namespace kav

@@ -73,4 +73,40 @@ class ExactPalette {
   std::array<std::uint8_t, kSlots> slotEntries_{};
 };
 
+// The same exact palette made while a picture's rows come, in one pass with no truecolour
+// picture kept: each row is mapped at once to provisional indices (its colours numbered as
+// they are first met, the transparent pixels given the number after those met before the
+// first of them), which Finish() turns into the palette's indices. It gives up as soon as
+// more colours are met than any palette holds, so that the caller can read the picture
+// whole instead (for colour reduction).
+class StreamedExactPalette {
+ public:
+  explicit StreamedExactPalette(const TransparencyRules& rules) : rules_(rules) {}
+
+  // `rgba` (4 bytes a pixel) into `provisional`, one byte a pixel; false, with the row
+  // unfinished, once more than 256 numbers are needed.
+  bool MapRow(std::span<const std::uint8_t> rgba, std::span<std::uint8_t> provisional);
+  // As ExactPalette::Choose, after every row; then Palette() and TransparencyOf() as there.
+  PaletteChoice Choose();
+  const RgbPalette& Palette() const { return palette_; }
+  // The provisional indices of every row, in place, into the palette's.
+  void Finish(std::span<std::uint8_t> indices) const;
+
+ private:
+  static constexpr std::size_t kSlots = 4 * kPaletteEntries;
+  static constexpr std::uint32_t kTaken = 1U << 24;
+  static constexpr std::size_t kNumbers = kPaletteEntries;
+
+  std::optional<std::uint8_t> NumberOf(Rgb24 colour);
+
+  TransparencyRules rules_;
+  std::array<Rgb24, kNumbers> colours_{};  // by number
+  std::size_t numbers_ = 0;                // numbers given
+  std::optional<std::uint8_t> transparentNumber_;
+  std::array<std::uint32_t, kSlots> slotColours_{};
+  std::array<std::uint8_t, kSlots> slotNumbers_{};
+  RgbPalette palette_;
+  std::array<std::uint8_t, kNumbers> finalIndex_{};  // of each number
+};
+
 }  // namespace kav

@@ -37,12 +37,9 @@ bool FixedPaletteServes(const ConversionSettings& settings) {
 
 Conversion ConvertFile(const ConversionSettings& settings, const std::string& sourcePath,
                        const std::string& outputPath, const OutputWanted& stillWanted) {
-  ReadResult read = ReadPicture(sourcePath);
   ColourReduction reduction;
-  if (read) {
-    read = ToPalettePicture(std::move(*read), TransparencyRulesOf(settings),
-                            ColourRulesOf(settings), &reduction);
-  }
+  ReadResult read = ReadPalettePicture(sourcePath, TransparencyRulesOf(settings),
+                                       ColourRulesOf(settings), &reduction);
   Conversion conversion;
   if (read) {
     conversion = FormatOf(settings.format)

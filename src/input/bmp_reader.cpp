@@ -317,7 +317,7 @@ ReadResult LoadPixels(ByteSource& source, const BmpHeader& header, const BmpLayo
 }  // namespace
 
 // The steps, in order; the first refusal counts.
-ReadResult ReadBmp(ByteSource& source, MemoryBudget& budget) {
+ReadResult ReadBmp(ByteSource& source, MemoryBudget& budget, const TransparencyRules* /*rules*/) {
   BmpHeader header;
   Refusal refused = ReadBmpHeader(source, header);
   if (!refused) {

@@ -61,7 +61,9 @@ inline constexpr std::size_t kBiClrUsedOffset = 46;
 
 // Reads the BMP file `source` (from its start) into a picture. Its memory is reserved in
 // `budget` before anything is decoded, sized from the header alone.
-ReadResult ReadBmp(ByteSource& source, MemoryBudget& budget);
+// The rules are not looked at: a truecolour BMP is given whole.
+ReadResult ReadBmp(ByteSource& source, MemoryBudget& budget,
+                   const TransparencyRules* rules = nullptr);
 
 // The length of one stored row of 8-bit indices: `width` rounded up to a multiple of 4.
 constexpr std::uint64_t BmpStride(std::uint32_t width) {

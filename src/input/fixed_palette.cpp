@@ -101,18 +101,6 @@ bool HasEntryBesides(const RgbPalette& palette, std::optional<std::uint8_t> excl
   return palette.count > 1 || (palette.count == 1 && excluded != 0);
 }
 
-Palette PictureEntriesOf(const RgbPalette& palette) {
-  Palette entries;
-  entries.count = std::min<std::size_t>(palette.count, kPaletteEntries);
-  for (std::size_t i = 0; i < entries.count; ++i) {
-    const Rgb24 colour = palette.colours[i];
-    entries.entries[i] = {.red = static_cast<std::uint8_t>(colour >> 16),
-                          .green = static_cast<std::uint8_t>(colour >> 8),
-                          .blue = static_cast<std::uint8_t>(colour)};
-  }
-  return entries;
-}
-
 bool MapOntoFixedPalette(std::span<const RgbaPixels> frames, const RgbPalette& palette,
                          const Transparency& transparency, Dither dither,
                          std::span<const std::span<std::uint8_t>> indices) {
@@ -174,7 +162,7 @@ ReadResult OntoFixedPalette(Picture picture, const RgbPalette& palette,
                  MapPalettePicture(picture, palette, transparency, dither, block.bytes())) {
     return failed(*refused);
   }
-  return PictureOfIndices(std::move(picture), PictureEntriesOf(palette), std::move(block));
+  return PictureOfIndices(std::move(picture), OpaquePalette(palette), std::move(block));
 }
 
 }  // namespace kav

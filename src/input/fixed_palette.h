@@ -38,7 +38,4 @@ ReadResult OntoFixedPalette(Picture picture, const RgbPalette& palette,
 // was read fails as corrupt.
 ReadResult PictureOfIndices(Picture picture, const Palette& palette, MemoryBlock block);
 
-// A picture's palette holding the entries of `palette`, opaque.
-Palette PictureEntriesOf(const RgbPalette& palette);
-
 }  // namespace kav

@@ -78,7 +78,7 @@ ReadResult ReduceTrueColour(Picture picture, const TransparencyRules& rules, Dit
   if (reduced != nullptr) {
     *reduced = {.found = found, .capacity = settings.capacity};
   }
-  return PictureOfIndices(std::move(picture), PictureEntriesOf(*palette), std::move(block));
+  return PictureOfIndices(std::move(picture), OpaquePalette(*palette), std::move(block));
 }
 
 ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules,
@@ -95,7 +95,7 @@ ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules,
   // Each pixel's index over the start of its own 4 bytes, already read: no memory is added.
   const RgbaPixels pixels = picture.Rgba();
   exact.Map(pixels, picture.WritableRows().first(pixels.PixelCount()));
-  picture.BecomeIndices(PictureEntriesOf(exact.Palette()));
+  picture.BecomeIndices(OpaquePalette(exact.Palette()));
   return picture;
 }
 
@@ -118,8 +118,23 @@ ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules,
 }
 
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
+                              const ColourRules& colours, ColourReduction* reduced) {
+  // A fixed palette maps every picture whole; otherwise a truecolour picture whose colours
+  // fit is mapped as it is read, and only one that does not is read whole again to reduce.
+  ReadResult read = colours.fixedPalette != nullptr ? ReadPicture(path)
+                                                    : ReadPicture(path, PictureMemory(), &rules);
+  if (!read && read.failed().failure == ReadFailure::kTooManyColours && colours.reduce) {
+    read = ReadPicture(path);
+  }
+  if (!read) {
+    return read;
+  }
+  return ToPalettePicture(std::move(*read), rules, colours, reduced);
+}
+
+ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               MemoryBudget& budget) {
-  ReadResult read = ReadPicture(path, budget);
+  ReadResult read = ReadPicture(path, budget, &rules);
   if (!read) {
     return read;
   }
@@ -128,7 +143,7 @@ ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& 
 
 ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
                               MemoryBudget& budget) {
-  ReadResult read = ReadPicture(source, budget);
+  ReadResult read = ReadPicture(source, budget, &rules);
   if (!read) {
     return read;
   }

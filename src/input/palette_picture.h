@@ -42,6 +42,11 @@ struct ColourReduction {
 ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules,
                             const ColourRules& colours = {}, ColourReduction* reduced = nullptr);
 
+// The file at `path` as the palette picture ToPalettePicture gives it, by the rules and
+// `colours` (a picture of too many colours read whole to be reduced, when the rules reduce).
+ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
+                              const ColourRules& colours, ColourReduction* reduced = nullptr);
+
 // ReadPicture, then ToPalettePicture.
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               MemoryBudget& budget = PictureMemory());

@@ -4,6 +4,18 @@
 
 namespace kav {
 
+Palette OpaquePalette(const RgbPalette& colours) {
+  Palette palette;
+  palette.count = colours.count;
+  for (std::size_t i = 0; i < colours.count; ++i) {
+    const Rgb24 colour = colours.colours[i];
+    palette.entries[i] = {.red = static_cast<std::uint8_t>(colour >> 16),
+                          .green = static_cast<std::uint8_t>(colour >> 8),
+                          .blue = static_cast<std::uint8_t>(colour)};
+  }
+  return palette;
+}
+
 std::optional<Picture> Picture::Of(InputKind kind, std::uint32_t width, std::uint32_t height,
                                    const Palette& palette, MemoryBlock block,
                                    const RowLayout& layout) {

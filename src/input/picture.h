@@ -37,6 +37,9 @@ struct Palette {
   std::size_t count = 0;
 };
 
+// The entries of `colours`, opaque.
+Palette OpaquePalette(const RgbPalette& colours);
+
 // The kinds of input, told apart by their first bytes (input/read_picture.h).
 enum class InputKind : std::uint8_t { kBmp, kPng };
 

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "color/exact_palette.h"
 #include "platform/png_state.h"
 
 namespace kav {
@@ -37,6 +38,7 @@ struct PngHeader {
   png_uint_32 height = 0;
   int bitDepth = 0;
   int colourType = 0;
+  int interlace = PNG_INTERLACE_NONE;
   std::array<png_color, kPaletteEntries> plte{};
   std::size_t plteEntries = 0;
   // From the tRNS chunk: each palette entry's alpha (255 past the chunk's length), or the
@@ -200,7 +202,7 @@ bool ReadHeaderChunks(PngReadState& state, PngInput& input, PngHeader& header) {
   ConfigureStrictRead(png, input);
   png_read_info(png, info);
   png_get_IHDR(png, info, &header.width, &header.height, &header.bitDepth, &header.colourType,
-               nullptr, nullptr, nullptr);
+               &header.interlace, nullptr, nullptr);
   png_colorp plte = nullptr;
   int entries = 0;
   if (png_get_PLTE(png, info, &plte, &entries) != 0) {
@@ -256,6 +258,34 @@ constexpr int kSixteenBits = 16;
 
 // Palette files and grey files are read as indices; a 16-bit grey file with a colour key is
 // read as truecolour, since its key may tell apart pixels of one 8-bit level.
+// Decodes every row of a truecolour file that is not interlaced into `row`, 4 bytes a pixel,
+// and maps it at once into its part of `indices` (top row first, no padding). `tooMany` is
+// set, and the rest of the file left, once the rows have more colours than any palette.
+bool DecodeMappedRows(PngReadState& state, std::span<std::uint8_t> row,
+                      std::span<std::uint8_t> indices, const PngHeader& header,
+                      StreamedExactPalette& palette, bool& tooMany) {
+  png_structp png = state.png();
+  png_infop info = state.info();
+  if (setjmp(png_jmpbuf(png)) != 0) {
+    return false;
+  }
+  SetTransforms(png, true);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != row.size()) {
+    png_error(png, "rows of an unexpected length");
+  }
+  for (std::uint64_t y = 0; y < header.height; ++y) {
+    png_read_row(png, row.data(), nullptr);
+    if (!palette.MapRow(
+            row, indices.subspan(static_cast<std::size_t>(y) * header.width, header.width))) {
+      tooMany = true;
+      return true;
+    }
+  }
+  png_read_end(png, nullptr);
+  return true;
+}
+
 bool HasPalette(const PngHeader& header) {
   return header.colourType == PNG_COLOR_TYPE_PALETTE ||
          (header.colourType == PNG_COLOR_TYPE_GRAY &&
@@ -313,15 +343,16 @@ ReadFailure Failed(const PngInput& input) {
   return input.outOfMemory ? ReadFailure::kOutOfMemory : ReadFailure::kPngCorrupt;
 }
 
-// The block for the rows of `pixelBytes` a pixel, with libpng's row buffers reserved beside
-// it in `budget`. Width and height below 2^31 keep every product far from wrapping in 64
-// bits.
+// The block for the rows of `pixelBytes` a pixel, with libpng's row buffers of
+// `decodedBytes` a pixel (and `ownRows` more rows of the reader's) reserved beside it in
+// `budget`. Width and height below 2^31 keep every product far from wrapping in 64 bits.
 std::optional<ReadFailure> AllocateRows(const PngHeader& header, std::size_t pixelBytes,
+                                        std::size_t decodedBytes, std::uint64_t ownRows,
                                         MemoryBudget& budget, MemoryBlock& block) {
   const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
   const std::uint64_t size = pixels * pixelBytes;
-  const std::uint64_t rowBytes = std::uint64_t{header.width} * pixelBytes;
-  const std::uint64_t needed = size + kLibpngRowBuffers * (rowBytes + kLibpngRowSlack);
+  const std::uint64_t rowBytes = std::uint64_t{header.width} * decodedBytes;
+  const std::uint64_t needed = size + (kLibpngRowBuffers + ownRows) * (rowBytes + kLibpngRowSlack);
   MemoryReservation reservation = size <= SIZE_MAX ? budget.Reserve(needed) : MemoryReservation();
   if (!reservation) {
     return ReadFailure::kOutOfMemory;
@@ -334,17 +365,58 @@ std::optional<ReadFailure> AllocateRows(const PngHeader& header, std::size_t pix
   return std::nullopt;
 }
 
+// A truecolour file's palette picture, mapped row by row: its indices and one row of RGBA
+// are all the memory it takes besides libpng's.
+ReadResult ReadMappedRows(PngReadState& state, PngInput& input, const MemoryBlock& file,
+                          const PngHeader& header, MemoryBudget& budget,
+                          const TransparencyRules& rules) {
+  const std::uint64_t rowBytes = std::uint64_t{header.width} * kRgbaPixelBytes;
+  MemoryBlock indices;
+  if (const std::optional<ReadFailure> refused =
+          AllocateRows(header, 1, kRgbaPixelBytes, 1, budget, indices)) {
+    return *refused;
+  }
+  MemoryBlock row = MemoryBlock::Allocate(static_cast<std::size_t>(rowBytes));
+  if (!row) {
+    return ReadFailure::kOutOfMemory;
+  }
+  StreamedExactPalette palette(rules);
+  bool tooMany = false;
+  if (!DecodeMappedRows(state, row.bytes(), indices.bytes(), header, palette, tooMany)) {
+    return Failed(input);
+  }
+  if (file.Damaged()) {
+    return ReadFailure::kPngCorrupt;
+  }
+  // More colours than fit: where colour reduction will read the picture whole instead.
+  if (tooMany || palette.Choose() == PaletteChoice::kTooManyColours) {
+    return ReadFailure::kTooManyColours;
+  }
+  palette.Finish(indices.bytes());
+  std::optional<Picture> picture =
+      Picture::Of(InputKind::kPng, header.width, header.height, OpaquePalette(palette.Palette()),
+                  std::move(indices), {.offset = 0, .stride = header.width, .bottomUp = false});
+  if (!picture) {
+    return ReadFailure::kPngCorrupt;
+  }
+  return std::move(*picture);
+}
+
 // After the header chunks, with `file` held while libpng reads it.
 ReadResult ReadImage(PngReadState& state, PngInput& input, const MemoryBlock& file,
-                     MemoryBudget& budget) {
+                     MemoryBudget& budget, const TransparencyRules* rules) {
   PngHeader header;
   if (!ReadHeaderChunks(state, input, header)) {
     return Failed(input);
   }
   const bool trueColour = !HasPalette(header);
+  if (trueColour && rules != nullptr && header.interlace == PNG_INTERLACE_NONE) {
+    return ReadMappedRows(state, input, file, header, budget, *rules);
+  }
   const std::size_t pixelBytes = trueColour ? kRgbaPixelBytes : 1;
   MemoryBlock block;
-  if (const std::optional<ReadFailure> refused = AllocateRows(header, pixelBytes, budget, block)) {
+  if (const std::optional<ReadFailure> refused =
+          AllocateRows(header, pixelBytes, pixelBytes, 0, budget, block)) {
     return *refused;
   }
   if (!DecodeRows(state, block.bytes(), header, pixelBytes)) {
@@ -367,7 +439,7 @@ ReadResult ReadImage(PngReadState& state, PngInput& input, const MemoryBlock& fi
 
 }  // namespace
 
-ReadResult ReadPng(ByteSource& source, MemoryBudget& budget) {
+ReadResult ReadPng(ByteSource& source, MemoryBudget& budget, const TransparencyRules* rules) {
   MemoryBlock file;
   if (const std::optional<ReadFailure> refused = LoadWholeFile(source, file)) {
     return *refused;
@@ -379,7 +451,7 @@ ReadResult ReadPng(ByteSource& source, MemoryBudget& budget) {
   if (!state.Ready()) {
     return ReadFailure::kOutOfMemory;
   }
-  return ReadImage(state, input, file, budget);
+  return ReadImage(state, input, file, budget, rules);
 }
 
 }  // namespace kav

@@ -23,6 +23,10 @@ namespace kav {
 // Reads the PNG file `source` (from its start) into a picture. Its block, with libpng's row
 // buffers, is reserved in `budget` once the header has told the picture's size, before any of
 // the image stream is inflated.
-ReadResult ReadPng(ByteSource& source, MemoryBudget& budget);
+// Given `rules`, a truecolour file that is not interlaced comes as the palette picture the
+// rules give it (input/palette_picture.h), mapped row by row as libpng decodes them
+// (color/exact_palette.h: StreamedExactPalette), or as kTooManyColours.
+ReadResult ReadPng(ByteSource& source, MemoryBudget& budget,
+                   const TransparencyRules* rules = nullptr);
 
 }  // namespace kav

@@ -34,7 +34,7 @@ struct InputFormat {
   // found; the shell completions offer the same.
   std::span<const std::string_view> extensions;
   ReadFailure corrupt;
-  ReadResult (*read)(ByteSource& source, MemoryBudget& budget);
+  ReadResult (*read)(ByteSource& source, MemoryBudget& budget, const TransparencyRules* rules);
 };
 
 constexpr std::array kBmpExtensions{".bmp"sv, ".dib"sv};
@@ -133,6 +133,10 @@ ReadFailure CorruptFailureOf(InputKind kind) {
 }
 
 ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget) {
+  return ReadPicture(source, budget, nullptr);
+}
+
+ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget, const TransparencyRules* rules) {
   ReadErrorRecorder recorded(source);
   std::array<std::uint8_t, kLongestSignature> first{};
   const std::optional<std::size_t> got = recorded.Seek(0) ? recorded.Read(first) : std::nullopt;
@@ -142,7 +146,7 @@ ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget) {
                       .kind = InputKind::kBmp,
                       .cause = SystemCause(recorded.Error())};
   }
-  ReadResult result = format->read(recorded, budget);
+  ReadResult result = format->read(recorded, budget, rules);
   if (!result) {
     result.failed().kind = format->kind;
     result.failed().cause = SystemCause(recorded.Error());
@@ -151,6 +155,11 @@ ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget) {
 }
 
 ReadResult ReadPicture(const std::string& path, MemoryBudget& budget) {
+  return ReadPicture(path, budget, nullptr);
+}
+
+ReadResult ReadPicture(const std::string& path, MemoryBudget& budget,
+                       const TransparencyRules* rules) {
   InputFile file;
   // A failed open leaves errno as its failing call set it; refusing what is not a regular
   // file calls nothing that fails, and the cause stays empty.
@@ -159,7 +168,7 @@ ReadResult ReadPicture(const std::string& path, MemoryBudget& budget) {
     return FailedRead{
         .failure = ReadFailure::kCannotOpen, .kind = InputKind::kBmp, .cause = SystemCause(errno)};
   }
-  return ReadPicture(file, budget);
+  return ReadPicture(file, budget, rules);
 }
 
 }  // namespace kav

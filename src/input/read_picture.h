@@ -18,6 +18,7 @@
 #include <utility>
 #include <variant>
 
+#include "color/transparency.h"
 #include "input/picture.h"
 #include "platform/byte_source.h"
 #include "platform/memory_budget.h"
@@ -88,5 +89,13 @@ ReadResult ReadPicture(const std::string& path, MemoryBudget& budget = PictureMe
 
 // The same over any byte source, read from its start (bytes in memory for tests and fuzzing).
 ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget = PictureMemory());
+
+// The same, told the rules the picture will get its palette by (input/palette_picture.h): a
+// reader that can map a truecolour picture's rows as they come (a PNG's, not interlaced)
+// then gives the palette picture at once, or kTooManyColours, with no truecolour picture
+// held; others give what ReadPicture gives.
+ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget, const TransparencyRules* rules);
+ReadResult ReadPicture(const std::string& path, MemoryBudget& budget,
+                       const TransparencyRules* rules);
 
 }  // namespace kav
