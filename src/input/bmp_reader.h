@@ -1,5 +1,6 @@
 #pragma once
-// ReadBmp: the reader of palette-indexed BMP files.
+// ReadBmp: the reader of BMP files: palette pictures of 1, 2, 4 and 8 bits, truecolour of 16, 24
+// and 32 (input/bmp_header.cpp describes their masks).
 //
 // The file starts with the 14-byte file header, then an info header whose kind its length
 // (biSize, at offset 14) tells:
@@ -19,8 +20,9 @@
 //   14     4    biSize          info header length; the palette follows it
 //   18     4    biWidth         signed; must not be negative
 //   22     4    biHeight        signed; negative means rows are stored top row first
-//   28     2    biBitCount      1, 2, 4 or 8
-//   30     4    biCompression   0 raw rows, 1 RLE8 (8 bits), 2 RLE4 (4 bits)
+//   28     2    biBitCount      1, 2, 4 or 8; 16, 24 or 32
+//   30     4    biCompression   0 raw rows, 1 RLE8 (8 bits), 2 RLE4 (4 bits); for 16 to 32
+//                               bits also 3 BI_BITFIELDS, 6 BI_ALPHABITFIELDS (masks at 54)
 //   46     4    biClrUsed       palette entries; 0 means 2^bits, more than 256 use the first 256
 //
 // Palette entries of these headers are 4 bytes: blue, green, red, reserved. Raw rows are
@@ -31,7 +33,9 @@
 // 8-bit rows are taken as the file holds them, padded to 4 bytes: in the common layout
 // (40-byte info header, 256 colours, rows at 1078) the picture's block is the file's bytes 54
 // to bfSize - 1, palette and rows, mapped when large; otherwise the rows alone. Packed and RLE
-// rows are decoded into a block of the rows alone, one byte an index and no padding.
+// rows are decoded into a block of the rows alone, one byte an index and no padding;
+// truecolour rows into a truecolour picture, 4 bytes a pixel (red, green, blue, alpha), top
+// row first.
 
 #include <cstdint>
 

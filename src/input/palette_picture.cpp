@@ -85,6 +85,8 @@ ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules,
                          const ColourRules& colours, ColourReduction* reduced) {
   ExactPalette exact(rules);
   exact.Gather(picture.Rgba());
+  // More colours than fit (ColourCount() of them): the one place where colour reduction
+  // takes the picture instead.
   if (exact.Choose() == PaletteChoice::kTooManyColours) {
     if (!colours.reduce) {
       return ReadFailure::kTooManyColours;
@@ -97,6 +99,24 @@ ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules,
   exact.Map(pixels, picture.WritableRows().first(pixels.PixelCount()));
   picture.BecomeIndices(OpaquePalette(exact.Palette()));
   return picture;
+}
+
+// A picture whose rows were mapped as they came, but which has more colours than fit, is
+// read again whole, so that every truecolour picture of too many colours reaches
+// MapTrueColour, the one place where colour reduction takes it. With a fixed palette every
+// picture is read whole at once.
+template <typename Input>
+ReadResult ReadThenMap(Input& input, const TransparencyRules& rules, MemoryBudget& budget,
+                       const ColourRules& colours, ColourReduction* reduced) {
+  ReadResult read = colours.fixedPalette != nullptr ? ReadPicture(input, budget)
+                                                    : ReadPicture(input, budget, &rules);
+  if (!read && read.failed().failure == ReadFailure::kTooManyColours) {
+    read = ReadPicture(input, budget);
+  }
+  if (!read) {
+    return read;
+  }
+  return ToPalettePicture(std::move(*read), rules, colours, reduced);
 }
 
 }  // namespace
@@ -119,35 +139,17 @@ ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules,
 
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               const ColourRules& colours, ColourReduction* reduced) {
-  // A fixed palette maps every picture whole; otherwise a truecolour picture whose colours
-  // fit is mapped as it is read, and only one that does not is read whole again to reduce.
-  ReadResult read = colours.fixedPalette != nullptr ? ReadPicture(path)
-                                                    : ReadPicture(path, PictureMemory(), &rules);
-  if (!read && read.failed().failure == ReadFailure::kTooManyColours && colours.reduce) {
-    read = ReadPicture(path);
-  }
-  if (!read) {
-    return read;
-  }
-  return ToPalettePicture(std::move(*read), rules, colours, reduced);
+  return ReadThenMap(path, rules, PictureMemory(), colours, reduced);
 }
 
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               MemoryBudget& budget) {
-  ReadResult read = ReadPicture(path, budget, &rules);
-  if (!read) {
-    return read;
-  }
-  return ToPalettePicture(std::move(*read), rules);
+  return ReadThenMap(path, rules, budget, {}, nullptr);
 }
 
 ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
                               MemoryBudget& budget) {
-  ReadResult read = ReadPicture(source, budget, &rules);
-  if (!read) {
-    return read;
-  }
-  return ToPalettePicture(std::move(*read), rules);
+  return ReadThenMap(source, rules, budget, {}, nullptr);
 }
 
 }  // namespace kav

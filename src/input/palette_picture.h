@@ -47,7 +47,8 @@ ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules,
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               const ColourRules& colours, ColourReduction* reduced = nullptr);
 
-// ReadPicture, then ToPalettePicture.
+// ReadPicture, then ToPalettePicture; a PNG's rows mapped as they come (input/png_reader.h),
+// and read again whole when they have more colours than fit.
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               MemoryBudget& budget = PictureMemory());
 ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
