@@ -3,6 +3,7 @@
 #include "convert/output_path.h"
 #include "convert/planned_outputs.h"
 #include "formats/output_format.h"
+#include "input/fixed_palette.h"
 #include "input/palette_picture.h"
 #include "platform/format_text.h"
 
@@ -10,6 +11,11 @@ namespace kav {
 namespace {
 
 constexpr const char* kSummaryFormat = "%d files processed!";
+
+ColourRules ColourRulesOf(const ConversionSettings& settings) {
+  return {
+      .fixedPalette = settings.palette.get(), .dither = settings.dither, .reduce = settings.reduce};
+}
 
 }  // namespace
 
@@ -24,9 +30,16 @@ void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome) {
   }
 }
 
+bool FixedPaletteServes(const ConversionSettings& settings) {
+  return !settings.palette ||
+         HasEntryBesides(*settings.palette, TransparencyRulesOf(settings).transparentIndex);
+}
+
 Conversion ConvertFile(const ConversionSettings& settings, const std::string& sourcePath,
                        const std::string& outputPath, const OutputWanted& stillWanted) {
-  ReadResult read = ReadPalettePicture(sourcePath, TransparencyRulesOf(settings));
+  ColourReduction reduction;
+  ReadResult read = ReadPalettePicture(sourcePath, TransparencyRulesOf(settings),
+                                       ColourRulesOf(settings), &reduction);
   Conversion conversion;
   if (read) {
     conversion = FormatOf(settings.format)
@@ -37,6 +50,9 @@ Conversion ConvertFile(const ConversionSettings& settings, const std::string& so
     conversion.read = read.failed();
   }
   conversion.format = settings.format;
+  if (reduction.found != 0) {
+    conversion.reduction = reduction;
+  }
   return conversion;
 }
 

@@ -96,6 +96,16 @@ bool OutputsUpToDate(const ConversionSettings& settings, const std::string& sour
   if (stat(sourcePath.c_str(), &source) != 0) {
     return false;
   }
+  // The palette file is an input of every output too: outputs older than it are remade.
+  struct stat palette {};
+  if (!settings.paletteFile.empty()) {
+    if (stat(settings.paletteFile.c_str(), &palette) != 0) {
+      return false;
+    }
+    if (!NotOlder(source, palette)) {
+      source = palette;
+    }
+  }
   return (settings.emitted == Emit::kHeader || BinaryUpToDate(outputPath, source, settings)) &&
          (settings.emitted == Emit::kBinary || HeaderUpToDate(outputPath, source, settings));
 }

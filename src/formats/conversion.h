@@ -5,10 +5,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "color/ordered_dither.h"
+#include "color/palette.h"
+#include "input/palette_picture.h"
 #include "input/read_picture.h"
 
 namespace kav {
@@ -43,6 +48,13 @@ struct ConversionSettings {
   std::string headerName{};
   std::string headerPrefix{};
   std::string headerFolder{};
+  // The palette every output takes (kavconv's --palette), read once from `paletteFile`
+  // before the batch; none: each picture keeps or gets its own.
+  std::string paletteFile{};
+  std::shared_ptr<const RgbPalette> palette{};
+  Dither dither = Dither::kNone;
+  // Whether a picture with more colours than the format holds is reduced, or refused.
+  bool reduce = true;
 };
 
 // Whether an output is still wanted, asked once it is complete and just before it is put in
@@ -74,6 +86,8 @@ struct Conversion {
   // Why the source could not be read; for a source damaged meanwhile, the failure that says
   // its kind of file is corrupt.
   FailedRead read{};
+  // The distinct opaque colours found and the count they were reduced to, when they were.
+  std::optional<ColourReduction> reduction{};
 };
 
 // A conversion that came to `outcome` with nothing written.

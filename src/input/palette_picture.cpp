@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "color/exact_palette.h"
+#include "color/reduce.h"
+#include "input/fixed_palette.h"
 
 namespace kav {
 namespace {
@@ -45,13 +47,54 @@ ReadResult RemapPalettePicture(Picture picture, const TransparencyRules& rules) 
   return picture;
 }
 
-ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules) {
+bool HasTransparentPixel(const RgbaPixels& pixels, const TransparencyRules& rules) {
+  for (std::size_t at = 3; at < pixels.bytes.size(); at += kRgbaPixelBytes) {
+    if (rules.IsTransparent(pixels.bytes[at])) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// `found` distinct opaque colours, more than fit, reduced to the capacity, T set aside as for
+// an exact palette.
+ReadResult ReduceTrueColour(Picture picture, const TransparencyRules& rules, Dither dither,
+                            std::size_t found, ColourReduction* reduced) {
+  const RgbaPixels pixels = picture.Rgba();
+  const bool setAside = rules.formatDrawsTransparent || HasTransparentPixel(pixels, rules);
+  const ReductionSettings settings{
+      .capacity = static_cast<std::uint16_t>(setAside ? kPaletteEntries - 1 : kPaletteEntries),
+      .transparency = {.index = setAside ? std::optional(rules.transparentIndex) : std::nullopt,
+                       .alphaThreshold = rules.alphaThreshold},
+      .dither = dither};
+  // Not over the pixels: libimagequant reads them again while it writes the indices.
+  MemoryBlock block = MemoryBlock::Allocate(pixels.PixelCount());
+  if (!block) {
+    return ReadFailure::kOutOfMemory;
+  }
+  const std::array<std::span<std::uint8_t>, 1> indices{block.bytes()};
+  const std::optional<RgbPalette> palette = ReduceColours(std::span(&pixels, 1), settings, indices);
+  if (!palette) {
+    return ReadFailure::kOutOfMemory;
+  }
+  if (reduced != nullptr) {
+    *reduced = {.found = found, .capacity = settings.capacity};
+  }
+  return PictureOfIndices(std::move(picture), OpaquePalette(*palette), std::move(block));
+}
+
+ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules,
+                         const ColourRules& colours, ColourReduction* reduced) {
   ExactPalette exact(rules);
   exact.Gather(picture.Rgba());
   // More colours than fit (ColourCount() of them): the one place where colour reduction
   // takes the picture instead.
   if (exact.Choose() == PaletteChoice::kTooManyColours) {
-    return ReadFailure::kTooManyColours;
+    if (!colours.reduce) {
+      return ReadFailure::kTooManyColours;
+    }
+    return ReduceTrueColour(std::move(picture), rules, colours.dither, exact.ColourCount(),
+                            reduced);
   }
   // Each pixel's index over the start of its own 4 bytes, already read: no memory is added.
   const RgbaPixels pixels = picture.Rgba();
@@ -62,25 +105,34 @@ ReadResult MapTrueColour(Picture picture, const TransparencyRules& rules) {
 
 // A picture whose rows were mapped as they came, but which has more colours than fit, is
 // read again whole, so that every truecolour picture of too many colours reaches
-// MapTrueColour, the one place where colour reduction takes it.
+// MapTrueColour, the one place where colour reduction takes it. With a fixed palette every
+// picture is read whole at once.
 template <typename Input>
-ReadResult ReadThenMap(Input& input, const TransparencyRules& rules, MemoryBudget& budget) {
-  ReadResult read = ReadPicture(input, budget, &rules);
+ReadResult ReadThenMap(Input& input, const TransparencyRules& rules, MemoryBudget& budget,
+                       const ColourRules& colours, ColourReduction* reduced) {
+  ReadResult read = colours.fixedPalette != nullptr ? ReadPicture(input, budget)
+                                                    : ReadPicture(input, budget, &rules);
   if (!read && read.failed().failure == ReadFailure::kTooManyColours) {
     read = ReadPicture(input, budget);
   }
   if (!read) {
     return read;
   }
-  return ToPalettePicture(std::move(*read), rules);
+  return ToPalettePicture(std::move(*read), rules, colours, reduced);
 }
 
 }  // namespace
 
-ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules) {
+ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules,
+                            const ColourRules& colours, ColourReduction* reduced) {
   const InputKind kind = picture.kind();
-  ReadResult result = picture.IsTrueColour() ? MapTrueColour(std::move(picture), rules)
-                                             : RemapPalettePicture(std::move(picture), rules);
+  ReadResult result =
+      colours.fixedPalette != nullptr ? OntoFixedPalette(std::move(picture), *colours.fixedPalette,
+                                                         {.index = rules.transparentIndex,
+                                                          .alphaThreshold = rules.alphaThreshold},
+                                                         colours.dither)
+      : picture.IsTrueColour()        ? MapTrueColour(std::move(picture), rules, colours, reduced)
+                                      : RemapPalettePicture(std::move(picture), rules);
   if (!result) {
     result.failed().kind = kind;
   }
@@ -88,13 +140,18 @@ ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules) {
 }
 
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
+                              const ColourRules& colours, ColourReduction* reduced) {
+  return ReadThenMap(path, rules, PictureMemory(), colours, reduced);
+}
+
+ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               MemoryBudget& budget) {
-  return ReadThenMap(path, rules, budget);
+  return ReadThenMap(path, rules, budget, {}, nullptr);
 }
 
 ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
                               MemoryBudget& budget) {
-  return ReadThenMap(source, rules, budget);
+  return ReadThenMap(source, rules, budget, {}, nullptr);
 }
 
 }  // namespace kav

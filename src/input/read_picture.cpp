@@ -11,7 +11,7 @@
 namespace kav {
 namespace {
 
-constexpr std::array<std::pair<ReadFailure, std::string_view>, 8> kFailureTexts{{
+constexpr std::array<std::pair<ReadFailure, std::string_view>, 9> kFailureTexts{{
     {ReadFailure::kCannotOpen, "Cannot open this file"},
     {ReadFailure::kNot8Bit, "This BMP file not 8 bit"},
     {ReadFailure::kNotBmp, "This is not a BMP file"},
@@ -20,6 +20,7 @@ constexpr std::array<std::pair<ReadFailure, std::string_view>, 8> kFailureTexts{
     {ReadFailure::kCompressed, "This BMP file is compressed"},
     {ReadFailure::kPngCorrupt, "This PNG file is corrupt"},
     {ReadFailure::kTooManyColours, "This picture has more colours than the format holds"},
+    {ReadFailure::kPaletteFileUnreadable, "This palette file cannot be read"},
 }};
 
 using namespace std::string_view_literals;
