@@ -1,13 +1,15 @@
 # kav_add_assets(<target> FORMAT mzr|rle|rls [START n] [END n] [TRANSPARENT n] [NO_REMAPPING]
-#                [ALPHA_THRESHOLD n] [KEEP_INDICES] [OUTPUT_DIR dir] [BASE_DIR dir]
+#                [ALPHA_THRESHOLD n] [KEEP_INDICES] [PALETTE file]
+#                [DITHER none|ordered|diffusion] [OUTPUT_DIR dir] [BASE_DIR dir]
 #                [EMIT binary|c|both] [C_PREFIX prefix] [OUTPUT_VARIABLE var]
 #                SOURCES <pictures>...)
 #
-# Adds a build rule per picture that runs kav::kavconv on it when it (or the converter)
-# changes, and makes <target> depend on the results. Each output keeps its source's path
-# relative to BASE_DIR (by default ${CMAKE_CURRENT_SOURCE_DIR}) inside OUTPUT_DIR (by default
-# ${CMAKE_CURRENT_BINARY_DIR}/kav_assets/<target>), named as kavconv names it: ui/hero.bmp gives
-# ui/hero.MZR or ui/hero.RLE, and EMIT c or both adds ui/hero.RLE.h, whose array is ui_hero_RLE
+# Adds a build rule per picture that runs kav::kavconv on it when it (or the converter, or
+# the PALETTE file every output takes) changes, and makes <target> depend on the results.
+# Each output keeps its source's path relative to BASE_DIR (by default
+# ${CMAKE_CURRENT_SOURCE_DIR}) inside OUTPUT_DIR (by default
+# ${CMAKE_CURRENT_BINARY_DIR}/kav_assets/<target>), named as kavconv names it: ui/hero.bmp
+# gives ui/hero.MZR or ui/hero.RLE, and EMIT c or both adds ui/hero.RLE.h, whose array is ui_hero_RLE
 # (C_PREFIX in front, as kavconv's --c-prefix puts it). So same-named pictures in different
 # folders are fine; a picture outside BASE_DIR goes directly into OUTPUT_DIR, and two pictures
 # that would give one output stop the configuration.
@@ -17,7 +19,7 @@
 # define it again. OUTPUT_VARIABLE names a variable that receives this call's output folder.
 function(kav_add_assets target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "NO_REMAPPING;KEEP_INDICES"
-                        "FORMAT;START;END;TRANSPARENT;ALPHA_THRESHOLD;OUTPUT_DIR;BASE_DIR;EMIT;C_PREFIX;OUTPUT_VARIABLE"
+                        "FORMAT;START;END;TRANSPARENT;ALPHA_THRESHOLD;PALETTE;DITHER;OUTPUT_DIR;BASE_DIR;EMIT;C_PREFIX;OUTPUT_VARIABLE"
                         "SOURCES")
   set(usage "kav_add_assets(${target})")
   if(NOT TARGET ${target})
@@ -47,6 +49,17 @@ function(kav_add_assets target)
   endif()
   cmake_path(ABSOLUTE_PATH arg_BASE_DIR BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE
              OUTPUT_VARIABLE base_dir)
+  if(DEFINED arg_DITHER AND NOT arg_DITHER MATCHES "^(none|ordered|diffusion)$")
+    message(FATAL_ERROR "${usage}: DITHER must be none, ordered or diffusion")
+  endif()
+  if(arg_PALETTE AND arg_KEEP_INDICES)
+    message(FATAL_ERROR "${usage}: PALETTE and KEEP_INDICES cannot be used together")
+  endif()
+  set(palette_file)
+  if(arg_PALETTE)
+    cmake_path(ABSOLUTE_PATH arg_PALETTE BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE
+               OUTPUT_VARIABLE palette_file)
+  endif()
   if(NOT arg_OUTPUT_DIR)
     set(arg_OUTPUT_DIR ${CMAKE_CURRENT_BINARY_DIR}/kav_assets/${target})
   endif()
@@ -72,6 +85,12 @@ function(kav_add_assets target)
   endif()
   if(arg_KEEP_INDICES)
     list(APPEND options --keep-indices)
+  endif()
+  if(palette_file)
+    list(APPEND options --palette ${palette_file})
+  endif()
+  if(DEFINED arg_DITHER)
+    list(APPEND options --dither ${arg_DITHER})
   endif()
   set(extension RLE)  # RLS files are named *.RLE too
   if(format STREQUAL "mzr")
@@ -108,7 +127,7 @@ function(kav_add_assets target)
     add_custom_command(OUTPUT ${outputs}
                        COMMAND kav::kavconv convert ${options} --output-dir ${output_dir}
                                -o ${relative} ${source}
-                       DEPENDS ${source} kav::kavconv
+                       DEPENDS ${source} ${palette_file} kav::kavconv
                        COMMENT "Converting ${name} to ${extension} (${format})"
                        VERBATIM)
     list(APPEND all_outputs ${outputs})

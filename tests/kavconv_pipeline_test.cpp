@@ -312,6 +312,13 @@ TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceWrittenAlikeAndSound) {
       fs::last_write_time(dir.File(output), fs::last_write_time(source) - by);
     };
   };
+  const std::string palette = dir.File("p.hex");
+  test::WriteFile(palette, {'0', '0', '0', '0', '0', '0'});
+  const auto newer = [&](const char* file) {
+    return [&, file] {
+      fs::last_write_time(dir.File(file), fs::last_write_time(dir.File("a.RLE")) + 1ns);
+    };
+  };
   const auto cut = [&](const char* output, std::size_t to) {  // newer than the source
     return [&, output, to] {
       test::WriteFile(dir.File(output), test::Slice(test::ReadFile(dir.File(output)), 0, to));
@@ -325,6 +332,10 @@ TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceWrittenAlikeAndSound) {
       "-f", "mzr", "--start", "3", "--end", "9", "--transparent", "7", "--no-remapping"};
   const auto first = [&mzr](long count) { return std::vector(mzr.begin(), mzr.begin() + count); };
   const std::vector<Step> steps{
+      // A palette file is an input of every output: one newer than an output remakes it.
+      {{"--palette", palette}, older("p.hex", 1s), rle},
+      {{"--palette", palette}, {}, "D/a.RLE is up to date\n"},
+      {{"--palette", palette}, newer("p.hex"), rle},
       {{"--emit", "both"}, {}, both},
       {{"--emit", "both"}, older("a.RLE", 0ns), "D/a.RLE is up to date\nD/a.RLE.h is up to date\n"},
       {{"--emit", "both"}, older("a.RLE.h", 1ns), both},

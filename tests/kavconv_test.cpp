@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "cli/kavconv.h"
@@ -178,6 +179,9 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
             "--alpha-threshold: Value 256 not in range 1 to 255"},
            {{"convert", "--format", "png", "a.bmp"}, "--format: png not in {mzr,rle,rls}"},
            {{"convert", "--format", "1", "a.bmp"}, "--format: 1 not in {mzr,rle,rls}"},
+           {{"convert", "--dither", "fs", "a.bmp"}, "--dither: fs not in {diffusion,none,ordered}"},
+           {{"convert", "--palette", "a.bmp", "--keep-indices", "a.bmp"},
+            "--palette gives pictures new indices: it cannot be used with --keep-indices"},
            {{"convert"}, "FILE is required"},
            {{"convert", "-o", "", "a.bmp"}, "--output: an empty path names no file"},
            {{"render", "a.bmp", "-o", ""}, "--output: an empty path names no file"},
@@ -204,6 +208,149 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
   EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"a.bmp"});
   const test::ProcessRun version = Kav({"--version"});
   EXPECT_EQ(Err(version) + version.out, "0 1.0.0.1\n");
+}
+
+// Five colours, the last a twin of the second, written as each kind of palette file.
+struct PaletteFileText {
+  std::string name;
+  Bytes bytes;
+};
+std::vector<PaletteFileText> FivePaletteFiles() {
+  const std::string gimp = "GIMP Palette\n0 0 0\n250 10 10\n10 10 250\n10 250 10\n250 10 10\n";
+  const std::string jasc =
+      "JASC-PAL\r\n0100\r\n5\r\n0 0 0\r\n250 10 10\r\n10 10 250\r\n"
+      "10 250 10\r\n250 10 10\r\n";
+  const std::string hex = "000000\n#FA0A0A\n0a0afa\n0afa0a\nfa0a0a\n";
+  Bytes act(772);
+  const std::vector<std::uint8_t> colours{0,   0,  0,   250, 10,  10, 10, 10,
+                                          250, 10, 250, 10,  250, 10, 10};
+  std::ranges::copy(colours, act.begin());
+  act[769] = 5;
+  act[770] = act[771] = 0xFF;
+  test::BmpPicture picture = test::PictureOf(1, 1, [](int, int) { return 0; });
+  picture.palette = {{0, 0, 0}, {250, 10, 10}, {10, 10, 250}, {10, 250, 10}, {250, 10, 10}};
+  picture.coloursUsed = 5;
+  return {{"p.gpl", {gimp.begin(), gimp.end()}},
+          {"p.pal", {jasc.begin(), jasc.end()}},
+          {"p.hex", {hex.begin(), hex.end()}},
+          {"p.act", act},
+          {"p.bmp", test::MakeBmp(picture)}};
+}
+
+// A PNG of `width` x `height` RGBA pixels at `path`.
+void WriteRgbaPng(const std::string& path, std::uint32_t width, std::uint32_t height,
+                  const Bytes& rgba) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = width;
+  image.height = height;
+  image.format = PNG_FORMAT_RGBA;
+  ASSERT_NE(png_image_write_to_file(&image, path.c_str(), 0, rgba.data(), 0, nullptr), 0);
+}
+
+// 32 x 32 pixels of 1024 distinct opaque colours.
+Bytes ThousandColours() {
+  Bytes rgba;
+  for (unsigned i = 0; i < 1024; ++i) {
+    rgba.insert(rgba.end(),
+                {static_cast<std::uint8_t>(i % 32 * 8), static_cast<std::uint8_t>(i / 32 * 8),
+                 static_cast<std::uint8_t>(i * 5 % 256), 255});
+  }
+  return rgba;
+}
+
+TEST_F(Kavconv, EveryKindOfPaletteFileGivesEveryPixelItsNearestEntryNeverT) {
+  // Palette5's entries red, green, blue, (200, 100, 50), (13, 77, 201) and, at index 255,
+  // black, worked out by hand in OKLab: red and the brown go to the first of the two reds.
+  const Bytes rle{1, 3, 2, 1, 2, 3, 2, 0, 2, 1, 2, 1, 2, 1, 3};
+  // MZR's transparent colour 1 is never taken: the twin red 4 instead.
+  const Bytes mzr{4, 3, 2, 4, 2, 3, 2, 0, 2, 4, 2, 4, 2, 4, 3};
+  const Bytes table{0, 0, 0x41, 0xF8, 0x5F, 0x08, 0xC1, 0x0F, 0x41, 0xF8};  // RGB565, then black
+  for (const auto& [name, bytes] : FivePaletteFiles()) {
+    test::WriteFile(dir.File(name), bytes);
+    const Bytes file = Read(Converted("rle", {"--palette", name}));
+    EXPECT_EQ(test::Decode(file), rle) << name;
+    Bytes expectedTable = table;
+    expectedTable.resize(512);
+    EXPECT_EQ(test::Slice(file, 10, 10 + 512), expectedTable) << name;
+    EXPECT_EQ(test::Decode(Read(Converted("mzr", {"--palette", name, "--transparent", "1"}))), mzr)
+        << name;
+  }
+  // Ordered dithering of a palette picture's grey 99, just darker than the midpoint of black
+  // and white in OKLab: 99 + (M - 31.5) / 2 is 100 or more where M is 34 or more.
+  test::BmpPicture grey = test::PictureOf(8, 2, [](int, int) { return 0; });
+  grey.palette = {{99, 99, 99}};
+  test::WriteFile(dir.File("bw.gpl"),
+                  {'G', 'I', 'M',  'P', ' ', 'P', 'a', 'l', 'e', 't', 't', 'e', '\n', '0', ' ', '0',
+                   ' ', '0', '\n', '2', '5', '5', ' ', '2', '5', '5', ' ', '2', '5',  '5', '\n'});
+  EXPECT_EQ(
+      test::Decode(Read(Converted("rle", {"--palette", "bw.gpl", "--dither", "ordered"}, grey))),
+      (Bytes{0, 0, 0, 1, 0, 1, 0, 1, 1, 0, 1, 0, 1, 0, 1, 0}));
+  EXPECT_EQ(test::Decode(Read(Converted("rle", {"--palette", "bw.gpl"}, grey))), Bytes(16, 0));
+  // Truecolour pixels alike; a transparent one takes T, an opaque one of any alpha its nearest.
+  WriteRgbaPng(dir.File("t.png"), 3, 1, {255, 0, 0, 255, 0, 0, 250, 0, 0, 0, 250, 200});
+  ASSERT_EQ(Kav({"convert", "-q", "--palette", "p.gpl", "t.png"}).status, 0);
+  EXPECT_EQ(test::Decode(Read("t.RLE")), (Bytes{1, 255, 2}));
+}
+
+TEST_F(Kavconv, UnreadablePaletteFileConvertsNothing) {
+  Picture("a.bmp");
+  test::WriteFile(dir.File("bad.gpl"),
+                  {'G', 'I', 'M', 'P', ' ', 'P', 'a', 'l', 'e', 't', 't', 'e', '\n', 'x'});
+  test::WriteFile(dir.File("one.hex"), {'f', 'f', '0', '0', '0', '0'});
+  WriteRgbaPng(dir.File("true.png"), 32, 32, ThousandColours());
+  const std::vector<std::vector<std::string>> cases{
+      {"--palette", "bad.gpl"},
+      {"--palette", "missing.gpl"},
+      {"--palette", "true.png"},              // a truecolour picture holds no palette
+      {"--palette", "one.hex", "-f", "mzr"},  // its one entry is T, the transparent colour 0
+  };
+  for (std::vector<std::string> arguments : cases) {
+    const std::string palette = arguments[1];
+    arguments.insert(arguments.begin(), "convert");
+    arguments.push_back("a.bmp");
+    EXPECT_EQ(Err(Kav(arguments)),
+              "1 kavconv: " + palette + ": This palette file cannot be read\n");
+  }
+  EXPECT_FALSE(Exists("a.RLE") || Exists("a.MZR"));
+  EXPECT_EQ(
+      Kav({"convert", "-q", "-f", "mzr", "--transparent", "1", "--palette", "one.hex", "a.bmp"})
+          .status,
+      0);
+}
+
+TEST_F(Kavconv, ManyColoursAreReducedToTheCapacityTheSameAtAnyJobCount) {
+  WriteRgbaPng(dir.File("a.png"), 32, 32, ThousandColours());
+  WriteRgbaPng(dir.File("b.png"), 32, 32, ThousandColours());
+  const test::ProcessRun run = Kav({"convert", "a.png", "b.png"});
+  EXPECT_EQ(Err(run),
+            "0 kavconv: a.png: 1024 colours reduced to 255\n"
+            "kavconv: b.png: 1024 colours reduced to 255\n");
+  const Bytes reduced = Read("a.RLE");
+  // The palette sorted as an exact one, T (255) black and set aside.
+  const Bytes table = test::Slice(reduced, 10, 10 + 512);
+  for (std::size_t i = 1; i < 255; ++i) {
+    EXPECT_LE(test::Le16(table, 2 * i - 2) >> 11, test::Le16(table, 2 * i) >> 11) << i;  // red
+  }
+  EXPECT_EQ(test::Le16(table, 510), 0);
+  const Bytes indices = test::Decode(reduced);
+  EXPECT_GT(std::set(indices.begin(), indices.end()).size(), 200U);
+  EXPECT_EQ(std::ranges::count(indices, 255), 0);
+  for (const std::string jobs : {"1", "4"}) {
+    std::filesystem::create_directory(dir.File(jobs));
+    EXPECT_EQ(Err(Kav({"convert", "-q", "-j", jobs, "--output-dir", jobs, "a.png", "b.png"})),
+              "0 ");
+    EXPECT_EQ(Read(jobs + "/a.RLE"), reduced);
+    EXPECT_EQ(Read(jobs + "/b.RLE"), reduced);
+  }
+  // MZR drawing no colour transparent, and no pixel transparent: 256 fit.
+  EXPECT_EQ(Err(Kav({"convert", "-f", "mzr", "--no-remapping", "a.png"})),
+            "0 kavconv: a.png: 1024 colours reduced to 256\n");
+  // Dithering reaches the reduction.
+  for (const std::string dither : {"ordered", "diffusion"}) {
+    EXPECT_EQ(Kav({"convert", "-q", "--dither", dither, "-o", dither + ".RLE", "a.png"}).status, 0);
+    EXPECT_NE(Read(dither + ".RLE"), reduced) << dither;
+  }
 }
 
 TEST_F(Kavconv, ClosedStandardStreamsNeverReceiveOutputs) {
@@ -511,13 +658,16 @@ TEST_F(KavconvTools, TransparentArtRendersAsItsSource) {
   }
 }
 
-// A picture of more colours than fit is refused with its message and nothing written.
-TEST_F(Kavconv, PictureOfTooManyColoursIsRefused) {
+// With --no-reduce a picture of more colours than fit is refused with its message and
+// nothing written.
+TEST_F(Kavconv, PictureOfTooManyColoursIsRefusedWithoutReduction) {
   std::filesystem::copy_file(KAV_TRUECOLOUR_DIR "/colours256.pil.png", dir.File("many.png"));
-  EXPECT_EQ(Err(Kav({"convert", "-q", "many.png"})),
+  EXPECT_EQ(Err(Kav({"convert", "-q", "--no-reduce", "many.png"})),
             "1 kavconv: many.png: This picture has more colours than the format holds\n");
   EXPECT_FALSE(Exists("many.RLE"));
-  EXPECT_EQ(Kav({"convert", "-q", "-f", "mzr", "--no-remapping", "many.png"}).status, 0);
+  EXPECT_EQ(Err(Kav({"convert", "-q", "--no-reduce", "-f", "mzr", "--no-remapping", "many.png"})),
+            "0 ");
+  EXPECT_EQ(Err(Kav({"convert", "many.png"})), "0 kavconv: many.png: 256 colours reduced to 255\n");
 }
 
 TEST_F(KavconvTools, RenderSheetAndTableLimits) {

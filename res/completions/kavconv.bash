@@ -24,6 +24,14 @@ _kavconv()
             COMPREPLY=($(compgen -W 'binary c both' -- "$cur"))
             return
             ;;
+        --dither)
+            COMPREPLY=($(compgen -W 'none ordered diffusion' -- "$cur"))
+            return
+            ;;
+        --palette)
+            _filedir '@(gpl|pal|act|hex|bmp|dib|png)'
+            return
+            ;;
         --start | --end | --transparent | --frame | -j | --jobs | --memory-limit | --table | --c-name | --c-prefix | -s | --size)
             return
             ;;
@@ -46,7 +54,7 @@ _kavconv()
     case $command in
         convert)
             options='-f --format --start --end --transparent --no-remapping --alpha-threshold
-                --keep-indices --frame -j --jobs
+                --keep-indices --palette --dither --no-reduce --frame -j --jobs
                 --memory-limit --fail-fast -q --quiet -o --output --output-dir -u --update --emit --c-name --c-prefix
                 --watch -h --help'
             ;;

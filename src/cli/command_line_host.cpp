@@ -9,6 +9,10 @@
 namespace kav {
 
 void CommandLineHost::Report(const Conversion& conversion) {
+  if (conversion.reduction && !quiet_) {
+    ShowNotice(std::to_string(conversion.reduction->found) + " colours reduced to " +
+               std::to_string(conversion.reduction->capacity));
+  }
   const std::vector<ReportLine> lines = ReportOf(conversion);
   const bool boxed = std::ranges::any_of(
       lines, [](const ReportLine& line) { return line.kind == ReportLine::Kind::kBox; });
@@ -43,14 +47,18 @@ void CommandLineHost::SetStatusText(const std::string& text) {
 
 void CommandLineHost::ShowError(MessageOwner /*owner*/, std::string_view text,
                                 std::string_view cause) {
-  if (progress_ != nullptr) {
-    progress_->Clear();
-  }
-  std::string line = "kavconv: " + currentFile_ + ": " + std::string(text);
+  std::string line = std::string(text);
   if (!cause.empty()) {
     line += ": " + std::string(cause);
   }
-  err_ << Printable(line) << '\n' << std::flush;
+  ShowNotice(line);
+}
+
+void CommandLineHost::ShowNotice(const std::string& text) {
+  if (progress_ != nullptr) {
+    progress_->Clear();
+  }
+  err_ << Printable("kavconv: " + currentFile_ + ": " + text) << '\n' << std::flush;
 }
 
 void CommandLineHost::OnFileStarting(std::size_t index, std::size_t /*total*/,

@@ -1,8 +1,9 @@
 #pragma once
 // The command line as a front end: fixed settings, status texts as lines on stdout, message
-// boxes as "kavconv: FILE: TEXT" on stderr, with ": CAUSE" when a system call failed. A
-// failure that the dialog shows in the status line alone gets its stderr line too. Every
-// line is printed with its control characters escaped (see Printable).
+// boxes as "kavconv: FILE: TEXT" on stderr, with ": CAUSE" when a system call failed, and
+// likewise, unless quiet, a picture's colours reduced ("kavconv: FILE: 1834 colours reduced
+// to 255"). A failure that the dialog shows in the status line alone gets its stderr line
+// too. Every line is printed with its control characters escaped (see Printable).
 
 #include <iosfwd>
 #include <string>
@@ -36,6 +37,9 @@ class CommandLineHost final : public ConverterHost {
   }
 
  private:
+  // "kavconv: FILE: TEXT" on stderr.
+  void ShowNotice(const std::string& text);
+
   ConversionSettings settings_;
   bool quiet_;
   std::ostream& out_;

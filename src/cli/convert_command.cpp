@@ -22,6 +22,7 @@
 #include "convert/up_to_date.h"
 #include "formats/c_header.h"
 #include "formats/output_format.h"
+#include "input/palette_source.h"
 #include "platform/memory_budget.h"
 
 namespace kav {
@@ -29,6 +30,8 @@ namespace {
 
 const std::map<std::string, Emit> kEmits{
     {"binary", Emit::kBinary}, {"c", Emit::kHeader}, {"both", Emit::kBoth}};
+const std::map<std::string, Dither> kDithers{
+    {"none", Dither::kNone}, {"ordered", Dither::kOrdered}, {"diffusion", Dither::kDiffusion}};
 
 // The outputs of `inputs` planned, or nullopt once each pair of inputs that would write one
 // file where kavconv placed the outputs itself ("kavconv: A and B would both write OUT"), or
@@ -141,6 +144,10 @@ class ConvertCommand final : public Command {
   void AddSettingOptions();
   CLI::Option* AddRunOptions();  // gives --fail-fast, which --watch excludes
   void AddOutputOptions();
+  void AddColourOptions();
+  // The settings' fixed palette read from --palette's file; false, with the failure printed,
+  // when it cannot be read or leaves no entry for opaque pixels.
+  bool LoadPalette(ConversionSettings& settings, std::ostream& err) const;
 
   ConversionSettings settings_;  // the defaults, until the options say otherwise
   bool noRemapping_ = false;
@@ -150,6 +157,8 @@ class ConvertCommand final : public Command {
   OutputPlacement placement_;
   bool update_ = false;
   std::string emit_ = "binary";
+  std::string dither_ = "none";
+  bool noReduce_ = false;
   std::optional<std::string> headerName_;
   std::optional<std::string> headerPrefix_;
   std::optional<std::uint32_t> frame_;
@@ -165,6 +174,7 @@ ConvertCommand::ConvertCommand(CLI::App& app)
           "in folders; each output is written beside its source unless -o or --output-dir says "
           "otherwise.")) {
   AddSettingOptions();
+  AddColourOptions();
   CLI::Option* failFast = AddRunOptions();
   AddOutputOptions();
   subcommand_
@@ -213,6 +223,26 @@ void ConvertCommand::AddSettingOptions() {
                    "Convert only frame N (from 0) of a GIF or Aseprite file, into the plain "
                    "output name (default: every frame, each into NAME_0, NAME_1 ...)")
       ->type_name("N");
+}
+
+// Which palette the outputs take and how colours are brought onto it.
+void ConvertCommand::AddColourOptions() {
+  subcommand_
+      ->add_option("--palette", settings_.paletteFile,
+                   "Give every output this palette: a GIMP (.gpl), JASC (.pal), Adobe (.act) or "
+                   "hex (.hex) palette, or a palette picture; each opaque pixel takes its "
+                   "nearest entry")
+      ->type_name("FILE")
+      ->check(kPathNotEmpty);
+  subcommand_
+      ->add_option("--dither", dither_,
+                   "none, ordered (8 x 8 Bayer) or diffusion (Floyd-Steinberg), onto --palette's "
+                   "or a reduced palette")
+      ->transform(CLI::IsMember({"none", "ordered", "diffusion"}, CLI::ignore_case))
+      ->capture_default_str();
+  subcommand_->add_flag("--no-reduce", noReduce_,
+                        "Refuse a picture with more colours than the format holds instead of "
+                        "reducing them");
 }
 
 // How the batch runs.
@@ -285,6 +315,9 @@ std::optional<std::string> ConvertCommand::UsageError() const {
   if (headerPrefix_ && kEmits.at(emit_) == Emit::kBinary) {
     return "--c-prefix needs --emit c or --emit both";
   }
+  if (settings_.keepIndices && !settings_.paletteFile.empty()) {
+    return "--palette gives pictures new indices: it cannot be used with --keep-indices";
+  }
   if (!placement_.file.empty() && !placement_.folder.empty() && !IsPathInside(placement_.file)) {
     return "--output: with --output-dir, OUT is a path inside DIR";
   }
@@ -292,6 +325,23 @@ std::optional<std::string> ConvertCommand::UsageError() const {
     return fault;
   }
   return CNameError("--c-prefix", headerPrefix_, true);
+}
+
+bool ConvertCommand::LoadPalette(ConversionSettings& settings, std::ostream& err) const {
+  if (settings.paletteFile.empty()) {
+    return true;
+  }
+  if (const std::optional<RgbPalette> palette = ReadPaletteFile(settings.paletteFile)) {
+    settings.palette = std::make_shared<const RgbPalette>(*palette);
+  }
+  if (settings.palette && FixedPaletteServes(settings)) {
+    return true;
+  }
+  err << Printable("kavconv: " + settings.paletteFile + ": " +
+                   std::string(ReadFailureText(ReadFailure::kPaletteFileUnreadable)))
+      << '\n'
+      << std::flush;
+  return false;
 }
 
 Arguments ConvertCommand::Gather(OutputFormat format) const {
@@ -366,7 +416,12 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   settings.headerName = headerName_.value_or("");
   settings.headerPrefix = headerPrefix_.value_or("");
   settings.frame = frame_;
+  settings.dither = kDithers.at(dither_);
+  settings.reduce = !noReduce_;
   PictureMemory().SetLimit(memoryLimit_ != 0 ? memoryLimit_ : PhysicalMemory() / 2);
+  if (!LoadPalette(settings, err)) {  // a palette picture's memory comes from the same budget
+    return kExitFailure;
+  }
   CommandLineHost host(settings, quiet_, out, err);
   const Arguments arguments = Gather(settings.format);
   PrintPathFailures(err, arguments.failures, "Cannot read this folder");

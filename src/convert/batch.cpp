@@ -5,6 +5,7 @@
 #include "convert/planned_outputs.h"
 #include "formats/output_format.h"
 #include "formats/output_shell.h"
+#include "input/fixed_palette.h"
 #include "input/palette_picture.h"
 #include "platform/format_text.h"
 
@@ -12,6 +13,11 @@ namespace kav {
 namespace {
 
 constexpr const char* kSummaryFormat = "%d files processed!";
+
+ColourRules ColourRulesOf(const ConversionSettings& settings) {
+  return {
+      .fixedPalette = settings.palette.get(), .dither = settings.dither, .reduce = settings.reduce};
+}
 
 }  // namespace
 
@@ -26,12 +32,18 @@ void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome) {
   }
 }
 
+bool FixedPaletteServes(const ConversionSettings& settings) {
+  return !settings.palette ||
+         HasEntryBesides(*settings.palette, TransparencyRulesOf(settings).transparentIndex);
+}
+
 Conversion ConvertFile(const ConversionSettings& settings, const std::string& sourcePath,
                        const std::string& outputPath, const OutputWanted& stillWanted) {
   const OutputTarget target{
       .path = outputPath, .source = sourcePath, .stillWanted = stillWanted, .held = nullptr};
-  std::variant<ReadResult, FrameFile> input =
-      ReadPaletteInput(sourcePath, TransparencyRulesOf(settings));
+  ColourReduction reduction;
+  std::variant<ReadResult, FrameFile> input = ReadPaletteInput(
+      sourcePath, TransparencyRulesOf(settings), ColourRulesOf(settings), &reduction);
   if (FrameFile* frames = std::get_if<FrameFile>(&input)) {
     return ConvertFrames(*frames, settings, target);
   }
@@ -46,6 +58,9 @@ Conversion ConvertFile(const ConversionSettings& settings, const std::string& so
     conversion = FormatOf(settings.format).write(*read, settings, target);
   }
   conversion.format = settings.format;
+  if (reduction.found != 0) {
+    conversion.reduction = reduction;
+  }
   return conversion;
 }
 

@@ -50,6 +50,10 @@ bool FailureStopsBatch(const BatchPolicy& policy, OutputFormat format);
 // "%d files processed!" once a batch of more than one file ends without a stopping failure.
 void ShowBatchSummary(ConverterHost& host, const BatchOutcome& outcome);
 
+// Whether the settings' fixed palette (when they name one) has an entry that opaque pixels
+// may take: one other than the index transparent pixels take.
+bool FixedPaletteServes(const ConversionSettings& settings);
+
 // Reads `sourcePath` and writes it with the writer of the settings' format into `outputPath`,
 // asking `stillWanted` (if any) before each output goes in place.
 Conversion ConvertFile(const ConversionSettings& settings, const std::string& sourcePath,

@@ -97,6 +97,16 @@ bool OutputsUpToDate(const ConversionSettings& settings, const std::string& sour
   if (stat(sourcePath.c_str(), &source) != 0) {
     return false;
   }
+  // The palette file is an input of every output too: outputs older than it are remade.
+  struct stat palette {};
+  if (!settings.paletteFile.empty()) {
+    if (stat(settings.paletteFile.c_str(), &palette) != 0) {
+      return false;
+    }
+    if (!NotOlder(source, palette)) {
+      source = palette;
+    }
+  }
   const std::vector<FrameOutput> outputs = OutputsOfSource(sourcePath, outputPath, settings);
   return !outputs.empty() && std::ranges::all_of(outputs, [&](const FrameOutput& output) {
     const ConversionSettings frame = SettingsOfFrame(settings, output);

@@ -5,11 +5,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "color/ordered_dither.h"
+#include "color/palette.h"
+#include "input/palette_picture.h"
 #include "input/read_picture.h"
 
 namespace kav {
@@ -47,6 +51,13 @@ struct ConversionSettings {
   // The one frame to convert (from 0), into the plain output name; none: every frame, each
   // into its own output (a picture of one frame is its frame 0).
   std::optional<std::uint32_t> frame{};
+  // The palette every output takes (kavconv's --palette), read once from `paletteFile`
+  // before the batch; none: each picture keeps or gets its own.
+  std::string paletteFile{};
+  std::shared_ptr<const RgbPalette> palette{};
+  Dither dither = Dither::kNone;
+  // Whether a picture with more colours than the format holds is reduced, or refused.
+  bool reduce = true;
 };
 
 // Whether an output is still wanted, asked once it is complete and just before it is put in
@@ -82,6 +93,8 @@ struct Conversion {
   // Whether parts of the source that draw something were left out (Aseprite tilemap layers,
   // chunks of unknown kinds).
   bool skippedContent = false;
+  // The distinct opaque colours found and the count they were reduced to, when they were.
+  std::optional<ColourReduction> reduction{};
 };
 
 // A conversion that came to `outcome` with nothing written.

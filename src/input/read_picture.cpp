@@ -14,7 +14,7 @@
 namespace kav {
 namespace {
 
-constexpr std::array<std::pair<ReadFailure, std::string_view>, 10> kFailureTexts{{
+constexpr std::array<std::pair<ReadFailure, std::string_view>, 11> kFailureTexts{{
     {ReadFailure::kCannotOpen, "Cannot open this file"},
     {ReadFailure::kNot8Bit, "This BMP file not 8 bit"},
     {ReadFailure::kNotBmp, "This is not a BMP file"},
@@ -23,6 +23,7 @@ constexpr std::array<std::pair<ReadFailure, std::string_view>, 10> kFailureTexts
     {ReadFailure::kCompressed, "This BMP file is compressed"},
     {ReadFailure::kPngCorrupt, "This PNG file is corrupt"},
     {ReadFailure::kTooManyColours, "This picture has more colours than the format holds"},
+    {ReadFailure::kPaletteFileUnreadable, "This palette file cannot be read"},
     {ReadFailure::kGifCorrupt, "This GIF file is corrupt"},
     {ReadFailure::kAsepriteCorrupt, "This Aseprite file is corrupt"},
 }};

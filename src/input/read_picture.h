@@ -37,6 +37,7 @@ enum class ReadFailure : std::int16_t {
   // -7 is no longer given: every PNG colour type is read.
   kPngCorrupt = -8,
   kTooManyColours = -9,
+  kPaletteFileUnreadable = -10,  // the file --palette names, not a picture to convert
   kGifCorrupt = -11,
   kAsepriteCorrupt = -12,
 };

@@ -19,6 +19,7 @@ file(REMOVE_RECURSE ${WORK})
 file(COPY ${SAMPLES}/sprite.bmp ${SAMPLES}/wide.bmp DESTINATION ${WORK}/pictures)
 configure_file(${SAMPLES}/sprite.bmp ${WORK}/pictures/ui/pic.bmp COPYONLY)
 configure_file(${SAMPLES}/wide.bmp ${WORK}/pictures/fonts/pic.bmp COPYONLY)
+file(WRITE ${WORK}/pictures/game.hex "000000\nffffff\nff0000\n")
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR} -B ${build} -DCMAKE_PREFIX_PATH=${prefix}
     -DKAV_SAMPLES=${WORK}/pictures)
@@ -30,8 +31,17 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 1.1)  # past the file times' r
 file(TOUCH ${WORK}/pictures/wide.bmp)
 run(${CMAKE_COMMAND} --build ${build})
 string(REGEX MATCHALL "Converting [^ ]+" converted "${output}")
-if(NOT converted STREQUAL "Converting wide.bmp;Converting wide.bmp;Converting wide.bmp;Converting wide.bmp")
+if(NOT converted STREQUAL "Converting wide.bmp;Converting wide.bmp;Converting wide.bmp;Converting wide.bmp;Converting wide.bmp")
   message(FATAL_ERROR "touching wide.bmp converted: ${converted}\n${output}")
+endif()
+# A palette file changed converts again every picture that takes it, and nothing else.
+execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 1.1)
+file(TOUCH ${WORK}/pictures/game.hex)
+run(${CMAKE_COMMAND} --build ${build})
+string(REGEX MATCHALL "Converting [^ ]+" converted "${output}")
+list(SORT converted)
+if(NOT converted STREQUAL "Converting sprite.bmp;Converting wide.bmp")
+  message(FATAL_ERROR "touching game.hex converted: ${converted}\n${output}")
 endif()
 
 run(${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/share/pkgconfig

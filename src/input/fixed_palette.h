@@ -1,0 +1,41 @@
+#pragma once
+// Pictures onto a fixed palette that every output shares (kavconv's --palette). Each opaque
+// pixel takes the entry nearest its colour among the palette's own entries other than T, by
+// the nearest-colour rule of color/nearest_colour.h, after ordered dithering when asked
+// (color/ordered_dither.h), or by libimagequant's error diffusion (color/reduce.h); each
+// transparent pixel takes T. The picture's palette becomes the fixed one, the entries past
+// its count black, T's entry as the fixed palette holds it.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "color/ordered_dither.h"
+#include "color/palette.h"
+#include "input/read_picture.h"
+
+namespace kav {
+
+// Whether `palette` has an entry other than `excluded` (T) for opaque pixels.
+bool HasEntryBesides(const RgbPalette& palette, std::optional<std::uint8_t> excluded);
+
+// Each of `frames` (pictures sharing the palette, such as an animation's) into the indices
+// of the same place in `indices`. `transparency.index` is T, never taken by an opaque pixel.
+// false, with the indices unspecified, when `indices` does not match the frames, no entry
+// other than T may be taken, or memory runs out.
+bool MapOntoFixedPalette(std::span<const RgbaPixels> frames, const RgbPalette& palette,
+                         const Transparency& transparency, Dither dither,
+                         std::span<const std::span<std::uint8_t>> indices);
+
+// A picture onto the fixed palette: a truecolour picture's pixels, or a palette picture's
+// entries (their colours and alpha) at each pixel. Fails with kOutOfMemory when the indices cannot
+// be had, and with kPaletteFileUnreadable when no entry other than T may be taken.
+ReadResult OntoFixedPalette(Picture picture, const RgbPalette& palette,
+                            const Transparency& transparency, Dither dither);
+
+// The palette picture of `picture`'s size whose indices lie in `block` (rows top first,
+// packed), with `palette`; `picture` is given back first. A mapped input that shrank while it
+// was read fails as corrupt.
+ReadResult PictureOfIndices(Picture picture, const Palette& palette, MemoryBlock block);
+
+}  // namespace kav
