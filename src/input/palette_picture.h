@@ -72,10 +72,5 @@ std::variant<ReadResult, FrameFile> ReadPaletteInput(const std::string& path,
                                                      const ColourRules& colours,
                                                      ColourReduction* reduced = nullptr,
                                                      MemoryBudget& budget = PictureMemory());
-a file of frames is
-    // given as it opened, its frames taking the rules as they are made.
-    std::variant<ReadResult, FrameFile>
-    ReadPaletteInput(const std::string& path, const TransparencyRules& rules,
-                     MemoryBudget& budget = PictureMemory());
 
 }  // namespace kav
