@@ -179,7 +179,7 @@ TEST_F(Kavconv, UsageErrorsConvertNothing) {
             "--alpha-threshold: Value 256 not in range 1 to 255"},
            {{"convert", "--format", "png", "a.bmp"}, "--format: png not in {mzr,rle,rls}"},
            {{"convert", "--format", "1", "a.bmp"}, "--format: 1 not in {mzr,rle,rls}"},
-           {{"convert", "--dither", "fs", "a.bmp"}, "--dither: fs not in {diffusion,none,ordered}"},
+           {{"convert", "--dither", "fs", "a.bmp"}, "--dither: fs not in {none,ordered,diffusion}"},
            {{"convert", "--palette", "a.bmp", "--keep-indices", "a.bmp"},
             "--palette gives pictures new indices: it cannot be used with --keep-indices"},
            {{"convert"}, "FILE is required"},
