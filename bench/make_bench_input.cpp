@@ -1,5 +1,6 @@
 // Writes benchmark inputs for bench/run:
 //   kav_make_bench_input FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png|rgba]
+//   kav_make_bench_input FILE WIDTH HEIGHT sprite gif|gif-local FRAMES   (an animated GIF)
 //   kav_make_bench_input --batch FOLDER COUNT WIDTH HEIGHT   (sprites of varied content)
 
 #include <cstdio>
@@ -60,18 +61,22 @@ int main(int argc, char** argv) {
   if (argc < 4) {
     std::fprintf(stderr,
                  "usage: %s FILE WIDTH HEIGHT [sprite|noise|alternating] [rle8|png|rgba]\n"
+                 "       %s FILE WIDTH HEIGHT sprite gif|gif-local FRAMES\n"
                  "       %s --batch FOLDER COUNT WIDTH HEIGHT\n",
-                 argv[0], argv[0]);
+                 argv[0], argv[0], argv[0]);
     return 2;
   }
   const kav::bench::Content content = ContentNamed(argc > 4 ? argv[4] : "sprite");
   const std::string kind = argc > 5 ? argv[5] : "";
   const std::uint32_t width = Number(argv[2]);
   const std::uint32_t height = Number(argv[3]);
+  const std::uint32_t frames = argc > 6 ? Number(argv[6]) : 1;
   const std::vector<std::uint8_t> file =
-      kind == "rle8"   ? kav::bench::MakeBenchRle8Bmp(width, height, content)
-      : kind == "png"  ? kav::bench::MakeBenchPng(width, height, content)
-      : kind == "rgba" ? kav::bench::MakeBenchRgbaPng(width, height, content)
-                       : kav::bench::MakeBenchBmp(width, height, content);
+      kind == "rle8"        ? kav::bench::MakeBenchRle8Bmp(width, height, content)
+      : kind == "png"       ? kav::bench::MakeBenchPng(width, height, content)
+      : kind == "rgba"      ? kav::bench::MakeBenchRgbaPng(width, height, content)
+      : kind == "gif"       ? kav::bench::MakeBenchGif(width, height, frames, false)
+      : kind == "gif-local" ? kav::bench::MakeBenchGif(width, height, frames, true)
+                            : kav::bench::MakeBenchBmp(width, height, content);
   return !file.empty() && WriteBytes(argv[1], file) ? 0 : 1;
 }

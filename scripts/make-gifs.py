@@ -58,7 +58,7 @@ Drawn here (what neither writer makes):
 Damaged (malformed/), each refused as corrupt: cut-in-lzw, cut-in-header, no-trailer,
 bad-code (a code not yet in the table), early-end (the LZW end code before the last pixel),
 unknown-record, long-gce (a Graphic Control Extension of 5 bytes), no-frames, empty-screen,
-gif88a.
+gif88a, bad-last-frame (sound but for its last frame's codes).
 """
 import io
 import os
@@ -516,6 +516,11 @@ def write_malformed():
         "no-frames": gif(4, 2, RGB, gce(1, 0)),
         "empty-screen": gif(0, 2, RGB, image(0, 0, 4, 2, [[1] * 4] * 2)),
         "gif88a": gif(4, 2, RGB, image(0, 0, 4, 2, [[1] * 4] * 2), version=b"88a"),
+        # Sound up to its last frame, whose codes name an entry not yet in the table: found
+        # only when that frame is decoded, after the frames before it were made.
+        "bad-last-frame": gif(4, 2, RGB, image(0, 0, 4, 2, [[1] * 4] * 2),
+                              image(0, 0, 4, 2, [[0] * 4] * 2, min_size=3,
+                                    lzw=pack_codes([(8, 4), (1, 4), (14, 4), (9, 4)]))),
     }
     for name, data in cases.items():
         with open(os.path.join(BAD, name + ".gif"), "wb") as f:

@@ -1,6 +1,7 @@
 // The GIF and Aseprite frame sources over the files of tests/data/gif and tests/data/aseprite
 // (made by scripts/make-gifs.py and scripts/make-aseprite.py, each beside the frames it must
-// give, composed by those scripts), damaged files, and the names of frames.
+// give, composed by those scripts), damaged files, the names of frames, and every frame
+// converted and drawn back by the decoder.
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,10 @@
 #include <set>
 #include <sstream>
 
+#include "convert/batch.h"
 #include "input/aseprite_frames.h"
 #include "input/gif_frames.h"
+#include "kav/kav_formats.h"
 #include "support/test_support.h"
 
 namespace kav {
@@ -182,7 +185,7 @@ TEST(FrameSources, DamagedFilesAreCorrupt) {
       ++checked;
     }
   }
-  EXPECT_EQ(checked, 39U);
+  EXPECT_EQ(checked, 40U);
 }
 
 // A file cut anywhere is corrupt; an Aseprite file's header is mended to say the cut length,
@@ -282,6 +285,166 @@ TEST(FrameSources, AGifWhoseSavedAreaCannotBeHadIsOutOfMemory) {
     test::AllocationFaults::Clear();
   }
   EXPECT_EQ(test::LiveBlocks(), live);
+}
+
+// How a converted file draws each pixel through its plain table: RGB565, or transparent;
+// and the table itself.
+using Drawn = std::vector<std::optional<std::uint16_t>>;
+using Table = std::array<std::uint16_t, KAV_TABLE_ENTRIES>;
+
+Drawn DrawnPixels(const Bytes& file, Table& table) {
+  const std::optional<kav_image> image = test::Open(file);
+  if (!image) {
+    ADD_FAILURE() << "the decoder refuses the output";
+    return {};
+  }
+  EXPECT_EQ(kav_read_table(&*image, 0, table.data()), 1);
+  Drawn drawn;
+  std::vector<std::uint16_t> rgb(image->width);
+  Bytes alpha(image->width);
+  for (std::uint32_t row = 0; row < image->height; ++row) {
+    EXPECT_EQ(kav_row_rgb565(&*image, row, 0, rgb.data(), alpha.data()), 1);
+    for (std::uint32_t x = 0; x < image->width; ++x) {
+      drawn.push_back(alpha[x] == 0 ? std::nullopt : std::optional(rgb[x]));
+    }
+  }
+  return drawn;
+}
+
+std::uint16_t Rgb565(FrameColour c) {
+  return static_cast<std::uint16_t>((c.red >> 3) << 11 | (c.green >> 2) << 5 | c.blue >> 3);
+}
+
+// How frame `frame` must look once converted: the script's colours as RGB565, a pixel below
+// the default alpha threshold (128) or of the transparent index transparent. A file mapped
+// onto its own palette shows the colour exactly where the palette holds it (the nearest
+// entry is then that colour), and 0 stands for "some opaque colour" elsewhere.
+Drawn Looks(const Expected& expected, std::size_t frame) {
+  const Bytes& picture = expected.pictures[frame];
+  Drawn looks;
+  if (expected.kind == FrameKind::kPaletteIndices) {
+    for (const std::uint8_t index : picture) {
+      const FrameColour colour =
+          index < expected.palette.size() ? expected.palette[index] : FrameColour{0, 0, 0, 255};
+      looks.push_back(index == expected.transparentIndex ? std::nullopt
+                                                         : std::optional(Rgb565(colour)));
+    }
+    return looks;
+  }
+  for (std::size_t i = 0; i < picture.size(); i += 4) {
+    FrameColour colour{picture[i], picture[i + 1], picture[i + 2], 255};
+    const bool inPalette = std::ranges::any_of(expected.palette, [&](FrameColour entry) {
+      return std::tuple(entry.red, entry.green, entry.blue) ==
+             std::tuple(colour.red, colour.green, colour.blue);
+    });
+    const bool exact = expected.kind == FrameKind::kTrueColour || inPalette;
+    looks.push_back(picture[i + 3] < 128
+                        ? std::nullopt
+                        : std::optional<std::uint16_t>(exact ? Rgb565(colour) : 0));
+  }
+  return looks;
+}
+
+// Every fixture converted to RLE, each frame into its own file drawn by the decoder as the
+// script composed it, every frame of a file through one table.
+TEST(FrameConversion, EveryFrameDrawsAsItsScriptComposedItThroughOneTable) {
+  std::size_t checked = 0;
+  for (const auto& folder : {kGifDir, kAsepriteDir}) {
+    for (const std::filesystem::path& file : Fixtures(folder)) {
+      SCOPED_TRACE(file.filename().string());
+      const Expected expected =
+          ReadExpected(std::filesystem::path(file).replace_extension(".frames"));
+      const test::TempDir dir;
+      const Conversion conversion = ConvertFile({}, file.string(), dir.File("out.RLE"), {});
+      ASSERT_EQ(conversion.outcome, Outcome::kWritten);
+      ASSERT_EQ(conversion.files.size(), expected.frames);
+      std::vector<Table> tables(expected.frames);
+      for (std::size_t i = 0; i < expected.frames; ++i) {
+        Drawn drawn = DrawnPixels(test::ReadFile(conversion.files[i]), tables[i]);
+        const Drawn looks = Looks(expected, i);
+        for (std::size_t p = 0; p < drawn.size() && p < looks.size(); ++p) {
+          drawn[p] = drawn[p] && looks[p] == 0 ? 0 : drawn[p];
+        }
+        EXPECT_TRUE(drawn == looks) << "frame " << i;
+        EXPECT_TRUE(tables[i] == tables[0]) << "frame " << i;
+      }
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 35U);
+}
+
+// Which outputs a file gives and what they hold: numbered, tagged, the one frame asked for,
+// C headers named after each frame; a file damaged in its last frame, or a frame past the
+// last, leaves the folder as it was.
+TEST(FrameConversion, OutputsAreNamedForTheirFramesAndGoInPlaceTogether) {
+  struct Case {
+    std::filesystem::path source;
+    ConversionSettings settings;
+    Outcome outcome;
+    std::vector<std::string> files;        // in the order written
+    std::optional<std::size_t> onlyFrame;  // the frame the one output holds
+  };
+  const ConversionSettings binary{};
+  ConversionSettings second;
+  second.frame = 1;
+  ConversionSettings third;
+  third.frame = 2;
+  ConversionSettings headers;
+  headers.emitted = Emit::kBoth;
+  headers.headerName = "hero";
+  const std::vector<Case> cases{
+      {kGifDir / "gif87a.gif", binary, Outcome::kWritten, {"out_0.RLE", "out_1.RLE"}, {}},
+      {kAsepriteDir / "indexed-background.aseprite",
+       binary,
+       Outcome::kWritten,
+       {"out_walk_0.RLE", "out_walk_1.RLE", "out_jump__1.RLE"},
+       {}},
+      {kGifDir / "im-still.gif", binary, Outcome::kWritten, {"out.RLE"}, {}},
+      {kGifDir / "gif87a.gif", second, Outcome::kWritten, {"out.RLE"}, 1},
+      {kGifDir / "gif87a.gif", third, Outcome::kNoSuchFrame, {}, {}},
+      {KAV_SAMPLES_DIR "/odd.bmp", second, Outcome::kNoSuchFrame, {}, {}},
+      {kGifDir / "gif87a.gif",
+       headers,
+       Outcome::kWritten,
+       {"out_0.RLE", "out_0.RLE.h", "out_1.RLE", "out_1.RLE.h"},
+       {}},
+      {kGifDir / "malformed/bad-last-frame.gif", binary, Outcome::kUnreadable, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source.filename().string());
+    const test::TempDir dir;
+    test::WriteFile(dir.File("out_0.RLE"), {'o', 'l', 'd'});  // stays unless replaced whole
+    const Conversion conversion =
+        ConvertFile(c.settings, c.source.string(), dir.File("out.RLE"), {});
+    EXPECT_EQ(conversion.outcome, c.outcome);
+    std::vector<std::string> files;
+    for (const std::string& path : conversion.files) {
+      files.push_back(std::filesystem::path(path).filename().string());
+    }
+    EXPECT_EQ(files, c.files);
+    if (c.files.empty()) {
+      EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"out_0.RLE"});
+      EXPECT_EQ(test::ReadFile(dir.File("out_0.RLE")), (Bytes{'o', 'l', 'd'}));
+    }
+    if (c.onlyFrame) {
+      const Bytes bytes = test::ReadFile(c.source.string());
+      OpenedFrames opened = Open(c.source, bytes);
+      EXPECT_EQ(test::Decode(test::ReadFile(dir.File("out.RLE"))),
+                AllFrames(*opened.source).at(*c.onlyFrame));
+    }
+    if (c.settings.emitted == Emit::kBoth) {
+      const Bytes header = test::ReadFile(dir.File("out_1.RLE.h"));
+      EXPECT_NE(std::string(header.begin(), header.end()).find("hero_1["), std::string::npos);
+    }
+  }
+  const test::TempDir dir;
+  const Conversion damaged = ConvertFile(
+      {}, (kAsepriteDir / "malformed/zlib-garbage.aseprite").string(), dir.File("out.RLE"), {});
+  EXPECT_EQ(static_cast<int>(damaged.read.failure), -12);
+  const Conversion cut =
+      ConvertFile({}, (kGifDir / "malformed/bad-last-frame.gif").string(), dir.File("out.RLE"), {});
+  EXPECT_EQ(static_cast<int>(cut.read.failure), -11);
 }
 
 }  // namespace

@@ -146,7 +146,8 @@ class Pipeline : public ::testing::Test {
 
 TEST_F(Pipeline, FolderWalkTakesPicturesInByteOrderAndPassesOverHiddenAndLinkedFolders) {
   for (const char* name : {"b.bmp", "A.PNG", ".h.bmp", "notes.txt", "sub/c.Bmp", "sub/deeper/d.bmp",
-                           ".hidden/x.bmp", "a.b/f.bmp", "folder.bmp/e.bmp", "x.bmpx", "g.DIB"}) {
+                           ".hidden/x.bmp", "a.b/f.bmp", "folder.bmp/e.bmp", "x.bmpx", "g.DIB",
+                           "h.Gif", "i.ase", "j.ASEPRITE", "k.gi", "l.asepritex"}) {
     Picture(name);
   }
   fs::create_directory_symlink(".", dir.File("loop"));
@@ -155,7 +156,8 @@ TEST_F(Pipeline, FolderWalkTakesPicturesInByteOrderAndPassesOverHiddenAndLinkedF
   const FolderWalk walk = WalkFolder(dir.path());
   EXPECT_EQ(walk.pictures,
             (std::vector<std::string>{"A.PNG", "a.b/f.bmp", "b.bmp", "folder.bmp/e.bmp", "g.DIB",
-                                      "link.bmp", "sub/c.Bmp", "sub/deeper/d.bmp"}));
+                                      "h.Gif", "i.ase", "j.ASEPRITE", "link.bmp", "sub/c.Bmp",
+                                      "sub/deeper/d.bmp"}));
   std::vector<std::string> folders = walk.folders;
   std::sort(folders.begin(), folders.end());
   EXPECT_EQ(folders, (std::vector<std::string>{"", "a.b", "folder.bmp", "sub", "sub/deeper"}));
@@ -166,11 +168,14 @@ TEST_F(Pipeline, FolderWalkTakesPicturesInByteOrderAndPassesOverHiddenAndLinkedF
             "0 kavconv: D/empty: no pictures here\n");
   // Each shell completes the same pictures for convert.
   for (const auto& [file, pattern] :
-       {std::pair{"kavconv.bash", "_filedir '@(bmp|dib|png)'"},
-        {"_kavconv", "_files -g \"*.(#i)(bmp|dib|png)(-.)\""},
+       {std::pair{"kavconv.bash", "_filedir '@(bmp|dib|png|gif|ase|aseprite)'"},
+        {"_kavconv", "_files -g \"*.(#i)(bmp|dib|png|gif|ase|aseprite)(-.)\""},
         {"kavconv.fish",
          "__fish_complete_suffix .dib; __fish_complete_suffix .DIB; "
-         "__fish_complete_suffix .png; __fish_complete_suffix .PNG"}}) {
+         "__fish_complete_suffix .png; __fish_complete_suffix .PNG; "
+         "__fish_complete_suffix .gif; __fish_complete_suffix .GIF; "
+         "__fish_complete_suffix .ase; __fish_complete_suffix .ASE; "
+         "__fish_complete_suffix .aseprite; __fish_complete_suffix .Aseprite"}}) {
     const test::Bytes text = test::ReadFile(KAV_RES_DIR "/completions/" + std::string(file));
     EXPECT_NE(std::string(text.begin(), text.end()).find(pattern), std::string::npos) << file;
   }
@@ -357,6 +362,50 @@ TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceWrittenAlikeAndSound) {
     EXPECT_EQ(Kav(arguments).out, step.out) << ::testing::PrintToString(step.options);
   }
   EXPECT_EQ(Kav({"-u", source, source}).out, rle + "D/a.RLE is up to date\n2 files processed!\n");
+}
+
+// Each frame's output is one of the batch's outputs: it collides with another input's, -u
+// judges it, and --frame names the plain one. What a file left out is said once.
+TEST_F(Pipeline, EveryFrameOutputCountsForCollisionsAndUpdates) {
+  fs::create_directories(dir.File("art"));
+  fs::copy_file(KAV_GIF_DIR "/gif87a.gif", dir.File("art/hero.gif"));
+  Picture("art/hero_1.bmp");
+  const test::ProcessRun collided = Kav({"-j", "2", dir.File("art")});
+  EXPECT_EQ(collided.status, 2);
+  EXPECT_EQ(collided.err,
+            "kavconv: D/art/hero.gif and D/art/hero_1.bmp would both write D/art/hero_1.RLE\n");
+  EXPECT_EQ(test::ListFolder(dir.File("art")),
+            (std::vector<std::string>{"hero.gif", "hero_1.bmp"}));
+  fs::remove(dir.File("art/hero_1.bmp"));
+  const std::string written =
+      "SUCCESS!!  D/art/hero_0.RLE converted!\nSUCCESS!!  D/art/hero_1.RLE converted!\n";
+  const std::string upToDate = "D/art/hero_0.RLE is up to date\nD/art/hero_1.RLE is up to date\n";
+  struct Step {
+    std::vector<std::string> options;
+    std::function<void()> change;
+    std::string out;
+  };
+  const std::vector<Step> steps{
+      {{}, {}, written},
+      {{"-u"}, {}, upToDate},
+      {{"-u"}, [&] { fs::remove(dir.File("art/hero_1.RLE")); }, written},
+      {{"-u", "--frame", "1"}, {}, "SUCCESS!!  D/art/hero.RLE converted!\n"},
+      {{"-u", "--frame", "1"}, {}, "D/art/hero.RLE is up to date\n"},
+  };
+  for (const Step& step : steps) {
+    if (step.change) {
+      step.change();
+    }
+    std::vector<std::string> arguments = step.options;
+    arguments.push_back(dir.File("art/hero.gif"));
+    EXPECT_EQ(Kav(arguments).out, step.out) << ::testing::PrintToString(step.options);
+  }
+  // What a sprite left out is said once for the file, however many frames it has.
+  fs::copy_file(KAV_ASEPRITE_DIR "/rgba.aseprite", dir.File("art/sprite.aseprite"));
+  EXPECT_EQ(Kav({dir.File("art/sprite.aseprite")}).err,
+            "kavconv: D/art/sprite.aseprite: tilemap layers and chunks of unknown kinds were "
+            "skipped\n");
+  EXPECT_EQ(Kav({"-q", dir.File("art/sprite.aseprite")}).err, "");
 }
 
 // Two same-named pictures in two folders, and a name that is no identifier as it stands, in

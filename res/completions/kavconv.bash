@@ -32,7 +32,7 @@ _kavconv()
             _filedir '@(gpl|pal|act|hex|bmp|dib|png)'
             return
             ;;
-        --start | --end | --transparent | -j | --jobs | --memory-limit | --table | --c-name | --c-prefix | -s | --size)
+        --start | --end | --transparent | --frame | -j | --jobs | --memory-limit | --table | --c-name | --c-prefix | -s | --size)
             return
             ;;
         --output-dir)
@@ -54,7 +54,7 @@ _kavconv()
     case $command in
         convert)
             options='-f --format --start --end --transparent --no-remapping --alpha-threshold
-                --keep-indices --palette --dither --no-reduce -j --jobs
+                --keep-indices --palette --dither --no-reduce --frame -j --jobs
                 --memory-limit --fail-fast -q --quiet -o --output --output-dir -u --update --emit --c-name --c-prefix
                 --watch -h --help'
             ;;
@@ -79,7 +79,7 @@ _kavconv()
         return
     fi
     if [[ $command == convert ]]; then
-        _filedir '@(bmp|dib|png)'
+        _filedir '@(bmp|dib|png|gif|ase|aseprite)'
     elif [[ $command == thumbnail ]]; then
         _filedir '@(mzr|rle|png)'
     else

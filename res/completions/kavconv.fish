@@ -5,7 +5,7 @@ set -l commands convert info render thumbnail
 complete -c kavconv -f
 complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -s h -l help -d 'Print help and exit'
 complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -l version -d 'Print the version and exit'
-complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a convert -d 'Convert BMP and PNG images to MZR, RLE or RLS files'
+complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a convert -d 'Convert BMP, PNG, GIF and Aseprite images to MZR, RLE or RLS files'
 complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a info -d 'Check converted files and print their headers'
 complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a render -d 'Draw a converted file as a PNG'
 complete -c kavconv -n "not __fish_seen_subcommand_from $commands" -a thumbnail -d 'Draw a converted file scaled to fit a square as a PNG'
@@ -17,6 +17,7 @@ complete -c kavconv -n $convert -l start -x -d 'MZR start colour (0-255)'
 complete -c kavconv -n $convert -l end -x -d 'MZR end colour (0-255)'
 complete -c kavconv -n $convert -l transparent -x -d 'MZR transparent colour (0-255)'
 complete -c kavconv -n $convert -l no-remapping -d 'Clear the MZR remapping flag'
+complete -c kavconv -n $convert -l frame -x -d 'Convert only this frame of a GIF or Aseprite file'
 complete -c kavconv -n $convert -l alpha-threshold -x -d 'A pixel whose alpha is below N is transparent (1-255)'
 complete -c kavconv -n $convert -l keep-indices -d 'Keep a palette picture\'s indices as stored'
 complete -c kavconv -n $convert -l palette -r -F -d 'Give every output this palette (.gpl .pal .act .hex or a palette picture)'
@@ -34,7 +35,7 @@ complete -c kavconv -n $convert -l c-name -x -d 'The name of the C array'
 complete -c kavconv -n $convert -l c-prefix -x -d 'Put P in front of every C name'
 complete -c kavconv -n $convert -l watch -d 'Convert files again whenever they change'
 complete -c kavconv -n $convert -s h -l help -d 'Print help and exit'
-complete -c kavconv -n $convert -a '(__fish_complete_suffix .bmp; __fish_complete_suffix .BMP; __fish_complete_suffix .dib; __fish_complete_suffix .DIB; __fish_complete_suffix .png; __fish_complete_suffix .PNG)'
+complete -c kavconv -n $convert -a '(__fish_complete_suffix .bmp; __fish_complete_suffix .BMP; __fish_complete_suffix .dib; __fish_complete_suffix .DIB; __fish_complete_suffix .png; __fish_complete_suffix .PNG; __fish_complete_suffix .gif; __fish_complete_suffix .GIF; __fish_complete_suffix .ase; __fish_complete_suffix .ASE; __fish_complete_suffix .aseprite; __fish_complete_suffix .Aseprite)'
 
 # info
 set -l info "__fish_seen_subcommand_from info"

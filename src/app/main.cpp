@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
   kav::InstallInterruptCleanup();
+  kav::RaiseOpenFileLimit();
   kav::ConverterApp app(argv[0]);
   app.InitInstance(line.files);
   return 0;

@@ -35,9 +35,10 @@ void ConfigureFileDialog(QFileDialog& dialog, const QString& start) {
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFiles);
   dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
-  dialog.setNameFilters({QString::fromLatin1(kImageFilesFilter),
-                         QString::fromLatin1(kBmpFilesFilter), QString::fromLatin1(kPngFilesFilter),
-                         QString::fromLatin1(kAllFilesFilter)});
+  dialog.setNameFilters(
+      {QString::fromLatin1(kImageFilesFilter), QString::fromLatin1(kBmpFilesFilter),
+       QString::fromLatin1(kPngFilesFilter), QString::fromLatin1(kGifFilesFilter),
+       QString::fromLatin1(kAsepriteFilesFilter), QString::fromLatin1(kAllFilesFilter)});
   dialog.selectNameFilter(QString::fromLatin1(kImageFilesFilter));
   // No default suffix: one would turn a typed "hero" into "hero.BMP", which is not "hero.bmp"
   // nor "hero" itself.

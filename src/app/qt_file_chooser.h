@@ -24,9 +24,11 @@ class FileChooser {
 };
 
 // Shown in this order, the first chosen. "*" also lists files whose names have no dot.
-inline constexpr const char* kImageFilesFilter = "Image Files (*.bmp *.png)";
+inline constexpr const char* kImageFilesFilter = "Image Files (*.bmp *.png *.gif *.ase *.aseprite)";
 inline constexpr const char* kBmpFilesFilter = "BMP Files (*.bmp)";
 inline constexpr const char* kPngFilesFilter = "PNG Files (*.png)";
+inline constexpr const char* kGifFilesFilter = "GIF Files (*.gif)";
+inline constexpr const char* kAsepriteFilesFilter = "Aseprite Files (*.ase *.aseprite)";
 inline constexpr const char* kAllFilesFilter = "All Files (*)";
 
 // Where the next chooser starts after `chosen`: the file itself when it was one, the

@@ -17,6 +17,12 @@ void CommandLineHost::Report(const Conversion& conversion) {
   const bool boxed = std::ranges::any_of(
       lines, [](const ReportLine& line) { return line.kind == ReportLine::Kind::kBox; });
   for (const ReportLine& line : lines) {
+    if (line.kind == ReportLine::Kind::kNote) {
+      if (!quiet_) {
+        ShowError(MessageOwner::kNone, line.text, {});
+      }
+      continue;
+    }
     if (line.kind == ReportLine::Kind::kBox) {
       ShowError(line.owner, line.text, line.cause);
       continue;

@@ -1,6 +1,6 @@
-// kavconv convert: BMP and PNG files, and the pictures in folders, to MZR, RLE or RLS
-// files (or C headers of them) beside them or where the options say, then, with --watch,
-// again whenever they change.
+// kavconv convert: BMP, PNG, GIF and Aseprite files (a file of several frames to one output
+// per frame), and the pictures in folders, to MZR, RLE or RLS files (or C headers of them)
+// beside them or where the options say, then, with --watch, again whenever they change.
 
 #include <unistd.h>
 
@@ -161,6 +161,7 @@ class ConvertCommand final : public Command {
   bool noReduce_ = false;
   std::optional<std::string> headerName_;
   std::optional<std::string> headerPrefix_;
+  std::optional<std::uint32_t> frame_;
   bool watch_ = false;
   std::uint64_t memoryLimit_ = 0;  // 0: half of the machine's physical memory
   std::vector<std::string> files_;
@@ -169,8 +170,9 @@ class ConvertCommand final : public Command {
 ConvertCommand::ConvertCommand(CLI::App& app)
     : Command(app.add_subcommand(
           "convert",
-          "Convert BMP and PNG files, and the pictures in folders; each output is written "
-          "beside its source unless -o or --output-dir says otherwise.")) {
+          "Convert BMP, PNG, GIF and Aseprite files (one output per frame), and the pictures "
+          "in folders; each output is written beside its source unless -o or --output-dir says "
+          "otherwise.")) {
   AddSettingOptions();
   AddColourOptions();
   CLI::Option* failFast = AddRunOptions();
@@ -182,7 +184,8 @@ ConvertCommand::ConvertCommand(CLI::App& app)
   subcommand_
       ->add_option(
           "FILE", files_,
-          "BMP and PNG files, and folders whose .bmp and .png files (at any depth) are converted")
+          "BMP, PNG, GIF and Aseprite files, and folders whose .bmp, .dib, .png, .gif, .ase and "
+          ".aseprite files (at any depth) are converted")
       ->required();
 }
 
@@ -215,6 +218,11 @@ void ConvertCommand::AddSettingOptions() {
       ->capture_default_str();
   subcommand_->add_flag("--keep-indices", settings_.keepIndices,
                         "Keep a palette picture's indices as stored, its transparency ignored");
+  subcommand_
+      ->add_option("--frame", frame_,
+                   "Convert only frame N (from 0) of a GIF or Aseprite file, into the plain "
+                   "output name (default: every frame, each into NAME_0, NAME_1 ...)")
+      ->type_name("N");
 }
 
 // Which palette the outputs take and how colours are brought onto it.
@@ -407,6 +415,7 @@ int ConvertCommand::Run(std::ostream& out, std::ostream& err) {
   settings.emitted = kEmits.at(emit_);
   settings.headerName = headerName_.value_or("");
   settings.headerPrefix = headerPrefix_.value_or("");
+  settings.frame = frame_;
   settings.dither = kDithers.at(dither_);
   settings.reduce = !noReduce_;
   PictureMemory().SetLimit(memoryLimit_ != 0 ? memoryLimit_ : PhysicalMemory() / 2);

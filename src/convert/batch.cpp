@@ -1,8 +1,10 @@
 #include "convert/batch.h"
 
+#include "convert/frame_conversion.h"
 #include "convert/output_path.h"
 #include "convert/planned_outputs.h"
 #include "formats/output_format.h"
+#include "formats/output_shell.h"
 #include "input/fixed_palette.h"
 #include "input/palette_picture.h"
 #include "platform/format_text.h"
@@ -37,17 +39,23 @@ bool FixedPaletteServes(const ConversionSettings& settings) {
 
 Conversion ConvertFile(const ConversionSettings& settings, const std::string& sourcePath,
                        const std::string& outputPath, const OutputWanted& stillWanted) {
+  const OutputTarget target{
+      .path = outputPath, .source = sourcePath, .stillWanted = stillWanted, .held = nullptr};
   ColourReduction reduction;
-  ReadResult read = ReadPalettePicture(sourcePath, TransparencyRulesOf(settings),
-                                       ColourRulesOf(settings), &reduction);
+  std::variant<ReadResult, FrameFile> input = ReadPaletteInput(
+      sourcePath, TransparencyRulesOf(settings), ColourRulesOf(settings), &reduction);
+  if (FrameFile* frames = std::get_if<FrameFile>(&input)) {
+    return ConvertFrames(*frames, settings, target);
+  }
+  ReadResult read = std::get<ReadResult>(std::move(input));
   Conversion conversion;
-  if (read) {
-    conversion = FormatOf(settings.format)
-                     .write(*read, settings,
-                            {.path = outputPath, .source = sourcePath, .stillWanted = stillWanted});
-  } else {
+  if (!read) {
     conversion = NothingWritten(Outcome::kUnreadable);
     conversion.read = read.failed();
+  } else if (settings.frame.value_or(0) != 0) {
+    conversion = Refuse(*read, Outcome::kNoSuchFrame);  // a still picture is frame 0
+  } else {
+    conversion = FormatOf(settings.format).write(*read, settings, target);
   }
   conversion.format = settings.format;
   if (reduction.found != 0) {

@@ -1,20 +1,35 @@
 #include "convert/output_path.h"
 
 namespace kav {
+namespace {
+
+// Where the file name's extension begins (its '.'), or the path's end when it has none. A
+// dot that begins the name marks a hidden file, not an extension.
+std::size_t ExtensionStart(std::string_view path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::size_t dot = path.find_last_of('.');
+  return dot != std::string_view::npos && dot > nameStart ? dot : path.size();
+}
+
+}  // namespace
 
 std::string MakeOutputPath(std::string_view sourcePath, std::string_view extension) {
-  const std::size_t slash = sourcePath.find_last_of('/');
-  const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
-  const std::size_t dot = sourcePath.find_last_of('.');
-  std::string output;
-  // A dot that begins the name marks a hidden file, not an extension.
-  if (dot != std::string_view::npos && dot > nameStart) {
-    output = sourcePath.substr(0, dot + 1);
-  } else {
-    output = sourcePath;
-    output += '.';
-  }
+  std::string output(sourcePath.substr(0, ExtensionStart(sourcePath)));
+  output += '.';
   output += extension;
+  return output;
+}
+
+std::string FrameOutputPath(std::string_view outputPath, std::string_view suffix) {
+  if (suffix.empty()) {
+    return std::string(outputPath);
+  }
+  const std::size_t stemEnd = ExtensionStart(outputPath);
+  std::string output(outputPath.substr(0, stemEnd));
+  output += '_';
+  output += suffix;
+  output += outputPath.substr(stemEnd);
   return output;
 }
 

@@ -7,6 +7,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "convert/frame_conversion.h"
 #include "formats/c_header.h"
 #include "formats/output_shell.h"
 #include "platform/output_place.h"
@@ -109,20 +110,34 @@ std::vector<std::string> FilesWritten(const std::string& outputPath,
   return {outputPath};
 }
 
+std::vector<std::string> FilesWritten(const std::string& sourcePath, const std::string& outputPath,
+                                      const ConversionSettings& settings) {
+  std::vector<std::string> files;
+  for (const FrameOutput& output : OutputsOfSource(sourcePath, outputPath, settings)) {
+    for (std::string& file : FilesWritten(output.path, settings)) {
+      files.push_back(std::move(file));
+    }
+  }
+  return files;
+}
+
 std::vector<PlannedOutput> PlanOutputs(std::span<const BatchInput> inputs,
                                        const ConversionSettings& settings) {
   OutputFiles files;
   std::vector<PlannedOutput> outputs;
   outputs.reserve(inputs.size());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
-    const std::string binary = OutputPathOf(inputs[i], settings.format);
-    for (std::string& path : FilesWritten(binary, settings)) {
-      // A header is named after the binary file it holds, whose path it extends (HeaderPathOf):
-      // each frame's too, when a picture gives several.
-      const std::string held = HeldBy(path, binary);
-      outputs.push_back(files.Of(i, std::move(path)));
-      if (!held.empty()) {
-        outputs.back().cName = HeaderNameOf(held, SettingsFor(settings, inputs[i]));
+    const ConversionSettings inputSettings = SettingsFor(settings, inputs[i]);
+    for (const FrameOutput& frame :
+         OutputsOfSource(inputs[i].source, OutputPathOf(inputs[i], settings.format), settings)) {
+      for (std::string& path : FilesWritten(frame.path, settings)) {
+        // A header is named after the binary file it holds, whose path it extends
+        // (HeaderPathOf), and an array the settings name takes the frame's suffix.
+        const std::string held = HeldBy(path, frame.path);
+        outputs.push_back(files.Of(i, std::move(path)));
+        if (!held.empty()) {
+          outputs.back().cName = HeaderNameOf(held, SettingsOfFrame(inputSettings, frame));
+        }
       }
     }
   }
@@ -251,7 +266,7 @@ ConvertFileFunction RefusingSources(std::shared_ptr<const SourceFiles> sources,
   return [sources = std::move(sources), convertFile = std::move(convertFile)](
              const ConversionSettings& settings, const std::string& source,
              const std::string& output, const OutputWanted& stillWanted) {
-    for (const std::string& path : FilesWritten(output, settings)) {
+    for (const std::string& path : FilesWritten(source, output, settings)) {
       if (sources->Holds(path)) {
         return RefuseSourceAsOutput(settings.format);
       }

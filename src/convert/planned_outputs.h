@@ -38,8 +38,13 @@ struct PlannedOutput {
 };
 
 // The paths that converting into `outputPath` with `settings` writes, in the order they are
-// written: the binary file, its C header, or both. Room for more (frames of one picture).
+// written: the binary file, its C header, or both.
 std::vector<std::string> FilesWritten(const std::string& outputPath,
+                                      const ConversionSettings& settings);
+
+// The same for every frame that converting `sourcePath` writes (OutputsOfSource), in frame
+// order.
+std::vector<std::string> FilesWritten(const std::string& sourcePath, const std::string& outputPath,
                                       const ConversionSettings& settings);
 
 // Every file that converting `inputs` with `settings` writes, in argument order.

@@ -12,6 +12,8 @@ constexpr const char* kAllocationErrorText = "Error allocating memory!";
 constexpr const char* kTooLargeText = "This image is too large for this format";
 constexpr const char* kCannotCreateText = "Cannot create output file";
 constexpr const char* kCannotWriteText = "Cannot write output file";
+constexpr const char* kNoSuchFrameText = "This file has no such frame";
+constexpr const char* kSkippedText = "tilemap layers and chunks of unknown kinds were skipped";
 
 ReportLine Status(std::string text) {
   return {.kind = ReportLine::Kind::kStatus,
@@ -62,6 +64,9 @@ void AddFailure(const Conversion& conversion, std::vector<ReportLine>& lines) {
     case Outcome::kCannotWrite:
       lines.push_back(Box(MessageOwner::kMainDialog, kCannotWriteText, conversion.cause));
       return;
+    case Outcome::kNoSuchFrame:
+      lines.push_back(FailureStatus(kNoSuchFrameText));
+      return;
     case Outcome::kWritten:
     case Outcome::kUpToDate:
     case Outcome::kNotWanted:
@@ -76,6 +81,12 @@ std::vector<ReportLine> ReportOf(const Conversion& conversion) {
                                ? kUpToDateFormat
                                : FormatOf(conversion.format).writtenStatus;
   std::vector<ReportLine> lines;
+  if (conversion.skippedContent) {
+    lines.push_back({.kind = ReportLine::Kind::kNote,
+                     .owner = MessageOwner::kNone,
+                     .text = kSkippedText,
+                     .cause = {}});
+  }
   for (const std::string& file : conversion.files) {
     lines.push_back(Status(FormatText(fileStatus, file.c_str())));
   }
@@ -87,7 +98,7 @@ void ConverterHost::Report(const Conversion& conversion) {
   for (const ReportLine& line : ReportOf(conversion)) {
     if (line.kind == ReportLine::Kind::kBox) {
       ShowError(line.owner, line.text, line.cause);
-    } else {
+    } else if (line.kind != ReportLine::Kind::kNote) {
       SetStatusText(line.text);
     }
   }

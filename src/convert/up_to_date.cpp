@@ -9,6 +9,7 @@
 #include <tuple>
 #include <utility>
 
+#include "convert/frame_conversion.h"
 #include "convert/planned_outputs.h"
 #include "formats/c_header.h"
 #include "formats/output_format.h"
@@ -106,8 +107,12 @@ bool OutputsUpToDate(const ConversionSettings& settings, const std::string& sour
       source = palette;
     }
   }
-  return (settings.emitted == Emit::kHeader || BinaryUpToDate(outputPath, source, settings)) &&
-         (settings.emitted == Emit::kBinary || HeaderUpToDate(outputPath, source, settings));
+  const std::vector<FrameOutput> outputs = OutputsOfSource(sourcePath, outputPath, settings);
+  return !outputs.empty() && std::ranges::all_of(outputs, [&](const FrameOutput& output) {
+    const ConversionSettings frame = SettingsOfFrame(settings, output);
+    return (frame.emitted == Emit::kHeader || BinaryUpToDate(output.path, source, frame)) &&
+           (frame.emitted == Emit::kBinary || HeaderUpToDate(output.path, source, frame));
+  });
 }
 
 Conversion ConvertUnlessUpToDate(const ConversionSettings& settings, const std::string& sourcePath,
@@ -117,7 +122,7 @@ Conversion ConvertUnlessUpToDate(const ConversionSettings& settings, const std::
   }
   Conversion upToDate = NothingWritten(Outcome::kUpToDate);
   upToDate.format = settings.format;
-  upToDate.files = FilesWritten(outputPath, settings);
+  upToDate.files = FilesWritten(sourcePath, outputPath, settings);
   return upToDate;
 }
 

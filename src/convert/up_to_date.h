@@ -9,10 +9,11 @@
 
 namespace kav {
 
-// Whether every file the settings ask for (the binary file, its C header, or both) exists, is
-// not older than the source nor than the settings' palette file (to the nanosecond), passes the
-// decoder's whole check (kav_open; a header must also be exactly the header of the bytes it holds)
-// and was written in the format of `settings` with the same settings.
+// Whether every file the settings ask for (the binary file, its C header, or both, of every
+// frame converted: OutputsOfSource) exists, is not older than the source nor than the
+// settings' palette file (to the nanosecond), passes the decoder's whole check (kav_open; a
+// header must also be exactly the header of the bytes it holds) and was written in the format
+// of `settings` with the same settings.
 bool OutputsUpToDate(const ConversionSettings& settings, const std::string& sourcePath,
                      const std::string& outputPath);
 

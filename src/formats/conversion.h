@@ -48,6 +48,9 @@ struct ConversionSettings {
   std::string headerName{};
   std::string headerPrefix{};
   std::string headerFolder{};
+  // The one frame to convert (from 0), into the plain output name; none: every frame, each
+  // into its own output (a picture of one frame is its frame 0).
+  std::optional<std::uint32_t> frame{};
   // The palette every output takes (kavconv's --palette), read once from `paletteFile`
   // before the batch; none: each picture keeps or gets its own.
   std::string paletteFile{};
@@ -72,6 +75,7 @@ enum class Outcome : std::uint8_t {
   kCannotCreate,   // an output could not be made; Conversion::cause says why
   kCannotWrite,    // an output could not be written or put in place; Conversion::cause says why
   kNotWanted,      // the output was abandoned unseen
+  kNoSuchFrame,    // the settings' frame is past the source's last frame
 };
 
 // What one conversion came to.
@@ -86,6 +90,9 @@ struct Conversion {
   // Why the source could not be read; for a source damaged meanwhile, the failure that says
   // its kind of file is corrupt.
   FailedRead read{};
+  // Whether parts of the source that draw something were left out (Aseprite tilemap layers,
+  // chunks of unknown kinds).
+  bool skippedContent = false;
   // The distinct opaque colours found and the count they were reduced to, when they were.
   std::optional<ColourReduction> reduction{};
 };

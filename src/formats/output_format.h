@@ -47,11 +47,16 @@ class RunCodedIndices {
   std::array<std::uint64_t, 4> bits_{};
 };
 
+class HeldOutputs;
+
 // Where a writer puts its files.
 struct OutputTarget {
   std::string path;          // the output (its C header goes beside it, named path + ".h")
   std::string source;        // the picture's file, which no output may replace
   OutputWanted stillWanted;  // empty: always wanted
+  // Where complete outputs wait to be put in place together, instead of each at once (the
+  // frames of one file); null: each goes in place as soon as it is written.
+  HeldOutputs* held = nullptr;
 };
 
 // Writes `picture` as the settings ask, giving back its memory once it is no longer needed.

@@ -21,7 +21,10 @@ Conversion SourceDamaged(InputKind kind) {
 // Writes one output of `conversion` whose bytes are ready, and notes it as written or why not.
 void WriteReady(const std::string& path, const OutputTarget& target,
                 const std::function<void(ByteSink&)>& encode, Conversion& conversion) {
-  const OutputTarget file{.path = path, .source = target.source, .stillWanted = target.stillWanted};
+  const OutputTarget file{.path = path,
+                          .source = target.source,
+                          .stillWanted = target.stillWanted,
+                          .held = target.held};
   conversion.outcome = WriteOutputFile(
       file, nullptr,
       [&encode](OutputStream& output) {
@@ -82,34 +85,58 @@ Conversion WriteFromMemory(Picture& source, const ConversionSettings& settings,
 
 }  // namespace
 
+HeldOutputs::HeldOutputs() = default;
+HeldOutputs::~HeldOutputs() = default;
+
+void HeldOutputs::Hold(std::unique_ptr<OutputFile> file, std::string path) {
+  held_.emplace_back(std::move(file), std::move(path));
+}
+
+Outcome HeldOutputs::PutInPlace(std::vector<std::string>& files, std::error_code& cause) {
+  for (auto& [file, path] : held_) {
+    if (!file->Commit()) {
+      cause = file->LastError();
+      held_.clear();
+      return Outcome::kCannotWrite;
+    }
+    files.push_back(std::move(path));
+  }
+  held_.clear();
+  return Outcome::kWritten;
+}
+
 Outcome WriteOutputFile(const OutputTarget& target, Picture* source,
                         const std::function<bool(OutputStream&)>& write, std::error_code* error) {
-  OutputFile file;
+  auto file = std::make_unique<OutputFile>();
   const auto failed = [&file, error](Outcome outcome) {
     if (error != nullptr) {
-      *error = file.LastError();
+      *error = file->LastError();
     }
     return outcome;
   };
-  if (!file.Create(target.path, target.source)) {
+  if (!file->Create(target.path, target.source)) {
     return failed(Outcome::kCannotCreate);
   }
-  const bool written = write(file);
+  const bool written = write(*file);
   const bool damaged = source != nullptr && source->Damaged();
   if (source != nullptr) {
     source->Release();
   }
   // On each early return the temporary file goes with `file`.
-  if (damaged || file.FailedReadingSource()) {
+  if (damaged || file->FailedReadingSource()) {
     return failed(Outcome::kSourceDamaged);
   }
   if (!written) {
     return failed(Outcome::kCannotWrite);
   }
+  if (target.held != nullptr) {
+    target.held->Hold(std::move(file), target.path);
+    return Outcome::kWritten;
+  }
   if (target.stillWanted && !target.stillWanted()) {
     return Outcome::kNotWanted;
   }
-  return failed(file.Commit() ? Outcome::kWritten : Outcome::kCannotWrite);
+  return failed(file->Commit() ? Outcome::kWritten : Outcome::kCannotWrite);
 }
 
 std::string HeaderPathOf(const std::string& outputPath) {

@@ -3,8 +3,11 @@
 // encoded bytes into it, put it in place, and say what that came to.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "formats/byte_sink.h"
 #include "formats/conversion.h"
@@ -13,10 +16,31 @@
 
 namespace kav {
 
+class OutputFile;
+
+// Outputs written in full and not yet put in place, in the order they were written: those
+// still held when it goes are removed unseen.
+class HeldOutputs {
+ public:
+  HeldOutputs();
+  ~HeldOutputs();
+  HeldOutputs(const HeldOutputs&) = delete;
+  HeldOutputs& operator=(const HeldOutputs&) = delete;
+
+  void Hold(std::unique_ptr<OutputFile> file, std::string path);
+  // Puts every output in place in order, adding each path to `files`, up to the first that
+  // fails: then kCannotWrite, `cause` saying why, and the rest are removed.
+  Outcome PutInPlace(std::vector<std::string>& files, std::error_code& cause);
+
+ private:
+  std::vector<std::pair<std::unique_ptr<OutputFile>, std::string>> held_;
+};
+
 // Writes one output file: creates `target.path` (never the file at `target.source`), lets
 // `write` fill it from its start (returning whether every write succeeded) and puts it in
-// place, unless the `source` picture (if any) was damaged meanwhile (its file shrank while
-// mapped) or the output is no longer wanted. Otherwise no partial file is left and an older
+// place, or hands it to `target.held` when there is one (which then asks nothing), unless the
+// `source` picture (if any) was damaged meanwhile (its file shrank while mapped) or the
+// output is no longer wanted. Otherwise no partial file is left and an older
 // file of that name is untouched; `error`, when given, is set to why it failed
 // (OutputFile::LastError()). `source` is released once written, before the target is asked
 // whether the output is still wanted: the batch may then wait for other conversions, which

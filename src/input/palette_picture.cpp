@@ -1,6 +1,7 @@
 #include "input/palette_picture.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "color/exact_palette.h"
@@ -9,22 +10,6 @@
 
 namespace kav {
 namespace {
-
-std::array<std::uint8_t, kPaletteEntries> EntryAlphas(const Palette& palette) {
-  std::array<std::uint8_t, kPaletteEntries> alphas{};
-  std::ranges::transform(palette.entries, alphas.begin(), &Colour::alpha);
-  return alphas;
-}
-
-Palette SwappedPalette(Palette palette, const IndexRemap& remap) {
-  if (remap.swapped) {
-    const auto [low, high] = *remap.swapped;
-    std::swap(palette.entries[low], palette.entries[high]);
-    palette.count = std::max<std::size_t>(palette.count, std::size_t{high} + 1);
-    palette.count = std::max<std::size_t>(palette.count, std::size_t{low} + 1);
-  }
-  return palette;
-}
 
 ReadResult RemapPalettePicture(Picture picture, const TransparencyRules& rules) {
   IndexUsage usage;
@@ -123,6 +108,22 @@ ReadResult ReadThenMap(Input& input, const TransparencyRules& rules, MemoryBudge
 
 }  // namespace
 
+std::array<std::uint8_t, kPaletteEntries> EntryAlphas(const Palette& palette) {
+  std::array<std::uint8_t, kPaletteEntries> alphas{};
+  std::ranges::transform(palette.entries, alphas.begin(), &Colour::alpha);
+  return alphas;
+}
+
+Palette SwappedPalette(Palette palette, const IndexRemap& remap) {
+  if (remap.swapped) {
+    const auto [low, high] = *remap.swapped;
+    std::swap(palette.entries[low], palette.entries[high]);
+    palette.count = std::max<std::size_t>(palette.count, std::size_t{high} + 1);
+    palette.count = std::max<std::size_t>(palette.count, std::size_t{low} + 1);
+  }
+  return palette;
+}
+
 ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules,
                             const ColourRules& colours, ColourReduction* reduced) {
   const InputKind kind = picture.kind();
@@ -152,6 +153,28 @@ ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& 
 ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
                               MemoryBudget& budget) {
   return ReadThenMap(source, rules, budget, {}, nullptr);
+}
+
+std::variant<ReadResult, FrameFile> ReadPaletteInput(const std::string& path,
+                                                     const TransparencyRules& rules,
+                                                     const ColourRules& colours,
+                                                     ColourReduction* reduced,
+                                                     MemoryBudget& budget) {
+  // As ReadThenMap: a picture for a fixed palette is read whole at once, and one whose rows
+  // were mapped as they came but hold too many colours is read again whole.
+  std::variant<ReadResult, FrameFile> input =
+      ReadInput(path, budget, colours.fixedPalette != nullptr ? nullptr : &rules);
+  ReadResult* read = std::get_if<ReadResult>(&input);
+  if (read == nullptr) {
+    return input;
+  }
+  if (!*read && read->failed().failure == ReadFailure::kTooManyColours) {
+    *read = ReadPicture(path, budget);
+  }
+  if (*read) {
+    *read = ToPalettePicture(std::move(**read), rules, colours, reduced);
+  }
+  return input;
 }
 
 }  // namespace kav

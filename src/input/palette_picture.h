@@ -6,7 +6,11 @@
 // by libimagequant (color/reduce.h). With a fixed palette, any picture takes that instead
 // (input/fixed_palette.h).
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <string>
+#include <variant>
 
 #include "color/ordered_dither.h"
 #include "color/palette.h"
@@ -47,11 +51,26 @@ ReadResult ToPalettePicture(Picture picture, const TransparencyRules& rules,
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               const ColourRules& colours, ColourReduction* reduced = nullptr);
 
+// The alpha of each of the palette's 256 entries, as RemapForTransparency takes them.
+std::array<std::uint8_t, kPaletteEntries> EntryAlphas(const Palette& palette);
+
+// `palette` with the entries `remap` swaps exchanged, its count reaching both.
+Palette SwappedPalette(Palette palette, const IndexRemap& remap);
+
 // ReadPicture, then ToPalettePicture; a PNG's rows mapped as they come (input/png_reader.h),
 // and read again whole when they have more colours than fit.
 ReadResult ReadPalettePicture(const std::string& path, const TransparencyRules& rules,
                               MemoryBudget& budget = PictureMemory());
 ReadResult ReadPalettePicture(ByteSource& source, const TransparencyRules& rules,
                               MemoryBudget& budget = PictureMemory());
+
+// ReadInput, a picture then made what ReadPalettePicture makes of it by the rules and
+// `colours`; a file of frames is given as it opened, its frames taking the rules as they are
+// made.
+std::variant<ReadResult, FrameFile> ReadPaletteInput(const std::string& path,
+                                                     const TransparencyRules& rules,
+                                                     const ColourRules& colours,
+                                                     ColourReduction* reduced = nullptr,
+                                                     MemoryBudget& budget = PictureMemory());
 
 }  // namespace kav

@@ -41,7 +41,7 @@ struct Palette {
 Palette OpaquePalette(const RgbPalette& colours);
 
 // The kinds of input, told apart by their first bytes (input/read_picture.h).
-enum class InputKind : std::uint8_t { kBmp, kPng };
+enum class InputKind : std::uint8_t { kBmp, kPng, kGif, kAseprite };
 
 // Where the stored rows lie in a picture's block.
 struct RowLayout {

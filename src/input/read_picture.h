@@ -19,6 +19,7 @@
 #include <variant>
 
 #include "color/transparency.h"
+#include "input/frames.h"
 #include "input/picture.h"
 #include "platform/byte_source.h"
 #include "platform/memory_budget.h"
@@ -37,6 +38,8 @@ enum class ReadFailure : std::int16_t {
   kPngCorrupt = -8,
   kTooManyColours = -9,
   kPaletteFileUnreadable = -10,  // the file --palette names, not a picture to convert
+  kGifCorrupt = -11,
+  kAsepriteCorrupt = -12,
 };
 
 // What the user is told of `failure`: "Cannot open this file".
@@ -72,8 +75,13 @@ class ReadResult {
 std::optional<InputKind> RecogniseInput(std::span<const std::uint8_t> first);
 
 // Whether `name` ends, in any letter case, as the names of some kind's files do (".bmp",
-// ".dib", ".png").
+// ".dib", ".png", ".gif", ".ase", ".aseprite").
 bool HasInputExtension(std::string_view name);
+
+// Whether a file named `name` may hold several frames: false when its name ends as only the
+// files of kinds that hold one picture do (".bmp", ".png"). Planning asks this before it
+// looks into a file, so that a batch of still pictures costs no look at each.
+bool MayHoldFrames(std::string_view name);
 
 // The kind's name as the user reads it: "BMP", "PNG".
 std::string_view InputKindName(InputKind kind);
@@ -88,6 +96,8 @@ ReadFailure CorruptFailureOf(InputKind kind);
 ReadResult ReadPicture(const std::string& path, MemoryBudget& budget = PictureMemory());
 
 // The same over any byte source, read from its start (bytes in memory for tests and fuzzing).
+// A file of a kind that holds frames (GIF, Aseprite) is read by ReadInput instead; here it
+// is refused as corrupt.
 ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget = PictureMemory());
 
 // The same, told the rules the picture will get its palette by (input/palette_picture.h): a
@@ -97,5 +107,26 @@ ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget = PictureMemory(
 ReadResult ReadPicture(ByteSource& source, MemoryBudget& budget, const TransparencyRules* rules);
 ReadResult ReadPicture(const std::string& path, MemoryBudget& budget,
                        const TransparencyRules* rules);
+
+// A file of a kind that holds frames: its bytes (mapped, or read when they cannot be) and
+// the frame source over them, which points into them.
+struct FrameFile {
+  InputKind kind = InputKind::kGif;
+  MemoryBlock bytes;
+  std::unique_ptr<FrameSource> frames;
+};
+
+// Reads the file at `path` as its first bytes say: a picture, or the frames of a file of a
+// kind that holds them (opened, none made yet), or why neither can be had.
+std::variant<ReadResult, FrameFile> ReadInput(const std::string& path,
+                                              MemoryBudget& budget = PictureMemory(),
+                                              const TransparencyRules* rules = nullptr);
+
+// What the frames of the file at `path` are, when its first bytes say a kind that holds frames
+// and they open; nullopt otherwise (a still picture is not read).
+std::optional<FrameSourceInfo> FrameInfoOf(const std::string& path);
+
+// The failure a frame source's status stands for (kOk has none: kBmpCorrupt).
+ReadFailure ReadFailureOf(FrameStatus status);
 
 }  // namespace kav

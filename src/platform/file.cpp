@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -422,6 +423,14 @@ void OutputFile::CloseFolder() {
     return;
   }
   folder_.Reset();
+}
+
+void RaiseOpenFileLimit() {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);  // on failure the files are as many as before
+  }
 }
 
 }  // namespace kav

@@ -167,6 +167,11 @@ class OutputFile final : public OutputStream {
   std::size_t registrySlot_ = SIZE_MAX;
 };
 
+// Lets the process hold as many open files as the system allows it (the hard limit): the
+// outputs of a file of many frames stay open until the last frame is written, two
+// descriptors each.
+void RaiseOpenFileLimit();
+
 // Makes SIGINT, SIGTERM and SIGHUP remove every temporary output file of this process
 // before the process ends as the signal asks, so an interrupted batch leaves no partial file.
 void InstallInterruptCleanup();

@@ -301,6 +301,14 @@ class ConverterDialogTest : public QObject {
     dialog.Convert(Paths{paths[0]});
     QCOMPARE(dialog.Child("statusLine").text(),
              u"SUCCESS!!  %1 converted!"_s.arg(dir.filePath(u"a.RLE"_s)));
+    // A sprite of tagged frames gives an output per frame, each told in turn.
+    const QString sprite = dir.filePath(u"hero.aseprite"_s);
+    QVERIFY(QFile::copy(QStringLiteral(KAV_ASEPRITE_DIR "/indexed-background.aseprite"), sprite));
+    dialog.Convert(Paths{sprite.toStdString()});
+    QCOMPARE(dialog.statusText(),
+             u"SUCCESS!!  %1 converted!"_s.arg(dir.filePath(u"hero_jump__1.RLE"_s)));
+    QVERIFY(QFile::exists(dir.filePath(u"hero_walk_0.RLE"_s)) &&
+            QFile::exists(dir.filePath(u"hero_walk_1.RLE"_s)));
     dialog.Convert(paths);
     QCOMPARE(dialog.statusText(), u"5 files processed!"_s);
     dialog.Convert(Paths{});       // the chooser cancelled: nothing changes
@@ -436,24 +444,26 @@ class ConverterDialogTest : public QObject {
     }
   }
 
-  // BMP and PNG files in every letter case, every file under "All Files", a typed name taken
-  // as typed, and where the next chooser starts.
+  // BMP, PNG, GIF and Aseprite files in every letter case, every file under "All Files", a
+  // typed name taken as typed, and where the next chooser starts.
   void chooserOffersImageFiles() {
     QTemporaryDir dir;
     for (const QString& name :
-         {u"a.bmp"_s, u"B.BMP"_s, u"c.Bmp"_s, u"d.png"_s, u"E.PNG"_s, u"notes.txt"_s, u"hero"_s}) {
+         {u"a.bmp"_s, u"B.BMP"_s, u"c.Bmp"_s, u"d.png"_s, u"E.PNG"_s, u"f.GIF"_s, u"g.ase"_s,
+          u"h.Aseprite"_s, u"notes.txt"_s, u"hero"_s}) {
       QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
     }
     QFileDialog files;
     ConfigureFileDialog(files, dir.path());
     QCOMPARE(files.nameFilters(),
-             (QStringList{u"Image Files (*.bmp *.png)"_s, u"BMP Files (*.bmp)"_s,
-                          u"PNG Files (*.png)"_s, u"All Files (*)"_s}));
+             (QStringList{u"Image Files (*.bmp *.png *.gif *.ase *.aseprite)"_s,
+                          u"BMP Files (*.bmp)"_s, u"PNG Files (*.png)"_s, u"GIF Files (*.gif)"_s,
+                          u"Aseprite Files (*.ase *.aseprite)"_s, u"All Files (*)"_s}));
     QCOMPARE(files.fileMode(), QFileDialog::ExistingFiles);
     const auto* view = files.findChild<QAbstractItemView*>(u"listView"_s);
-    QVERIFY(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 5; }));
+    QVERIFY(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 8; }));
     files.selectNameFilter(u"All Files (*)"_s);
-    QVERIFY(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 7; }));
+    QVERIFY(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 10; }));
     files.selectFile(u"hero"_s);
     QCOMPARE(files.selectedFiles(), QStringList{dir.filePath(u"hero"_s)});
     QCOMPARE(NextStartFrom({u"/d/a.bmp"_s, u"/d/b.bmp"_s}), u"/d"_s);
