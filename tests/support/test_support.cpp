@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "convert/batch.h"
-#include "formats/run_length.h"
 #include "formats/output_format.h"
+#include "formats/run_length.h"
 #include "input/palette_picture.h"
 #include "input/read_picture.h"
 #include "platform/byte_source.h"
