@@ -1,6 +1,7 @@
 #include "input/palette_picture.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <utility>
 
@@ -12,16 +13,19 @@ namespace kav {
 namespace {
 
 ReadResult RemapPalettePicture(Picture picture, const TransparencyRules& rules) {
+  const std::array<std::uint8_t, kPaletteEntries> alphas = EntryAlphas(picture.palette());
+  // Which indices the pixels use matters only where some entry is transparent: a palette
+  // without one (every BMP's) keeps its indices, and its rows are not walked.
+  if (!RemapForTransparency(alphas, IndexUsage{}, rules).changes) {
+    return picture;
+  }
   IndexUsage usage;
   // A picture without columns uses no index however many rows it claims: its rows are not
   // walked, which would take seconds for the 2^31 rows a header may give.
   for (std::uint32_t y = 0; picture.width() != 0 && y < picture.height(); ++y) {
     usage.Add(picture.Row(y));
   }
-  const IndexRemap remap = RemapForTransparency(EntryAlphas(picture.palette()), usage, rules);
-  if (!remap.changes) {
-    return picture;
-  }
+  const IndexRemap remap = RemapForTransparency(alphas, usage, rules);
   // Only BMP rows are ever mapped, and BMP palettes are opaque: a remapped picture is always
   // in memory of its own.
   if (picture.WritableRows().empty() && picture.width() != 0 && picture.height() != 0) {
