@@ -61,15 +61,10 @@ ReadResult PictureOf(const BmpLayout& layout, const Palette& palette, MemoryBloc
 
 // `size` bytes reserved in `budget`, then allocated and holding the reservation.
 Refusal AllocatePicture(std::uint64_t size, MemoryBudget& budget, MemoryBlock& block) {
-  MemoryReservation reservation = size <= SIZE_MAX ? budget.Reserve(size) : MemoryReservation();
-  if (!reservation) {
-    return ReadFailure::kOutOfMemory;
-  }
-  block = MemoryBlock::Allocate(static_cast<std::size_t>(size));
+  block = MemoryBlock::AllocateReserved(size, size, budget);
   if (!block) {
     return ReadFailure::kOutOfMemory;
   }
-  block.Hold(std::move(reservation));
   return std::nullopt;
 }
 
@@ -274,18 +269,11 @@ void DecodeTrueColour(std::span<const std::uint8_t> stored, const BmpHeader& hea
 ReadResult LoadTrueColour(ByteSource& source, const BmpHeader& header, const BmpLayout& layout,
                           MemoryBudget& budget) {
   const std::uint64_t pixels = std::uint64_t{layout.width} * layout.rowCount;
-  MemoryReservation reservation = pixels * kRgbaPixelBytes <= SIZE_MAX
-                                      ? budget.Reserve(pixels * kRgbaPixelBytes)
-                                      : MemoryReservation();
-  if (!reservation) {
-    return ReadFailure::kOutOfMemory;
+  MemoryBlock block;
+  if (const Refusal refused = AllocatePicture(pixels * kRgbaPixelBytes, budget, block)) {
+    return *refused;
   }
-  MemoryBlock block = MemoryBlock::Allocate(static_cast<std::size_t>(pixels * kRgbaPixelBytes));
   MemoryBlock stored;
-  if (!block) {
-    return ReadFailure::kOutOfMemory;
-  }
-  block.Hold(std::move(reservation));
   if (const Refusal refused =
           LoadStored(source, layout.rowsOffset, layout.storedStride * layout.rowCount, stored)) {
     return *refused;

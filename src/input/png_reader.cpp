@@ -353,15 +353,10 @@ std::optional<ReadFailure> AllocateRows(const PngHeader& header, std::size_t pix
   const std::uint64_t size = pixels * pixelBytes;
   const std::uint64_t rowBytes = std::uint64_t{header.width} * decodedBytes;
   const std::uint64_t needed = size + (kLibpngRowBuffers + ownRows) * (rowBytes + kLibpngRowSlack);
-  MemoryReservation reservation = size <= SIZE_MAX ? budget.Reserve(needed) : MemoryReservation();
-  if (!reservation) {
-    return ReadFailure::kOutOfMemory;
-  }
-  block = MemoryBlock::Allocate(static_cast<std::size_t>(size));
+  block = MemoryBlock::AllocateReserved(size, needed, budget);
   if (!block) {
     return ReadFailure::kOutOfMemory;
   }
-  block.Hold(std::move(reservation));
   return std::nullopt;
 }
 

@@ -152,6 +152,19 @@ MemoryBlock MemoryBlock::Allocate(std::size_t size) {
   return block;
 }
 
+MemoryBlock MemoryBlock::AllocateReserved(std::uint64_t size, std::uint64_t reserved,
+                                          MemoryBudget& budget) {
+  MemoryReservation reservation = size <= SIZE_MAX ? budget.Reserve(reserved) : MemoryReservation();
+  if (!reservation) {
+    return MemoryBlock();
+  }
+  MemoryBlock block = Allocate(static_cast<std::size_t>(size));
+  if (block) {
+    block.Hold(std::move(reservation));
+  }
+  return block;
+}
+
 MemoryBlock MemoryBlock::MapFile(int fd, std::uint64_t offset, std::size_t length, Paging paging) {
   MemoryBlock block;
   if (InjectedFailure() || length == 0) {

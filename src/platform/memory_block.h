@@ -33,6 +33,11 @@ class MemoryBlock {
 
   // A writable block of `size` bytes (contents undefined), or an empty block.
   static MemoryBlock Allocate(std::size_t size);
+  // A writable block of `size` bytes holding `reserved` bytes of `budget` (the block and any
+  // working memory beside it) until it is released, or an empty block when the budget
+  // refuses them or the allocation fails.
+  static MemoryBlock AllocateReserved(std::uint64_t size, std::uint64_t reserved,
+                                      MemoryBudget& budget);
   enum class Paging { kReadNow, kReadOnTouch };
   // `length` bytes of the open file `fd` from `offset` on, mapped read-only, or an empty
   // block when the range cannot be mapped (errno tells why; ENOMEM for an injected failure).
