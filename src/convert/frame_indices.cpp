@@ -68,7 +68,7 @@ class KeptIndices final : public FrameIndices {
 // Truecolour frames through their exact palette.
 class ExactIndices final : public FrameIndices {
  public:
-  ExactIndices(std::unique_ptr<ExactPalette> exact, const FrameSourceInfo& info)
+  ExactIndices(std::shared_ptr<const ExactPalette> exact, const FrameSourceInfo& info)
       : exact_(std::move(exact)), info_(info) {
     palette_ = OpaquePalette(exact_->Palette());
   }
@@ -77,9 +77,26 @@ class ExactIndices final : public FrameIndices {
   }
 
  private:
-  std::unique_ptr<ExactPalette> exact_;
+  std::shared_ptr<const ExactPalette> exact_;
   const FrameSourceInfo& info_;
 };
+
+// Frames the source makes as indices of their exact palette itself (FrameSource::ComposeIndices).
+class ComposedIndices final : public FrameIndices {
+ public:
+  explicit ComposedIndices(const RgbPalette& colours) { palette_ = OpaquePalette(colours); }
+  void Index(std::span<const std::uint8_t> frame, std::span<std::uint8_t> indices) override {
+    std::ranges::copy(frame.first(indices.size()), indices.begin());
+  }
+};
+
+// Each opaque colour to its entry in `exact`.
+ColourIndexer IndexerOf(std::shared_ptr<const ExactPalette> exact) {
+  return [exact](std::span<const std::uint8_t> rgba, std::span<std::uint8_t> indices) {
+    exact->Map({.bytes = rgba, .width = static_cast<std::uint32_t>(indices.size()), .height = 1},
+               indices);
+  };
+}
 
 // Frames onto the file's own palette by the nearest colour.
 class NearestIndices final : public FrameIndices {
@@ -168,7 +185,13 @@ PreparedIndices PrepareExact(FrameFile& input, std::span<std::uint8_t> composed,
   if (exact->Choose() == PaletteChoice::kTooManyColours) {
     return Failed(ReadFailure::kTooManyColours);
   }
-  return Ready(std::make_unique<ExactIndices>(std::move(exact), info));
+  // Where T is set aside, a pixel left transparent is T whatever: the source can draw indices.
+  std::shared_ptr<const ExactPalette> chosen(std::move(exact));
+  const std::optional<std::uint8_t> t = chosen->TransparencyOf().index;
+  if (t && frames.ComposeIndices(IndexerOf(chosen), *t)) {
+    return Ready(std::make_unique<ComposedIndices>(chosen->Palette()));
+  }
+  return Ready(std::make_unique<ExactIndices>(std::move(chosen), info));
 }
 
 // T is set aside where the format draws it transparent, or where some pixel of some frame is
