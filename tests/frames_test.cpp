@@ -12,6 +12,7 @@
 #include "convert/batch.h"
 #include "input/aseprite_frames.h"
 #include "input/gif_frames.h"
+#include "input/gif_lzw_values.h"
 #include "kav/kav_formats.h"
 #include "support/test_support.h"
 
@@ -285,6 +286,73 @@ TEST(FrameSources, AGifWhoseSavedAreaCannotBeHadIsOutOfMemory) {
     test::AllocationFaults::Clear();
   }
   EXPECT_EQ(test::LiveBlocks(), live);
+}
+
+// (code, bits) pairs packed as a GIF frame's data packs codes: least significant bit first.
+Bytes PackCodes(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& codes) {
+  Bytes packed;
+  std::uint32_t pending = 0, bits = 0;
+  for (const auto& [code, width] : codes) {
+    pending |= code << bits;
+    for (bits += width; bits >= 8; bits -= 8, pending >>= 8) {
+      packed.push_back(static_cast<std::uint8_t>(pending));
+    }
+  }
+  packed.push_back(static_cast<std::uint8_t>(pending));
+  return packed;
+}
+
+// With minimum code size 2: clear 4, end 5, the first free code 6, 3 bits to start.
+TEST(GifLzwValues, FollowTheCodesAsFarAsThePixelsGo) {
+  // clear; 1; 0 (6 = "1 0"); 6 (7 = "0 1", now 4 bits); 8, the next free code ("1 0 1");
+  // then 2, past the 7 pixels.
+  const Bytes codes = PackCodes({{4, 3}, {1, 3}, {0, 3}, {6, 3}, {8, 4}, {2, 4}});
+  const Bytes undefined = PackCodes({{4, 3}, {1, 3}, {7, 3}, {0, 3}});
+  const Bytes ended = PackCodes({{4, 3}, {1, 3}, {5, 3}, {0, 3}});
+  struct Case {
+    const Bytes* data;
+    std::uint64_t pixels;
+    bool known;
+    std::set<std::size_t> values;
+  };
+  for (const Case& c : std::vector<Case>{{&codes, 7, true, {0, 1}},
+                                         {&codes, 6, true, {0, 1}},  // "1 0 1" cut short
+                                         {&codes, 8, true, {0, 1, 2}},
+                                         {&codes, 10, false, {}},  // the data ends first
+                                         {&undefined, 3, false, {}},
+                                         {&ended, 2, false, {}}}) {
+    SCOPED_TRACE(testing::Message() << c.pixels << " pixels");
+    GifLzwValues values(2, c.pixels);
+    values.Add(*c.data);
+    ASSERT_EQ(values.Known(), c.known);
+    std::set<std::size_t> seen;
+    for (std::size_t v = 0; c.known && v < GifLzwValues::kValues; ++v) {
+      if (values.Values()[v]) {
+        seen.insert(v);
+      }
+    }
+    EXPECT_EQ(seen, c.values);
+  }
+}
+
+// 5000 literals, each but the first taking a new code: the codes grow to 12 bits and the
+// table fills; fed in sub-blocks of 255 bytes at most.
+TEST(GifLzwValues, FollowCodesGrowingToTwelveBitsPastAFullTable) {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> codes{{4, 3}};
+  std::uint32_t width = 3, nextFree = 6;
+  for (std::uint32_t i = 0; i < 5000; ++i) {
+    codes.emplace_back(i % 3, width);
+    if (i > 0 && nextFree < 4096 && ++nextFree == 1U << width && width < 12) {
+      ++width;
+    }
+  }
+  const Bytes packed = PackCodes(codes);
+  GifLzwValues values(2, 5000);
+  for (std::size_t at = 0; at < packed.size(); at += 255) {
+    values.Add(std::span(packed).subspan(at, std::min<std::size_t>(255, packed.size() - at)));
+  }
+  ASSERT_TRUE(values.Known());
+  EXPECT_EQ(std::count(values.Values().begin(), values.Values().end(), true), 3);
 }
 
 // How a converted file draws each pixel through its plain table: RGB565, or transparent;

@@ -587,6 +587,7 @@ enum class FrameValues { kFromCodes, kFromPixels };
 FrameStatus GatherColours(std::span<const std::uint8_t> file, FrameValues how,
                           std::vector<std::uint32_t>& colours, bool& followed) {
   colours.clear();
+  followed = true;
   GifDecoder decoder;
   if (const FrameStatus status = decoder.Open(file); status != FrameStatus::kOk) {
     return status;
@@ -646,7 +647,7 @@ OpenedFrames OpenGifFrames(std::span<const std::uint8_t> file) {
 
 FrameStatus GifFrameColours(std::span<const std::uint8_t> file,
                             std::vector<std::uint32_t>& colours) {
-  bool followed = true;
+  bool followed = false;
   FrameStatus status = GatherColours(file, FrameValues::kFromCodes, colours, followed);
   if (status == FrameStatus::kOk && !followed) {
     status = GatherColours(file, FrameValues::kFromPixels, colours, followed);
