@@ -335,24 +335,27 @@ TEST(GifLzwValues, FollowTheCodesAsFarAsThePixelsGo) {
   }
 }
 
-// 5000 literals, each but the first taking a new code: the codes grow to 12 bits and the
-// table fills; fed in sub-blocks of 255 bytes at most.
+// With minimum code size 8 (clear 256, the first free code 258, 9 bits to start): 5000
+// literals 100 to 149, each but the first taking a new code, so the codes grow to 12 bits
+// and the table fills; fed in sub-blocks of 255 bytes at most.
 TEST(GifLzwValues, FollowCodesGrowingToTwelveBitsPastAFullTable) {
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> codes{{4, 3}};
-  std::uint32_t width = 3, nextFree = 6;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> codes{{256, 9}};
+  std::uint32_t width = 9, nextFree = 258;
   for (std::uint32_t i = 0; i < 5000; ++i) {
-    codes.emplace_back(i % 3, width);
+    codes.emplace_back(100 + i % 50, width);
     if (i > 0 && nextFree < 4096 && ++nextFree == 1U << width && width < 12) {
       ++width;
     }
   }
   const Bytes packed = PackCodes(codes);
-  GifLzwValues values(2, 5000);
+  GifLzwValues values(8, 5000);
   for (std::size_t at = 0; at < packed.size(); at += 255) {
     values.Add(std::span(packed).subspan(at, std::min<std::size_t>(255, packed.size() - at)));
   }
   ASSERT_TRUE(values.Known());
-  EXPECT_EQ(std::count(values.Values().begin(), values.Values().end(), true), 3);
+  for (std::size_t v = 0; v < GifLzwValues::kValues; ++v) {
+    EXPECT_EQ(values.Values()[v], v >= 100 && v < 150) << v;
+  }
 }
 
 // How a converted file draws each pixel through its plain table: RGB565, or transparent;
