@@ -376,6 +376,22 @@ TEST_F(Pipeline, EveryFrameOutputCountsForCollisionsAndUpdates) {
             "kavconv: D/art/hero.gif and D/art/hero_1.bmp would both write D/art/hero_1.RLE\n");
   EXPECT_EQ(test::ListFolder(dir.File("art")),
             (std::vector<std::string>{"hero.gif", "hero_1.bmp"}));
+  // Two frames of one file named alike (tags "walk!" and "walk?") are refused as well,
+  // wherever the outputs go, and nothing of the run is converted.
+  fs::copy_file(KAV_ASEPRITE_DIR "/names/tags-alike.aseprite", dir.File("art/tags.aseprite"));
+  const std::string alike =
+      "kavconv: D/art/tags.aseprite and D/art/tags.aseprite would both write ";
+  for (const auto& [emit, err] :
+       {std::pair<std::string, std::string>{"binary", alike + "D/art/tags_walk__0.RLE\n"},
+        {"both", alike + "D/art/tags_walk__0.RLE\n"}}) {
+    const test::ProcessRun run =
+        Kav({"--emit", emit, dir.File("art/hero_1.bmp"), dir.File("art/tags.aseprite")});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, err);
+  }
+  EXPECT_EQ(test::ListFolder(dir.File("art")),
+            (std::vector<std::string>{"hero.gif", "hero_1.bmp", "tags.aseprite"}));
+  fs::remove(dir.File("art/tags.aseprite"));
   fs::remove(dir.File("art/hero_1.bmp"));
   const std::string written =
       "SUCCESS!!  D/art/hero_0.RLE converted!\nSUCCESS!!  D/art/hero_1.RLE converted!\n";

@@ -351,6 +351,36 @@ TEST_F(Kavconv, ManyColoursAreReducedToTheCapacityTheSameAtAnyJobCount) {
     EXPECT_EQ(Kav({"convert", "-q", "--dither", dither, "-o", dither + ".RLE", "a.png"}).status, 0);
     EXPECT_NE(Read(dither + ".RLE"), reduced) << dither;
   }
+  // The frames of an animation are reduced together, told once, with the same bytes at any
+  // job count and reached by dithering; frames are dithered onto a fixed palette too.
+  std::filesystem::copy_file(KAV_GIF_DIR "/many-colours.gif", dir.File("m.gif"));
+  EXPECT_EQ(Err(Kav({"convert", "m.gif", "a.png"})),
+            "0 kavconv: m.gif: 511 colours reduced to 255\n"
+            "kavconv: a.png: 1024 colours reduced to 255\n");
+  const Bytes frame = Read("m_1.RLE");
+  for (const std::string jobs : {"1", "4"}) {
+    EXPECT_EQ(Err(Kav({"convert", "-q", "-j", jobs, "--output-dir", jobs, "m.gif", "a.png"})),
+              "0 ");
+    EXPECT_EQ(Read(jobs + "/m_1.RLE"), frame);
+  }
+  test::WriteFile(dir.File("few.hex"), test::Bytes{'0', '0', '0', '0', '0', '0', '\n', 'f', 'f',
+                                                   'f', 'f', 'f', 'f', '\n'});
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{}, {"--palette", "few.hex"}}) {
+    const auto frameWith = [&](const std::string& dither) {
+      std::vector<std::string> arguments{"convert", "-q", "--dither",
+                                         dither,    "-o", dither + ".RLE"};
+      arguments.insert(arguments.end(), options.begin(), options.end());
+      arguments.push_back("m.gif");
+      EXPECT_EQ(Kav(arguments).status, 0) << dither;
+      return Read(dither + "_1.RLE");
+    };
+    const Bytes plain = frameWith("none");
+    EXPECT_NE(frameWith("ordered"), plain) << options.size();
+    // Diffusion leaves these colours 16 levels apart as they are once reduced, as
+    // libimagequant does for a picture of edges alone: it shows onto two colours only.
+    EXPECT_EQ(frameWith("diffusion") != plain, !options.empty());
+  }
 }
 
 TEST_F(Kavconv, ClosedStandardStreamsNeverReceiveOutputs) {
@@ -668,6 +698,14 @@ TEST_F(Kavconv, PictureOfTooManyColoursIsRefusedWithoutReduction) {
   EXPECT_EQ(Err(Kav({"convert", "-q", "--no-reduce", "-f", "mzr", "--no-remapping", "many.png"})),
             "0 ");
   EXPECT_EQ(Err(Kav({"convert", "many.png"})), "0 kavconv: many.png: 256 colours reduced to 255\n");
+  // The frames of an animation alike; with the format drawing no colour transparent, the
+  // pixels no frame drew still set T aside.
+  std::filesystem::copy_file(KAV_GIF_DIR "/many-colours.gif", dir.File("m.gif"));
+  EXPECT_EQ(Err(Kav({"convert", "-q", "--no-reduce", "m.gif"})),
+            "1 kavconv: m.gif: This picture has more colours than the format holds\n");
+  EXPECT_FALSE(Exists("m_0.RLE") || Exists("m_1.RLE"));
+  EXPECT_EQ(Err(Kav({"convert", "-f", "mzr", "--no-remapping", "m.gif"})),
+            "0 kavconv: m.gif: 511 colours reduced to 255\n");
 }
 
 TEST_F(KavconvTools, RenderSheetAndTableLimits) {
