@@ -479,6 +479,7 @@ TEST(FrameConversion, OutputsAreNamedForTheirFramesAndGoInPlaceTogether) {
        {"out_0.RLE", "out_0.RLE.h", "out_1.RLE", "out_1.RLE.h"},
        {}},
       {kGifDir / "malformed/bad-last-frame.gif", binary, Outcome::kUnreadable, {}, {}},
+      {kAsepriteDir / "names/tags-alike.aseprite", binary, Outcome::kCannotCreate, {}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source.filename().string());
