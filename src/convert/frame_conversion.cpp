@@ -1,6 +1,7 @@
 #include "convert/frame_conversion.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "convert/frame_indices.h"
 #include "convert/output_path.h"
@@ -21,6 +22,18 @@ Conversion Unreadable(ReadFailure failure, InputKind kind, OutputFormat format) 
   Conversion failed = Failed(Outcome::kUnreadable, format);
   failed.read = {.failure = failure, .kind = kind, .cause = {}};
   return failed;
+}
+
+// Whether two of `outputs` are one path (frames of tags named alike): kavconv refuses such a
+// file before converting anything; a batch that does not plan its outputs must not let the
+// later frame replace the earlier unseen.
+bool NamedAlike(const std::vector<FrameOutput>& outputs) {
+  std::vector<std::string_view> paths;
+  for (const FrameOutput& output : outputs) {
+    paths.push_back(output.path);
+  }
+  std::ranges::sort(paths);
+  return std::ranges::adjacent_find(paths) != paths.end();
 }
 
 // The memory one conversion of frames takes besides the input: the composed frame, what the
@@ -154,6 +167,11 @@ Conversion ConvertFrames(FrameFile& input, const ConversionSettings& settings,
       FrameOutputs(info, target.path, settings.frame);
   if (!outputs) {
     return Failed(Outcome::kNoSuchFrame, settings.format);
+  }
+  if (NamedAlike(*outputs)) {
+    Conversion refused = Failed(Outcome::kCannotCreate, settings.format);
+    refused.cause = OutputRefusal::kFramesNamedAlike;
+    return refused;
   }
   HeldOutputs held;
   std::optional<ColourReduction> reduced;
