@@ -103,29 +103,36 @@ class ReducedIndices final : public FrameIndices {
 };
 
 // RGBA pixels onto a palette that need not hold their colours: by the nearest-colour rule,
-// after ordered dithering when asked, or by error diffusion.
+// after ordered dithering when asked, or by error diffusion (which needs no mapper and its
+// table).
 class OntoPalette {
  public:
   static std::optional<OntoPalette> Make(const RgbPalette& colours,
                                          const Transparency& transparency, Dither dither) {
-    std::optional<PaletteMapper> mapper = PaletteMapper::Make(colours, transparency);
-    if (!mapper) {
+    if (!HasEntryBesides(colours, transparency.index)) {
       return std::nullopt;
     }
-    return OntoPalette(colours, transparency, dither, std::move(*mapper));
+    std::optional<PaletteMapper> mapper;
+    if (dither != Dither::kDiffusion) {
+      mapper = PaletteMapper::Make(colours, transparency);
+      if (!mapper) {
+        return std::nullopt;
+      }
+    }
+    return OntoPalette(colours, transparency, dither, std::move(mapper));
   }
   bool Map(const RgbaPixels& pixels, std::span<std::uint8_t> indices) {
-    if (dither_ == Dither::kDiffusion) {
+    if (!mapper_) {
       const std::array<std::span<std::uint8_t>, 1> frameIndices{indices};
       return DiffuseOntoPalette(std::span(&pixels, 1), colours_, transparency_, frameIndices);
     }
-    return dither_ == Dither::kOrdered ? mapper_.MapOrdered(pixels, indices)
-                                       : mapper_.Map(pixels, indices);
+    return dither_ == Dither::kOrdered ? mapper_->MapOrdered(pixels, indices)
+                                       : mapper_->Map(pixels, indices);
   }
 
  private:
   OntoPalette(const RgbPalette& colours, const Transparency& transparency, Dither dither,
-              PaletteMapper mapper)
+              std::optional<PaletteMapper> mapper)
       : colours_(colours),
         transparency_(transparency),
         dither_(dither),
@@ -134,7 +141,7 @@ class OntoPalette {
   RgbPalette colours_;
   Transparency transparency_;
   Dither dither_;
-  PaletteMapper mapper_;
+  std::optional<PaletteMapper> mapper_;  // none for error diffusion
 };
 
 // RGBA frames onto a palette: the file's own, or a fixed one.
@@ -177,8 +184,9 @@ class EntriesOntoFixed final : public FrameIndices {
       return false;
     }
     const std::span<std::uint8_t> rgba = rgba_.bytes();
-    for (std::size_t i = 0; i < indices.size(); ++i) {
-      const Colour& entry = entries_.entries[frame[i]];
+    const std::span<const std::uint8_t> stored = frame.first(indices.size());
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+      const Colour& entry = entries_.entries[stored[i]];
       const std::array<std::uint8_t, kRgbaPixelBytes> pixel{entry.red, entry.green, entry.blue,
                                                             entry.alpha};
       std::ranges::copy(pixel, rgba.subspan(i * kRgbaPixelBytes, kRgbaPixelBytes).begin());
