@@ -14,6 +14,11 @@
 # folders are fine; a picture outside BASE_DIR goes directly into OUTPUT_DIR, and two pictures
 # that would give one output stop the configuration.
 #
+# A GIF or Aseprite source (.gif, .ase, .aseprite) gives one output per frame, ui/walk_0.RLE,
+# ui/walk_1.RLE ..., or the plain name for a single frame; how many is known only once the
+# file is read, so its rule makes a stamp file beside the build's own files instead, and its
+# outputs are converted again when the source changes, not when one of them is removed.
+#
 # A compiled <target> gets the output folder on its include path (EMIT c or both) and
 # KAV_ASSET_DIR="<output folder>" of its first call; later calls on the same target never
 # define it again. OUTPUT_VARIABLE names a variable that receives this call's output folder.
@@ -124,9 +129,21 @@ function(kav_add_assets target)
       list(APPEND outputs ${binary}.h)
     endif()
     cmake_path(GET source FILENAME name)
+    cmake_path(GET source EXTENSION LAST_ONLY source_extension)
+    string(TOLOWER "${source_extension}" source_extension)
+    set(stamp_command)
+    if(source_extension MATCHES "^\\.(gif|ase|aseprite)$")
+      # Named after the output path, which no other rule shares.
+      string(MD5 key "${binary}")
+      set(stamps ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/kav_assets)
+      file(MAKE_DIRECTORY ${stamps})
+      set(outputs ${stamps}/${name}-${key}.stamp)
+      set(stamp_command COMMAND ${CMAKE_COMMAND} -E touch ${outputs})
+    endif()
     add_custom_command(OUTPUT ${outputs}
                        COMMAND kav::kavconv convert ${options} --output-dir ${output_dir}
                                -o ${relative} ${source}
+                       ${stamp_command}
                        DEPENDS ${source} ${palette_file} kav::kavconv
                        COMMENT "Converting ${name} to ${extension} (${format})"
                        VERBATIM)

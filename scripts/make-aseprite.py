@@ -30,6 +30,9 @@ NAME.aseprite gives NAME.frames: a line "indices W H N T COUNT" (T -1 for none) 
 COUNT palette entries (red, green, blue, alpha) and N frames of W * H indices; or "own W H N
 COUNT", the palette, and N frames of W * H RGBA pixels; or "rgba W H N" and the RGBA frames.
 
+tags-alike.aseprite (in names/, without frames) has two tags, "walk!" and "walk?", whose
+names are the same once sanitised: their frames would be one output.
+
 Sprites:
 - indexed-background  indexed, 3 frames, transparent index 4: a background layer covering the
                       canvas (with pixels of the transparent index), a layer with holes of
@@ -66,6 +69,7 @@ import zlib
 
 OUT = os.path.join("tests", "data", "aseprite")
 BAD = os.path.join(OUT, "malformed")
+NAMES = os.path.join(OUT, "names")
 
 VISIBLE, BACKGROUND, REFERENCE = 1, 8, 64
 IMAGE, GROUP, TILEMAP = 0, 1, 2
@@ -579,6 +583,9 @@ def main():
         f.write(data)
     with open(os.path.join(OUT, "zlib-bomb.frames"), "wb") as f:
         f.write(frames)
+    os.makedirs(NAMES, exist_ok=True)
+    with open(os.path.join(NAMES, "tags-alike.aseprite"), "wb") as f:
+        f.write(with_sprite(tags=[(0, 0, "walk!"), (1, 1, "walk?")]))
     for name, data in malformed().items():
         with open(os.path.join(BAD, name + ".aseprite"), "wb") as f:
             f.write(data)

@@ -54,6 +54,9 @@ Drawn here (what neither writer makes):
 - odd-disposal        disposal 5 (no meaning: kept) and an empty 0 x 0 frame
 - interlaced-local    interlaced frames of 1 to 9 rows with local tables of 2 and 256 entries
 - deferred-clear      LZW codes that fill the 4096-entry table and go on without a clear
+- many-colours        two frames of 256 colours each in local tables, 511 colours together
+                      (more than a palette holds: reduced into one); the first leaves a
+                      column transparent, the second names index 0 transparent
 
 Damaged (malformed/), each refused as corrupt: cut-in-lzw, cut-in-header, no-trailer,
 bad-code (a code not yet in the table), early-end (the LZW end code before the last pixel),
@@ -481,6 +484,10 @@ def write_drawn():
     deferred = lzw_deferred(4, long_run)
     sixteen = [(16 * k, 8 * k, 255 - 16 * k) for k in range(16)]
     save("deferred-clear", gif(60, 90, sixteen, image(0, 0, 60, 90, rows, min_size=4, lzw=deferred)))
+    plane = lambda blue: [(16 * (k % 16) + 4, 16 * (k // 16) + 4, blue) for k in range(256)]
+    square = grid(16, 16, lambda x, y: 16 * y + x)
+    save("many-colours", gif(17, 16, None, gce(1), image(0, 0, 16, 16, square, table=plane(40)),
+                             gce(1, 0), image(1, 0, 16, 16, square, table=plane(200))))
 
 
 def lzw_deferred(min_size, indices):

@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 
 #include "convert/batch.h"
 #include "input/aseprite_frames.h"
 #include "input/gif_frames.h"
+#include "input/gif_lzw_values.h"
 #include "kav/kav_formats.h"
 #include "support/test_support.h"
 
@@ -157,7 +160,7 @@ TEST(FrameSources, EveryFileGivesTheFramesItsScriptComposed) {
       ++checked;
     }
   }
-  EXPECT_EQ(checked, 35U);
+  EXPECT_EQ(checked, 36U);
 }
 
 FrameStatus FirstFailure(const Bytes& bytes, bool gif) {
@@ -287,6 +290,74 @@ TEST(FrameSources, AGifWhoseSavedAreaCannotBeHadIsOutOfMemory) {
   EXPECT_EQ(test::LiveBlocks(), live);
 }
 
+// (code, bits) pairs packed as a GIF frame's data packs codes: least significant bit first.
+Bytes PackCodes(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& codes) {
+  Bytes packed;
+  std::uint32_t pending = 0, bits = 0;
+  for (const auto& [code, width] : codes) {
+    pending |= code << bits;
+    for (bits += width; bits >= 8; bits -= 8, pending >>= 8) {
+      packed.push_back(static_cast<std::uint8_t>(pending));
+    }
+  }
+  packed.push_back(static_cast<std::uint8_t>(pending));
+  return packed;
+}
+
+// With minimum code size 2: clear 4, end 5, the first free code 6, 3 bits to start.
+TEST(GifLzwValues, FollowTheCodesAsFarAsThePixelsGo) {
+  // clear; 1; 0 (6 = "1 0"); 6 (7 = "0 1", now 4 bits); 8, the next free code ("1 0 1");
+  // then 2, past the 7 pixels.
+  const Bytes codes = PackCodes({{4, 3}, {1, 3}, {0, 3}, {6, 3}, {8, 4}, {2, 4}});
+  const Bytes undefined = PackCodes({{4, 3}, {1, 3}, {7, 3}, {0, 3}});
+  const Bytes ended = PackCodes({{4, 3}, {1, 3}, {5, 3}, {0, 3}});
+  struct Case {
+    const Bytes* data;
+    std::uint64_t pixels;
+    bool known;
+    std::string values;  // as digits
+  };
+  for (const Case& c : std::vector<Case>{{&codes, 7, true, "01"},
+                                         {&codes, 6, true, "01"},  // "1 0 1" cut short
+                                         {&codes, 8, true, "012"},
+                                         {&codes, 10, false, ""},  // the data ends first
+                                         {&undefined, 3, false, ""},
+                                         {&ended, 2, false, ""}}) {
+    SCOPED_TRACE(testing::Message() << c.pixels << " pixels");
+    GifLzwValues values(2, c.pixels);
+    values.Add(*c.data);
+    ASSERT_EQ(values.Known(), c.known);
+    std::string seen;
+    for (std::size_t v = 0; c.known && v < GifLzwValues::kValues; ++v) {
+      seen += values.Values()[v] ? std::to_string(v) : "";
+    }
+    EXPECT_EQ(seen, c.values);
+  }
+}
+
+// With minimum code size 8 (clear 256, the first free code 258, 9 bits to start): 5000
+// literals 100 to 149, each but the first taking a new code, so the codes grow to 12 bits
+// and the table fills; fed in sub-blocks of 255 bytes at most.
+TEST(GifLzwValues, FollowCodesGrowingToTwelveBitsPastAFullTable) {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> codes{{256, 9}};
+  std::uint32_t width = 9, nextFree = 258;
+  for (std::uint32_t i = 0; i < 5000; ++i) {
+    codes.emplace_back(100 + i % 50, width);
+    if (i > 0 && nextFree < 4096 && ++nextFree == 1U << width && width < 12) {
+      ++width;
+    }
+  }
+  const Bytes packed = PackCodes(codes);
+  GifLzwValues values(8, 5000);
+  for (std::size_t at = 0; at < packed.size(); at += 255) {
+    values.Add(std::span(packed).subspan(at, std::min<std::size_t>(255, packed.size() - at)));
+  }
+  ASSERT_TRUE(values.Known());
+  for (std::size_t v = 0; v < GifLzwValues::kValues; ++v) {
+    EXPECT_EQ(values.Values()[v], v >= 100 && v < 150) << v;
+  }
+}
+
 // How a converted file draws each pixel through its plain table: RGB565, or transparent;
 // and the table itself.
 using Drawn = std::vector<std::optional<std::uint16_t>>;
@@ -345,8 +416,19 @@ Drawn Looks(const Expected& expected, std::size_t frame) {
   return looks;
 }
 
+// Whether two RGB565 colours are within `most` 8-bit levels in each of red, green and blue.
+bool Near(std::uint16_t a, std::uint16_t b, int most) {
+  const auto apart = [a, b](int shift, int bits) {
+    return std::abs((a >> shift & ((1 << bits) - 1)) - (b >> shift & ((1 << bits) - 1)))
+           << (8 - bits);
+  };
+  return std::max({apart(11, 5), apart(5, 6), apart(0, 5)}) <= most;
+}
+
 // Every fixture converted to RLE, each frame into its own file drawn by the decoder as the
-// script composed it, every frame of a file through one table.
+// script composed it, every frame of a file through one table. The frames of a file of more
+// colours than fit are reduced together: each pixel near its colour (511 colours 16 levels
+// apart become 255, then RGB565: 20 levels at worst here), the reduction told.
 TEST(FrameConversion, EveryFrameDrawsAsItsScriptComposedItThroughOneTable) {
   std::size_t checked = 0;
   for (const auto& folder : {kGifDir, kAsepriteDir}) {
@@ -354,16 +436,21 @@ TEST(FrameConversion, EveryFrameDrawsAsItsScriptComposedItThroughOneTable) {
       SCOPED_TRACE(file.filename().string());
       const Expected expected =
           ReadExpected(std::filesystem::path(file).replace_extension(".frames"));
+      const std::size_t colours = OpaqueColours(expected).size();
       const test::TempDir dir;
       const Conversion conversion = ConvertFile({}, file.string(), dir.File("out.RLE"), {});
       ASSERT_EQ(conversion.outcome, Outcome::kWritten);
       ASSERT_EQ(conversion.files.size(), expected.frames);
+      const ColourReduction told = conversion.reduction.value_or(ColourReduction{});
+      EXPECT_EQ(std::pair(told.found, told.capacity),
+                colours > 255 ? std::pair(colours, std::size_t{255}) : std::pair(0UL, 0UL));
       std::vector<Table> tables(expected.frames);
       for (std::size_t i = 0; i < expected.frames; ++i) {
         Drawn drawn = DrawnPixels(test::ReadFile(conversion.files[i]), tables[i]);
         const Drawn looks = Looks(expected, i);
         for (std::size_t p = 0; p < drawn.size() && p < looks.size(); ++p) {
-          drawn[p] = drawn[p] && looks[p] == 0 ? 0 : drawn[p];
+          const bool near = drawn[p] && looks[p] && Near(*drawn[p], *looks[p], 24);
+          drawn[p] = drawn[p] && (looks[p] == 0 || (colours > 255 && near)) ? looks[p] : drawn[p];
         }
         EXPECT_TRUE(drawn == looks) << "frame " << i;
         EXPECT_TRUE(tables[i] == tables[0]) << "frame " << i;
@@ -371,7 +458,58 @@ TEST(FrameConversion, EveryFrameDrawsAsItsScriptComposedItThroughOneTable) {
       ++checked;
     }
   }
-  EXPECT_EQ(checked, 35U);
+  EXPECT_EQ(checked, 36U);
+}
+
+// With a fixed palette every frame takes it, whatever the file's kind (a palette input, RGBA
+// frames, frames mapped onto their own palette otherwise): each colour its twin, picked by
+// hand as the nearest, transparent pixels T (255), the outputs' table the fixed palette's.
+TEST(FrameConversion, FramesTakeAFixedPaletteByTheNearestColour) {
+  auto fixed = std::make_shared<RgbPalette>();
+  const std::vector<Rgb24> twins{0x00D2D2, 0xF50505, 0x646464, 0x0A960A, 0xFFFFFF,
+                                 0xE6D21E, 0x6E32BE, 0x0A0AF0, 0x101010};
+  std::ranges::copy(twins, fixed->colours.begin());
+  fixed->count = static_cast<std::uint16_t>(twins.size());
+  // Each source colour's twin, by the colour's RGB565 as Looks() gives it.
+  std::map<std::uint16_t, std::uint8_t> twinOf;
+  for (const auto& [colour, twin] :
+       std::initializer_list<std::pair<Rgb24, std::uint8_t>>{{0xFF0000, 1},
+                                                             {0x00A000, 3},
+                                                             {0x0000FF, 7},
+                                                             {0xF0C814, 5},
+                                                             {0x7828C8, 6},
+                                                             {0x00C8C8, 0},
+                                                             {0x5A5A5A, 2},
+                                                             {0xFAFAFA, 4},
+                                                             {0x0C0C0C, 8},
+                                                             {0x141414, 8},
+                                                             {0x1EB428, 3},
+                                                             {0xC81E1E, 1}}) {
+    const auto byte = [colour](int shift) { return static_cast<std::uint8_t>(colour >> shift); };
+    twinOf[Rgb565({byte(16), byte(8), byte(0), 255})] = twin;
+  }
+  ConversionSettings settings;
+  settings.palette = fixed;
+  for (const std::filesystem::path& file : {kGifDir / "gif87a.gif", kGifDir / "previous-first.gif",
+                                            kAsepriteDir / "indexed-short-background.aseprite"}) {
+    SCOPED_TRACE(file.filename().string());
+    const Expected expected =
+        ReadExpected(std::filesystem::path(file).replace_extension(".frames"));
+    const test::TempDir dir;
+    const Conversion conversion = ConvertFile(settings, file.string(), dir.File("out.RLE"), {});
+    ASSERT_EQ(conversion.files.size(), expected.frames);
+    for (std::size_t i = 0; i < expected.frames; ++i) {
+      Bytes indices;
+      for (const std::optional<std::uint16_t> pixel : Looks(expected, i)) {
+        indices.push_back(pixel ? twinOf.at(*pixel) : std::uint8_t{255});
+      }
+      const Bytes output = test::ReadFile(conversion.files[i]);
+      EXPECT_EQ(test::Decode(output), indices) << "frame " << i;
+      Table table{};
+      DrawnPixels(output, table);
+      EXPECT_EQ(table[5], 0xE6D21E >> 19 << 11 | (0xD2 >> 2) << 5 | 0x1E >> 3);
+    }
+  }
 }
 
 // Which outputs a file gives and what they hold: numbered, tagged, the one frame asked for,
@@ -410,6 +548,7 @@ TEST(FrameConversion, OutputsAreNamedForTheirFramesAndGoInPlaceTogether) {
        {"out_0.RLE", "out_0.RLE.h", "out_1.RLE", "out_1.RLE.h"},
        {}},
       {kGifDir / "malformed/bad-last-frame.gif", binary, Outcome::kUnreadable, {}, {}},
+      {kAsepriteDir / "names/tags-alike.aseprite", binary, Outcome::kCannotCreate, {}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source.filename().string());

@@ -369,13 +369,23 @@ TEST_F(Pipeline, UpdateSkipsOnlyOutputsAsNewAsTheirSourceWrittenAlikeAndSound) {
 TEST_F(Pipeline, EveryFrameOutputCountsForCollisionsAndUpdates) {
   fs::create_directories(dir.File("art"));
   fs::copy_file(KAV_GIF_DIR "/gif87a.gif", dir.File("art/hero.gif"));
+  // Two frames of one file named alike (tags "walk!" and "walk?") collide as well.
+  fs::copy_file(KAV_ASEPRITE_DIR "/names/tags-alike.aseprite", dir.File("art/tags.aseprite"));
   Picture("art/hero_1.bmp");
+  const std::string alike =
+      "kavconv: D/art/tags.aseprite and D/art/tags.aseprite would both write "
+      "D/art/tags_walk__0.RLE\n";
   const test::ProcessRun collided = Kav({"-j", "2", dir.File("art")});
   EXPECT_EQ(collided.status, 2);
-  EXPECT_EQ(collided.err,
-            "kavconv: D/art/hero.gif and D/art/hero_1.bmp would both write D/art/hero_1.RLE\n");
+  EXPECT_EQ(
+      collided.err,
+      "kavconv: D/art/hero.gif and D/art/hero_1.bmp would both write D/art/hero_1.RLE\n" + alike);
+  // Beside their sources too, where nothing else is planned.
+  const test::ProcessRun beside = Kav({dir.File("art/hero_1.bmp"), dir.File("art/tags.aseprite")});
+  EXPECT_EQ(std::pair(beside.status, beside.err), std::pair(2, alike));
   EXPECT_EQ(test::ListFolder(dir.File("art")),
-            (std::vector<std::string>{"hero.gif", "hero_1.bmp"}));
+            (std::vector<std::string>{"hero.gif", "hero_1.bmp", "tags.aseprite"}));
+  fs::remove(dir.File("art/tags.aseprite"));
   fs::remove(dir.File("art/hero_1.bmp"));
   const std::string written =
       "SUCCESS!!  D/art/hero_0.RLE converted!\nSUCCESS!!  D/art/hero_1.RLE converted!\n";

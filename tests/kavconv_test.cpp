@@ -319,14 +319,19 @@ TEST_F(Kavconv, UnreadablePaletteFileConvertsNothing) {
       0);
 }
 
+// Pictures, and the frames of an animation together (511 colours over two frames), are
+// reduced, told once each, with the same bytes at any job count.
 TEST_F(Kavconv, ManyColoursAreReducedToTheCapacityTheSameAtAnyJobCount) {
   WriteRgbaPng(dir.File("a.png"), 32, 32, ThousandColours());
   WriteRgbaPng(dir.File("b.png"), 32, 32, ThousandColours());
-  const test::ProcessRun run = Kav({"convert", "a.png", "b.png"});
+  std::filesystem::copy_file(KAV_GIF_DIR "/many-colours.gif", dir.File("m.gif"));
+  const test::ProcessRun run = Kav({"convert", "a.png", "m.gif", "b.png"});
   EXPECT_EQ(Err(run),
             "0 kavconv: a.png: 1024 colours reduced to 255\n"
+            "kavconv: m.gif: 511 colours reduced to 255\n"
             "kavconv: b.png: 1024 colours reduced to 255\n");
   const Bytes reduced = Read("a.RLE");
+  const Bytes frame = Read("m_1.RLE");
   // The palette sorted as an exact one, T (255) black and set aside.
   const Bytes table = test::Slice(reduced, 10, 10 + 512);
   for (std::size_t i = 1; i < 255; ++i) {
@@ -338,18 +343,32 @@ TEST_F(Kavconv, ManyColoursAreReducedToTheCapacityTheSameAtAnyJobCount) {
   EXPECT_EQ(std::ranges::count(indices, 255), 0);
   for (const std::string jobs : {"1", "4"}) {
     std::filesystem::create_directory(dir.File(jobs));
-    EXPECT_EQ(Err(Kav({"convert", "-q", "-j", jobs, "--output-dir", jobs, "a.png", "b.png"})),
-              "0 ");
+    EXPECT_EQ(
+        Err(Kav({"convert", "-q", "-j", jobs, "--output-dir", jobs, "a.png", "m.gif", "b.png"})),
+        "0 ");
     EXPECT_EQ(Read(jobs + "/a.RLE"), reduced);
+    EXPECT_EQ(Read(jobs + "/m_1.RLE"), frame);
     EXPECT_EQ(Read(jobs + "/b.RLE"), reduced);
   }
   // MZR drawing no colour transparent, and no pixel transparent: 256 fit.
   EXPECT_EQ(Err(Kav({"convert", "-f", "mzr", "--no-remapping", "a.png"})),
             "0 kavconv: a.png: 1024 colours reduced to 256\n");
-  // Dithering reaches the reduction.
-  for (const std::string dither : {"ordered", "diffusion"}) {
-    EXPECT_EQ(Kav({"convert", "-q", "--dither", dither, "-o", dither + ".RLE", "a.png"}).status, 0);
-    EXPECT_NE(Read(dither + ".RLE"), reduced) << dither;
+  // Dithering reaches the reduction, and frames onto a fixed palette. Diffusion leaves the
+  // frames' colours, 16 levels apart, as they are once reduced (libimagequant's way with a
+  // picture of edges alone): it shows onto two colours only.
+  test::WriteFile(dir.File("two.hex"),
+                  {'0', '0', '0', '0', '0', '0', '\n', 'f', 'f', 'f', 'f', 'f', 'f', '\n'});
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{"a.png"}, {"m.gif"}, {"--palette", "two.hex", "m.gif"}}) {
+    const auto converted = [&](const std::string& dither) {
+      std::vector<std::string> arguments{"convert", "-q", "--dither", dither, "-o", dither};
+      arguments.insert(arguments.end(), options.begin(), options.end());
+      EXPECT_EQ(Kav(arguments).status, 0) << dither;
+      return Read(options.back() == "a.png" ? dither : dither + "_1");
+    };
+    const Bytes plain = converted("none");
+    EXPECT_NE(converted("ordered"), plain) << options.size();
+    EXPECT_EQ(converted("diffusion") != plain, options.back() == "a.png" || options.size() > 1);
   }
 }
 
@@ -668,6 +687,14 @@ TEST_F(Kavconv, PictureOfTooManyColoursIsRefusedWithoutReduction) {
   EXPECT_EQ(Err(Kav({"convert", "-q", "--no-reduce", "-f", "mzr", "--no-remapping", "many.png"})),
             "0 ");
   EXPECT_EQ(Err(Kav({"convert", "many.png"})), "0 kavconv: many.png: 256 colours reduced to 255\n");
+  // The frames of an animation alike; with the format drawing no colour transparent, the
+  // pixels no frame drew still set T aside.
+  std::filesystem::copy_file(KAV_GIF_DIR "/many-colours.gif", dir.File("m.gif"));
+  EXPECT_EQ(Err(Kav({"convert", "-q", "--no-reduce", "m.gif"})),
+            "1 kavconv: m.gif: This picture has more colours than the format holds\n");
+  EXPECT_FALSE(Exists("m_0.RLE") || Exists("m_1.RLE"));
+  EXPECT_EQ(Err(Kav({"convert", "-f", "mzr", "--no-remapping", "m.gif"})),
+            "0 kavconv: m.gif: 511 colours reduced to 255\n");
 }
 
 TEST_F(KavconvTools, RenderSheetAndTableLimits) {

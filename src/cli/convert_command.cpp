@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -23,6 +24,7 @@
 #include "formats/c_header.h"
 #include "formats/output_format.h"
 #include "input/palette_source.h"
+#include "input/read_picture.h"
 #include "platform/memory_budget.h"
 
 namespace kav {
@@ -33,23 +35,45 @@ const std::map<std::string, Emit> kEmits{
 const std::map<std::string, Dither> kDithers{
     {"none", Dither::kNone}, {"ordered", Dither::kOrdered}, {"diffusion", Dither::kDiffusion}};
 
+void PrintCollision(std::ostream& err, const std::string& first, const std::string& second,
+                    const std::string& what) {
+  err << Printable("kavconv: " + first + " and " + second + " would both " + what) << '\n';
+}
+
+// Whether two frames of one file of `inputs` would write one file ("kavconv: A and A would
+// both write OUT", printed), for a batch that plans nothing else: only its files of frames
+// are planned.
+bool FramesCollide(std::ostream& err, std::span<const BatchInput> inputs,
+                   const ConversionSettings& settings) {
+  std::vector<BatchInput> framed;
+  std::ranges::copy_if(inputs, std::back_inserter(framed),
+                       [](const BatchInput& input) { return MayHoldFrames(input.source); });
+  const std::vector<OutputCollision> collisions =
+      FindCollisions(framed, PlanOutputs(framed, settings));
+  for (const OutputCollision& collision : collisions) {
+    PrintCollision(err, framed[collision.first].source, framed[collision.second].source,
+                   "write " + collision.path);
+  }
+  err << std::flush;
+  return !collisions.empty();
+}
+
 // The outputs of `inputs` planned, or nullopt once each pair of inputs that would write one
 // file where kavconv placed the outputs itself ("kavconv: A and B would both write OUT"), or
-// whose C headers would define one name ("kavconv: A and B would both be named NAME"), is
-// printed. Files named beside their sources are left to the batch to plan: the later one's
-// output stands.
+// whose C headers would define one name ("kavconv: A and B would both be named NAME"), and
+// each file two of whose frames would write one file, is printed. Files named beside their
+// sources are otherwise left to the batch to plan: the later one's output stands.
 std::optional<std::vector<PlannedOutput>> PlanWithoutCollisions(
     std::ostream& err, std::span<const BatchInput> inputs, const ConversionSettings& settings) {
   if (std::ranges::none_of(inputs, &BatchInput::exclusiveOutputs) &&
       settings.emitted == Emit::kBinary) {
-    return std::vector<PlannedOutput>{};
+    return FramesCollide(err, inputs, settings) ? std::nullopt
+                                                : std::optional(std::vector<PlannedOutput>{});
   }
   std::vector<PlannedOutput> planned = PlanOutputs(inputs, settings);
   const auto print = [&err, inputs](std::size_t first, std::size_t second,
                                     const std::string& what) {
-    err << Printable("kavconv: " + inputs[first].source + " and " + inputs[second].source +
-                     " would both " + what)
-        << '\n';
+    PrintCollision(err, inputs[first].source, inputs[second].source, what);
   };
   const std::vector<OutputCollision> collisions = FindCollisions(inputs, planned);
   for (const OutputCollision& collision : collisions) {

@@ -68,10 +68,18 @@ LiqPointer<liq_attr> MakeAttributes(std::size_t colours) {
   return attributes;
 }
 
+// One frame as libimagequant reads it: a pixel below the threshold is transparent (none
+// with a threshold of 0).
 struct FrameSource {
-  const RgbaPixels* pixels = nullptr;
-  Transparency transparency;
+  RgbaPixels pixels;
+  std::uint8_t alphaThreshold = 0;
+  bool IsTransparent(std::uint8_t alpha) const { return alpha < alphaThreshold; }
 };
+
+// What `transparency` makes transparent, as a frame source's threshold.
+std::uint8_t ThresholdOf(const Transparency& transparency) {
+  return transparency.index ? transparency.alphaThreshold : 0;
+}
 
 // libimagequant sees every pixel opaque: an opaque pixel in its colour as stored (never
 // blended by its alpha), a transparent one in the colour given to the pixel on its left (at
@@ -82,10 +90,10 @@ void FillRow(liq_color rowOut[], int row, int width, void* user) {
   const FrameSource& source = *static_cast<const FrameSource*>(user);
   const auto columns = static_cast<std::size_t>(width);
   const std::span<liq_color> out(rowOut, columns);
-  const std::span<const std::uint8_t> pixels = source.pixels->bytes.subspan(
+  const std::span<const std::uint8_t> pixels = source.pixels.bytes.subspan(
       static_cast<std::size_t>(row) * columns * kRgbaPixelBytes, columns * kRgbaPixelBytes);
   const auto opaqueAt = [&](std::size_t x) {
-    return !source.transparency.IsTransparent(pixels[x * kRgbaPixelBytes + 3]);
+    return !source.IsTransparent(pixels[x * kRgbaPixelBytes + 3]);
   };
   const auto colourAt = [&](std::size_t x) {
     const std::size_t at = x * kRgbaPixelBytes;
@@ -108,18 +116,28 @@ void FillRow(liq_color rowOut[], int row, int width, void* user) {
 
 LiqPointer<liq_image> MakeImage(const liq_attr* attributes, FrameSource& source) {
   return LiqPointer<liq_image>(
-      liq_image_create_custom(attributes, FillRow, &source, static_cast<int>(source.pixels->width),
-                              static_cast<int>(source.pixels->height), kDefaultGamma));
+      liq_image_create_custom(attributes, FillRow, &source, static_cast<int>(source.pixels.width),
+                              static_cast<int>(source.pixels.height), kDefaultGamma));
 }
 
 bool HasTransparentPixel(const FrameSource& source) {
-  const std::span<const std::uint8_t> bytes = source.pixels->bytes;
+  const std::span<const std::uint8_t> bytes = source.pixels.bytes;
   for (std::size_t at = 3; at < bytes.size(); at += kRgbaPixelBytes) {
-    if (source.transparency.IsTransparent(bytes[at])) {
+    if (source.IsTransparent(bytes[at])) {
       return true;
     }
   }
   return false;
+}
+
+bool IsAllTransparent(const FrameSource& source) {
+  const std::span<const std::uint8_t> bytes = source.pixels.bytes;
+  for (std::size_t at = 3; at < bytes.size(); at += kRgbaPixelBytes) {
+    if (!source.IsTransparent(bytes[at])) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // A frame with transparent pixels gets a weight map that leaves them out of the histogram
@@ -129,14 +147,21 @@ bool LeaveOutTransparent(liq_image* image, const FrameSource& source) {
   if (!HasTransparentPixel(source)) {
     return true;
   }
-  const std::span<const std::uint8_t> bytes = source.pixels->bytes;
-  std::vector<unsigned char> weights(source.pixels->PixelCount());
+  const std::span<const std::uint8_t> bytes = source.pixels.bytes;
+  std::vector<unsigned char> weights(source.pixels.PixelCount());
   for (std::size_t i = 0; i < weights.size(); ++i) {
-    const bool transparent = source.transparency.IsTransparent(bytes[i * kRgbaPixelBytes + 3]);
+    const bool transparent = source.IsTransparent(bytes[i * kRgbaPixelBytes + 3]);
     weights[i] = transparent ? kNoWeight : kFullWeight;
   }
   return liq_image_set_importance_map(image, weights.data(), weights.size(), LIQ_COPY_PIXELS) ==
          LIQ_OK;
+}
+
+// Whether libimagequant takes `frame`: not empty, its sides ints, its bytes its pixels'.
+bool FrameFits(const RgbaPixels& frame) {
+  return frame.width != 0 && frame.height != 0 && frame.width <= INT_MAX &&
+         frame.height <= INT_MAX && frame.bytes.size() / kRgbaPixelBytes == frame.PixelCount() &&
+         frame.bytes.size() % kRgbaPixelBytes == 0;
 }
 
 bool FramesMatch(std::span<const RgbaPixels> frames,
@@ -145,11 +170,7 @@ bool FramesMatch(std::span<const RgbaPixels> frames,
     return false;
   }
   for (std::size_t i = 0; i < frames.size(); ++i) {
-    const RgbaPixels& frame = frames[i];
-    if (frame.width == 0 || frame.height == 0 || frame.width > INT_MAX || frame.height > INT_MAX ||
-        indices[i].size() != frame.PixelCount() ||
-        frame.bytes.size() / kRgbaPixelBytes != frame.PixelCount() ||
-        frame.bytes.size() % kRgbaPixelBytes != 0) {
+    if (!FrameFits(frames[i]) || indices[i].size() != frames[i].PixelCount()) {
       return false;
     }
   }
@@ -160,7 +181,7 @@ std::vector<FrameSource> SourcesOf(std::span<const RgbaPixels> frames,
                                    const Transparency& transparency) {
   std::vector<FrameSource> sources;
   for (const RgbaPixels& frame : frames) {
-    sources.push_back({&frame, transparency});
+    sources.push_back({frame, ThresholdOf(transparency)});
   }
   return sources;
 }
@@ -168,29 +189,41 @@ std::vector<FrameSource> SourcesOf(std::span<const RgbaPixels> frames,
 // Our index for each of libimagequant's palette entries.
 using EntryMap = std::array<std::uint8_t, kPaletteEntries>;
 
-// libimagequant's indices of one frame turned into ours; transparent pixels take T.
-void Translate(std::span<std::uint8_t> indices, const FrameSource& source, const EntryMap& ours) {
-  const std::span<const std::uint8_t> bytes = source.pixels->bytes;
-  const Transparency& transparency = source.transparency;
+// libimagequant's indices of one frame turned into ours; transparent pixels take T (there is
+// a T wherever a pixel is transparent).
+void Translate(std::span<std::uint8_t> indices, const FrameSource& source, const EntryMap& ours,
+               std::optional<std::uint8_t> transparentIndex) {
+  const std::span<const std::uint8_t> bytes = source.pixels.bytes;
   for (std::size_t i = 0; i < indices.size(); ++i) {
-    indices[i] = transparency.IsTransparent(bytes[i * kRgbaPixelBytes + 3]) ? *transparency.index
-                                                                            : ours[indices[i]];
+    indices[i] = source.IsTransparent(bytes[i * kRgbaPixelBytes + 3]) ? transparentIndex.value_or(0)
+                                                                      : ours[indices[i]];
   }
 }
 
-// Every frame remapped by libimagequant, then translated. An image kept from making the
-// histogram is used again (with the noise and edge maps it has already worked out); others
-// are made one at a time, so that one frame's working memory is held at once.
+// One frame remapped by libimagequant (through `image`, or one made for it), then translated.
+bool RemapFrame(const liq_attr* attributes, liq_result* result, FrameSource& source,
+                LiqPointer<liq_image> image, std::span<std::uint8_t> indices, const EntryMap& ours,
+                std::optional<std::uint8_t> transparentIndex) {
+  if (!image) {
+    image = MakeImage(attributes, source);
+  }
+  if (!image ||
+      liq_write_remapped_image(result, image.get(), indices.data(), indices.size()) != LIQ_OK) {
+    return false;
+  }
+  Translate(indices, source, ours, transparentIndex);
+  return true;
+}
+
+// Every frame remapped, one image made at a time, so that one frame's working memory is
+// held at once.
 bool RemapFrames(const liq_attr* attributes, liq_result* result, std::span<FrameSource> sources,
-                 std::span<LiqPointer<liq_image>> kept,
-                 std::span<const std::span<std::uint8_t>> indices, const EntryMap& ours) {
+                 std::span<const std::span<std::uint8_t>> indices, const EntryMap& ours,
+                 std::optional<std::uint8_t> transparentIndex) {
   for (std::size_t i = 0; i < sources.size(); ++i) {
-    LiqPointer<liq_image> image = kept[i] ? std::move(kept[i]) : MakeImage(attributes, sources[i]);
-    if (!image || liq_write_remapped_image(result, image.get(), indices[i].data(),
-                                           indices[i].size()) != LIQ_OK) {
+    if (!RemapFrame(attributes, result, sources[i], nullptr, indices[i], ours, transparentIndex)) {
       return false;
     }
-    Translate(indices[i], sources[i], ours);
   }
   return true;
 }
@@ -229,18 +262,6 @@ PlacedPalette Place(const liq_palette& theirs, std::optional<std::uint8_t> trans
   return placed;
 }
 
-bool AllTransparent(std::span<const FrameSource> sources) {
-  return std::ranges::all_of(sources, [](const FrameSource& source) {
-    const std::span<const std::uint8_t> bytes = source.pixels->bytes;
-    for (std::size_t at = 3; at < bytes.size(); at += kRgbaPixelBytes) {
-      if (!source.transparency.IsTransparent(bytes[at])) {
-        return false;
-      }
-    }
-    return true;
-  });
-}
-
 // The quantized result of a histogram, set to diffuse or not.
 LiqPointer<liq_result> Quantize(liq_histogram* histogram, liq_attr* attributes, bool diffusion) {
   liq_result* made = nullptr;
@@ -251,22 +272,6 @@ LiqPointer<liq_result> Quantize(liq_histogram* histogram, liq_attr* attributes, 
     return nullptr;
   }
   return result;
-}
-
-// Every frame's pixels into the histogram. A single frame's image is kept for remapping.
-bool AddFrames(liq_histogram* histogram, const liq_attr* attributes, std::span<FrameSource> sources,
-               std::span<LiqPointer<liq_image>> kept) {
-  for (FrameSource& source : sources) {
-    LiqPointer<liq_image> image = MakeImage(attributes, source);
-    if (!image || !LeaveOutTransparent(image.get(), source) ||
-        liq_histogram_add_image(histogram, attributes, image.get()) != LIQ_OK) {
-      return false;
-    }
-    if (sources.size() == 1) {
-      kept.front() = std::move(image);
-    }
-  }
-  return true;
 }
 
 // A fixed palette's colours, each once, from its lowest entry; T and the entries past the
@@ -309,56 +314,146 @@ bool AddFixedColours(liq_histogram* histogram, const liq_attr* attributes,
                                   static_cast<int>(entries.size()), kDefaultGamma) == LIQ_OK;
 }
 
-// Ordered dithering onto the reduced palette, by the nearest-colour rule.
-bool MapOrdered(std::span<const RgbaPixels> frames, const RgbPalette& palette,
-                const Transparency& transparency,
-                std::span<const std::span<std::uint8_t>> indices) {
-  std::optional<PaletteMapper> mapper = PaletteMapper::Make(palette, transparency);
-  for (std::size_t i = 0; mapper && i < frames.size(); ++i) {
-    if (!mapper->MapOrdered(frames[i], indices[i])) {
-      return false;
-    }
-  }
-  return mapper.has_value();
+}  // namespace
+
+struct FrameReducer::State {
+  std::uint8_t alphaThreshold = 0;  // every frame's
+  Dither dither = Dither::kNone;
+  LiqPointer<liq_attr> attributes;
+  LiqPointer<liq_histogram> histogram;
+  std::size_t added = 0;
+  bool sawTransparent = false;
+  bool sawOpaque = false;
+  // The image of the first frame and what it reads, while it is the only one.
+  LiqPointer<liq_image> kept;
+  FrameSource keptSource;
+  // Once chosen:
+  LiqPointer<liq_result> result;
+  PlacedPalette placed;
+  std::optional<std::uint8_t> transparentIndex;
+  std::optional<PaletteMapper> ordered;  // ordered dithering's mapper onto the palette
+  bool chosen = false;
+};
+
+FrameReducer::FrameReducer(std::uint8_t alphaThreshold, Dither dither)
+    : state_(std::make_unique<State>()) {
+  state_->alphaThreshold = alphaThreshold;
+  state_->dither = dither;
+  // The capacity is set once it is known (Choose); the histogram does not depend on it.
+  state_->attributes = MakeAttributes(kPaletteEntries);
+  state_->histogram.reset(state_->attributes ? liq_histogram_create(state_->attributes.get())
+                                             : nullptr);
 }
 
-}  // namespace
+FrameReducer::~FrameReducer() = default;
+
+bool FrameReducer::SawTransparent() const {
+  return state_->sawTransparent;
+}
+
+bool FrameReducer::Add(const RgbaPixels& frame) {
+  State& state = *state_;
+  if (!state.histogram || state.chosen || !FrameFits(frame)) {
+    return false;
+  }
+  const OneOpenMpThread oneThread;
+  FrameSource source{frame, state.alphaThreshold};
+  const bool transparent = HasTransparentPixel(source);
+  state.sawTransparent = state.sawTransparent || transparent;
+  state.sawOpaque = state.sawOpaque || !transparent || !IsAllTransparent(source);
+  // The image reads its source as libimagequant asks: the kept one's must stay in place.
+  state.kept.reset();
+  FrameSource& read = state.added == 0 ? (state.keptSource = source) : source;
+  LiqPointer<liq_image> image = MakeImage(state.attributes.get(), read);
+  if (!image || !LeaveOutTransparent(image.get(), read) ||
+      liq_histogram_add_image(state.histogram.get(), state.attributes.get(), image.get()) !=
+          LIQ_OK) {
+    return false;
+  }
+  if (state.added++ == 0) {
+    state.kept = std::move(image);
+  }
+  return true;
+}
+
+std::optional<RgbPalette> FrameReducer::Choose(std::uint16_t capacity,
+                                               std::optional<std::uint8_t> transparentIndex) {
+  State& state = *state_;
+  const std::size_t setAside = transparentIndex ? 1 : 0;
+  if (state.chosen || state.added == 0 || capacity < 2 || capacity + setAside > kPaletteEntries ||
+      (state.sawTransparent && !transparentIndex)) {
+    return std::nullopt;
+  }
+  state.chosen = true;
+  state.transparentIndex = transparentIndex;
+  if (!state.sawOpaque) {  // no colour to reduce, and libimagequant wants one
+    state.kept.reset();
+    return RgbPalette{};
+  }
+  const OneOpenMpThread oneThread;
+  if (liq_set_max_colors(state.attributes.get(), capacity) != LIQ_OK) {
+    return std::nullopt;
+  }
+  state.result =
+      Quantize(state.histogram.get(), state.attributes.get(), state.dither == Dither::kDiffusion);
+  if (!state.result) {
+    return std::nullopt;
+  }
+  state.placed = Place(*liq_get_palette(state.result.get()), transparentIndex);
+  if (state.dither == Dither::kOrdered) {
+    state.kept.reset();
+    state.ordered = PaletteMapper::Make(
+        state.placed.palette, {.index = transparentIndex, .alphaThreshold = state.alphaThreshold});
+    if (!state.ordered) {
+      return std::nullopt;
+    }
+  }
+  return state.placed.palette;
+}
+
+bool FrameReducer::Map(const RgbaPixels& frame, std::span<std::uint8_t> indices) {
+  State& state = *state_;
+  if (!state.chosen || !FrameFits(frame) || indices.size() != frame.PixelCount()) {
+    return false;
+  }
+  if (!state.result) {  // every pixel transparent
+    std::ranges::fill(indices, state.transparentIndex.value_or(0));
+    return true;
+  }
+  if (state.ordered) {
+    return state.ordered->MapOrdered(frame, indices);
+  }
+  const OneOpenMpThread oneThread;
+  const bool kept = state.kept && state.added == 1 &&
+                    state.keptSource.pixels.bytes.data() == frame.bytes.data() &&
+                    state.keptSource.pixels.bytes.size() == frame.bytes.size();
+  FrameSource source{frame, state.alphaThreshold};
+  FrameSource& read = kept ? state.keptSource : source;
+  return RemapFrame(state.attributes.get(), state.result.get(), read,
+                    kept ? std::move(state.kept) : nullptr, indices, state.placed.ours,
+                    state.transparentIndex);
+}
 
 std::optional<RgbPalette> ReduceColours(std::span<const RgbaPixels> frames,
                                         const ReductionSettings& settings,
                                         std::span<const std::span<std::uint8_t>> indices) {
-  const Transparency& transparency = settings.transparency;
-  const std::size_t setAside = transparency.index ? 1 : 0;
-  if (!FramesMatch(frames, indices) || settings.capacity < 2 ||
-      settings.capacity + setAside > kPaletteEntries) {
+  if (!FramesMatch(frames, indices)) {
     return std::nullopt;
   }
-  std::vector<FrameSource> sources = SourcesOf(frames, transparency);
-  if (AllTransparent(sources)) {  // no colour to reduce, and libimagequant wants one
-    for (const std::span<std::uint8_t> frame : indices) {
-      std::ranges::fill(frame, *transparency.index);
+  FrameReducer reducer(ThresholdOf(settings.transparency), settings.dither);
+  for (const RgbaPixels& frame : frames) {
+    if (!reducer.Add(frame)) {
+      return std::nullopt;
     }
-    return RgbPalette{};
   }
-  const OneOpenMpThread oneThread;
-  const LiqPointer<liq_attr> attributes = MakeAttributes(settings.capacity);
-  const LiqPointer<liq_histogram> histogram(attributes ? liq_histogram_create(attributes.get())
-                                                       : nullptr);
-  std::vector<LiqPointer<liq_image>> kept(sources.size());
-  if (!histogram || !AddFrames(histogram.get(), attributes.get(), sources, kept)) {
-    return std::nullopt;
+  std::optional<RgbPalette> palette =
+      reducer.Choose(settings.capacity, settings.transparency.index);
+  for (std::size_t i = 0; palette && i < frames.size(); ++i) {
+    if (!reducer.Map(frames[i], indices[i])) {
+      return std::nullopt;
+    }
   }
-  const LiqPointer<liq_result> result =
-      Quantize(histogram.get(), attributes.get(), settings.dither == Dither::kDiffusion);
-  if (!result) {
-    return std::nullopt;
-  }
-  const PlacedPalette placed = Place(*liq_get_palette(result.get()), transparency.index);
-  const bool mapped =
-      settings.dither == Dither::kOrdered
-          ? MapOrdered(frames, placed.palette, transparency, indices)
-          : RemapFrames(attributes.get(), result.get(), sources, kept, indices, placed.ours);
-  return mapped ? std::optional<RgbPalette>(placed.palette) : std::nullopt;
+  return palette;
 }
 
 bool DiffuseOntoPalette(std::span<const RgbaPixels> frames, const RgbPalette& palette,
@@ -372,7 +467,7 @@ bool DiffuseOntoPalette(std::span<const RgbaPixels> frames, const RgbPalette& pa
   if (offered.colours.size() < 2) {  // libimagequant wants two; one takes every opaque pixel
     for (std::size_t i = 0; !offered.colours.empty() && i < sources.size(); ++i) {
       std::ranges::fill(indices[i], 0);
-      Translate(indices[i], sources[i], offered.ours);
+      Translate(indices[i], sources[i], offered.ours, transparency.index);
     }
     return !offered.colours.empty();
   }
@@ -387,8 +482,8 @@ bool DiffuseOntoPalette(std::span<const RgbaPixels> frames, const RgbPalette& pa
   if (!result || liq_get_palette(result.get())->count != offered.colours.size()) {
     return false;
   }
-  std::vector<LiqPointer<liq_image>> kept(sources.size());
-  return RemapFrames(attributes.get(), result.get(), sources, kept, indices, offered.ours);
+  return RemapFrames(attributes.get(), result.get(), sources, indices, offered.ours,
+                     transparency.index);
 }
 
 }  // namespace kav

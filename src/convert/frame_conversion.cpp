@@ -1,6 +1,7 @@
 #include "convert/frame_conversion.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "convert/frame_indices.h"
 #include "convert/output_path.h"
@@ -23,20 +24,36 @@ Conversion Unreadable(ReadFailure failure, InputKind kind, OutputFormat format) 
   return failed;
 }
 
+// Whether two of `outputs` are one path (frames of tags named alike): kavconv refuses such a
+// file before converting anything; a batch that does not plan its outputs must not let the
+// later frame replace the earlier unseen.
+bool NamedAlike(const std::vector<FrameOutput>& outputs) {
+  std::vector<std::string_view> paths;
+  for (const FrameOutput& output : outputs) {
+    paths.push_back(output.path);
+  }
+  std::ranges::sort(paths);
+  return std::ranges::adjacent_find(paths) != paths.end();
+}
+
 // The memory one conversion of frames takes besides the input: the composed frame, what the
-// source holds, and the picture handed to the writer.
+// source holds, what the indices hold, and the picture handed to the writer. A reduction's
+// histogram and libimagequant's working memory for one frame are its own, as for a single
+// picture.
 struct FrameMemory {
   MemoryReservation reservation;
   MemoryBlock composed;
 };
 
-bool TakeFrameMemory(const FrameSourceInfo& info, MemoryBudget& budget, FrameMemory& memory) {
+bool TakeFrameMemory(const FrameSourceInfo& info, const ConversionSettings& settings,
+                     MemoryBudget& budget, FrameMemory& memory) {
   const std::uint64_t pictureBytes = std::uint64_t{info.width} * info.height;
   const std::uint64_t frameBytes = info.FrameBytes();
   if (frameBytes > SIZE_MAX) {
     return false;
   }
-  memory.reservation = budget.Reserve(frameBytes + info.workingBytes + pictureBytes);
+  memory.reservation = budget.Reserve(frameBytes + info.workingBytes + pictureBytes +
+                                      FrameIndicesBytes(info, settings));
   if (!memory.reservation) {
     return false;
   }
@@ -52,18 +69,23 @@ std::optional<Picture> PictureOfFrame(InputKind kind, const FrameSourceInfo& inf
   if (!block) {
     return std::nullopt;
   }
-  indices.Index(composed, block.bytes());
+  if (!indices.Index(composed, block.bytes())) {
+    return std::nullopt;
+  }
   return Picture::Of(kind, info.width, info.height, indices.palette(), std::move(block),
                      {.offset = 0, .stride = info.width, .bottomUp = false});
 }
 
 // Makes the frames up to the last one asked for, writing each one asked for into `held`;
-// the conversion of the first that fails, or a written one.
+// the conversion of the first that fails, or a written one. A reduction of the frames'
+// colours is told in `reduced`.
 Conversion WriteFrames(FrameFile& input, const std::vector<FrameOutput>& outputs,
                        const ConversionSettings& settings, const OutputTarget& target,
-                       FrameMemory& memory, HeldOutputs& held) {
+                       FrameMemory& memory, HeldOutputs& held,
+                       std::optional<ColourReduction>& reduced) {
   FrameSource& frames = *input.frames;
   const PreparedIndices prepared = PrepareFrameIndices(input, memory.composed.bytes(), settings);
+  reduced = prepared.reduction;
   if (prepared.status != FrameStatus::kOk) {
     return Unreadable(ReadFailureOf(prepared.status), input.kind, settings.format);
   }
@@ -146,15 +168,22 @@ Conversion ConvertFrames(FrameFile& input, const ConversionSettings& settings,
   if (!outputs) {
     return Failed(Outcome::kNoSuchFrame, settings.format);
   }
+  if (NamedAlike(*outputs)) {
+    Conversion refused = Failed(Outcome::kCannotCreate, settings.format);
+    refused.cause = OutputRefusal::kFramesNamedAlike;
+    return refused;
+  }
   HeldOutputs held;
+  std::optional<ColourReduction> reduced;
   {
     FrameMemory memory;
-    if (!TakeFrameMemory(info, budget, memory)) {
+    if (!TakeFrameMemory(info, settings, budget, memory)) {
       return Unreadable(ReadFailure::kOutOfMemory, input.kind, settings.format);
     }
-    Conversion written = WriteFrames(input, *outputs, settings, target, memory, held);
+    Conversion written = WriteFrames(input, *outputs, settings, target, memory, held, reduced);
     if (!Succeeded(written)) {
       written.skippedContent = info.skippedContent;
+      written.reduction = reduced;
       return written;
     }
   }  // the frames' memory is given back before the batch may make this file wait
@@ -169,6 +198,7 @@ Conversion ConvertFrames(FrameFile& input, const ConversionSettings& settings,
   Conversion conversion;
   conversion.format = settings.format;
   conversion.skippedContent = info.skippedContent;
+  conversion.reduction = reduced;
   conversion.outcome = held.PutInPlace(conversion.files, conversion.cause);
   return conversion;
 }

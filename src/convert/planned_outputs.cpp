@@ -194,7 +194,9 @@ bool SourceFiles::Holds(const std::optional<FileId>& id) const {
 }
 
 // Only the sources of inputs that share an output are looked at, so a batch without a
-// collision costs no look at its sources.
+// collision costs no look at its sources. One input writes a file twice only where two of its
+// frames are named alike (tags that differ only in characters that become "_"), wherever its
+// outputs go.
 std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
                                             std::span<const PlannedOutput> outputs) {
   std::unordered_map<std::string, const PlannedOutput*> firstWriter;
@@ -208,13 +210,14 @@ std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
   for (const PlannedOutput& output : outputs) {
     const auto [entry, added] = firstWriter.try_emplace(output.file, &output);
     const PlannedOutput& first = *entry->second;
-    if (added || first.input == output.input ||
-        !(inputs[first.input].exclusiveOutputs || inputs[output.input].exclusiveOutputs)) {
+    const bool itself = first.input == output.input;
+    if (added || (!itself && !(inputs[first.input].exclusiveOutputs ||
+                               inputs[output.input].exclusiveOutputs))) {
       continue;
     }
     const std::string a = sourceOf(first.input);
     const std::string b = sourceOf(output.input);
-    if (a != b && found.emplace(a, b).second) {
+    if ((itself || a != b) && found.emplace(a, b).second) {
       collisions.push_back({.first = first.input, .second = output.input, .path = first.path});
     }
   }

@@ -82,8 +82,10 @@ struct OutputCollision {
 };
 
 // The pairs of inputs that would write one file where either must write its own
-// (BatchInput::exclusiveOutputs), unless they are one source named twice: each pair of
-// sources once, at the first file they share, in the order of the later input's outputs.
+// (BatchInput::exclusiveOutputs), unless they are one source named twice, and the inputs
+// whose own outputs would be one file (two frames named alike; `first` and `second` both
+// that input) wherever they go: each pair of sources once, at the first file they share, in
+// the order of the later input's outputs.
 std::vector<OutputCollision> FindCollisions(std::span<const BatchInput> inputs,
                                             std::span<const PlannedOutput> outputs);
 

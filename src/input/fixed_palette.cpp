@@ -12,27 +12,6 @@
 namespace kav {
 namespace {
 
-// The new index of each of a palette picture's 256 entries (no dithering: every pixel of an
-// entry takes the same), or nullopt when no entry may be taken.
-std::optional<std::array<std::uint8_t, kPaletteEntries>> EntriesOntoPalette(
-    const Palette& entries, const RgbPalette& palette, const Transparency& transparency) {
-  std::array<std::uint8_t, kPaletteEntries> newIndex{};
-  for (std::size_t i = 0; i < kPaletteEntries; ++i) {
-    const Colour& entry = entries.entries[i];
-    if (transparency.IsTransparent(entry.alpha)) {
-      newIndex[i] = *transparency.index;
-      continue;
-    }
-    const std::optional<std::uint8_t> nearest =
-        NearestEntry(MakeRgb24(entry.red, entry.green, entry.blue), palette, transparency.index);
-    if (!nearest) {
-      return std::nullopt;
-    }
-    newIndex[i] = *nearest;
-  }
-  return newIndex;
-}
-
 // A palette picture's pixels in their entries' colours and alpha, 4 bytes a pixel.
 MemoryBlock RgbaOf(const Picture& picture) {
   const std::size_t width = picture.width();
@@ -96,6 +75,25 @@ std::optional<ReadFailure> MapPalettePicture(const Picture& picture, const RgbPa
 }
 
 }  // namespace
+
+std::optional<std::array<std::uint8_t, kPaletteEntries>> EntriesOntoPalette(
+    const Palette& entries, const RgbPalette& palette, const Transparency& transparency) {
+  std::array<std::uint8_t, kPaletteEntries> newIndex{};
+  for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+    const Colour& entry = entries.entries[i];
+    if (transparency.IsTransparent(entry.alpha)) {
+      newIndex[i] = *transparency.index;
+      continue;
+    }
+    const std::optional<std::uint8_t> nearest =
+        NearestEntry(MakeRgb24(entry.red, entry.green, entry.blue), palette, transparency.index);
+    if (!nearest) {
+      return std::nullopt;
+    }
+    newIndex[i] = *nearest;
+  }
+  return newIndex;
+}
 
 bool HasEntryBesides(const RgbPalette& palette, std::optional<std::uint8_t> excluded) {
   return palette.count > 1 || (palette.count == 1 && excluded != 0);

@@ -6,6 +6,7 @@
 // transparent pixel takes T. The picture's palette becomes the fixed one, the entries past
 // its count black, T's entry as the fixed palette holds it.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -18,6 +19,12 @@ namespace kav {
 
 // Whether `palette` has an entry other than `excluded` (T) for opaque pixels.
 bool HasEntryBesides(const RgbPalette& palette, std::optional<std::uint8_t> excluded);
+
+// The new index of each of a palette picture's 256 `entries` (no dithering: every pixel of an
+// entry takes the same): T for an entry below the alpha threshold, else the nearest of
+// `palette`'s own entries other than T. nullopt when no entry may be taken.
+std::optional<std::array<std::uint8_t, kPaletteEntries>> EntriesOntoPalette(
+    const Palette& entries, const RgbPalette& palette, const Transparency& transparency);
 
 // Each of `frames` (pictures sharing the palette, such as an animation's) into the indices
 // of the same place in `indices`. `transparency.index` is T, never taken by an opaque pixel.

@@ -25,6 +25,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -86,6 +87,10 @@ struct FrameSourceInfo {
   }
 };
 
+// Opaque RGBA pixels (4 bytes each) to palette indices (one byte each), as many as there are.
+using ColourIndexer =
+    std::function<void(std::span<const std::uint8_t> rgba, std::span<std::uint8_t> indices)>;
+
 class FrameSource {
  public:
   virtual ~FrameSource() = default;
@@ -98,6 +103,12 @@ class FrameSource {
   // On a failure the buffer holds a partly drawn frame and the source must be rewound.
   virtual FrameStatus Next(std::span<std::uint8_t> frame) = 0;
   virtual FrameStatus Rewind() = 0;
+  // For kTrueColour frames whose palette is known before the first is made: where the source
+  // can, every frame from now on comes as palette indices, one byte a pixel in the first
+  // width * height bytes of the buffer, each drawn pixel the index `indexer` gives its colour
+  // and each pixel left transparent `empty`; so no RGBA frame is made and mapped. false, with
+  // nothing changed, where it cannot (or a frame was made since the source opened or rewound).
+  virtual bool ComposeIndices(ColourIndexer /*indexer*/, std::uint8_t /*empty*/) { return false; }
 
  protected:
   FrameSourceInfo info_;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "input/gif_lzw_values.h"
 #include "platform/memory_block.h"
 
 namespace kav {
@@ -244,6 +245,21 @@ void DrawIndexLine(std::span<const std::uint8_t> indices, int transparentIndex,
   }
 }
 
+// As DrawIndexLine, each index drawn as `indexOf` says.
+void DrawMappedLine(std::span<const std::uint8_t> indices, int transparentIndex,
+                    const std::array<std::uint8_t, kFramePaletteEntries>& indexOf,
+                    std::span<std::uint8_t> out) {
+  if (transparentIndex == kNoTransparentIndex) {
+    std::ranges::transform(indices, out.begin(),
+                           [&](std::uint8_t index) { return indexOf[index]; });
+    return;
+  }
+  const auto transparent = static_cast<std::uint8_t>(transparentIndex);
+  for (std::size_t x = 0; x < indices.size(); ++x) {
+    out[x] = indices[x] == transparent ? out[x] : indexOf[indices[x]];
+  }
+}
+
 // What the walk over the whole file at opening learns.
 struct GifLayout {
   std::uint32_t frames = 0;
@@ -329,11 +345,11 @@ class GifFrames final : public FrameSource {
   FrameStatus Open();
   FrameStatus Next(std::span<std::uint8_t> frame) override;
   FrameStatus Rewind() override;
+  bool ComposeIndices(ColourIndexer indexer, std::uint8_t empty) override;
 
  private:
-  std::size_t PixelBytes() const {
-    return info_.kind == FrameKind::kPaletteIndices ? 1 : kRgbaPixelBytes;
-  }
+  bool OfIndices() const { return info_.kind == FrameKind::kPaletteIndices || indexer_; }
+  std::size_t PixelBytes() const { return OfIndices() ? 1 : kRgbaPixelBytes; }
   std::span<std::uint8_t> RowOf(std::span<std::uint8_t> frame, const Area& area,
                                 std::uint32_t row) const;
   void Fill(std::span<std::uint8_t> frame, const Area& area) const;
@@ -351,7 +367,8 @@ class GifFrames final : public FrameSource {
   MemoryBlock saved_;
   std::uint64_t savedBytes_ = 0;
   std::vector<std::uint8_t> line_;
-  std::uint8_t clearIndex_ = 0;  // what an empty pixel is in a palette input
+  std::uint8_t clearIndex_ = 0;  // what an empty pixel is in frames of indices
+  ColourIndexer indexer_;        // truecolour frames made as indices (ComposeIndices)
 };
 
 FrameStatus GifFrames::Open() {
@@ -397,9 +414,18 @@ std::span<std::uint8_t> GifFrames::RowOf(std::span<std::uint8_t> frame, const Ar
   return frame.subspan(start, std::size_t{area.width} * pixel);
 }
 
-// Makes the area empty: transparent pixels, or the palette input's transparent index.
+bool GifFrames::ComposeIndices(ColourIndexer indexer, std::uint8_t empty) {
+  if (info_.kind != FrameKind::kTrueColour || nextFrame_ != 0 || !indexer) {
+    return false;
+  }
+  indexer_ = std::move(indexer);
+  clearIndex_ = empty;
+  return true;
+}
+
+// Makes the area empty: transparent pixels, or the index that stands for them.
 void GifFrames::Fill(std::span<std::uint8_t> frame, const Area& area) const {
-  const std::uint8_t empty = info_.kind == FrameKind::kPaletteIndices ? clearIndex_ : 0;
+  const std::uint8_t empty = OfIndices() ? clearIndex_ : 0;
   for (std::uint32_t row = 0; row < area.height; ++row) {
     std::ranges::fill(RowOf(frame, area, row), empty);
   }
@@ -433,6 +459,18 @@ FrameStatus GifFrames::Draw(std::span<std::uint8_t> frame, const FrameControl& c
     });
   }
   const PixelLookup lookup = LookupOf(TableOf(decoder_.gif()));
+  if (indexer_) {
+    static_assert(sizeof(PixelLookup) == kFramePaletteEntries * kRgbaPixelBytes);
+    std::array<std::uint8_t, sizeof(PixelLookup)> colours{};
+    std::memcpy(colours.data(), lookup.data(), colours.size());
+    std::array<std::uint8_t, kFramePaletteEntries> indexOf{};
+    indexer_(colours, indexOf);
+    return DecodeFrame(decoder_, line_, [&](std::uint32_t row, std::span<const std::uint8_t> line) {
+      if (row < area.height) {
+        DrawMappedLine(line.first(area.width), transparentIndex, indexOf, RowOf(frame, area, row));
+      }
+    });
+  }
   return DecodeFrame(decoder_, line_, [&](std::uint32_t row, std::span<const std::uint8_t> line) {
     if (row < area.height) {
       DrawRgbaLine(line.first(area.width), transparentIndex, lookup, RowOf(frame, area, row));
@@ -440,10 +478,12 @@ FrameStatus GifFrames::Draw(std::span<std::uint8_t> frame, const FrameControl& c
   });
 }
 
-FrameStatus GifFrames::Next(std::span<std::uint8_t> frame) {
-  if (frame.size() != info_.FrameBytes()) {
+FrameStatus GifFrames::Next(std::span<std::uint8_t> whole) {
+  if (whole.size() != info_.FrameBytes()) {
     return FrameStatus::kWrongBuffer;
   }
+  const std::span<std::uint8_t> frame =
+      whole.first(std::size_t{info_.width} * info_.height * PixelBytes());
   if (nextFrame_ >= info_.frameCount) {
     return FrameStatus::kOk;
   }
@@ -504,6 +544,88 @@ void AddColours(const ColorMapObject* table, const std::array<bool, kFramePalett
   }
 }
 
+// The values of the frame's pixels inside `area` into `used`, by decoding its lines.
+FrameStatus ValuesFromPixels(GifDecoder& decoder, const Area& area, std::vector<std::uint8_t>& line,
+                             std::array<bool, kFramePaletteEntries>& used) {
+  line.resize(std::max(line.size(), static_cast<std::size_t>(decoder.gif().Image.Width)));
+  return DecodeFrame(decoder, line, [&](std::uint32_t row, std::span<const std::uint8_t> pixels) {
+    if (row < area.height) {
+      NoteUsed(pixels.first(area.width), kNoTransparentIndex, used);
+    }
+  });
+}
+
+// The values of the frame's pixels into `used`, from its codes alone (GifLzwValues);
+// `followed` false where the codes could not be followed.
+FrameStatus ValuesFromCodes(GifDecoder& decoder, std::array<bool, kFramePaletteEntries>& used,
+                            bool& followed) {
+  GifFileType& gif = decoder.gif();
+  const auto width = static_cast<std::uint64_t>(gif.Image.Width);
+  const auto height = static_cast<std::uint64_t>(gif.Image.Height);
+  int codeSize = 0;
+  GifByteType* block = nullptr;
+  if (DGifGetCode(&gif, &codeSize, &block) == GIF_ERROR) {
+    return decoder.Failed();
+  }
+  GifLzwValues values(codeSize, width * height);
+  while (block != nullptr) {
+    values.Add(std::span<const std::uint8_t>(block + 1, block[0]));
+    if (DGifGetCodeNext(&gif, &block) == GIF_ERROR) {
+      return decoder.Failed();
+    }
+  }
+  followed = values.Known();
+  std::ranges::copy(values.Values(), used.begin());
+  return FrameStatus::kOk;
+}
+
+enum class FrameValues { kFromCodes, kFromPixels };
+
+// GifFrameColours: each frame's values from its codes where `how` says so and the frame lies
+// wholly on the screen (otherwise its pixels off the screen would count), else from its
+// pixels. `followed` false where some frame's codes could not be followed.
+FrameStatus GatherColours(std::span<const std::uint8_t> file, FrameValues how,
+                          std::vector<std::uint32_t>& colours, bool& followed) {
+  colours.clear();
+  followed = true;
+  GifDecoder decoder;
+  if (const FrameStatus status = decoder.Open(file); status != FrameStatus::kOk) {
+    return status;
+  }
+  GifFileType& gif = decoder.gif();
+  const auto screenWidth = static_cast<std::uint32_t>(gif.SWidth);
+  const auto screenHeight = static_cast<std::uint32_t>(gif.SHeight);
+  std::vector<std::uint8_t> line;
+  std::uint32_t frames = 0;
+  for (;; ++frames) {
+    FrameControl control;
+    bool found = false;
+    if (const FrameStatus status = FindFrame(decoder, control, found); status != FrameStatus::kOk) {
+      return status;
+    }
+    if (!found) {
+      break;
+    }
+    const Area area = OnScreen(gif.Image, screenWidth, screenHeight);
+    std::array<bool, kFramePaletteEntries> used{};
+    const bool wholly = area.width == static_cast<std::uint32_t>(gif.Image.Width) &&
+                        area.height == static_cast<std::uint32_t>(gif.Image.Height);
+    const FrameStatus status = how == FrameValues::kFromCodes && wholly
+                                   ? ValuesFromCodes(decoder, used, followed)
+                                   : ValuesFromPixels(decoder, area, line, used);
+    if (status != FrameStatus::kOk || !followed) {
+      return status;
+    }
+    if (control.transparentIndex != kNoTransparentIndex) {
+      used[static_cast<std::size_t>(control.transparentIndex)] = false;
+    }
+    AddColours(TableOf(gif), used, colours);
+  }
+  std::ranges::sort(colours);
+  colours.erase(std::unique(colours.begin(), colours.end()), colours.end());
+  return frames > 0 ? FrameStatus::kOk : FrameStatus::kGifCorrupt;
+}
+
 }  // namespace
 
 bool HasGifSignature(std::span<const std::uint8_t> first) {
@@ -525,42 +647,12 @@ OpenedFrames OpenGifFrames(std::span<const std::uint8_t> file) {
 
 FrameStatus GifFrameColours(std::span<const std::uint8_t> file,
                             std::vector<std::uint32_t>& colours) {
-  colours.clear();
-  GifDecoder decoder;
-  if (const FrameStatus status = decoder.Open(file); status != FrameStatus::kOk) {
-    return status;
+  bool followed = false;
+  FrameStatus status = GatherColours(file, FrameValues::kFromCodes, colours, followed);
+  if (status == FrameStatus::kOk && !followed) {
+    status = GatherColours(file, FrameValues::kFromPixels, colours, followed);
   }
-  GifFileType& gif = decoder.gif();
-  const auto screenWidth = static_cast<std::uint32_t>(gif.SWidth);
-  const auto screenHeight = static_cast<std::uint32_t>(gif.SHeight);
-  std::vector<std::uint8_t> line;
-  std::uint32_t frames = 0;
-  for (;; ++frames) {
-    FrameControl control;
-    bool found = false;
-    if (const FrameStatus status = FindFrame(decoder, control, found); status != FrameStatus::kOk) {
-      return status;
-    }
-    if (!found) {
-      break;
-    }
-    const Area area = OnScreen(gif.Image, screenWidth, screenHeight);
-    line.resize(std::max(line.size(), static_cast<std::size_t>(gif.Image.Width)));
-    std::array<bool, kFramePaletteEntries> used{};
-    const FrameStatus status =
-        DecodeFrame(decoder, line, [&](std::uint32_t row, std::span<const std::uint8_t> pixels) {
-          if (row < area.height) {
-            NoteUsed(pixels.first(area.width), control.transparentIndex, used);
-          }
-        });
-    if (status != FrameStatus::kOk) {
-      return status;
-    }
-    AddColours(TableOf(gif), used, colours);
-  }
-  std::ranges::sort(colours);
-  colours.erase(std::unique(colours.begin(), colours.end()), colours.end());
-  return frames > 0 ? FrameStatus::kOk : FrameStatus::kGifCorrupt;
+  return status;
 }
 
 }  // namespace kav

@@ -39,7 +39,10 @@ OpenedFrames OpenGifFrames(std::span<const std::uint8_t> file);
 // composing: every opaque pixel a frame decodes inside the logical screen is visible in that
 // frame's composition (nothing is drawn over it before the frame is done), and every visible
 // pixel of a composed frame is such a pixel of it or of a frame before it; so the colours of
-// those pixels are exactly the colours of all the composed frames together.
+// those pixels are exactly the colours of all the composed frames together. Each frame's
+// values are read from its LZW codes without decoding them (gif_lzw_values.h); a frame that
+// reaches past the screen is decoded, and where some frame's codes cannot be followed every
+// frame is decoded, so a damaged file fails as composing it does.
 FrameStatus GifFrameColours(std::span<const std::uint8_t> file,
                             std::vector<std::uint32_t>& colours);
 

@@ -52,6 +52,8 @@ class OutputRefusalCategory final : public std::error_category {
         return "refusing to follow a link owned by another user";
       case OutputRefusal::kInput:
         return "it is an input of this batch";
+      case OutputRefusal::kFramesNamedAlike:
+        return "two frames of this file would write it";
     }
     return "refused";
   }

@@ -97,6 +97,7 @@ enum class OutputRefusal {
   kReadOnly,             // "the file is read-only"
   kLinkOfAnotherUser,    // "refusing to follow a link owned by another user"
   kInput,                // "it is an input of this batch"
+  kFramesNamedAlike,     // "two frames of this file would write it"
 };
 // Named as std::error_code asks, for the conversion from OutputRefusal.
 std::error_code make_error_code(OutputRefusal refusal);

@@ -309,6 +309,12 @@ class ConverterDialogTest : public QObject {
              u"SUCCESS!!  %1 converted!"_s.arg(dir.filePath(u"hero_jump__1.RLE"_s)));
     QVERIFY(QFile::exists(dir.filePath(u"hero_walk_0.RLE"_s)) &&
             QFile::exists(dir.filePath(u"hero_walk_1.RLE"_s)));
+    // So does an animated GIF, its frames numbered.
+    const QString anim = dir.filePath(u"anim.gif"_s);
+    QVERIFY(QFile::copy(QStringLiteral(KAV_GIF_DIR "/gif87a.gif"), anim));
+    dialog.Convert(Paths{anim.toStdString()});
+    QCOMPARE(dialog.statusText(), u"SUCCESS!!  %1 converted!"_s.arg(dir.filePath(u"anim_1.RLE"_s)));
+    QVERIFY(QFile::exists(dir.filePath(u"anim_0.RLE"_s)));
     dialog.Convert(paths);
     QCOMPARE(dialog.statusText(), u"5 files processed!"_s);
     dialog.Convert(Paths{});       // the chooser cancelled: nothing changes

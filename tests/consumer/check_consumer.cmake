@@ -1,8 +1,9 @@
 # Installs the build in BUILD_DIR into WORK/prefix, then builds the project in this folder
 # against it, which converts copies of SAMPLES (sprite.bmp and wide.bmp also as ui/pic.bmp and
 # fonts/pic.bmp) with kav_add_assets() and builds its program
-# with kav::formats, and runs the program on what it converted; touches one picture and checks
-# that only it is converted again; then builds the same program with plain cc and pkg-config
+# with kav::formats, and runs the program on what it converted; builds again and checks that
+# nothing is converted; touches a GIF of two frames, then a picture, and checks that only it is
+# converted again; then builds the same program with plain cc and pkg-config
 # and runs that too.
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output)
@@ -20,6 +21,7 @@ file(COPY ${SAMPLES}/sprite.bmp ${SAMPLES}/wide.bmp DESTINATION ${WORK}/pictures
 configure_file(${SAMPLES}/sprite.bmp ${WORK}/pictures/ui/pic.bmp COPYONLY)
 configure_file(${SAMPLES}/wide.bmp ${WORK}/pictures/fonts/pic.bmp COPYONLY)
 file(WRITE ${WORK}/pictures/game.hex "000000\nffffff\nff0000\n")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/../data/gif/gif87a.gif ${WORK}/pictures/anim.gif COPYONLY)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR} -B ${build} -DCMAKE_PREFIX_PATH=${prefix}
     -DKAV_SAMPLES=${WORK}/pictures)
@@ -27,7 +29,24 @@ run(${CMAKE_COMMAND} --build ${build})
 file(STRINGS ${build}/pairs.txt pairs)
 run(${build}/consumer ${pairs})
 
+foreach(frame IN ITEMS 0 1)
+  if(NOT EXISTS ${build}/frames/anim_${frame}.RLE)
+    message(FATAL_ERROR "anim.gif gave no frames/anim_${frame}.RLE")
+  endif()
+endforeach()
+# Built again with nothing changed, nothing is converted (a GIF's outputs are not its rule's).
+run(${CMAKE_COMMAND} --build ${build})
+if(output MATCHES "Converting")
+  message(FATAL_ERROR "a build with nothing changed converted again:\n${output}")
+endif()
+
 execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 1.1)  # past the file times' resolution
+file(TOUCH ${WORK}/pictures/anim.gif)
+run(${CMAKE_COMMAND} --build ${build})
+string(REGEX MATCHALL "Converting [^ ]+" converted "${output}")
+if(NOT converted STREQUAL "Converting anim.gif")
+  message(FATAL_ERROR "touching anim.gif converted: ${converted}\n${output}")
+endif()
 file(TOUCH ${WORK}/pictures/wide.bmp)
 run(${CMAKE_COMMAND} --build ${build})
 string(REGEX MATCHALL "Converting [^ ]+" converted "${output}")
