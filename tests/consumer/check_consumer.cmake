@@ -14,6 +14,19 @@ function(run)
   set(output "${output}" PARENT_SCOPE)
 endfunction()
 
+# Touches FILE past the file times' resolution, builds, and checks that the build converted
+# what EXPECTED lists, in any order.
+function(expect_rebuild file expected)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 1.1)
+  file(TOUCH ${file})
+  run(${CMAKE_COMMAND} --build ${build})
+  string(REGEX MATCHALL "Converting [^ ]+" converted "${output}")
+  list(SORT converted)
+  if(NOT converted STREQUAL "${expected}")
+    message(FATAL_ERROR "touching ${file} converted: ${converted}\n${output}")
+  endif()
+endfunction()
+
 set(prefix ${WORK}/prefix)
 set(build ${WORK}/build)
 file(REMOVE_RECURSE ${WORK})
@@ -40,28 +53,11 @@ if(output MATCHES "Converting")
   message(FATAL_ERROR "a build with nothing changed converted again:\n${output}")
 endif()
 
-execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 1.1)  # past the file times' resolution
-file(TOUCH ${WORK}/pictures/anim.gif)
-run(${CMAKE_COMMAND} --build ${build})
-string(REGEX MATCHALL "Converting [^ ]+" converted "${output}")
-if(NOT converted STREQUAL "Converting anim.gif")
-  message(FATAL_ERROR "touching anim.gif converted: ${converted}\n${output}")
-endif()
-file(TOUCH ${WORK}/pictures/wide.bmp)
-run(${CMAKE_COMMAND} --build ${build})
-string(REGEX MATCHALL "Converting [^ ]+" converted "${output}")
-if(NOT converted STREQUAL "Converting wide.bmp;Converting wide.bmp;Converting wide.bmp;Converting wide.bmp;Converting wide.bmp")
-  message(FATAL_ERROR "touching wide.bmp converted: ${converted}\n${output}")
-endif()
+expect_rebuild(${WORK}/pictures/anim.gif "Converting anim.gif")
+expect_rebuild(${WORK}/pictures/wide.bmp
+               "Converting wide.bmp;Converting wide.bmp;Converting wide.bmp;Converting wide.bmp;Converting wide.bmp")
 # A palette file changed converts again every picture that takes it, and nothing else.
-execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 1.1)
-file(TOUCH ${WORK}/pictures/game.hex)
-run(${CMAKE_COMMAND} --build ${build})
-string(REGEX MATCHALL "Converting [^ ]+" converted "${output}")
-list(SORT converted)
-if(NOT converted STREQUAL "Converting sprite.bmp;Converting wide.bmp")
-  message(FATAL_ERROR "touching game.hex converted: ${converted}\n${output}")
-endif()
+expect_rebuild(${WORK}/pictures/game.hex "Converting sprite.bmp;Converting wide.bmp")
 
 run(${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/share/pkgconfig
     sh -c "cc $(pkg-config --cflags kav-formats) -o ${WORK}/plain ${CMAKE_CURRENT_LIST_DIR}/consumer.c")
