@@ -252,7 +252,8 @@ void DecodeTrueColour(std::span<const std::uint8_t> stored, const BmpHeader& hea
   const std::size_t bytesPerPixel = header.bitCount / 8U;
   const std::size_t rowBytes = std::size_t{layout.width} * kRgbaPixelBytes;
   bool anyAlpha = false;
-  for (std::uint32_t r = 0; r < layout.rowCount; ++r) {
+  // Rows without columns are not walked: a header may claim 2^31 of them.
+  for (std::uint32_t r = 0; rowBytes != 0 && r < layout.rowCount; ++r) {
     // The picture's rows run top first; the file's bottom first unless the height is negative.
     const std::uint32_t y = header.height > 0 ? layout.rowCount - 1 - r : r;
     anyAlpha |= DecodeTrueColourRow(

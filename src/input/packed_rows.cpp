@@ -23,7 +23,8 @@ void UnpackRow(std::span<const std::uint8_t> packed, unsigned bits, std::span<st
 
 void UnpackRows(std::span<const std::uint8_t> packed, unsigned bits, const DecodedRows& rows) {
   const std::uint64_t packedStride = PackedStride(rows.width, bits);
-  for (std::uint64_t r = 0; r < rows.rowCount; ++r) {
+  // Rows without columns are not walked: a header may claim 2^31 of them.
+  for (std::uint64_t r = 0; rows.width != 0 && r < rows.rowCount; ++r) {
     UnpackRow(packed.subspan(static_cast<std::size_t>(r * packedStride),
                              static_cast<std::size_t>(packedStride)),
               bits,
