@@ -287,6 +287,11 @@ TEST_F(Kavconv, EveryKindOfPaletteFileGivesEveryPixelItsNearestEntryNeverT) {
       test::Decode(Read(Converted("rle", {"--palette", "bw.gpl", "--dither", "ordered"}, grey))),
       (Bytes{0, 0, 0, 1, 0, 1, 0, 1, 1, 0, 1, 0, 1, 0, 1, 0}));
   EXPECT_EQ(test::Decode(Read(Converted("rle", {"--palette", "bw.gpl"}, grey))), Bytes(16, 0));
+  // A red entry dithered stays nearest the first red, never the blue.
+  grey.palette = {{255, 0, 0}};
+  EXPECT_EQ(
+      test::Decode(Read(Converted("rle", {"--palette", "p.gpl", "--dither", "ordered"}, grey))),
+      Bytes(16, 1));
   // Truecolour pixels alike; a transparent one takes T, an opaque one of any alpha its nearest.
   WriteRgbaPng(dir.File("t.png"), 3, 1, {255, 0, 0, 255, 0, 0, 250, 0, 0, 0, 250, 200});
   ASSERT_EQ(Kav({"convert", "-q", "--palette", "p.gpl", "t.png"}).status, 0);

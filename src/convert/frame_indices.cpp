@@ -201,15 +201,9 @@ class EntriesOntoFixed final : public FrameIndices {
     if (!rgba_) {
       return false;
     }
-    const std::span<std::uint8_t> rgba = rgba_.bytes();
-    const std::span<const std::uint8_t> stored = frame.first(indices.size());
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-      const Colour& entry = entries_.entries[stored[i]];
-      const std::array<std::uint8_t, kRgbaPixelBytes> pixel{entry.red, entry.green, entry.blue,
-                                                            entry.alpha};
-      std::ranges::copy(pixel, rgba.subspan(i * kRgbaPixelBytes, kRgbaPixelBytes).begin());
-    }
-    return dithered_->Map({.bytes = rgba, .width = info_.width, .height = info_.height}, indices);
+    EntryColours(frame.first(indices.size()), entries_, rgba_.bytes());
+    return dithered_->Map({.bytes = rgba_.bytes(), .width = info_.width, .height = info_.height},
+                          indices);
   }
 
  private:

@@ -21,16 +21,8 @@ MemoryBlock RgbaOf(const Picture& picture) {
   }
   const std::span<std::uint8_t> bytes = block.bytes();
   for (std::uint32_t y = 0; y < picture.height(); ++y) {
-    const std::span<const std::uint8_t> row = picture.Row(y);
-    const std::span<std::uint8_t> out =
-        bytes.subspan(y * width * kRgbaPixelBytes, width * kRgbaPixelBytes);
-    for (std::size_t x = 0; x < width; ++x) {
-      const Colour& entry = picture.palette().entries[row[x]];
-      out[x * kRgbaPixelBytes] = entry.red;
-      out[x * kRgbaPixelBytes + 1] = entry.green;
-      out[x * kRgbaPixelBytes + 2] = entry.blue;
-      out[x * kRgbaPixelBytes + 3] = entry.alpha;
-    }
+    EntryColours(picture.Row(y), picture.palette(),
+                 bytes.subspan(y * width * kRgbaPixelBytes, width * kRgbaPixelBytes));
   }
   return block;
 }
@@ -93,6 +85,16 @@ std::optional<std::array<std::uint8_t, kPaletteEntries>> EntriesOntoPalette(
     newIndex[i] = *nearest;
   }
   return newIndex;
+}
+
+void EntryColours(std::span<const std::uint8_t> indices, const Palette& entries,
+                  std::span<std::uint8_t> rgba) {
+  for (std::size_t i = 0; i < indices.size(); ++i) {
+    const Colour& entry = entries.entries[indices[i]];
+    const std::array<std::uint8_t, kRgbaPixelBytes> pixel{entry.red, entry.green, entry.blue,
+                                                          entry.alpha};
+    std::ranges::copy(pixel, rgba.subspan(i * kRgbaPixelBytes, kRgbaPixelBytes).begin());
+  }
 }
 
 bool HasEntryBesides(const RgbPalette& palette, std::optional<std::uint8_t> excluded) {

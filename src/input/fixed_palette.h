@@ -17,6 +17,11 @@
 
 namespace kav {
 
+// Each of `indices` as its entry of `entries`, colour and alpha, 4 bytes a pixel, into
+// `rgba` (four times as long as `indices`).
+void EntryColours(std::span<const std::uint8_t> indices, const Palette& entries,
+                  std::span<std::uint8_t> rgba);
+
 // Whether `palette` has an entry other than `excluded` (T) for opaque pixels.
 bool HasEntryBesides(const RgbPalette& palette, std::optional<std::uint8_t> excluded);
 
